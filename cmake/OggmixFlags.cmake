@@ -1,0 +1,13 @@
+# Warnings and floating-point rules for every target; optional sanitizers.
+# Never -ffast-math: results are specified in single precision, step by step.
+add_compile_options(-Wall -Wextra -ffp-contract=off)
+
+if(OGGMIX_SANITIZE)
+  set(_oggmix_san "-fsanitize=${OGGMIX_SANITIZE}" -fno-omit-frame-pointer)
+  if(OGGMIX_SANITIZE MATCHES "undefined")
+    list(APPEND _oggmix_san -fno-sanitize-recover=all)
+  endif()
+  add_compile_options(${_oggmix_san})
+  add_link_options(${_oggmix_san})
+  add_compile_definitions(OGGMIX_SANITIZED=1)
+endif()

@@ -1,0 +1,252 @@
+#pragma once
+// OggDataLib.h: one music stream: the whole Ogg Vorbis file in memory, its information and
+// loop cues; rendering with transport, cue jumps and end-of-stream handling; and per chunk the
+// tone filter, gain control, fade, pan and volume; the spectrum of the sound being heard.
+// Also TALOGGSemaphore, the lock of every stream and of the mixer.
+//
+// Threads: construction, destruction, loads, Close, transport and settings on the UI thread;
+//          RenderNext (and everything below it) on the refill thread, through the mixer.
+// Locks:   FLock, not re-entrant. A method with a `Lock` argument is also called from inside
+//          a locked method: outside callers pass true, internal callers false. Lock order is
+//          mixer lock, then stream lock; nothing here takes the mixer's lock.
+// Memory:  construction and loads allocate; RenderNext and everything below it: no alloc,
+//          no throw, no I/O.
+// Units:   ring offsets and counts in bytes, times in float seconds, time stamps in
+//          milliseconds of timeGetTime, volumes in 1/256 (Q8), fade and pan in 2^40 (Q40).
+// Errors:  loading throws ERangeError "ファイルの読み込みに失敗" or returns false; rendering
+//          reports nothing: a decoder error or an unsupported format pauses the stream and
+//          renders silence.
+
+#include <semaphore.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/MemoryStream.h"
+#include "decoder/OggWuvorbisLib.h"
+#include "stream/FFTLib.h"
+#include "stream/PcmFormat.h"
+#include "stream/uAGC.h"
+
+namespace oggmix {
+
+// A lock over an operating-system counting semaphore with count and maximum Count (every user
+// passes 1). Not re-entrant: a thread that holds it and waits again blocks for ever.
+class TALOGGSemaphore {
+public:
+    // Name empty: an unnamed semaphore; otherwise a named one ("/" is prefixed if missing).
+    TALOGGSemaphore(const std::string& Name, int32_t Count);
+    virtual ~TALOGGSemaphore();
+    TALOGGSemaphore(const TALOGGSemaphore&) = delete;
+    TALOGGSemaphore& operator=(const TALOGGSemaphore&) = delete;
+
+    void Wait() noexcept;     // blocks without time-out
+    void Release() noexcept;  // count + 1, never beyond the maximum
+
+    // For std::unique_lock / std::lock_guard.
+    void lock() noexcept { Wait(); }
+    void unlock() noexcept { Release(); }
+
+private:
+    sem_t FUnnamed{};
+    sem_t* FHandle = nullptr;  // &FUnnamed or the named semaphore
+    std::string FName;         // empty for an unnamed semaphore
+    int32_t FMaxCount;
+};
+
+// A loop cue: when playback reaches LoopEnd it continues at LoopStart, Count times
+// (-1 endless, 0 off).
+struct TLoopCue {
+    float LoopStart = 0.0f;  // seconds
+    float LoopEnd = 0.0f;    // seconds
+    int32_t Count = 0;
+};
+
+// One point of the tone-filter curve.
+struct TFilterPoint {
+    std::atomic<float> Gain{1.0f};  // applied now; the display reads it without the lock
+    float Target = 1.0f;            // gain the point moves to
+    float Step = 0.0f;              // change of Gain per frame; 0 at rest
+};
+
+inline constexpr int kFilterPointCount = 256;
+inline constexpr int kSpectrumValueCount = 256;
+inline constexpr int32_t kChunkBytes = 4096;  // output bytes per chunk of a render
+
+class TOggData {
+public:
+    // BufferSize: bytes of one block of wide frames; the render ring holds two.
+    explicit TOggData(int32_t BufferSize);
+    virtual ~TOggData();  // Close, then free; the object must not sit in a mixer slot
+    TOggData(const TOggData&) = delete;
+    TOggData& operator=(const TOggData&) = delete;
+
+    void Lock() noexcept { FLock.Wait(); }
+    void Unlock() noexcept { FLock.Release(); }
+
+    // ---- Loading, information and loop tags (OggDataLib_Load.cpp, OggDataLib_Tags.cpp) ----
+
+    // Ends the current stream and empties the object; fade, pan, volumes and the filter curve
+    // stay. Takes FLock; then resets the gain control and switches it off.
+    void Close();
+    // False when no such file exists (the object is not touched). Otherwise as LoadFromStream;
+    // a file that cannot be read throws EInOutError.
+    [[nodiscard]] bool LoadFromFile(const std::string& FileName);
+    // Takes ownership of Stream. False for null (object untouched). Closes, opens the decoder
+    // over Stream and reads information and loop tags: true, stopped at position 0. Data that
+    // is not Ogg Vorbis throws ERangeError "ファイルの読み込みに失敗" and leaves the object
+    // closed.
+    [[nodiscard]] bool LoadFromStream(std::unique_ptr<MemoryStream> Stream);
+    // The lines (split at CR LF) of the value of the first comment named Name (any case).
+    [[nodiscard]] std::vector<std::string> GetComments(const std::string& Name) const;
+    // Splits Text at Separator; Shift-JIS lead bytes start two-byte characters. Blanks are
+    // dropped when SkipBlanks; "//" ends the text when StopAtComment; at least MinFields.
+    [[nodiscard]] static std::vector<std::string> SplitFields(const std::string& Text,
+                                                              const std::string& Separator,
+                                                              int32_t MinFields,
+                                                              bool StopAtComment,
+                                                              bool SkipBlanks);
+    [[nodiscard]] static bool IsLeadByte(uint8_t b) noexcept;  // 0x81..0x9F, 0xE0..0xFF
+
+    // Read-outs of the loaded stream (zero and empty while closed). UI thread.
+    [[nodiscard]] float TotalTime() const noexcept { return FTotalTime; }        // seconds
+    [[nodiscard]] int64_t TotalSize() const noexcept { return FTotalSize; }      // bytes, 16-bit stereo
+    [[nodiscard]] int32_t Channels() const noexcept { return FChannels; }
+    [[nodiscard]] int32_t Rate() const noexcept { return FRate; }                // Hz
+    [[nodiscard]] const std::string& Vendor() const noexcept { return FVendor; }
+    [[nodiscard]] const std::vector<std::string>& Comments() const noexcept { return FComments; }
+    [[nodiscard]] int64_t PcmTotal() const noexcept { return FPcmTotal; }        // samples per channel
+    [[nodiscard]] const std::array<TLoopCue, kCueCount>& Cues() const noexcept { return FCues; }
+
+    // ---- Transport (OggDataLib_Transport.cpp) ----
+
+    void Play(bool Loop, bool Lock);  // continues from the decoder position
+    void Pause(bool Lock);            // keeps the position; clears the loop flag
+    void Stop(bool Lock);             // pauses, rewinds to 0, clears repeat counters, zeroes ring
+    void Seek(float Seconds, bool Lock);  // clamped to 0..TotalTime; play state kept
+    // 0 closed, 1 loaded and not playing, 2 playing, 3 playing and looping.
+    [[nodiscard]] int32_t GetState(bool Lock);
+    [[nodiscard]] float GetTime(bool Lock);  // decoder position, seconds; 0 without a source
+    [[nodiscard]] float GetPlayTime();       // position being heard, seconds; takes FLock
+    [[nodiscard]] bool Seekable();           // loaded and the decoder can seek; no lock
+
+    // ---- Rendering (OggDataLib_Render.cpp). Refill thread. ----
+
+    // Renders the next block of wide frames into the other half of the ring. Delay: ms that
+    // the block now heard has been playing. >0 bytes rendered; 0 closed, paused or stopped
+    // (ring untouched). Takes FLock.
+    int32_t RenderNext(int32_t Delay) noexcept;
+    // The block rendered last (BufferSize / 8 wide frames); valid until the next RenderNext.
+    [[nodiscard]] const int32_t* GetBlock() const noexcept {
+        return FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t));
+    }
+    // Renders Count bytes of wide (8 bytes/frame) or narrow (4 bytes/frame, clipped) frames to
+    // Dest; returns the bytes rendered, the rest of Count is zero-filled.
+    int32_t Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept;
+
+    // ---- Volume, fades and pan (OggDataLib_Volume.cpp) ----
+
+    void Fade(float Volume, float Seconds);  // ramps over Seconds of played audio; takes FLock
+    [[nodiscard]] float GetFadeVolume(bool Lock);
+    [[nodiscard]] float GetFadeTarget(bool Lock);
+    void SetPan(float Pan, float Seconds);   // -1 left .. +1 right; takes FLock
+    void SetMasterVolume(float Volume);      // takes FLock
+    void SetVolume(float Volume);            // takes FLock
+    // Scales Count bytes of 16-bit frames from Source into Dest as wide or clipped narrow
+    // frames, advancing the ramps per frame. FLock held. Returns Count * 2 (wide) or Count.
+    int32_t ApplyVolume(void* Dest, const int16_t* Source, int32_t Count, bool Wide) noexcept;
+
+    // ---- Tone filter (OggDataLib_Filter.cpp) ----
+
+    void SetFilterPoint(int32_t Index, float Value, float Time);  // takes FLock
+    void SetFilterPointNow(int32_t Index, float Value);           // takes FLock
+    // Spreads 4 or 8 control values (lowest frequency first) over the 256 points with a cubic
+    // Hermite curve; every point ramps over Time seconds. Takes FLock.
+    void SetFilterCurve4(float V0, float V1, float V2, float V3, float Time);
+    void SetFilterCurve8(float V0, float V1, float V2, float V3, float V4, float V5, float V6,
+                         float V7, float Time);
+    [[nodiscard]] float GetFilterGain(int32_t Index) const noexcept;    // no lock
+    [[nodiscard]] float GetFilterTarget(int32_t Index) const noexcept;  // UI thread, no lock
+    [[nodiscard]] bool FilterActive() const noexcept;                   // FLock held
+    // Filters ByteCount / 4 frames in place while the curve is active. FLock held.
+    void ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept;
+    [[nodiscard]] static float CurveValue(const float* Values, float X, int32_t Count) noexcept;
+    [[nodiscard]] static float HermiteValue(float P0, float P1, float P2, float P3, float t,
+                                            float F1, float F2) noexcept;
+
+    // ---- Gain control (OggDataLib_AGC.cpp) ----
+
+    // Stores the settings in the gain control and restarts it from InitialGain. Takes FLock.
+    void SetAGCParams(int32_t Target, int32_t QuietLevel, float InitialGain, float AdjustRate);
+    // Level 0 switches the control off; 1.0 aims at 30000. Takes FLock.
+    void SetAGC(float Level);
+
+    // ---- Spectrum (OggDataLib_Spectrum.cpp). UI thread. ----
+
+    // Byte offset in the ring of the frame being heard, or -1. Takes FLock.
+    [[nodiscard]] int32_t SpectrumPosition();
+    // 256 weighted magnitudes of the frames being heard; zeros when no position is available.
+    void GetSpectrum(float* Values);
+
+private:
+    void ReadInfo();       // FLock held
+    void ParseLoopTags();  // FLock held
+    int32_t RenderChunk(void* Dest, int32_t Count, float Pos, bool Wide) noexcept;
+    int32_t DecodeWithCues(int16_t* Buffer, int32_t Count, float Pos) noexcept;
+    int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept;
+    int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept;
+
+    TALOGGSemaphore FLock;
+
+    // Guarded by FLock (the read-outs are also read by the UI thread, which alone writes them).
+    bool FLoaded = false;
+    MemoryStream* FSource = nullptr;  // the compressed file; owned by FDecoder once opened
+    OggVorbis_File FDecoder{};
+    std::vector<int32_t> FRing;       // two blocks of wide frames
+    int32_t FRingSize = 0;            // bytes
+    std::array<int32_t, kCueCount> FRepeatCount{};
+    std::array<int16_t, 4096> FDecodeBuffer{};  // decoder output before format conversion
+    std::array<int16_t, 4096> FWorkBuffer{};    // one converted chunk through the effect stages
+    float FTotalTime = 0.0f;
+    int64_t FTotalSize = 0;
+    int32_t FChannels = 0;
+    int32_t FRate = 0;
+    std::string FVendor;
+    std::vector<std::string> FComments;
+    int64_t FPcmTotal = 0;
+    std::array<TLoopCue, kCueCount> FCues{};
+
+    // Transport and timing. Guarded by FLock.
+    bool FLoop = false;
+    bool FPlaying = false;
+    int32_t FCurrentHalf = 0;       // bytes: 0 or FRingSize / 2
+    int64_t FTimestamp = 0;         // ms: when the block now heard started to play
+    float FRenderStartTime = 0.0f;  // seconds: decoder position at the last render's start
+    float FLastTime = 0.0f;         // seconds: last GetPlayTime result
+
+    // Fade, pan and volumes. Guarded by FLock.
+    int64_t FFadeVolume = 0;  // Q40
+    int64_t FFadeTarget = 0;  // Q40
+    int64_t FFadeStep = 0;    // Q40 per frame
+    int64_t FPan = 0;         // Q40, -1.0 .. +1.0
+    int64_t FPanTarget = 0;   // Q40
+    int64_t FPanStep = 0;     // Q40 per frame
+    int32_t FMasterVolume = 256;  // Q8
+    int32_t FVolume = 256;        // Q8
+
+    // Tone filter. Targets and steps guarded by FLock; gains also read by the display.
+    // The histories and FFilterFFT belong to the refill thread (under FLock).
+    std::array<TFilterPoint, kFilterPointCount> FFilterPoints;
+    std::array<float, 64> FFilterHistoryL{};
+    std::array<float, 64> FFilterHistoryR{};
+    std::unique_ptr<TFFT> FFilterFFT;
+    std::unique_ptr<TFFT> FSpectrumFFT;  // under FLock, spectrum requests only
+
+    std::unique_ptr<TAGC> FAGC;  // guarded by FLock
+};
+
+}  // namespace oggmix

@@ -1,0 +1,55 @@
+// main.cpp: oggmix-cli's entry: dispatches to the registered subcommands.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/oggmix-cli/Command.h"
+
+namespace oggmix::cli {
+namespace {
+
+std::vector<Command>& Registry() {
+    static std::vector<Command> commands;
+    return commands;
+}
+
+void PrintUsageTo(std::FILE* out) {
+    auto commands = Registry();
+    std::sort(commands.begin(), commands.end(),
+              [](const Command& a, const Command& b) { return a.Order < b.Order; });
+    std::fputs("usage:\n", out);
+    for (const Command& command : commands) std::fprintf(out, "%s\n", command.Usage);
+    std::fputs("  oggmix-cli --help\n", out);
+}
+
+}  // namespace
+
+bool RegisterCommand(const Command& command) {
+    Registry().push_back(command);
+    return true;
+}
+
+void PrintUsage() { PrintUsageTo(stderr); }
+
+}  // namespace oggmix::cli
+
+int main(int argc, char** argv) {
+    using namespace oggmix::cli;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        PrintUsage();
+        return kExitUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h") {
+        PrintUsageTo(stdout);
+        return kExitOk;
+    }
+    for (const Command& command : Registry()) {
+        if (args[0] == command.Name)
+            return command.Run(std::span<const std::string>(args).subspan(1));
+    }
+    std::fprintf(stderr, "oggmix-cli: unknown command '%s'\n", args[0].c_str());
+    PrintUsage();
+    return kExitUsage;
+}
