@@ -1,0 +1,178 @@
+// OggFixture.cpp: libvorbisenc encoding, libvorbisfile reference decoding, raw Ogg packets.
+#include "tests/support/OggFixture.h"
+
+#include <vorbis/vorbisenc.h>
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace oggmix::test {
+namespace {
+
+void AppendPage(std::vector<uint8_t>& out, const ogg_page& page) {
+    out.insert(out.end(), page.header, page.header + page.header_len);
+    out.insert(out.end(), page.body, page.body + page.body_len);
+}
+
+// Owns the libvorbis encoder state for one file.
+class Encoder {
+public:
+    Encoder(const Pcm& pcm, const EncodeOptions& options) {
+        vorbis_info_init(&FInfo);
+        if (vorbis_encode_init_vbr(&FInfo, pcm.Channels, pcm.RateHz, options.Quality) != 0) {
+            vorbis_info_clear(&FInfo);
+            throw std::runtime_error("libvorbisenc refused the format");
+        }
+        vorbis_comment_init(&FComment);
+        for (const std::string& entry : options.Comments) vorbis_comment_add(&FComment, entry.c_str());
+        vorbis_analysis_init(&FDsp, &FInfo);
+        vorbis_block_init(&FDsp, &FBlock);
+        ogg_stream_init(&FStream, options.Serial);
+    }
+    ~Encoder() {
+        ogg_stream_clear(&FStream);
+        vorbis_block_clear(&FBlock);
+        vorbis_dsp_clear(&FDsp);
+        vorbis_comment_clear(&FComment);
+        vorbis_info_clear(&FInfo);
+    }
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    std::vector<uint8_t> Run(const Pcm& pcm) {
+        std::vector<uint8_t> out;
+        ogg_packet header, comment, code;
+        vorbis_analysis_headerout(&FDsp, &FComment, &header, &comment, &code);
+        ogg_stream_packetin(&FStream, &header);
+        ogg_stream_packetin(&FStream, &comment);
+        ogg_stream_packetin(&FStream, &code);
+        ogg_page page;
+        while (ogg_stream_flush(&FStream, &page) != 0) AppendPage(out, page);
+
+        constexpr int64_t kPieceFrames = 1024;
+        const int64_t frames = pcm.Frames();
+        for (int64_t first = 0; first < frames; first += kPieceFrames) {
+            const int64_t count = std::min(kPieceFrames, frames - first);
+            float** buffer = vorbis_analysis_buffer(&FDsp, static_cast<int>(count));
+            for (int64_t i = 0; i < count; ++i)
+                for (int32_t ch = 0; ch < pcm.Channels; ++ch)
+                    buffer[ch][i] = pcm.Samples[(first + i) * pcm.Channels + ch] / 32768.0f;
+            vorbis_analysis_wrote(&FDsp, static_cast<int>(count));
+            Drain(out);
+        }
+        vorbis_analysis_wrote(&FDsp, 0);
+        Drain(out);
+        while (ogg_stream_flush(&FStream, &page) != 0) AppendPage(out, page);
+        return out;
+    }
+
+private:
+    void Drain(std::vector<uint8_t>& out) {
+        ogg_packet packet;
+        ogg_page page;
+        while (vorbis_analysis_blockout(&FDsp, &FBlock) == 1) {
+            vorbis_analysis(&FBlock, nullptr);
+            vorbis_bitrate_addblock(&FBlock);
+            while (vorbis_bitrate_flushpacket(&FDsp, &packet) != 0) {
+                ogg_stream_packetin(&FStream, &packet);
+                while (ogg_stream_pageout(&FStream, &page) != 0) AppendPage(out, page);
+            }
+        }
+    }
+
+    vorbis_info FInfo{};
+    vorbis_comment FComment{};
+    vorbis_dsp_state FDsp{};
+    vorbis_block FBlock{};
+    ogg_stream_state FStream{};
+};
+
+struct MemoryReader {
+    std::span<const uint8_t> bytes;
+    size_t position = 0;
+};
+
+size_t ReadMemory(void* dest, size_t size, size_t count, void* source) {
+    auto* reader = static_cast<MemoryReader*>(source);
+    const size_t wanted = size * count;
+    const size_t n = std::min(wanted, reader->bytes.size() - reader->position);
+    std::memcpy(dest, reader->bytes.data() + reader->position, n);
+    reader->position += n;
+    return size == 0 ? 0 : n / size;
+}
+
+int SeekMemory(void* source, ogg_int64_t offset, int whence) {
+    auto* reader = static_cast<MemoryReader*>(source);
+    const int64_t base = whence == SEEK_SET ? 0
+                         : whence == SEEK_CUR ? static_cast<int64_t>(reader->position)
+                                              : static_cast<int64_t>(reader->bytes.size());
+    const int64_t target = base + offset;
+    if (target < 0 || target > static_cast<int64_t>(reader->bytes.size())) return -1;
+    reader->position = static_cast<size_t>(target);
+    return 0;
+}
+
+long TellMemory(void* source) { return static_cast<long>(static_cast<MemoryReader*>(source)->position); }
+
+}  // namespace
+
+std::vector<uint8_t> EncodeOgg(const Pcm& pcm, const EncodeOptions& options) {
+    Encoder encoder(pcm, options);
+    return encoder.Run(pcm);
+}
+
+Decoded DecodeReference(std::span<const uint8_t> oggBytes) {
+    MemoryReader reader{oggBytes};
+    OggVorbis_File vf;
+    const ov_callbacks callbacks{ReadMemory, SeekMemory, nullptr, TellMemory};
+    if (ov_open_callbacks(&reader, &vf, nullptr, 0, callbacks) < 0)
+        throw std::runtime_error("libvorbisfile cannot open the data");
+
+    Decoded decoded;
+    const vorbis_info* info = ov_info(&vf, -1);
+    decoded.RateHz = static_cast<int32_t>(info->rate);
+    decoded.Channels = info->channels;
+    decoded.PcmTotal = ov_pcm_total(&vf, -1);
+    decoded.TimeTotal = ov_time_total(&vf, -1);
+    decoded.Seekable = ov_seekable(&vf) != 0;
+    const vorbis_comment* comment = ov_comment(&vf, -1);
+    decoded.Vendor = comment->vendor ? comment->vendor : "";
+    for (int i = 0; i < comment->comments; ++i) decoded.Comments.emplace_back(comment->user_comments[i]);
+
+    std::vector<char> buffer(4096);
+    int section = 0;
+    for (;;) {
+        const long n = ov_read(&vf, buffer.data(), static_cast<int>(buffer.size()), 0, 2, 1, &section);
+        if (n == OV_HOLE) continue;
+        if (n <= 0) break;
+        const auto* samples = reinterpret_cast<const int16_t*>(buffer.data());
+        decoded.Samples.insert(decoded.Samples.end(), samples, samples + n / 2);
+    }
+    ov_clear(&vf);
+    return decoded;
+}
+
+std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets, int32_t serial) {
+    ogg_stream_state stream;
+    ogg_stream_init(&stream, serial);
+    std::vector<uint8_t> out;
+    ogg_page page;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        ogg_packet packet{};
+        packet.packet = const_cast<unsigned char*>(packets[i].data());
+        packet.bytes = static_cast<long>(packets[i].size());
+        packet.b_o_s = i == 0;
+        packet.e_o_s = i + 1 == packets.size();
+        packet.granulepos = static_cast<ogg_int64_t>(i);
+        packet.packetno = static_cast<ogg_int64_t>(i);
+        ogg_stream_packetin(&stream, &packet);
+        while (ogg_stream_flush(&stream, &page) != 0) AppendPage(out, page);
+    }
+    ogg_stream_clear(&stream);
+    return out;
+}
+
+}  // namespace oggmix::test

@@ -1,0 +1,44 @@
+#pragma once
+// OggFixture.h: Ogg Vorbis files made at test time. EncodeOgg encodes synthesised PCM with
+// libvorbisenc and any list of comments; DecodeReference decodes with plain libvorbisfile, the
+// reference that the stream engine's output is checked against (Vorbis is lossy, so never
+// check against the synthesised PCM). OggOfPackets wraps arbitrary packets in Ogg pages, for
+// streams that are Ogg but not Vorbis.
+// Threads: any. Memory: allocates. Errors: std::runtime_error.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tests/support/Signals.h"
+
+namespace oggmix::test {
+
+struct EncodeOptions {
+    float Quality = 0.3f;                // libvorbisenc VBR quality, -0.1 .. 1.0
+    std::vector<std::string> Comments;   // "NAME=value" entries, in order, bytes as given
+    int32_t Serial = 1;                  // Ogg stream serial number
+};
+
+[[nodiscard]] std::vector<uint8_t> EncodeOgg(const Pcm& pcm, const EncodeOptions& options = {});
+
+struct Decoded {
+    int32_t RateHz = 0;
+    int32_t Channels = 0;
+    int64_t PcmTotal = 0;      // samples per channel (ov_pcm_total of the whole file)
+    double TimeTotal = 0.0;    // seconds (ov_time_total)
+    bool Seekable = false;
+    std::string Vendor;
+    std::vector<std::string> Comments;
+    std::vector<int16_t> Samples;  // interleaved, as ov_read(…, 0, 2, 1) gives them
+};
+
+// Decodes the whole file with libvorbisfile directly. Throws when it cannot be opened.
+[[nodiscard]] Decoded DecodeReference(std::span<const uint8_t> oggBytes);
+
+// One logical Ogg stream holding the packets in order (first packet BOS, last EOS).
+[[nodiscard]] std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets,
+                                                int32_t serial = 7);
+
+}  // namespace oggmix::test
