@@ -30,6 +30,10 @@ public:
     void ApplyWeight() noexcept;   // Re[i], Im[i] *= FWeight[i]
     // Above 32767 becomes 32767; then anything not at least -32767 (NaN too) becomes -32767.
     void ClipSamples() noexcept;
+    // The display spectrum of what Re and Im hold: ApplyWindow, Forward, ApplyWeight, then
+    // Values[2j] := (|Re[j]| + |Im[j]|) / 2 and Values[2j + 1] := the same for bin N - 1 - j,
+    // for j < N / 2. Values holds N entries.
+    void AnalyseSpectrum(float* Values) noexcept;
 
     // The tables, read-only.
     [[nodiscard]] const std::vector<float>& SinTable() const noexcept { return FSinTable; }

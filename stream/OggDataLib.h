@@ -193,6 +193,8 @@ public:
     void GetSpectrum(float* Values);
 
 private:
+    void SetFilterPointLocked(int32_t Index, float Value, float Time) noexcept;  // FLock held
+    void SetFilterCurve(const float* Values, int32_t Count, float Time);          // takes FLock
     void ReadInfo();       // FLock held
     void ParseLoopTags();  // FLock held
     int32_t RenderChunk(void* Dest, int32_t Count, float Pos, bool Wide) noexcept;

@@ -1,0 +1,191 @@
+// OggDataLib_Filter.cpp: the tone filter: a 256-point gain curve that ramps towards its
+// targets, set from 4 or 8 control values with a cubic Hermite curve, applied in the frequency
+// domain to each chunk in steps of at most 192 fresh frames.
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include "stream/OggDataLib.h"
+
+namespace oggmix {
+namespace {
+
+constexpr int kTransformPoints = 256;
+constexpr int kGuardFrames = 64;                    // history and look-ahead
+constexpr int kFreshFramesPerStep = 3 * kGuardFrames;  // 192
+constexpr int kEmittedFramesPerStep = 2 * kGuardFrames;  // 128
+constexpr float kFilterFramesPerSecond = 44100.0f;
+constexpr double kJumpBelowSec = 0.001;
+constexpr double kActivityTolerance = 0.01;
+static_assert(kGuardFrames + kFreshFramesPerStep == kTransformPoints);
+
+// Bin k takes point 2k (k < 128); bin 255 - k takes point 2k + 1: even points run up the
+// positive frequencies, odd points down the negative ones.
+constexpr int BinOfPoint(int point) {
+    return point % 2 == 0 ? point / 2 : kTransformPoints - 1 - point / 2;
+}
+
+}  // namespace
+
+void TOggData::SetFilterPoint(int32_t Index, float Value, float Time) {
+    std::lock_guard guard(FLock);
+    SetFilterPointLocked(Index, Value, Time);
+}
+
+void TOggData::SetFilterPointNow(int32_t Index, float Value) { SetFilterPoint(Index, Value, 0.0f); }
+
+void TOggData::SetFilterPointLocked(int32_t Index, float Value, float Time) noexcept {
+    if (Index < 0 || Index >= kFilterPointCount) return;
+    // A gain that is not a number would turn every sample of the band into noise; such a point
+    // is silent instead.
+    if (!std::isfinite(Value)) Value = 0.0f;
+    TFilterPoint& point = FFilterPoints[Index];
+    point.Target = Value;
+    if (!(static_cast<double>(Time) >= kJumpBelowSec)) {
+        point.Gain.store(Value, std::memory_order_relaxed);
+        point.Step = 0.0f;
+    } else {
+        const float gain = point.Gain.load(std::memory_order_relaxed);
+        point.Step = (Value - gain) / (Time * kFilterFramesPerSecond);
+    }
+}
+
+void TOggData::SetFilterCurve4(float V0, float V1, float V2, float V3, float Time) {
+    const float values[4] = {V0, V1, V2, V3};
+    SetFilterCurve(values, 4, Time);
+}
+
+void TOggData::SetFilterCurve8(float V0, float V1, float V2, float V3, float V4, float V5,
+                               float V6, float V7, float Time) {
+    const float values[8] = {V0, V1, V2, V3, V4, V5, V6, V7};
+    SetFilterCurve(values, 8, Time);
+}
+
+void TOggData::SetFilterCurve(const float* Values, int32_t Count, float Time) {
+    // One lock for the whole curve: the refill thread sees either the old curve or the new one.
+    std::lock_guard guard(FLock);
+    for (int32_t i = 0; i < kFilterPointCount; ++i) {
+        const auto x = static_cast<float>(static_cast<double>(i) * (Count - 1) / 255.0);
+        float v = CurveValue(Values, x, Count);
+        if (!(v > 0.0f)) v = 0.0f;
+        SetFilterPointLocked(i, v, Time);
+    }
+}
+
+float TOggData::GetFilterGain(int32_t Index) const noexcept {
+    if (Index < 0 || Index >= kFilterPointCount) return 1.0f;
+    return FFilterPoints[Index].Gain.load(std::memory_order_relaxed);
+}
+
+float TOggData::GetFilterTarget(int32_t Index) const noexcept {
+    if (Index < 0 || Index >= kFilterPointCount) return 1.0f;
+    return FFilterPoints[Index].Target;
+}
+
+bool TOggData::FilterActive() const noexcept {
+    return std::any_of(FFilterPoints.begin(), FFilterPoints.end(), [](const TFilterPoint& p) {
+        const float gain = p.Gain.load(std::memory_order_relaxed);
+        const float distance = std::fabs(gain - 1.0f) + std::fabs(p.Target - 1.0f);
+        return static_cast<double>(distance) > kActivityTolerance;
+    });
+}
+
+float TOggData::CurveValue(const float* Values, float X, int32_t Count) noexcept {
+    const float whole = std::trunc(X);
+    const float t = X - whole;
+    // Callers keep X within 0 .. Count - 1; the clamp only keeps a stray X inside the array.
+    const int32_t idx = std::clamp(static_cast<int32_t>(whole), 0, Count - 1);
+    const float p0 = Values[std::max(idx - 1, 0)];
+    const float p1 = Values[idx];
+    const float p2 = Values[std::min(idx + 1, Count - 1)];
+    const float p3 = Values[std::min(idx + 2, Count - 1)];
+    return HermiteValue(p0, p1, p2, p3, t, 1.0f, 1.0f);
+}
+
+float TOggData::HermiteValue(float P0, float P1, float P2, float P3, float t, float F1,
+                             float F2) noexcept {
+    float t1 = (P2 - P0) * F1;
+    float t2 = (P3 - P1) * F2;
+    if (P1 == P2) {
+        // A flat segment gets flatter tangents, so it dips only a little between equal values.
+        t1 = t1 * 0.25f;
+        t2 = t2 * 0.25f;
+    }
+    const float tm1 = t - 1.0f;
+    const float h00 = tm1 * tm1 * (2.0f * t + 1.0f);
+    const float h01 = t * t * (3.0f - 2.0f * t);
+    const float h10 = t * ((1.0f - t) * (1.0f - t));
+    const float h11 = t * t * tm1;
+    return P1 * h00 + P2 * h01 + t1 * h10 + t2 * h11;
+}
+
+void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept {
+    if (!FilterActive()) return;
+
+    TFFT& fft = *FFilterFFT;
+    float* re = fft.Re.data();
+    float* im = fft.Im.data();
+    std::array<float, kTransformPoints> binGain;
+
+    int32_t remaining = BytesToFrames(ByteCount);
+    int16_t* cursor = Samples;
+    while (remaining > 0) {
+        const int32_t fresh = std::min(remaining, kFreshFramesPerStep);
+        // The curve moves by the fresh frames loaded, not the frames emitted: a transition
+        // ends sooner than its nominal time, and that is part of the response.
+        const auto freshF = static_cast<float>(fresh);
+        for (int point = 0; point < kFilterPointCount; ++point) {
+            TFilterPoint& p = FFilterPoints[point];
+            float gain = p.Gain.load(std::memory_order_relaxed);
+            const float move = freshF * p.Step;
+            if (std::fabs(gain - p.Target) >= std::fabs(move)) {
+                gain = gain + move;
+            } else {
+                gain = p.Target;
+                p.Step = 0.0f;
+            }
+            p.Gain.store(gain, std::memory_order_relaxed);
+            binGain[BinOfPoint(point)] = gain;
+        }
+
+        for (int j = 0; j < kGuardFrames; ++j) {
+            re[j] = FFilterHistoryL[j];
+            im[j] = FFilterHistoryR[j];
+        }
+        for (int j = 0; j < fresh; ++j) {
+            re[kGuardFrames + j] = cursor[2 * j];
+            im[kGuardFrames + j] = cursor[2 * j + 1];
+        }
+        // A short last step looks ahead into copies of the chunk's last frame.
+        for (int j = kGuardFrames + fresh; j < kTransformPoints; ++j) {
+            re[j] = re[kGuardFrames + fresh - 1];
+            im[j] = im[kGuardFrames + fresh - 1];
+        }
+
+        const int32_t emitted = fresh < kFreshFramesPerStep ? fresh : kEmittedFramesPerStep;
+        // The 64 frames that end with the last frame emitted are the next step's history.
+        for (int j = 0; j < kGuardFrames; ++j) {
+            FFilterHistoryL[j] = re[emitted + j];
+            FFilterHistoryR[j] = im[emitted + j];
+        }
+
+        fft.ApplyWindow();
+        fft.Forward();
+        for (int k = 0; k < kTransformPoints; ++k) {
+            re[k] = re[k] * binGain[k];
+            im[k] = im[k] * binGain[k];
+        }
+        fft.Backward();
+        fft.RemoveWindow();
+        fft.ClipSamples();
+
+        for (int j = 0; j < emitted; ++j) {
+            cursor[2 * j] = static_cast<int16_t>(RoundHalfAway(re[kGuardFrames + j]));
+            cursor[2 * j + 1] = static_cast<int16_t>(RoundHalfAway(im[kGuardFrames + j]));
+        }
+        cursor += 2 * emitted;
+        remaining -= emitted;
+    }
+}
+
+}  // namespace oggmix

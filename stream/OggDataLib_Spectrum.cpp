@@ -1,0 +1,42 @@
+// OggDataLib_Spectrum.cpp: where in the render ring the sound now heard lies, and its spectrum.
+#include <algorithm>
+#include <mutex>
+
+#include "base/Clock.h"
+#include "stream/OggDataLib.h"
+
+namespace oggmix {
+
+int32_t TOggData::SpectrumPosition() {
+    std::lock_guard guard(FLock);
+    const auto elapsedSec = static_cast<float>(static_cast<double>(timeGetTime() - FTimestamp) * 0.001);
+    const double ringSec = static_cast<double>(FRingSize) / kWideBytesPerSecond;
+    if (static_cast<double>(elapsedSec) > ringSec || elapsedSec < 0.0f) return -1;
+    const int32_t pos =
+        RoundHalfAway(static_cast<float>(static_cast<double>(elapsedSec) * kWideBytesPerSecond)) & ~7;
+    if (pos >= FRingSize) return -1;
+    // The block heard now is the one before the block rendered last.
+    const int32_t fromBlock = FCurrentHalf == 0 ? pos + FRingSize / 2 : pos;
+    return fromBlock % FRingSize;
+}
+
+void TOggData::GetSpectrum(float* Values) {
+    const int32_t pos = SpectrumPosition();
+    if (pos == -1) {
+        std::fill(Values, Values + kSpectrumValueCount, 0.0f);
+        return;
+    }
+    std::lock_guard guard(FLock);
+    TFFT& fft = *FSpectrumFFT;
+    const int32_t ringValues = FRingSize / static_cast<int32_t>(sizeof(int32_t));
+    int32_t index = (pos % FRingSize) / static_cast<int32_t>(sizeof(int32_t));
+    for (int n = 0; n < fft.Size(); ++n) {
+        fft.Re[n] = static_cast<float>(FRing[index]);
+        fft.Im[n] = static_cast<float>(FRing[index + 1]);
+        index += 2;
+        if (index >= ringValues) index -= ringValues;
+    }
+    fft.AnalyseSpectrum(Values);
+}
+
+}  // namespace oggmix

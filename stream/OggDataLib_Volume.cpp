@@ -1,0 +1,136 @@
+// OggDataLib_Volume.cpp: fade, pan and the two volumes, and the output stage that applies
+// them frame by frame in fixed point.
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+
+#include "stream/OggDataLib.h"
+
+namespace oggmix {
+namespace {
+
+constexpr double kQ40One = 1099511627776.0;  // 2^40
+constexpr int64_t kQ40ToQ8 = int64_t{1} << 32;
+constexpr float kMaxFadeVolume = 64.0f;
+
+// A ramp's step per frame for Seconds of audio at 44100 frames per second, or 0 for an
+// immediate change. Compared in double so that 0.01f, which lies just below 0.01, counts as
+// immediate; a NaN time is immediate too rather than a NaN step.
+bool IsImmediate(float Seconds) { return !(static_cast<double>(Seconds) >= 0.01); }
+
+int64_t RampStep(int64_t fromQ40, int64_t toQ40, float Seconds) {
+    const double frames = static_cast<double>(Seconds) * kFramesPerSecond;
+    const double step = static_cast<double>(toQ40 - fromQ40) / frames;
+    return static_cast<int64_t>(step);  // |step| <= |to - from|, always in range
+}
+
+// The 32-bit gain arithmetic of the stage, done in 64 bits so that settings far outside the
+// usual range cannot overflow; in range the results are the 32-bit ones.
+int32_t Saturate32(int64_t value) {
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value);
+}
+
+struct StageGains {
+    int32_t left;   // Q8
+    int32_t right;  // Q8
+};
+
+StageGains Gains(int64_t fadeQ40, int64_t panQ40, int32_t volQ8) {
+    const int64_t fadeQ8 = fadeQ40 / kQ40ToQ8;
+    const int64_t panQ8 = panQ40 / kQ40ToQ8;
+    const int64_t left = std::min<int64_t>(256 - panQ8, 256);
+    const int64_t right = std::min<int64_t>(256 + panQ8, 256);
+    return {Saturate32(fadeQ8 * volQ8 * left / 65536), Saturate32(fadeQ8 * volQ8 * right / 65536)};
+}
+
+// Advances a ramp by one frame; true when the value changed.
+bool StepRamp(int64_t& valueQ40, int64_t targetQ40, int64_t& stepQ40) {
+    if (stepQ40 == 0) return false;
+    if (std::llabs(stepQ40) > std::llabs(targetQ40 - valueQ40)) {
+        valueQ40 = targetQ40;
+        stepQ40 = 0;
+    }
+    valueQ40 += stepQ40;
+    return true;
+}
+
+}  // namespace
+
+void TOggData::Fade(float Volume, float Seconds) {
+    std::lock_guard guard(FLock);
+    if (!(Volume >= 0.0f)) Volume = 0.0f;
+    if (Volume > kMaxFadeVolume) Volume = kMaxFadeVolume;
+    FFadeTarget = static_cast<int64_t>(static_cast<double>(Volume) * kQ40One);
+    if (IsImmediate(Seconds)) {
+        FFadeVolume = FFadeTarget;
+        FFadeStep = 0;
+    } else {
+        // The ramp starts from the present volume, so a new fade takes over a running one.
+        FFadeStep = RampStep(FFadeVolume, FFadeTarget, Seconds);
+    }
+}
+
+float TOggData::GetFadeVolume(bool Lock) {
+    std::unique_lock guard(FLock, std::defer_lock);
+    if (Lock) guard.lock();
+    return static_cast<float>(static_cast<double>(FFadeVolume) / kQ40One);
+}
+
+float TOggData::GetFadeTarget(bool Lock) {
+    std::unique_lock guard(FLock, std::defer_lock);
+    if (Lock) guard.lock();
+    return static_cast<float>(static_cast<double>(FFadeTarget) / kQ40One);
+}
+
+void TOggData::SetPan(float Pan, float Seconds) {
+    std::lock_guard guard(FLock);
+    if (!(Pan >= -1.0f)) Pan = -1.0f;
+    if (Pan > 1.0f) Pan = 1.0f;
+    FPanTarget = static_cast<int64_t>(static_cast<double>(Pan) * kQ40One);
+    if (IsImmediate(Seconds)) {
+        FPan = FPanTarget;
+        FPanStep = 0;
+    } else {
+        FPanStep = RampStep(FPan, FPanTarget, Seconds);
+    }
+}
+
+void TOggData::SetMasterVolume(float Volume) {
+    std::lock_guard guard(FLock);
+    FMasterVolume = RoundHalfAway(Volume * 256.0f);
+}
+
+void TOggData::SetVolume(float Volume) {
+    std::lock_guard guard(FLock);
+    FVolume = RoundHalfAway(Volume * 256.0f);
+}
+
+int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
+                              bool Wide) noexcept {
+    const int32_t volQ8 = Saturate32(int64_t{FMasterVolume} * FVolume / 256);
+    StageGains gains = Gains(FFadeVolume, FPan, volQ8);
+    const int32_t frames = BytesToFrames(Count);
+    auto* wide = static_cast<int32_t*>(Dest);
+    auto* narrow = static_cast<int16_t*>(Dest);
+
+    for (int32_t frame = 0; frame < frames; ++frame) {
+        const bool fadeMoved = StepRamp(FFadeVolume, FFadeTarget, FFadeStep);
+        const bool panMoved = StepRamp(FPan, FPanTarget, FPanStep);
+        if (fadeMoved || panMoved) gains = Gains(FFadeVolume, FPan, volQ8);
+
+        const int32_t l = Saturate32(int64_t{Source[2 * frame]} * gains.left / 256);
+        const int32_t r = Saturate32(int64_t{Source[2 * frame + 1]} * gains.right / 256);
+        if (Wide) {
+            wide[2 * frame] = l;
+            wide[2 * frame + 1] = r;
+        } else {
+            narrow[2 * frame] = static_cast<int16_t>(ClipToSample(l));
+            narrow[2 * frame + 1] = static_cast<int16_t>(ClipToSample(r));
+        }
+    }
+    return Wide ? Count * 2 : Count;
+}
+
+}  // namespace oggmix

@@ -1,0 +1,104 @@
+// uAGC.cpp: the gain control's per-sample loop.
+#include "stream/uAGC.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace oggmix {
+namespace {
+
+constexpr int32_t kDefaultRiseInterval = 12288;  // samples, about 0.139 s of stereo
+constexpr int32_t kLimitMagnitude = 32760;
+constexpr float kQuietPullFactor = 10.0f;  // times AdjustRate: the step back towards 1.0
+
+// in x gain, truncated toward zero. The gain is not bounded above, so the product is kept in
+// 64 bits and saturated there instead of overflowing the conversion.
+int64_t Scale(int32_t in, float gain) {
+    const double product = static_cast<double>(in) * static_cast<double>(gain);
+    constexpr double kLimit = 4.0e18;
+    if (!(product < kLimit)) return product > 0.0 ? static_cast<int64_t>(kLimit) : 0;
+    if (!(product > -kLimit)) return -static_cast<int64_t>(kLimit);
+    return static_cast<int64_t>(product);
+}
+
+int16_t ToSample(int64_t value) {
+    if (value > std::numeric_limits<int16_t>::max()) return std::numeric_limits<int16_t>::max();
+    if (value < std::numeric_limits<int16_t>::min()) return std::numeric_limits<int16_t>::min();
+    return static_cast<int16_t>(value);
+}
+
+void CountUp(int32_t& counter) {
+    if (counter < std::numeric_limits<int32_t>::max()) ++counter;
+}
+
+}  // namespace
+
+TAGC::TAGC() { Reset(); }
+
+TAGC::~TAGC() { Reset(); }
+
+void TAGC::Reset() noexcept {
+    ResetGain();
+    RiseCount = 0;
+    RisePeak = 0;
+    QuietRun = 0;
+}
+
+void TAGC::ResetGain() noexcept {
+    Gain = InitialGain;
+    RiseInterval = kDefaultRiseInterval;
+}
+
+void TAGC::Process(int16_t* Samples, int32_t ByteCount) noexcept {
+    if (Target <= QuietLevel) return;
+    const int32_t count = ByteCount / 2;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t in = Samples[i];
+        // The sample is scaled with the gain in force before this sample's adjustment.
+        int64_t out = Scale(in, Gain);
+        const int64_t mag = std::llabs(out);
+
+        if (std::abs(in) < QuietLevel) {
+            CountUp(QuietRun);
+        } else {
+            QuietRun = 0;
+        }
+
+        if (mag < Target) {
+            if (mag > RisePeak) RisePeak = static_cast<int32_t>(mag);
+            CountUp(RiseCount);
+            if (RiseCount > RiseInterval) {
+                if (QuietRun > RiseInterval) {
+                    // A long quiet passage: step back towards 1.0 on every further sample.
+                    Gain = (kQuietPullFactor * AdjustRate) * (1.0f - Gain) + Gain;
+                } else if (RisePeak > 0) {
+                    Gain = (static_cast<float>(Target) / static_cast<float>(RisePeak)) * AdjustRate + Gain;
+                    RisePeak = 0;
+                    RiseCount = 0;
+                } else {
+                    // Every output since the last change was 0 although the input was not quiet:
+                    // the gain is all but zero. There is no peak to aim from, so step back
+                    // towards 1.0 once per interval instead of dividing by zero.
+                    Gain = (kQuietPullFactor * AdjustRate) * (1.0f - Gain) + Gain;
+                    RiseCount = 0;
+                }
+            }
+            // Only a target above full scale lets a below-target sample leave 16 bits; it is
+            // saturated rather than wrapped.
+            Samples[i] = ToSample(out);
+        } else {
+            if (out > kLimitMagnitude) out = kLimitMagnitude;
+            if (out < -kLimitMagnitude) out = -kLimitMagnitude;
+            Gain = Gain - (static_cast<float>(mag) / static_cast<float>(Target)) * AdjustRate;
+            // With a small target one loud sample could drive the gain through zero and invert
+            // the signal; a gain of 0 is as low as it goes.
+            if (!(Gain >= 0.0f)) Gain = 0.0f;
+            RisePeak = 0;
+            RiseCount = 0;
+            Samples[i] = static_cast<int16_t>(out);
+        }
+    }
+}
+
+}  // namespace oggmix
