@@ -45,6 +45,11 @@ TVorbisFileDLL::TVorbisFileDLL(bool AutoCPU) : FAutoCPU(AutoCPU) {}
 TVorbisFileDLL::~TVorbisFileDLL() = default;
 
 bool TVorbisFileDLL::LoadDLL(const std::string& FileName) {
+    // A second load must not leave entry points of the library it replaces behind.
+    FEntry = {};
+    FCallbacks = {};
+    FDLLName.clear();
+
     // Expanding the path and loading it are guarded as one: whatever fails, the caller hears
     // that the library is missing, with the path we looked at.
     std::string fullPath = FileName;
@@ -60,39 +65,39 @@ bool TVorbisFileDLL::LoadDLL(const std::string& FileName) {
     if (FDLLName.empty()) FDLLName = kUnknownModuleName;
 
     try {
-        GetProc(Fwu_SetCPUType, "wu_SetCPUType");
-        GetProc(Fwu_DetectCPU, "wu_DetectCPU");
-        GetProc(Fwu_ScaleOutput, "wu_ScaleOutput");
-        GetProc(Fwu_ov_info, "wu_ov_info");
-        GetProc(Fwu_ov_clear, "wu_ov_clear");
-        GetProc(Fwu_ov_open_callbacks, "wu_ov_open_callbacks");
-        GetProc(Fwu_ov_test_callbacks, "wu_ov_test_callbacks");
-        GetProc(Fwu_ov_test_open, "wu_ov_test_open");
-        GetProc(Fwu_ov_bitrate, "wu_ov_bitrate");
-        GetProc(Fwu_ov_bitrate_instant, "wu_ov_bitrate_instant");
-        GetProc(Fwu_ov_streams, "wu_ov_streams");
-        GetProc(Fwu_ov_serialnumber, "wu_ov_serialnumber");
-        GetProc(Fwu_ov_seekable, "wu_ov_seekable");
-        GetProc(Fwu_ov_raw_total, "wu_ov_raw_total");
-        GetProc(Fwu_ov_time_total, "wu_ov_time_total");
-        GetProc(Fwu_ov_pcm_total, "wu_ov_pcm_total");
-        GetProc(Fwu_ov_raw_seek, "wu_ov_raw_seek");
-        GetProc(Fwu_ov_pcm_seek, "wu_ov_pcm_seek");
-        GetProc(Fwu_ov_pcm_seek_page, "wu_ov_pcm_seek_page");
-        GetProc(Fwu_ov_time_seek, "wu_ov_time_seek");
-        GetProc(Fwu_ov_time_seek_page, "wu_ov_time_seek_page");
-        GetProc(Fwu_ov_raw_seek_lap, "wu_ov_raw_seek_lap");
-        GetProc(Fwu_ov_pcm_seek_lap, "wu_ov_pcm_seek_lap");
-        GetProc(Fwu_ov_pcm_seek_page_lap, "wu_ov_pcm_seek_page_lap");
-        GetProc(Fwu_ov_time_seek_lap, "wu_ov_time_seek_lap");
-        GetProc(Fwu_ov_time_seek_page_lap, "wu_ov_time_seek_page_lap");
-        GetProc(Fwu_ov_raw_tell, "wu_ov_raw_tell");
-        GetProc(Fwu_ov_pcm_tell, "wu_ov_pcm_tell");
-        GetProc(Fwu_ov_time_tell, "wu_ov_time_tell");
-        GetProc(Fwu_ov_comment, "wu_ov_comment");
-        GetProc(Fwu_ov_read_float, "wu_ov_read_float");
-        GetProc(Fwu_ov_read, "wu_ov_read");
-        GetProc(Fwu_ov_crosslap, "wu_ov_crosslap");
+        GetProc(FEntry.wu_SetCPUType, "wu_SetCPUType");
+        GetProc(FEntry.wu_DetectCPU, "wu_DetectCPU");
+        GetProc(FEntry.wu_ScaleOutput, "wu_ScaleOutput");
+        GetProc(FEntry.wu_ov_info, "wu_ov_info");
+        GetProc(FEntry.wu_ov_clear, "wu_ov_clear");
+        GetProc(FEntry.wu_ov_open_callbacks, "wu_ov_open_callbacks");
+        GetProc(FEntry.wu_ov_test_callbacks, "wu_ov_test_callbacks");
+        GetProc(FEntry.wu_ov_test_open, "wu_ov_test_open");
+        GetProc(FEntry.wu_ov_bitrate, "wu_ov_bitrate");
+        GetProc(FEntry.wu_ov_bitrate_instant, "wu_ov_bitrate_instant");
+        GetProc(FEntry.wu_ov_streams, "wu_ov_streams");
+        GetProc(FEntry.wu_ov_serialnumber, "wu_ov_serialnumber");
+        GetProc(FEntry.wu_ov_seekable, "wu_ov_seekable");
+        GetProc(FEntry.wu_ov_raw_total, "wu_ov_raw_total");
+        GetProc(FEntry.wu_ov_time_total, "wu_ov_time_total");
+        GetProc(FEntry.wu_ov_pcm_total, "wu_ov_pcm_total");
+        GetProc(FEntry.wu_ov_raw_seek, "wu_ov_raw_seek");
+        GetProc(FEntry.wu_ov_pcm_seek, "wu_ov_pcm_seek");
+        GetProc(FEntry.wu_ov_pcm_seek_page, "wu_ov_pcm_seek_page");
+        GetProc(FEntry.wu_ov_time_seek, "wu_ov_time_seek");
+        GetProc(FEntry.wu_ov_time_seek_page, "wu_ov_time_seek_page");
+        GetProc(FEntry.wu_ov_raw_seek_lap, "wu_ov_raw_seek_lap");
+        GetProc(FEntry.wu_ov_pcm_seek_lap, "wu_ov_pcm_seek_lap");
+        GetProc(FEntry.wu_ov_pcm_seek_page_lap, "wu_ov_pcm_seek_page_lap");
+        GetProc(FEntry.wu_ov_time_seek_lap, "wu_ov_time_seek_lap");
+        GetProc(FEntry.wu_ov_time_seek_page_lap, "wu_ov_time_seek_page_lap");
+        GetProc(FEntry.wu_ov_raw_tell, "wu_ov_raw_tell");
+        GetProc(FEntry.wu_ov_pcm_tell, "wu_ov_pcm_tell");
+        GetProc(FEntry.wu_ov_time_tell, "wu_ov_time_tell");
+        GetProc(FEntry.wu_ov_comment, "wu_ov_comment");
+        GetProc(FEntry.wu_ov_read_float, "wu_ov_read_float");
+        GetProc(FEntry.wu_ov_read, "wu_ov_read");
+        GetProc(FEntry.wu_ov_crosslap, "wu_ov_crosslap");
     } catch (const ERangeError&) {
         // A library that lacks any one entry point is not ours; it stays loaded but unusable.
         return false;
@@ -116,54 +121,54 @@ void* TVorbisFileDLL::FindSymbol(const char* Name) {
 
 int32_t TVorbisFileDLL::OpenCallbacks(void* DataSource, OggVorbis_File* vf, const char* Initial,
                                       int32_t IBytes) noexcept {
-    if (!Fwu_ov_open_callbacks || !Usable()) return OV_EFAULT;
-    return Fwu_ov_open_callbacks(DataSource, vf, Initial, IBytes, FCallbacks);
+    if (!FEntry.wu_ov_open_callbacks || !Usable()) return OV_EFAULT;
+    return FEntry.wu_ov_open_callbacks(DataSource, vf, Initial, IBytes, FCallbacks);
 }
 
 int32_t TVorbisFileDLL::Clear(OggVorbis_File* vf) noexcept {
-    return Fwu_ov_clear ? Fwu_ov_clear(vf) : OV_EFAULT;
+    return FEntry.wu_ov_clear ? FEntry.wu_ov_clear(vf) : OV_EFAULT;
 }
 
 vorbis_info* TVorbisFileDLL::Info(OggVorbis_File* vf, int32_t Link) noexcept {
-    return Fwu_ov_info ? Fwu_ov_info(vf, Link) : nullptr;
+    return FEntry.wu_ov_info ? FEntry.wu_ov_info(vf, Link) : nullptr;
 }
 
 vorbis_comment* TVorbisFileDLL::Comment(OggVorbis_File* vf, int32_t Link) noexcept {
-    return Fwu_ov_comment ? Fwu_ov_comment(vf, Link) : nullptr;
+    return FEntry.wu_ov_comment ? FEntry.wu_ov_comment(vf, Link) : nullptr;
 }
 
 int64_t TVorbisFileDLL::PcmTotal(OggVorbis_File* vf, int32_t Link) noexcept {
-    return Fwu_ov_pcm_total ? Fwu_ov_pcm_total(vf, Link) : OV_EFAULT;
+    return FEntry.wu_ov_pcm_total ? FEntry.wu_ov_pcm_total(vf, Link) : OV_EFAULT;
 }
 
 double TVorbisFileDLL::TimeTotal(OggVorbis_File* vf, int32_t Link) noexcept {
-    return Fwu_ov_time_total ? Fwu_ov_time_total(vf, Link) : OV_EFAULT;
+    return FEntry.wu_ov_time_total ? FEntry.wu_ov_time_total(vf, Link) : OV_EFAULT;
 }
 
 int32_t TVorbisFileDLL::Seekable(OggVorbis_File* vf) noexcept {
-    return Fwu_ov_seekable ? static_cast<int32_t>(Fwu_ov_seekable(vf) != 0) : 0;
+    return FEntry.wu_ov_seekable ? static_cast<int32_t>(FEntry.wu_ov_seekable(vf) != 0) : 0;
 }
 
 int32_t TVorbisFileDLL::TimeSeek(OggVorbis_File* vf, double PosSec) noexcept {
-    return Fwu_ov_time_seek ? Fwu_ov_time_seek(vf, PosSec) : OV_EFAULT;
+    return FEntry.wu_ov_time_seek ? FEntry.wu_ov_time_seek(vf, PosSec) : OV_EFAULT;
 }
 
 double TVorbisFileDLL::TimeTell(OggVorbis_File* vf) noexcept {
-    return Fwu_ov_time_tell ? Fwu_ov_time_tell(vf) : OV_EFAULT;
+    return FEntry.wu_ov_time_tell ? FEntry.wu_ov_time_tell(vf) : OV_EFAULT;
 }
 
 int32_t TVorbisFileDLL::Read(OggVorbis_File* vf, void* Buffer, int32_t Length, int32_t BigEndianP,
                              int32_t Word, int32_t Sgned, int32_t* BitStream) noexcept {
-    if (!Fwu_ov_read) return OV_EFAULT;
+    if (!FEntry.wu_ov_read) return OV_EFAULT;
     // ov_read never returns more than Length, so the result fits in 32 bits.
-    return static_cast<int32_t>(Fwu_ov_read(vf, static_cast<char*>(Buffer), Length, BigEndianP,
+    return static_cast<int32_t>(FEntry.wu_ov_read(vf, static_cast<char*>(Buffer), Length, BigEndianP,
                                             Word, Sgned, BitStream));
 }
 
-int32_t TVorbisFileDLL::DetectCPU() noexcept { return Fwu_DetectCPU ? Fwu_DetectCPU() : 0; }
+int32_t TVorbisFileDLL::DetectCPU() noexcept { return FEntry.wu_DetectCPU ? FEntry.wu_DetectCPU() : 0; }
 
 void TVorbisFileDLL::SetCPUType(int32_t CPUType) noexcept {
-    if (Fwu_SetCPUType) Fwu_SetCPUType(CPUType);
+    if (FEntry.wu_SetCPUType) FEntry.wu_SetCPUType(CPUType);
 }
 
 bool LoadVorbisFileDLL(const std::string& FileName) {

@@ -9,7 +9,8 @@
 // Memory:  LoadDLL allocates; the wrappers do not (the library may).
 // Errors:  a missing library or entry point is an ERangeError with the fixed texts; the
 //          wrappers pass the library's results through unchanged. A wrapper whose entry point
-//          was never resolved returns OV_EFAULT (or null, 0, -1.0) instead of calling it.
+//          was never resolved does not call it: it returns OV_EFAULT (null for Info and
+//          Comment, 0 for Seekable and DetectCPU).
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
@@ -39,6 +40,7 @@ public:
     // "関数(<Name>)の所得に失敗しました" when it is not there (Proc is then null).
     template <class Fn>
     void GetProc(Fn*& Proc, const char* Name) {
+        Proc = nullptr;
         Proc = reinterpret_cast<Fn*>(FindSymbol(Name));
     }
 
@@ -77,40 +79,44 @@ private:
     std::string FDLLName;
     bool FAutoCPU;
 
-    // The entry points, in the library's table order; all null until loaded.
-    void (*Fwu_SetCPUType)(int) = nullptr;
-    int (*Fwu_DetectCPU)() = nullptr;
-    void (*Fwu_ScaleOutput)(int) = nullptr;
-    vorbis_info* (*Fwu_ov_info)(OggVorbis_File*, int) = nullptr;
-    int (*Fwu_ov_clear)(OggVorbis_File*) = nullptr;
-    int (*Fwu_ov_open_callbacks)(void*, OggVorbis_File*, const char*, long, ov_callbacks) = nullptr;
-    int (*Fwu_ov_test_callbacks)(void*, OggVorbis_File*, const char*, long, ov_callbacks) = nullptr;
-    int (*Fwu_ov_test_open)(OggVorbis_File*) = nullptr;
-    long (*Fwu_ov_bitrate)(OggVorbis_File*, int) = nullptr;
-    long (*Fwu_ov_bitrate_instant)(OggVorbis_File*) = nullptr;
-    long (*Fwu_ov_streams)(OggVorbis_File*) = nullptr;
-    long (*Fwu_ov_serialnumber)(OggVorbis_File*, int) = nullptr;
-    long (*Fwu_ov_seekable)(OggVorbis_File*) = nullptr;
-    ogg_int64_t (*Fwu_ov_raw_total)(OggVorbis_File*, int) = nullptr;
-    double (*Fwu_ov_time_total)(OggVorbis_File*, int) = nullptr;
-    ogg_int64_t (*Fwu_ov_pcm_total)(OggVorbis_File*, int) = nullptr;
-    int (*Fwu_ov_raw_seek)(OggVorbis_File*, ogg_int64_t) = nullptr;
-    int (*Fwu_ov_pcm_seek)(OggVorbis_File*, ogg_int64_t) = nullptr;
-    int (*Fwu_ov_pcm_seek_page)(OggVorbis_File*, ogg_int64_t) = nullptr;
-    int (*Fwu_ov_time_seek)(OggVorbis_File*, double) = nullptr;
-    int (*Fwu_ov_time_seek_page)(OggVorbis_File*, double) = nullptr;
-    int (*Fwu_ov_raw_seek_lap)(OggVorbis_File*, ogg_int64_t) = nullptr;
-    int (*Fwu_ov_pcm_seek_lap)(OggVorbis_File*, ogg_int64_t) = nullptr;
-    int (*Fwu_ov_pcm_seek_page_lap)(OggVorbis_File*, ogg_int64_t) = nullptr;
-    int (*Fwu_ov_time_seek_lap)(OggVorbis_File*, double) = nullptr;
-    int (*Fwu_ov_time_seek_page_lap)(OggVorbis_File*, double) = nullptr;
-    ogg_int64_t (*Fwu_ov_raw_tell)(OggVorbis_File*) = nullptr;
-    ogg_int64_t (*Fwu_ov_pcm_tell)(OggVorbis_File*) = nullptr;
-    double (*Fwu_ov_time_tell)(OggVorbis_File*) = nullptr;
-    vorbis_comment* (*Fwu_ov_comment)(OggVorbis_File*, int) = nullptr;
-    long (*Fwu_ov_read_float)(OggVorbis_File*, float***, int, int*) = nullptr;
-    long (*Fwu_ov_read)(OggVorbis_File*, char*, int, int, int, int, int*) = nullptr;
-    int (*Fwu_ov_crosslap)(OggVorbis_File*, OggVorbis_File*) = nullptr;
+    // The entry points, in the library's table order; all null until loaded. Kept in one
+    // record so that a new load starts from nothing.
+    struct EntryPoints {
+        void (*wu_SetCPUType)(int) = nullptr;
+        int (*wu_DetectCPU)() = nullptr;
+        void (*wu_ScaleOutput)(int) = nullptr;
+        vorbis_info* (*wu_ov_info)(OggVorbis_File*, int) = nullptr;
+        int (*wu_ov_clear)(OggVorbis_File*) = nullptr;
+        int (*wu_ov_open_callbacks)(void*, OggVorbis_File*, const char*, long, ov_callbacks) = nullptr;
+        int (*wu_ov_test_callbacks)(void*, OggVorbis_File*, const char*, long, ov_callbacks) = nullptr;
+        int (*wu_ov_test_open)(OggVorbis_File*) = nullptr;
+        long (*wu_ov_bitrate)(OggVorbis_File*, int) = nullptr;
+        long (*wu_ov_bitrate_instant)(OggVorbis_File*) = nullptr;
+        long (*wu_ov_streams)(OggVorbis_File*) = nullptr;
+        long (*wu_ov_serialnumber)(OggVorbis_File*, int) = nullptr;
+        long (*wu_ov_seekable)(OggVorbis_File*) = nullptr;
+        ogg_int64_t (*wu_ov_raw_total)(OggVorbis_File*, int) = nullptr;
+        double (*wu_ov_time_total)(OggVorbis_File*, int) = nullptr;
+        ogg_int64_t (*wu_ov_pcm_total)(OggVorbis_File*, int) = nullptr;
+        int (*wu_ov_raw_seek)(OggVorbis_File*, ogg_int64_t) = nullptr;
+        int (*wu_ov_pcm_seek)(OggVorbis_File*, ogg_int64_t) = nullptr;
+        int (*wu_ov_pcm_seek_page)(OggVorbis_File*, ogg_int64_t) = nullptr;
+        int (*wu_ov_time_seek)(OggVorbis_File*, double) = nullptr;
+        int (*wu_ov_time_seek_page)(OggVorbis_File*, double) = nullptr;
+        int (*wu_ov_raw_seek_lap)(OggVorbis_File*, ogg_int64_t) = nullptr;
+        int (*wu_ov_pcm_seek_lap)(OggVorbis_File*, ogg_int64_t) = nullptr;
+        int (*wu_ov_pcm_seek_page_lap)(OggVorbis_File*, ogg_int64_t) = nullptr;
+        int (*wu_ov_time_seek_lap)(OggVorbis_File*, double) = nullptr;
+        int (*wu_ov_time_seek_page_lap)(OggVorbis_File*, double) = nullptr;
+        ogg_int64_t (*wu_ov_raw_tell)(OggVorbis_File*) = nullptr;
+        ogg_int64_t (*wu_ov_pcm_tell)(OggVorbis_File*) = nullptr;
+        double (*wu_ov_time_tell)(OggVorbis_File*) = nullptr;
+        vorbis_comment* (*wu_ov_comment)(OggVorbis_File*, int) = nullptr;
+        long (*wu_ov_read_float)(OggVorbis_File*, float***, int, int*) = nullptr;
+        long (*wu_ov_read)(OggVorbis_File*, char*, int, int, int, int, int*) = nullptr;
+        int (*wu_ov_crosslap)(OggVorbis_File*, OggVorbis_File*) = nullptr;
+    };
+    EntryPoints FEntry{};
 
     ov_callbacks FCallbacks{};  // read, seek, close, tell; filled by a successful load
 };

@@ -44,6 +44,16 @@ std::string TempDir::Write(const std::string& name, std::span<const uint8_t> byt
     return path;
 }
 
+ScopedCurrentDir::ScopedCurrentDir(const std::string& path)
+    : FPrevious(std::filesystem::current_path().string()) {
+    std::filesystem::current_path(path);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() {
+    std::error_code ignored;
+    std::filesystem::current_path(FPrevious, ignored);
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);

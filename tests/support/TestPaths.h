@@ -33,6 +33,18 @@ private:
     std::string FPath;
 };
 
+// Makes path the current directory until destroyed, then returns to the previous one.
+class ScopedCurrentDir {
+public:
+    explicit ScopedCurrentDir(const std::string& path);
+    ~ScopedCurrentDir();
+    ScopedCurrentDir(const ScopedCurrentDir&) = delete;
+    ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
+
+private:
+    std::string FPrevious;
+};
+
 [[nodiscard]] std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 }  // namespace oggmix::test
