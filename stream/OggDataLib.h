@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -193,14 +194,23 @@ public:
     void GetSpectrum(float* Values);
 
 private:
+    // FLock held for the guard's lifetime when Lock; otherwise the caller already holds it.
+    [[nodiscard]] std::unique_lock<TALOGGSemaphore> GuardIf(bool Lock) noexcept {
+        return Lock ? std::unique_lock(FLock) : std::unique_lock(FLock, std::defer_lock);
+    }
     void SetFilterPointLocked(int32_t Index, float Value, float Time) noexcept;  // FLock held
     void SetFilterCurve(const float* Values, int32_t Count, float Time);          // takes FLock
     void ReadInfo();       // FLock held
     void ParseLoopTags();  // FLock held
-    int32_t RenderChunk(void* Dest, int32_t Count, float Pos, bool Wide) noexcept;
-    int32_t DecodeWithCues(int16_t* Buffer, int32_t Count, float Pos) noexcept;
+    // The render path below Render; FLock held. Counts are whole output frames.
+    int32_t RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept;
+    int32_t DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept;
     int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept;
     int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept;
+    void JumpToCue(int32_t Index) noexcept;
+    // Moves the decoder to Seconds; on success drops the held frame and restarts the stream
+    // clock there. Resets FLastTime either way. FLock held.
+    void SeekDecoder(float Seconds) noexcept;
 
     TALOGGSemaphore FLock;
 
@@ -229,6 +239,14 @@ private:
     int64_t FTimestamp = 0;         // ms: when the block now heard started to play
     float FRenderStartTime = 0.0f;  // seconds: decoder position at the last render's start
     float FLastTime = 0.0f;         // seconds: last GetPlayTime result
+    // Where the decoder is, as the render path tracks it across cue jumps and wraps: the
+    // stream time of the last seek or render start, plus internal bytes decoded since.
+    float FPosBaseSec = 0.0f;
+    int32_t FPosOffsetBytes = 0;
+    // A 22050 Hz source frame becomes two output frames; when a request ends between them,
+    // the second waits here for the next request. Dropped by every seek.
+    std::array<int16_t, 2> FHeldFrame{};
+    bool FHasHeldFrame = false;
 
     // Fade, pan and volumes. Guarded by FLock.
     int64_t FFadeVolume = 0;  // Q40

@@ -1,0 +1,264 @@
+// OggDataLib_Render.cpp: rendering: blocks into the ring, chunks through the effect stages,
+// and decoding through the loop cues to the end of the stream.
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "base/Clock.h"
+#include "stream/OggDataLib.h"
+
+namespace oggmix {
+namespace {
+
+// The internal format is 16-bit stereo at 44100 Hz whatever the source, so internal bytes
+// measure stream time: kBytesPerSecond of them per second.
+float PosSec(float baseSec, int32_t offsetBytes) noexcept {
+    return static_cast<float>(static_cast<double>(baseSec) +
+                              static_cast<double>(offsetBytes) / kBytesPerSecond);
+}
+
+bool Armed(const TLoopCue& cue, int32_t repeats) noexcept {
+    return repeats < cue.Count || cue.Count == -1;
+}
+
+bool Blocked(uint32_t mask, int32_t index) noexcept { return ((mask >> index) & 1u) != 0; }
+
+struct CueSplit {
+    int32_t Index = -1;  // no cue
+    int32_t Bytes = 0;   // internal bytes before the jump
+};
+
+// The armed cue whose LoopEnd playback reaches first between posSec and endSec, and how many
+// bytes of the room come before it. A tie goes to the lower index.
+CueSplit NextSplit(const std::array<TLoopCue, kCueCount>& cues,
+                   const std::array<int32_t, kCueCount>& repeats, uint32_t blocked, float posSec,
+                   float endSec, int32_t roomBytes) noexcept {
+    CueSplit best;
+    for (int32_t i = 0; i < kCueCount; ++i) {
+        const TLoopCue& cue = cues[i];
+        if (!Armed(cue, repeats[i]) || Blocked(blocked, i)) continue;
+        if (!(cue.LoopEnd >= posSec && cue.LoopEnd <= endSec)) continue;
+        // To the nearest byte, then down to a whole frame: the jump is exact to the frame.
+        const float bytes = (cue.LoopEnd - posSec) * static_cast<float>(kBytesPerSecond);
+        const int32_t split = std::min(RoundHalfAway(bytes) & ~(kBytesPerFrame - 1), roomBytes);
+        if (best.Index < 0 || split < best.Bytes) best = {i, split};
+    }
+    return best;
+}
+
+// The armed cue with the nearest LoopEnd at or beyond endSec, where the data ran out: a loop
+// end written at (or, through rounding, just past) the end of the stream jumps there.
+int32_t CueAtStreamEnd(const std::array<TLoopCue, kCueCount>& cues,
+                       const std::array<int32_t, kCueCount>& repeats, uint32_t blocked,
+                       float endSec) noexcept {
+    int32_t best = -1;
+    for (int32_t i = 0; i < kCueCount; ++i) {
+        const TLoopCue& cue = cues[i];
+        if (!Armed(cue, repeats[i]) || Blocked(blocked, i) || !(cue.LoopEnd >= endSec)) continue;
+        if (best < 0 || cue.LoopEnd < cues[best].LoopEnd) best = i;
+    }
+    return best;
+}
+
+}  // namespace
+
+int32_t TOggData::RenderNext(int32_t Delay) noexcept {
+    std::lock_guard guard(FLock);
+    if (!FLoaded || !FPlaying) return 0;
+    FCurrentHalf = FCurrentHalf == 0 ? FRingSize / 2 : 0;
+    return Render(FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t)),
+                  FRingSize / 2, Delay, true, false);
+}
+
+int32_t TOggData::Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept {
+    auto guard = GuardIf(Lock);
+    if (Dest == nullptr || Count <= 0) return 0;
+    auto* out = static_cast<uint8_t*>(Dest);
+
+    // A finished fade-out to silence pauses the stream where it is.
+    if (GetFadeVolume(false) < 0.01f && GetFadeTarget(false) < 0.01f) Pause(false);
+
+    // Only whole frames are rendered; a trailing part of a frame is zero-filled with the rest.
+    const int32_t frameBytes = Wide ? kBytesPerWideFrame : kBytesPerFrame;
+    const int32_t wholeBytes = Count - Count % frameBytes;
+    int32_t done = 0;
+    if (FLoaded && FPlaying && FSource != nullptr) {
+        FTimestamp = timeGetTime() - Delay;
+        // A held frame is output before anything the decoder delivers next, so the render
+        // starts one frame before the decoder's position.
+        const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
+        FRenderStartTime = static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder) - heldSec);
+        FPosBaseSec = FRenderStartTime;
+        FPosOffsetBytes = 0;
+        while (done < wholeBytes) {
+            const int32_t n = RenderChunk(out + done, wholeBytes - done, Wide);
+            if (n < 1) break;
+            done += n;
+        }
+    }
+    std::memset(out + done, 0, static_cast<size_t>(Count - done));
+    return done;
+}
+
+int32_t TOggData::RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept {
+    static_assert(kChunkBytes <= static_cast<int32_t>(sizeof(FWorkBuffer)));
+    if (!FLoaded || !FPlaying) return 0;
+    const int32_t n = std::min(Count, kChunkBytes);
+    std::fill_n(FWorkBuffer.begin(), kChunkBytes / kBytesPerSample, int16_t{0});
+    // A wide frame takes half as many internal bytes as it occupies in the output.
+    const int32_t c = DecodeWithCues(FWorkBuffer.data(), Wide ? n / 2 : n);
+    if (c <= 0) return 0;
+    ApplyFilter(FWorkBuffer.data(), c);
+    FAGC->Process(FWorkBuffer.data(), c);
+    return ApplyVolume(Dest, FWorkBuffer.data(), c, Wide);
+}
+
+// Decodes Count internal bytes into Buffer as a run of segments: each ends where an armed cue
+// jumps, where the data ends, or at the end of the chunk. Every segment starts from the
+// decoder's real position, so cues after a jump or a wrap see the time actually played.
+// A cue jumps at most once until a frame has been decoded after it, and the stream wraps at
+// most once until then, so cues that jump onto each other's ends and empty streams cannot
+// keep the loop turning.
+int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
+    int32_t done = 0;
+    uint32_t jumpedWithoutData = 0;  // one bit per cue
+    bool wrappedWithoutData = false;
+    while (done < Count) {
+        const int32_t room = Count - done;
+        const float posSec = PosSec(FPosBaseSec, FPosOffsetBytes);
+        // Playback that has moved past a cue's end re-arms it for the next time it comes
+        // before that end again.
+        for (int32_t i = 0; i < kCueCount; ++i)
+            if (FCues[i].LoopEnd < posSec) FRepeatCount[i] = 0;
+
+        const CueSplit split = NextSplit(FCues, FRepeatCount, jumpedWithoutData, posSec,
+                                         PosSec(FPosBaseSec, FPosOffsetBytes + room), room);
+        const int32_t wantBytes = split.Index >= 0 ? split.Bytes : room;
+        const int32_t n = ReadPcm(Buffer + done / kBytesPerSample, wantBytes);
+        if (n < 0) return n;
+        done += n;
+        if (n > 0) {
+            jumpedWithoutData = 0;
+            wrappedWithoutData = false;
+        }
+        if (n == wantBytes) {
+            if (split.Index >= 0) {
+                JumpToCue(split.Index);
+                jumpedWithoutData |= 1u << split.Index;
+            }
+            continue;
+        }
+
+        // The data ended before the split or the end of the chunk.
+        const float endSec = PosSec(FPosBaseSec, FPosOffsetBytes);
+        const int32_t endCue = CueAtStreamEnd(FCues, FRepeatCount, jumpedWithoutData, endSec);
+        if (endCue >= 0) {
+            JumpToCue(endCue);
+            jumpedWithoutData |= 1u << endCue;
+            continue;
+        }
+        for (int32_t i = 0; i < kCueCount; ++i)
+            if (FCues[i].LoopEnd >= endSec) FRepeatCount[i] = 0;
+        if (FLoop && !wrappedWithoutData) {
+            SeekDecoder(0.0f);
+            wrappedWithoutData = true;
+            continue;
+        }
+        // The end without looping, or a looping stream with nothing to play: paused and
+        // rewound, the rest of the block silent.
+        Pause(false);
+        SeekDecoder(0.0f);
+        return done;
+    }
+    return done;
+}
+
+void TOggData::JumpToCue(int32_t Index) noexcept {
+    if (FCues[Index].Count != -1) ++FRepeatCount[Index];
+    SeekDecoder(FCues[Index].LoopStart);
+}
+
+void TOggData::SeekDecoder(float Seconds) noexcept {
+    // A refused seek (a position outside the stream) leaves the decoder where it was, and
+    // playback goes on from there.
+    if (VorbisFileDLL->TimeSeek(&FDecoder, Seconds) == 0) {
+        FHasHeldFrame = false;
+        FPosBaseSec = static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder));
+        FPosOffsetBytes = 0;
+    }
+    FLastTime = 0.0f;
+}
+
+// Decodes exactly Count internal bytes unless the data ends (fewer) or the decoder fails.
+// >=0 bytes decoded; <0 error, and the stream is paused.
+int32_t TOggData::ReadPcm(int16_t* Dest, int32_t Count) noexcept {
+    int32_t done = 0;
+    while (done < Count) {
+        const int32_t n = DecodeBlock(Dest + done / kBytesPerSample, Count - done);
+        if (n < 0) {
+            // Deliberate: a decoding error or an unsupported format pauses the stream and the
+            // chunk stays silent; the host sees state 1.
+            Pause(false);
+            return n;
+        }
+        if (n == 0) break;
+        done += n;
+        FPosOffsetBytes += n;
+    }
+    return done;
+}
+
+// One read, converted to 16-bit stereo at 44100 Hz. Count is whole output frames; requests
+// to the decoder are whole source frames, and the second output frame of a 22050 Hz source
+// frame that does not fit waits in FHeldFrame. >0 bytes, 0 end of data, <0 error.
+int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
+    static_assert(kChunkBytes <= static_cast<int32_t>(sizeof(FDecodeBuffer)));
+    const int32_t repeat = FRate == kFramesPerSecond ? 1 : FRate == kFramesPerSecond / 2 ? 2 : 0;
+    if (repeat == 0 || FChannels < 1 || FChannels > 2) return -1;
+
+    int32_t written = 0;
+    if (FHasHeldFrame) {
+        Dest[0] = FHeldFrame[0];
+        Dest[1] = FHeldFrame[1];
+        FHasHeldFrame = false;
+        written = kBytesPerFrame;
+        if (written == Count) return written;
+    }
+    int16_t* out = Dest + written / kBytesPerSample;
+    const int32_t outFrames = BytesToFrames(Count - written);
+    int bitstream = 0;
+
+    if (repeat == 1 && FChannels == 2) {
+        const int32_t got = VorbisFileDLL->Read(&FDecoder, out, FramesToBytes(outFrames), 0,
+                                                kBytesPerSample, 1, &bitstream);
+        if (got < 0) return got;
+        return written + got - got % kBytesPerFrame;
+    }
+
+    const int32_t sourceFrameBytes = FChannels * kBytesPerSample;
+    const int32_t sourceFrames = (outFrames + repeat - 1) / repeat;
+    const int32_t got = VorbisFileDLL->Read(&FDecoder, FDecodeBuffer.data(),
+                                            sourceFrames * sourceFrameBytes, 0, kBytesPerSample,
+                                            1, &bitstream);
+    if (got < 0) return got;
+    const int32_t framesRead = got / sourceFrameBytes;
+    int32_t frame = 0;
+    for (int32_t f = 0; f < framesRead; ++f) {
+        // Mono takes its one sample for both channels.
+        const int16_t l = FDecodeBuffer[f * FChannels];
+        const int16_t r = FDecodeBuffer[f * FChannels + FChannels - 1];
+        for (int32_t k = 0; k < repeat; ++k) {
+            if (frame < outFrames) {
+                out[2 * frame] = l;
+                out[2 * frame + 1] = r;
+                ++frame;
+            } else {
+                FHeldFrame = {l, r};
+                FHasHeldFrame = true;
+            }
+        }
+    }
+    return written + FramesToBytes(frame);
+}
+
+}  // namespace oggmix

@@ -1,0 +1,83 @@
+// OggDataLib_Transport.cpp: play, pause, stop and seek, the play state, and the two clocks a
+// host reads: where the decoder is and what is being heard.
+#include <algorithm>
+
+#include "base/Clock.h"
+#include "stream/OggDataLib.h"
+
+namespace oggmix {
+
+void TOggData::Play(bool Loop, bool Lock) {
+    auto guard = GuardIf(Lock);
+    FPlaying = true;
+    FLoop = Loop;
+}
+
+void TOggData::Pause(bool Lock) {
+    auto guard = GuardIf(Lock);
+    FPlaying = false;
+    FLoop = false;
+}
+
+void TOggData::Stop(bool Lock) {
+    auto guard = GuardIf(Lock);
+    Pause(false);
+    FRenderStartTime = 0.0f;
+    FLastTime = 0.0f;
+    Seek(0.0f, false);
+    FHasHeldFrame = false;
+    FRepeatCount.fill(0);
+    std::fill(FRing.begin(), FRing.end(), 0);
+}
+
+void TOggData::Seek(float Seconds, bool Lock) {
+    auto guard = GuardIf(Lock);
+    if (!FLoaded) return;
+    // A NaN lands on the start, like any other position before it.
+    if (!(Seconds >= 0.0f)) Seconds = 0.0f;
+    if (Seconds > FTotalTime) Seconds = FTotalTime;
+    if (GetTime(false) != Seconds && Seekable()) SeekDecoder(Seconds);
+    FLastTime = 0.0f;
+}
+
+int32_t TOggData::GetState(bool Lock) {
+    auto guard = GuardIf(Lock);
+    if (!FLoaded) return 0;
+    if (!FPlaying) return 1;
+    return FLoop ? 3 : 2;
+}
+
+float TOggData::GetTime(bool Lock) {
+    auto guard = GuardIf(Lock);
+    if (FSource == nullptr) return 0.0f;
+    return static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder));
+}
+
+bool TOggData::Seekable() {
+    return FLoaded && VorbisFileDLL->Seekable(&FDecoder) != 0;
+}
+
+float TOggData::GetPlayTime() {
+    std::lock_guard guard(FLock);
+    if (FRenderStartTime == 0.0f) return 0.0f;
+
+    const auto ringTime = static_cast<float>(static_cast<double>(FRingSize) / kWideBytesPerSecond);
+    auto elapsed = static_cast<float>(static_cast<double>(timeGetTime() - FTimestamp) * 0.001);
+    if (elapsed > ringTime) elapsed = ringTime;
+    // The block being heard started half a ring before the block rendered last.
+    const float behind = ringTime * 0.5f - elapsed;
+    float t = FRenderStartTime - behind;
+    if (t > FTotalTime) t = FTotalTime;
+    const float now = GetTime(false);
+    if (t > now) t = now;
+    if (now - ringTime > t) t = now - ringTime;
+    // Just after a wrap or a jump back to near the start, the estimate can fall below 0 while
+    // the sound heard is still from before the jump; no position is negative.
+    if (t < 0.0f) t = 0.0f;
+    // Small backward steps of the estimate are hidden; a real jump back resets FLastTime.
+    if (t < FLastTime && FLastTime - t < ringTime) t = FLastTime;
+    FLastTime = t;
+    return t;
+}
+
+}  // namespace oggmix
