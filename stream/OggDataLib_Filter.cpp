@@ -93,8 +93,10 @@ bool TOggData::FilterActive() const noexcept {
 float TOggData::CurveValue(const float* Values, float X, int32_t Count) noexcept {
     const float whole = std::trunc(X);
     const float t = X - whole;
-    // Callers keep X within 0 .. Count - 1; the clamp only keeps a stray X inside the array.
-    const int32_t idx = std::clamp(static_cast<int32_t>(whole), 0, Count - 1);
+    // Callers keep X within 0 .. Count - 1. A stray X (beyond the ends, or NaN) is kept inside
+    // the array here, before the conversion, which would be undefined for a NaN or a huge X.
+    const auto last = static_cast<float>(Count - 1);
+    const int32_t idx = whole >= 0.0f ? (whole <= last ? static_cast<int32_t>(whole) : Count - 1) : 0;
     const float p0 = Values[std::max(idx - 1, 0)];
     const float p1 = Values[idx];
     const float p2 = Values[std::min(idx + 1, Count - 1)];
@@ -112,11 +114,13 @@ float TOggData::HermiteValue(float P0, float P1, float P2, float P3, float t, fl
         t2 = t2 * 0.25f;
     }
     const float tm1 = t - 1.0f;
-    const float h00 = tm1 * tm1 * (2.0f * t + 1.0f);
-    const float h01 = t * t * (3.0f - 2.0f * t);
-    const float h10 = t * ((1.0f - t) * (1.0f - t));
-    const float h11 = t * t * tm1;
-    return P1 * h00 + P2 * h01 + t1 * h10 + t2 * h11;
+    const float omt = 1.0f - t;
+    // Each term left to right, then the sum left to right, every step a float.
+    const float a = P1 * (tm1 * tm1) * (2.0f * t + 1.0f);
+    const float b = P2 * (t * t) * (3.0f - 2.0f * t);
+    const float c = t1 * t * (omt * omt);
+    const float d = t2 * (t * t) * tm1;
+    return a + b + c + d;
 }
 
 void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept {

@@ -1,5 +1,6 @@
 // OggDataLib_Volume.cpp: fade, pan and the two volumes, and the output stage that applies
 // them frame by frame in fixed point.
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <mutex>
