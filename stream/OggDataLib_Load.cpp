@@ -1,0 +1,124 @@
+// OggDataLib_Load.cpp: closing, loading from a file or a memory stream, and the stream information.
+#include "stream/OggDataLib.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <mutex>
+
+#include "base/Exceptions.h"
+
+namespace oggmix {
+namespace {
+
+constexpr const char* kLoadFailedMessage = "ファイルの読み込みに失敗";
+
+// Bytes of the whole stream as 16-bit stereo. A damaged file can claim any sample count, so
+// the product saturates instead of overflowing.
+int64_t SamplesToStereoBytes(int64_t samples) noexcept {
+    constexpr int64_t kBytesPerStereoSample = 2 * 2;
+    constexpr int64_t kLimit = std::numeric_limits<int64_t>::max() / kBytesPerStereoSample;
+    return std::clamp(samples, -kLimit, kLimit) * kBytesPerStereoSample;
+}
+
+// Beyond the float range a double becomes an infinity explicitly; the plain conversion would
+// be undefined there.
+float ToSingle(double seconds) noexcept {
+    if (seconds > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+    if (seconds < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(seconds);
+}
+
+int32_t ClampToInt32(long value) noexcept {
+    return static_cast<int32_t>(std::clamp<long>(value, std::numeric_limits<int32_t>::min(),
+                                                 std::numeric_limits<int32_t>::max()));
+}
+
+}  // namespace
+
+void TOggData::Close() {
+    {
+        std::unique_lock guard(FLock);
+        Stop(false);
+        FComments.clear();
+        FVendor.clear();
+        FChannels = 0;
+        FRate = 0;
+        FPcmTotal = 0;
+        FTotalTime = 0.0f;
+        FTotalSize = 0;
+        FLastTime = 0.0f;
+        FLoaded = false;
+        if (FSource != nullptr) {
+            // Clearing the decoder frees the source through the close callback. A binding that
+            // is gone or cannot clear (the host freed it too early) leaves the source ours, so
+            // it is closed here rather than leaked.
+            if (!VorbisFileDLL || VorbisFileDLL->Clear(&FDecoder) != 0) StreamClose(FSource);
+            FSource = nullptr;
+        }
+        std::fill(FRing.begin(), FRing.end(), 0);
+        FDecoder = OggVorbis_File{};
+        FCues.fill(TLoopCue{});
+        // Reset here rather than after the unlock: the gain control is guarded by FLock.
+        FAGC->Reset();
+    }
+    SetAGC(0.0f);
+}
+
+bool TOggData::LoadFromFile(const std::string& FileName) {
+    // A folder is not a file; whatever cannot be examined counts as missing.
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(FileName, error);
+    if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) return false;
+
+    auto stream = std::make_unique<MemoryStream>();
+    stream->LoadFromFile(FileName);  // EInOutError leaves this object as it was
+    return LoadFromStream(std::move(stream));
+}
+
+bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
+    if (!Stream) return false;
+    Close();
+
+    // The decoder opens outside the lock: FLoaded is false, so the render path keeps away from
+    // FDecoder meanwhile. Until the open succeeds the stream is still ours, and a refusal frees
+    // it on the way out. A missing or unusable binding refuses like the decoder would.
+    TVorbisFileDLL* binding = VorbisFileDLL.get();
+    if (binding == nullptr || binding->OpenCallbacks(Stream.get(), &FDecoder, nullptr, 0) < 0) {
+        FDecoder = OggVorbis_File{};
+        throw ERangeError(kLoadFailedMessage);
+    }
+
+    std::unique_lock guard(FLock);
+    FSource = Stream.release();  // owned by FDecoder from here on
+    ReadInfo();
+    ParseLoopTags();
+    FLoaded = true;
+    return true;
+}
+
+void TOggData::ReadInfo() {
+    const vorbis_comment* comment = VorbisFileDLL->Comment(&FDecoder, -1);
+    const vorbis_info* info = VorbisFileDLL->Info(&FDecoder, -1);
+
+    // Comments keep their UTF-8 bytes. Each entry ends at its NUL; the record's lengths are not
+    // used.
+    if (comment != nullptr) {
+        FVendor = comment->vendor != nullptr ? comment->vendor : "";
+        if (comment->user_comments != nullptr) {
+            for (char** entry = comment->user_comments; *entry != nullptr; ++entry)
+                FComments.emplace_back(*entry);
+        }
+    }
+    if (info != nullptr) {
+        FChannels = info->channels;
+        FRate = ClampToInt32(info->rate);
+    }
+    FPcmTotal = VorbisFileDLL->PcmTotal(&FDecoder, -1);
+    FTotalTime = ToSingle(VorbisFileDLL->TimeTotal(&FDecoder, -1));
+    // As 16-bit stereo whatever the stream's own channel count and rate.
+    FTotalSize = SamplesToStereoBytes(VorbisFileDLL->PcmTotal(&FDecoder, -1));
+}
+
+}  // namespace oggmix

@@ -1,0 +1,171 @@
+// OggDataLib_Tags.cpp: comment lookup and the loop-tag grammar ("*looptime", "*loopsample").
+#include "stream/OggDataLib.h"
+
+#include <charconv>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+namespace oggmix {
+namespace {
+
+constexpr int32_t kDefaultCueIndex = 0;
+constexpr float kDefaultCueTime = 0.0f;
+constexpr int32_t kDefaultCueCount = -1;  // endless
+
+char LowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+// Comment names compare without regard to case. Only ASCII letters fold: the names that
+// matter are ASCII, and the bytes of UTF-8 text must never change.
+bool EqualIgnoringCase(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
+size_t SkipDigits(std::string_view text, size_t at) noexcept {
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    return at;
+}
+
+// from_chars takes a minus but no plus; the grammar allows either, but only one. A plus
+// followed by another sign stays, and the grammar below refuses it.
+std::string_view WithoutPlus(std::string_view text) noexcept {
+    if (text.size() >= 2 && text[0] == '+' && text[1] != '+' && text[1] != '-')
+        return text.substr(1);
+    return text;
+}
+
+// A whole field that is a decimal integer with an optional sign and fits 32 bits.
+std::optional<int32_t> ParseInteger(std::string_view field) noexcept {
+    const std::string_view digits = WithoutPlus(field);
+    const size_t start = !digits.empty() && digits.front() == '-' ? 1 : 0;
+    if (start == digits.size() || SkipDigits(digits, start) != digits.size()) return std::nullopt;
+    int32_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+// A whole field that is a decimal number: optional sign, digits with an optional fraction
+// ("1", "1.", ".5"), optional exponent. "." is the separator whatever the locale; no hex, no
+// infinities. A value beyond the float range is not a float: nullopt. Tiny values also come
+// back as nullopt, which is harmless because every number field defaults to 0.
+std::optional<float> ParseSingle(std::string_view field) noexcept {
+    const std::string_view number = WithoutPlus(field);
+    size_t at = !number.empty() && number.front() == '-' ? 1 : 0;
+    const size_t integerEnd = SkipDigits(number, at);
+    size_t mantissaDigits = integerEnd - at;
+    at = integerEnd;
+    if (at < number.size() && number[at] == '.') {
+        const size_t fractionEnd = SkipDigits(number, at + 1);
+        mantissaDigits += fractionEnd - (at + 1);
+        at = fractionEnd;
+    }
+    if (mantissaDigits == 0) return std::nullopt;
+    if (at < number.size() && (number[at] == 'e' || number[at] == 'E')) {
+        ++at;
+        if (at < number.size() && (number[at] == '+' || number[at] == '-')) ++at;
+        const size_t exponentEnd = SkipDigits(number, at);
+        if (exponentEnd == at) return std::nullopt;
+        at = exponentEnd;
+    }
+    if (at != number.size()) return std::nullopt;
+
+    float value = 0.0f;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::vector<std::string> TOggData::GetComments(const std::string& Name) const {
+    std::string_view value;
+    for (const std::string& entry : FComments) {
+        const size_t equals = entry.find('=');
+        if (equals != std::string::npos &&
+            EqualIgnoringCase(std::string_view(entry).substr(0, equals), Name)) {
+            value = std::string_view(entry).substr(equals + 1);
+            break;
+        }
+    }
+
+    // Only CR LF ends a line; a lone CR or LF is part of the text.
+    std::vector<std::string> lines;
+    std::string current;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') {
+            lines.push_back(std::move(current));
+            current.clear();
+            ++i;
+        } else {
+            current.push_back(value[i]);
+        }
+    }
+    if (!current.empty()) lines.push_back(std::move(current));
+    return lines;
+}
+
+void TOggData::ParseLoopTags() {
+    if (FSource == nullptr) return;
+    for (std::string line : GetComments("COMMENT")) {
+        for (char& c : line) c = LowerAscii(c);
+        const std::vector<std::string> f = SplitFields(line, ",", 5, true, true);
+        const bool inSeconds = f[0] == "*looptime";
+        if (!inSeconds && f[0] != "*loopsample") continue;
+
+        const int32_t index = ParseInteger(f[1]).value_or(kDefaultCueIndex);
+        if (index < 0 || index >= kCueCount) continue;
+        float start = ParseSingle(f[2]).value_or(kDefaultCueTime);
+        float end = ParseSingle(f[3]).value_or(kDefaultCueTime);
+        const int32_t count = ParseInteger(f[4]).value_or(kDefaultCueCount);
+        // Sample numbers count at the stream's own rate; they pass through a float first, so
+        // beyond 2^24 they lose precision. A loaded stream's rate is at least 1.
+        if (!inSeconds) {
+            start /= static_cast<float>(FRate);
+            end /= static_cast<float>(FRate);
+        }
+        FCues[index] = TLoopCue{start, end, count};
+    }
+}
+
+std::vector<std::string> TOggData::SplitFields(const std::string& Text,
+                                               const std::string& Separator, int32_t MinFields,
+                                               bool StopAtComment, bool SkipBlanks) {
+    std::vector<std::string> fields;
+    std::string current;
+    bool lastWasSeparator = false;
+    for (size_t i = 0; i < Text.size();) {
+        // A lead byte and the byte after it are one character, so a trail byte is never taken
+        // for a separator, blank or slash. A lead byte at the very end stands alone.
+        const size_t width =
+            IsLeadByte(static_cast<uint8_t>(Text[i])) && i + 1 < Text.size() ? 2 : 1;
+        const std::string_view character(Text.data() + i, width);
+        const size_t next = i + width;
+        lastWasSeparator = false;
+        if (SkipBlanks && (character == " " || character == "\t")) {
+            // dropped
+        } else if (StopAtComment && character == "/" && next < Text.size() && Text[next] == '/') {
+            break;
+        } else if (character == Separator) {
+            fields.push_back(std::move(current));
+            current.clear();
+            lastWasSeparator = true;
+        } else {
+            current.append(character);
+        }
+        i = next;
+    }
+    if (!current.empty()) fields.push_back(std::move(current));
+    if (lastWasSeparator) fields.emplace_back();
+    while (static_cast<int32_t>(fields.size()) < MinFields) fields.emplace_back();
+    return fields;
+}
+
+bool TOggData::IsLeadByte(uint8_t b) noexcept {
+    return (b >= 0x81 && b <= 0x9F) || b >= 0xE0;
+}
+
+}  // namespace oggmix
