@@ -58,10 +58,12 @@ public:
     [[nodiscard]] int32_t SlotCount() const noexcept { return FSlotCount; }
 
     // Mixes ByteCount bytes (at most BufferSize / 2) of 16-bit frames into Dest, overwriting
-    // it; returns ByteCount.
+    // it; returns ByteCount. A larger request is cut to BufferSize / 2 and that is returned.
     int32_t Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept;
     // Renders the next block into the other half of the ring. Takes FLock.
     void RenderNext() noexcept;
+    // Bytes of one block of 16-bit frames: BufferSize / 2.
+    [[nodiscard]] int32_t BlockBytes() const noexcept { return FRingSize / 2; }
     // The block rendered last, 16-bit frames; valid until the next RenderNext. No lock.
     [[nodiscard]] const int16_t* GetBlock() const noexcept {
         return FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int16_t));
@@ -116,6 +118,10 @@ public:
 
 private:
     void LimitGroup(int32_t First, int32_t Count) noexcept;  // FLock held
+    // FLock held: sums the collected blocks into FMix, saturating at the 32-bit range.
+    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept;
+    // FLock held: MixPosition's result.
+    [[nodiscard]] int32_t HeardOffset() const noexcept;
 
     TALOGGSemaphore FLock;
 

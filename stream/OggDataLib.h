@@ -145,6 +145,8 @@ public:
     [[nodiscard]] const int32_t* GetBlock() const noexcept {
         return FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t));
     }
+    // Bytes of one block of wide frames, as given to the constructor.
+    [[nodiscard]] int32_t BufferSize() const noexcept { return FRingSize / 2; }
     // Renders Count bytes of wide (8 bytes/frame) or narrow (4 bytes/frame, clipped) frames to
     // Dest; returns the bytes rendered, the rest of Count is zero-filled.
     int32_t Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept;
