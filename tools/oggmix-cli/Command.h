@@ -16,7 +16,9 @@ inline constexpr int kExitUsage = 2;
 struct Command {
     const char* Name;   // "info", "render", ...
     int Order;          // position in the usage text
-    const char* Usage;  // one or more lines, each starting with "oggmix-cli <name>"
+    // One or more synopsis lines starting with "oggmix-cli <name>", then optionally lines
+    // indented further that describe the options.
+    const char* Usage;
     int (*Run)(std::span<const std::string> args);  // args after the subcommand's name
 };
 

@@ -1,0 +1,74 @@
+#pragma once
+// MixOptions.h: the mix options that the rendering and playing subcommands share: per-slot
+// volume, pan, fade and seek, the master volume, the limiter, the length and looping. Parsed
+// from the command line into MixOptions, then applied to a mixer (or to one stream) before
+// the first block.
+// Threads: the main thread. Memory: parsing allocates; applying calls the setters only.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "mixer/OggPlayerLib.h"
+#include "stream/OggDataLib.h"
+
+namespace oggmix::cli {
+
+// The test application's sizes, which every subcommand that mixes uses.
+inline constexpr int32_t kMixBufferBytes = 65536;
+inline constexpr int32_t kMixSlots = 8;
+
+struct SlotValue {
+    int32_t Slot = 0;
+    float Value = 0.0f;
+};
+
+struct SlotFade {
+    int32_t Slot = 0;
+    float Volume = 0.0f;
+    float Seconds = 0.0f;
+};
+
+struct LimiterSettings {
+    int32_t Min = 0;
+    int32_t Max = 0;
+    int32_t Down = 0;
+    int32_t Delay = 0;  // frames
+};
+
+struct MixOptions {
+    std::vector<SlotValue> Volumes;       // --volume SLOT:V
+    std::optional<float> MasterVolume;    // --master V (the last one given)
+    std::vector<SlotValue> Pans;          // --pan SLOT:P, -1 left .. +1 right
+    std::vector<SlotFade> Fades;          // --fade SLOT:VOLUME:SECONDS
+    std::vector<SlotValue> Seeks;         // --seek SLOT:SECONDS
+    std::optional<LimiterSettings> Limiter;  // --limiter MIN,MAX,DOWN,DELAY (the last one)
+    std::optional<double> Seconds;        // --seconds S: the length to render or play
+    bool NoLoop = false;                  // --no-loop
+
+    // The highest slot any option names, or -1.
+    [[nodiscard]] int32_t HighestSlot() const noexcept;
+};
+
+enum class OptionParse {
+    NotAMixOption,  // args[index] is something else; index unchanged
+    Parsed,         // consumed; index is on the option's last argument
+    Invalid,        // a mix option with a bad or missing value; the error says which
+};
+
+// Parses the option at args[index], written "--name VALUE" or "--name=VALUE".
+[[nodiscard]] OptionParse ParseMixOption(std::span<const std::string> args, size_t& index,
+                                         MixOptions& options, std::string& error);
+
+// The usage lines of the mix options, for the subcommands' usage texts.
+[[nodiscard]] const char* MixOptionsUsage() noexcept;
+
+// Applies the options to the streams in the mixer's slots, in this order: volumes, master
+// volume, pans, fades, seeks, limiter (with Level -1); each kind in command-line order.
+void ApplyMixOptions(const MixOptions& options, TOggPlayer& mixer);
+// The same for one stream played without a mixer, as slot 0; there is no limiter to set.
+void ApplyStreamOptions(const MixOptions& options, TOggData& stream);
+
+}  // namespace oggmix::cli

@@ -1,0 +1,198 @@
+// RenderCommand.cpp: `oggmix-cli render`: mixes files offline, as fast as they decode, into a
+// WAV file; with --stream, one file through the stream's own narrow output instead.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Exceptions.h"
+#include "mixer/OggPlayerLib.h"
+#include "stream/OggDataLib.h"
+#include "stream/PcmFormat.h"
+#include "tools/oggmix-cli/Command.h"
+#include "tools/oggmix-cli/MixOptions.h"
+#include "tools/oggmix-cli/StreamFiles.h"
+#include "tools/oggmix-cli/WavWriter.h"
+
+namespace oggmix::cli {
+namespace {
+
+constexpr int32_t kStreamChunkBytes = 4096;
+
+struct RenderArgs {
+    std::vector<std::string> Files;
+    std::string OutPath;
+    bool StreamOnly = false;
+    MixOptions Mix;
+};
+
+// Where rendering stops: a fixed number of frames, or (no-loop without a length) the first
+// block after which nothing plays, but never beyond the end of the longest file.
+struct RenderLength {
+    int64_t Frames = 0;
+    bool StopWhenSilent = false;
+};
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "oggmix-cli render: %s\n", message.c_str());
+    PrintUsage();
+    return kExitUsage;
+}
+
+// Parses args into out; returns an empty string or what is wrong.
+std::string ParseArgs(std::span<const std::string> args, RenderArgs& out) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string error;
+        switch (ParseMixOption(args, i, out.Mix, error)) {
+        case OptionParse::Parsed: continue;
+        case OptionParse::Invalid: return error;
+        case OptionParse::NotAMixOption: break;
+        }
+        if (arg == "-o" || arg == "--output") {
+            if (i + 1 >= args.size()) return arg + " needs a file name";
+            out.OutPath = args[++i];
+        } else if (arg == "--stream") {
+            out.StreamOnly = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "unknown option " + arg;
+        } else {
+            out.Files.push_back(arg);
+        }
+    }
+    if (out.Files.empty()) return "no FILE given";
+    if (out.OutPath.empty()) return "no output file given (-o OUT.wav)";
+    if (out.Files.size() > static_cast<size_t>(kMixSlots)) return "at most 8 files";
+    if (out.StreamOnly && out.Files.size() != 1) return "--stream takes exactly one FILE";
+    if (out.StreamOnly && out.Mix.Limiter) return "--limiter needs the mixer, not --stream";
+    const int32_t highestSlot = out.Mix.HighestSlot();
+    if (highestSlot >= static_cast<int32_t>(out.Files.size()))
+        return "slot " + std::to_string(highestSlot) + " holds no FILE";
+    if (out.Mix.Seconds &&
+        std::llround(*out.Mix.Seconds * kFramesPerSecond) > WavWriter::kMaxFrames)
+        return "--seconds is too long for a WAV file";
+    return {};
+}
+
+RenderLength LengthOf(const MixOptions& mix, const std::vector<std::unique_ptr<TOggData>>& streams) {
+    if (mix.Seconds) return {std::llround(*mix.Seconds * kFramesPerSecond), false};
+    int64_t longest = 0;
+    for (const auto& stream : streams) longest = std::max(longest, OutputFrames(*stream));
+    return {std::min(longest, WavWriter::kMaxFrames), mix.NoLoop};
+}
+
+// A progress bar on stderr while it is a terminal; nothing otherwise.
+class Progress {
+public:
+    explicit Progress(int64_t totalFrames)
+        : FTotalFrames(totalFrames), FShown(isatty(STDERR_FILENO) == 1) {}
+    ~Progress() {
+        if (FShown && FDrawnPermille >= 0) std::fputc('\n', stderr);
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void Update(int64_t doneFrames) {
+        if (!FShown) return;
+        const int permille =
+            FTotalFrames > 0 ? static_cast<int>(std::min<int64_t>(1000, doneFrames * 1000 / FTotalFrames)) : 1000;
+        if (permille == FDrawnPermille) return;
+        FDrawnPermille = permille;
+        constexpr int kWidth = 40;
+        const int filled = permille * kWidth / 1000;
+        std::fprintf(stderr, "\r[%s%s] %.1f / %.1f s", std::string(filled, '#').c_str(),
+                     std::string(kWidth - filled, '.').c_str(),
+                     static_cast<double>(doneFrames) / kFramesPerSecond,
+                     static_cast<double>(FTotalFrames) / kFramesPerSecond);
+        std::fflush(stderr);
+    }
+
+private:
+    int64_t FTotalFrames;
+    bool FShown;
+    int FDrawnPermille = -1;
+};
+
+bool AnyPlaying(const std::vector<std::unique_ptr<TOggData>>& streams) {
+    return std::any_of(streams.begin(), streams.end(),
+                       [](const auto& stream) { return stream->GetState(true) >= 2; });
+}
+
+// The stream path alone: narrow output of the stream's own Render.
+bool RenderStream(TOggData& stream, const RenderArgs& args, RenderLength length, WavWriter& wav) {
+    ApplyStreamOptions(args.Mix, stream);
+    stream.Play(!args.Mix.NoLoop, true);
+    Progress progress(length.Frames);
+    std::vector<int16_t> chunk(kStreamChunkBytes / kBytesPerSample);
+    while (wav.FramesWritten() < length.Frames) {
+        const int64_t frames = std::min<int64_t>(BytesToFrames(kStreamChunkBytes),
+                                                 length.Frames - wav.FramesWritten());
+        const int32_t bytes = FramesToBytes(static_cast<int32_t>(frames));
+        stream.Render(chunk.data(), bytes, 0, false, true);
+        if (!wav.Write(std::span(chunk).first(static_cast<size_t>(bytes / kBytesPerSample))))
+            return false;
+        progress.Update(wav.FramesWritten());
+        if (length.StopWhenSilent && stream.GetState(true) < 2) break;
+    }
+    return true;
+}
+
+// Every file in its own slot, mixed block by block.
+bool RenderMix(const std::vector<std::unique_ptr<TOggData>>& streams, const RenderArgs& args,
+               RenderLength length, WavWriter& wav) {
+    TOggPlayer mixer(kMixBufferBytes, kMixSlots);
+    for (size_t slot = 0; slot < streams.size(); ++slot)
+        mixer.SetSlot(static_cast<int32_t>(slot), streams[slot].get(), true);
+    ApplyMixOptions(args.Mix, mixer);
+    mixer.PlayAll(!args.Mix.NoLoop);
+
+    Progress progress(length.Frames);
+    bool ok = true;
+    while (ok && wav.FramesWritten() < length.Frames) {
+        mixer.RenderNext();
+        const int64_t frames = std::min<int64_t>(BytesToFrames(mixer.BlockBytes()),
+                                                 length.Frames - wav.FramesWritten());
+        ok = wav.Write(std::span(mixer.GetBlock(), static_cast<size_t>(2 * frames)));
+        progress.Update(wav.FramesWritten());
+        if (length.StopWhenSilent && !AnyPlaying(streams)) break;
+    }
+    return ok;  // the mixer goes first and empties its slots; the caller's streams stay
+}
+
+int Run(std::span<const std::string> argv) {
+    RenderArgs args;
+    if (const std::string error = ParseArgs(argv, args); !error.empty()) return UsageError(error);
+    if (!BindDecoderBesideExecutable()) return kExitFailure;
+    const std::vector<std::unique_ptr<TOggData>> streams =
+        LoadStreamFiles(args.Files, kMixBufferBytes);
+    if (streams.empty()) return kExitFailure;
+
+    try {
+        WavWriter wav(args.OutPath);
+        const RenderLength length = LengthOf(args.Mix, streams);
+        const bool rendered = args.StreamOnly ? RenderStream(*streams.front(), args, length, wav)
+                                              : RenderMix(streams, args, length, wav);
+        if (rendered && wav.Finish()) return kExitOk;
+        std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", args.OutPath.c_str());
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "oggmix-cli: %s\n", e.what());
+    }
+    return kExitFailure;
+}
+
+const std::string kUsage = std::string(
+    "  oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav\n"
+    "      mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
+    "      44100 Hz WAV file, as fast as they decode\n"
+    "      -o, --output OUT.wav     the WAV file to write\n"
+    "      --stream                 one FILE through its stream alone, without the mixer\n") +
+    MixOptionsUsage();
+
+const bool kRegistered = RegisterCommand({"render", 20, kUsage.c_str(), Run});
+
+}  // namespace
+}  // namespace oggmix::cli

@@ -1,0 +1,56 @@
+// StreamFiles.cpp: binding the decoder and loading files for the subcommands.
+#include "tools/oggmix-cli/StreamFiles.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "base/Exceptions.h"
+#include "decoder/OggWuvorbisLib.h"
+#include "stream/PcmFormat.h"
+
+namespace oggmix::cli {
+
+bool BindDecoderBesideExecutable() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe", error);
+    const std::string path = (exe.parent_path() / "libwuvorbis.so").string();
+    try {
+        if (LoadVorbisFileDLL(path)) return true;
+        std::fprintf(stderr, "oggmix-cli: %s: an entry point is missing\n", path.c_str());
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "oggmix-cli: %s\n", e.what());
+    }
+    return false;
+}
+
+std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::string>& paths,
+                                                       int32_t bufferBytes) {
+    std::vector<std::unique_ptr<TOggData>> streams;
+    bool allLoaded = true;
+    for (const std::string& path : paths) {
+        auto stream = std::make_unique<TOggData>(bufferBytes);
+        try {
+            if (!stream->LoadFromFile(path)) {
+                std::fprintf(stderr, "oggmix-cli: %s: no such file\n", path.c_str());
+                allLoaded = false;
+                continue;
+            }
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "oggmix-cli: %s: %s\n", path.c_str(), e.what());
+            allLoaded = false;
+            continue;
+        }
+        streams.push_back(std::move(stream));
+    }
+    if (!allLoaded) streams.clear();
+    return streams;
+}
+
+int64_t OutputFrames(const TOggData& stream) noexcept {
+    if (stream.Rate() == kFramesPerSecond) return stream.PcmTotal();
+    if (stream.Rate() == kFramesPerSecond / 2) return 2 * stream.PcmTotal();
+    return std::llround(static_cast<double>(stream.TotalTime()) * kFramesPerSecond);
+}
+
+}  // namespace oggmix::cli

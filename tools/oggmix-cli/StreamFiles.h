@@ -1,0 +1,28 @@
+#pragma once
+// StreamFiles.h: what the subcommands need before they can play files: the decoding library
+// bound from oggmix-cli's own folder, and music files loaded into streams, with failures
+// reported on stderr as "oggmix-cli: <path>: <reason>".
+// Threads: the main thread. Memory: allocates.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "stream/OggDataLib.h"
+
+namespace oggmix::cli {
+
+// Binds libwuvorbis.so beside the executable. On failure prints the reason and returns false.
+[[nodiscard]] bool BindDecoderBesideExecutable();
+
+// Loads each path into its own stream of bufferBytes. Every failure is reported; the result
+// is empty when any file failed.
+[[nodiscard]] std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(
+    const std::vector<std::string>& paths, int32_t bufferBytes);
+
+// The length of a loaded stream in output frames (44100 Hz): exact for the rates the engine
+// converts, otherwise from its total time.
+[[nodiscard]] int64_t OutputFrames(const TOggData& stream) noexcept;
+
+}  // namespace oggmix::cli

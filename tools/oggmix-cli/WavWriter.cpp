@@ -1,0 +1,86 @@
+// WavWriter.cpp: the canonical WAV header and the sample data after it.
+#include "tools/oggmix-cli/WavWriter.h"
+
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/Exceptions.h"
+#include "stream/PcmFormat.h"
+
+namespace oggmix::cli {
+namespace {
+
+constexpr int32_t kHeaderBytes = 44;
+constexpr int16_t kChannels = 2;
+constexpr int16_t kBitsPerSample = 16;
+// Samples go to the file as they lie in memory; WAV is little-endian.
+static_assert(std::endian::native == std::endian::little);
+
+void PutU32(std::array<uint8_t, kHeaderBytes>& header, size_t at, uint32_t value) {
+    for (size_t i = 0; i < 4; ++i) header[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void PutU16(std::array<uint8_t, kHeaderBytes>& header, size_t at, uint16_t value) {
+    header[at] = static_cast<uint8_t>(value);
+    header[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void PutTag(std::array<uint8_t, kHeaderBytes>& header, size_t at, const char (&tag)[5]) {
+    for (size_t i = 0; i < 4; ++i) header[at + i] = static_cast<uint8_t>(tag[i]);
+}
+
+}  // namespace
+
+WavWriter::WavWriter(const std::string& path) : FPath(path), FFile(std::fopen(path.c_str(), "wb")) {
+    if (!FFile) throw EInOutError(path + ": cannot create (" + std::strerror(errno) + ")");
+    // A placeholder header with zero sizes until Finish knows them.
+    if (!WriteHeader()) throw EInOutError(path + ": cannot write");
+}
+
+WavWriter::~WavWriter() {
+    if (FFinished) return;
+    FFile.reset();
+    std::remove(FPath.c_str());
+}
+
+bool WavWriter::WriteHeader() {
+    const auto dataBytes = static_cast<uint32_t>(FFrames * kBytesPerFrame);
+    std::array<uint8_t, kHeaderBytes> header{};
+    PutTag(header, 0, "RIFF");
+    PutU32(header, 4, 36 + dataBytes);
+    PutTag(header, 8, "WAVE");
+    PutTag(header, 12, "fmt ");
+    PutU32(header, 16, 16);
+    PutU16(header, 20, 1);  // PCM
+    PutU16(header, 22, kChannels);
+    PutU32(header, 24, kFramesPerSecond);
+    PutU32(header, 28, kBytesPerSecond);
+    PutU16(header, 32, kBytesPerFrame);
+    PutU16(header, 34, kBitsPerSample);
+    PutTag(header, 36, "data");
+    PutU32(header, 40, dataBytes);
+    return std::fseek(FFile.get(), 0, SEEK_SET) == 0 &&
+           std::fwrite(header.data(), 1, header.size(), FFile.get()) == header.size();
+}
+
+bool WavWriter::Write(std::span<const int16_t> samples) {
+    const int64_t frames = static_cast<int64_t>(samples.size()) / kChannels;
+    if (!FFile || FFrames + frames > kMaxFrames) return false;
+    if (std::fwrite(samples.data(), sizeof(int16_t), samples.size(), FFile.get()) != samples.size())
+        return false;
+    FFrames += frames;
+    return true;
+}
+
+bool WavWriter::Finish() {
+    if (!FFile) return false;
+    bool ok = WriteHeader();
+    ok = std::fclose(FFile.release()) == 0 && ok;
+    FFinished = ok;
+    return ok;
+}
+
+}  // namespace oggmix::cli
