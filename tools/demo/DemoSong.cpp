@@ -21,7 +21,9 @@ public:
         : FLeft(Frames(kLengthSec)), FRight(Frames(kLengthSec)),
           FLoopStart(Frames(kLoopStartSec)), FLoopEnd(Frames(kLoopEndSec)) {}
 
-    static size_t Frames(double seconds) { return static_cast<size_t>(std::llround(seconds * kRateHz)); }
+    static size_t Frames(double seconds) {
+        return static_cast<size_t>(std::llround(seconds * kRateHz));
+    }
 
     void Add(size_t frame, double value, double pan, bool folds) {
         if (frame >= FLeft.size()) return;
@@ -72,64 +74,59 @@ struct Player {
     Timeline& Out;
     bool Folds;  // true while the loop is being written
 
+    // Writes lengthSec of voice(t), t in seconds from the note's start.
+    template <class Voice>
+    void Note(double startSec, double lengthSec, double pan, Voice voice) {
+        const size_t first = Timeline::Frames(startSec);
+        const size_t count = Timeline::Frames(lengthSec);
+        for (size_t i = 0; i < count; ++i)
+            Out.Add(first + i, voice(static_cast<double>(i) / kRateHz), pan, Folds);
+    }
+
     // A soft chord tone: two slightly detuned sines, slow attack.
     void Pad(double startSec, double lengthSec, int note, double level, double pan) {
         constexpr double kRelease = 0.6;
         const double f = Midi(note);
-        const size_t first = Timeline::Frames(startSec);
-        const size_t count = Timeline::Frames(lengthSec + kRelease);
-        for (size_t i = 0; i < count; ++i) {
-            const double t = static_cast<double>(i) / kRateHz;
-            const double env = Envelope(t, lengthSec, 0.35, kRelease);
+        Note(startSec, lengthSec + kRelease, pan, [&](double t) {
             const double v = std::sin(kTwoPi * f * 1.0015 * t) + std::sin(kTwoPi * f * 0.9985 * t);
-            Out.Add(first + i, level * env * 0.5 * v, pan, Folds);
-        }
+            return level * Envelope(t, lengthSec, 0.35, kRelease) * 0.5 * v;
+        });
     }
 
     // A round plucked bass: fundamental, a little second harmonic, quick decay.
     void Bass(double startSec, double lengthSec, int note, double level) {
         const double f = Midi(note);
-        const size_t first = Timeline::Frames(startSec);
-        const size_t count = Timeline::Frames(lengthSec);
-        for (size_t i = 0; i < count; ++i) {
-            const double t = static_cast<double>(i) / kRateHz;
+        Note(startSec, lengthSec, 0.0, [&](double t) {
             const double env = std::min(1.0, t / 0.01) * std::exp(-2.5 * t) *
                                std::min(1.0, (lengthSec - t) / 0.05);
-            const double v = std::sin(kTwoPi * f * t) + 0.25 * std::sin(2.0 * kTwoPi * f * t);
-            Out.Add(first + i, level * env * v, 0.0, Folds);
-        }
+            return level * env * (std::sin(kTwoPi * f * t) + 0.25 * std::sin(2.0 * kTwoPi * f * t));
+        });
     }
 
     // A bell: two-operator FM whose brightness fades with the note.
     void Bell(double startSec, int note, double level, double pan) {
         constexpr double kLength = 1.6;
         const double f = Midi(note);
-        const size_t first = Timeline::Frames(startSec);
-        const size_t count = Timeline::Frames(kLength);
-        for (size_t i = 0; i < count; ++i) {
-            const double t = static_cast<double>(i) / kRateHz;
+        Note(startSec, kLength, pan, [&](double t) {
             const double env = std::min(1.0, t / 0.004) * std::exp(-3.2 * t) *
                                std::min(1.0, (kLength - t) / 0.1);
             const double index = 1.8 * std::exp(-5.0 * t);
-            const double v = std::sin(kTwoPi * f * t + index * std::sin(kTwoPi * 2.0 * f * t));
-            Out.Add(first + i, level * env * v, pan, Folds);
-        }
+            return level * env * std::sin(kTwoPi * f * t + index * std::sin(kTwoPi * 2.0 * f * t));
+        });
     }
 
     // A closed hi-hat: a short burst of differenced noise.
     void Hat(double startSec, double level, double pan, uint32_t& seed) {
-        const size_t first = Timeline::Frames(startSec);
-        const size_t count = Timeline::Frames(0.05);
         double previous = 0.0;
-        for (size_t i = 0; i < count; ++i) {
+        Note(startSec, 0.05, pan, [&](double t) {
             seed ^= seed << 13;
             seed ^= seed >> 17;
             seed ^= seed << 5;
             const double noise = seed / 4294967296.0 * 2.0 - 1.0;
-            const double t = static_cast<double>(i) / kRateHz;
-            Out.Add(first + i, level * std::exp(-90.0 * t) * (noise - previous), pan, Folds);
+            const double v = level * std::exp(-90.0 * t) * (noise - previous);
             previous = noise;
-        }
+            return v;
+        });
     }
 };
 

@@ -6,7 +6,7 @@
 
 #include "stream/OggDataLib.h"
 #include "tools/oggmix-cli/Command.h"
-#include "tools/oggmix-cli/DecoderBinding.h"
+#include "tools/oggmix-cli/StreamFiles.h"
 
 namespace oggmix::cli {
 namespace {
@@ -74,7 +74,7 @@ int Run(std::span<const std::string> args) {
         }
     }
     if (files.empty()) return UsageError("no file given");
-    if (!BindDecoder()) return kExitFailure;
+    if (!BindDecoderBesideExecutable()) return kExitFailure;
 
     int status = kExitOk;
     bool first = true;
