@@ -1,0 +1,70 @@
+# Install rules and the exported CMake package. Included last, once every target exists.
+#   bin/                  the executables and libwuvorbis.so, which they load from their own folder
+#   lib/                  the static libraries
+#   include/oggmix/       the public headers, by subsystem folder (#include "stream/OggDataLib.h")
+#   share/oggmix/         demo.ogg
+#   lib/cmake/oggmix/     find_package(oggmix): oggmix::base, ::decoder, ::stream, ::mixer, ...
+#                         and oggmix::wuvorbis, the decoding library to copy beside a program
+include(CMakePackageConfigHelpers)
+
+set(OGGMIX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/oggmix)
+set(OGGMIX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/oggmix)
+set(OGGMIX_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/oggmix)
+
+# The libraries that exist in this build, each exported under its folder's name.
+set(_oggmix_libraries)
+foreach(_name base decoder stream mixer sound_platform sound feed)
+  if(TARGET oggmix_${_name})
+    list(APPEND _oggmix_libraries oggmix_${_name})
+    set_target_properties(oggmix_${_name} PROPERTIES EXPORT_NAME ${_name})
+    target_include_directories(oggmix_${_name} PUBLIC
+      $<INSTALL_INTERFACE:${OGGMIX_INSTALL_INCLUDEDIR}>)
+  endif()
+endforeach()
+set_target_properties(wuvorbis PROPERTIES EXPORT_NAME wuvorbis)
+
+install(TARGETS ${_oggmix_libraries} wuvorbis EXPORT oggmixTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR})  # the module, beside the executables
+
+foreach(_program oggmix-cli oggmix)
+  if(TARGET ${_program})
+    install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/demo.ogg DESTINATION ${OGGMIX_INSTALL_DATADIR})
+
+# Public headers only: a unit's private *_Internal.h stays behind, as do the library's C source.
+foreach(_dir base decoder stream mixer sound feed)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/${_dir})
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${_dir}/
+      DESTINATION ${OGGMIX_INSTALL_INCLUDEDIR}/${_dir}
+      FILES_MATCHING PATTERN "*.h"
+      PATTERN "*_Internal.h" EXCLUDE
+      PATTERN "wuvorbis" EXCLUDE)
+  endif()
+endforeach()
+
+# pkg-config modules that the installed static libraries link: the package finds them again for
+# its user. The imported targets are named after their modules (PkgConfig::SDL2 is sdl2).
+set(OGGMIX_PACKAGE_PKGCONFIG)
+foreach(_lib ${_oggmix_libraries})
+  get_target_property(_links ${_lib} LINK_LIBRARIES)
+  foreach(_link ${_links})
+    if(_link MATCHES "^PkgConfig::([A-Za-z0-9_]+)$")
+      string(TOLOWER ${CMAKE_MATCH_1} _module)
+      list(APPEND OGGMIX_PACKAGE_PKGCONFIG "${CMAKE_MATCH_1}=${_module}")
+    endif()
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES OGGMIX_PACKAGE_PKGCONFIG)
+
+install(EXPORT oggmixTargets NAMESPACE oggmix:: DESTINATION ${OGGMIX_INSTALL_CMAKEDIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/oggmixConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/oggmixConfig.cmake
+  INSTALL_DESTINATION ${OGGMIX_INSTALL_CMAKEDIR}
+  PATH_VARS OGGMIX_INSTALL_DATADIR)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/oggmixConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/oggmixConfig.cmake ${CMAKE_BINARY_DIR}/oggmixConfigVersion.cmake
+  DESTINATION ${OGGMIX_INSTALL_CMAKEDIR})
