@@ -14,6 +14,8 @@
 // Ownership: the streams are not owned; the host takes them out of their slots before it
 //          frees them. Every stream must have been created with the mixer's BufferSize.
 // Units:   ring offsets in bytes; the limiter's envelope in sample magnitude x 256.
+// Range:   sums of the streams and limiter gains saturate at the 32-bit range instead of
+//          wrapping; limiter bounds are held within +-8388607 (an envelope that fits 32 bits).
 
 #include <array>
 #include <atomic>
@@ -33,7 +35,7 @@ inline constexpr int32_t kLimiterGroupFrames = 32;
 class TOggPlayer {
 public:
     // The host reports the sound buffer's play cursor and size in bytes (refill thread,
-    // mixer lock held).
+    // mixer lock held). A size under 2 bytes or a negative cursor gives no delay.
     using TGetPositionEvent = std::function<void(int32_t& Position, int32_t& Size)>;
     // Sees and may change the 32-bit mix (interleaved left, right) before the limiter.
     using TMixEvent = std::function<void(int32_t* Samples, int32_t FrameCount)>;
@@ -50,7 +52,8 @@ public:
     // Empties every slot, silences the ring, restores the limiter defaults (envelope kept).
     void Reset();
     // Puts Stream into Slot, first emptying any slot that holds it. Does not start it.
-    // A slot outside 0..SlotCount-1 is ignored.
+    // A slot outside 0..SlotCount-1 is ignored. A stream whose BufferSize differs from the
+    // mixer's throws ERangeError before anything changes.
     void SetSlot(int32_t Slot, TOggData* Stream, bool Lock);
     void ClearSlot(int32_t Slot, bool Lock) { SetSlot(Slot, nullptr, Lock); }
     // The stream in Slot, or null (also for a slot out of range). UI thread, no lock.
@@ -75,8 +78,8 @@ public:
     // 256 weighted magnitudes of the mix being heard; Values untouched without a position.
     void GetMixSpectrum(float* Values);
 
-    // Per-slot operations: forwarded to the slot's stream; an empty slot does nothing and
-    // returns the value shown.
+    // Per-slot operations: forwarded to the slot's stream; an empty slot (or a slot number
+    // out of range) does nothing and returns the value shown.
     void Play(int32_t Slot, bool Loop);
     void Pause(int32_t Slot);
     void Stop(int32_t Slot);

@@ -92,16 +92,6 @@ TEST(OggPlayer, OutputIsClippedToPlusMinus32767NeverMinus32768) {
     EXPECT_EQ(out, (std::vector<int16_t>{32767, -32767, 32767, -32767, 32767, -32767, 5, -5}));
 }
 
-TEST(OggPlayer, BlockRenderedLastIsWhatGetBlockShows) {
-    TOggPlayer player(kMixerBufferBytes, kMixerSlots);
-    RenderConstantBlock(player, 1234, -4321);
-    const int16_t* block = player.GetBlock();
-    for (int32_t frame = 0; frame < kBlockFrames; ++frame) {
-        ASSERT_EQ(block[2 * frame], 1234) << frame;
-        ASSERT_EQ(block[2 * frame + 1], -4321) << frame;
-    }
-}
-
 // ---- Play position of the mix ----
 
 class OggPlayerPosition : public ::testing::Test {
