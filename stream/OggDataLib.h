@@ -187,6 +187,9 @@ public:
     void SetAGCParams(int32_t Target, int32_t QuietLevel, float InitialGain, float AdjustRate);
     // Level 0 switches the control off; 1.0 aims at 30000. Takes FLock.
     void SetAGC(float Level);
+    // The gain control's settings and state, for display and tests. No lock: read it between
+    // renders, or with Lock() held.
+    [[nodiscard]] const TAGC& AGC() const noexcept { return *FAGC; }
 
     // ---- Spectrum (OggDataLib_Spectrum.cpp). UI thread. ----
 

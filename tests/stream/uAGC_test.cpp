@@ -1,6 +1,8 @@
 // uAGC_test.cpp: the gain control's fall, rise, quiet pull, limits and settings.
 #include "stream/uAGC.h"
 
+#include "stream/OggDataLib.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -196,6 +198,50 @@ TEST(AGCLimits, AnInfiniteOrNaNGainGivesBoundedSamples) {
     const int16_t out = FeedOne(agc, 3);
     EXPECT_GE(out, -32768);
     EXPECT_LE(out, 32767);
+}
+
+// The stream's settings.
+
+TEST(AGCSettings, ANewStreamHasTheControlOffAtUnityGain) {
+    TOggData stream(65536);
+    EXPECT_LE(stream.AGC().Target, stream.AGC().QuietLevel);
+    EXPECT_EQ(stream.AGC().Gain, 1.0f);
+}
+
+TEST(AGCSettings, LevelsMapToTargetsThatSwitchTheControlOnAbove800) {
+    struct Case {
+        float level;
+        int32_t target;
+        bool on;
+    };
+    for (const Case c : {Case{0.0f, 0, false}, Case{0.02f, 600, false}, Case{0.027f, 810, true},
+                         Case{0.1f, 3000, true}, Case{1.0f, 30000, true},
+                         Case{std::numeric_limits<float>::quiet_NaN(), 0, false}}) {
+        TOggData stream(65536);
+        stream.SetAGC(c.level);
+        EXPECT_EQ(stream.AGC().Target, c.target) << c.level;
+        EXPECT_EQ(stream.AGC().Target > stream.AGC().QuietLevel, c.on) << c.level;
+        EXPECT_EQ(stream.AGC().QuietLevel, 800);
+        EXPECT_EQ(stream.AGC().AdjustRate, 0.05f);
+    }
+}
+
+TEST(AGCSettings, SetAGCParamsRestartsFromTheInitialGain) {
+    TOggData stream(65536);
+    stream.SetAGCParams(20000, 100, 0.25f, 0.1f);
+    EXPECT_EQ(stream.AGC().Target, 20000);
+    EXPECT_EQ(stream.AGC().QuietLevel, 100);
+    EXPECT_EQ(stream.AGC().Gain, 0.25f);
+    EXPECT_EQ(stream.AGC().AdjustRate, 0.1f);
+}
+
+TEST(AGCSettings, CloseSwitchesTheControlOffAndResetsIt) {
+    TOggData stream(65536);
+    stream.SetAGCParams(20000, 100, 0.25f, 0.1f);
+    stream.Close();
+    EXPECT_LE(stream.AGC().Target, stream.AGC().QuietLevel);
+    EXPECT_EQ(stream.AGC().Gain, 1.0f);
+    EXPECT_EQ(stream.AGC().RiseCount, 0);
 }
 
 }  // namespace
