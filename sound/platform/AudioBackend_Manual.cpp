@@ -1,0 +1,90 @@
+// AudioBackend_Manual.cpp: the test back end; the device moves only when a test advances it.
+#include <algorithm>
+#include <array>
+#include <mutex>
+
+#include "sound/platform/AudioBackend.h"
+#include "sound/platform/ManualAudio.h"
+
+namespace oggmix {
+namespace {
+
+class ManualBackend;
+
+// The open manual back end of the process. Advance holds the mutex for its whole pull, so
+// closing waits for a pull in progress.
+std::mutex gManualMutex;
+ManualBackend* gOpenManual = nullptr;  // guarded by gManualMutex
+
+class ManualBackend final : public AudioBackend {
+public:
+    explicit ManualBackend(int32_t periodFrames) : FPeriodFrames(periodFrames) {}
+    ~ManualBackend() override { Close(); }
+
+    HRESULT Open(PullFn pull) override {
+        std::lock_guard guard(gManualMutex);
+        if (gOpenManual != nullptr) {
+            SetLastAudioBackendError("the manual audio device is already open");
+            return DSERR_NODRIVER;
+        }
+        FPull = std::move(pull);
+        gOpenManual = this;
+        SetLastAudioBackendError({});
+        return DS_OK;
+    }
+    void Start() override {
+        std::lock_guard guard(gManualMutex);
+        FRunning = true;
+    }
+    void Stop() override {
+        std::lock_guard guard(gManualMutex);
+        FRunning = false;
+    }
+    void Close() override {
+        std::lock_guard guard(gManualMutex);
+        FRunning = false;
+        if (gOpenManual == this) gOpenManual = nullptr;
+    }
+    int32_t PeriodFrames() const noexcept override { return FPeriodFrames; }
+
+    // gManualMutex held.
+    void Pull(std::span<int16_t> out) {
+        if (FRunning) FPull(out);
+        else std::fill(out.begin(), out.end(), int16_t{0});
+    }
+
+private:
+    const int32_t FPeriodFrames;
+    PullFn FPull;
+    bool FRunning = false;  // guarded by gManualMutex
+};
+
+}  // namespace
+
+std::unique_ptr<AudioBackend> MakeManualBackend(int32_t periodFrames) {
+    return std::make_unique<ManualBackend>(periodFrames);
+}
+
+namespace ManualAudio {
+
+bool Advance(int32_t Frames, std::vector<int16_t>* Out) {
+    std::lock_guard guard(gManualMutex);
+    if (gOpenManual == nullptr) return false;
+    std::array<int16_t, 2 * 512> chunk{};
+    for (int32_t done = 0; done < Frames;) {
+        const int32_t frames = std::min<int32_t>(Frames - done, 512);
+        const std::span<int16_t> part(chunk.data(), static_cast<size_t>(frames) * 2);
+        gOpenManual->Pull(part);
+        if (Out != nullptr) Out->insert(Out->end(), part.begin(), part.end());
+        done += frames;
+    }
+    return true;
+}
+
+bool IsOpen() {
+    std::lock_guard guard(gManualMutex);
+    return gOpenManual != nullptr;
+}
+
+}  // namespace ManualAudio
+}  // namespace oggmix

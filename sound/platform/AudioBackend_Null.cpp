@@ -1,0 +1,30 @@
+// AudioBackend_Null.cpp: plays into nothing, in real time.
+#include "sound/platform/AudioBackend.h"
+#include "sound/platform/RealtimePump.h"
+
+namespace oggmix {
+namespace {
+
+class NullBackend final : public AudioBackend {
+public:
+    ~NullBackend() override { Close(); }
+    HRESULT Open(PullFn pull) override {
+        FPull = std::move(pull);
+        SetLastAudioBackendError({});
+        return DS_OK;
+    }
+    void Start() override { FPump.Start(FPull, nullptr); }
+    void Stop() override { FPump.Stop(); }
+    void Close() override { FPump.Stop(); }
+    int32_t PeriodFrames() const noexcept override { return RealtimePump::kPeriodFrames; }
+
+private:
+    PullFn FPull;
+    RealtimePump FPump;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioBackend> MakeNullBackend() { return std::make_unique<NullBackend>(); }
+
+}  // namespace oggmix

@@ -1,0 +1,44 @@
+#pragma once
+// RealtimePump.h: a thread that pulls one period of frames per period of wall time, for the
+// back ends without a device clock of their own (null, wav). After a stall it catches up at
+// most a few periods and then resynchronises, as a device that dropped frames would.
+// Threads: Start/Stop on the owner's thread; the pull and the sink run on the pump's thread.
+// Memory: Start allocates the period buffer; the loop does not.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "sound/platform/AudioBackend.h"
+
+namespace oggmix {
+
+class RealtimePump {
+public:
+    static constexpr int32_t kPeriodFrames = 441;  // 10 ms
+
+    // Sink receives every pulled period, on the pump's thread.
+    using SinkFn = std::function<void(std::span<const int16_t> interleaved)>;
+
+    RealtimePump() = default;
+    ~RealtimePump() { Stop(); }
+    RealtimePump(const RealtimePump&) = delete;
+    RealtimePump& operator=(const RealtimePump&) = delete;
+
+    void Start(AudioBackend::PullFn pull, SinkFn sink);
+    void Stop();  // joins; no pull runs afterwards
+
+private:
+    void Run();
+
+    AudioBackend::PullFn FPull;
+    SinkFn FSink;
+    std::vector<int16_t> FPeriod;
+    std::atomic<bool> FTerminated{false};
+    std::thread FThread;
+};
+
+}  // namespace oggmix
