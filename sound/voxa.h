@@ -55,6 +55,12 @@ public:
         return (FBits & Bit(item)) != 0;
     }
     [[nodiscard]] constexpr uint8_t Bits() const noexcept { return FBits; }
+    // The stored byte; bits beyond the three items are dropped.
+    [[nodiscard]] static constexpr TVOXADebugOption FromBits(uint8_t bits) noexcept {
+        TVOXADebugOption set;
+        set.FBits = bits & 0x7;
+        return set;
+    }
     friend constexpr bool operator==(TVOXADebugOption, TVOXADebugOption) = default;
 
 private:
@@ -232,6 +238,10 @@ public:
     void Start();      // called by the wave data once it holds this object
     void Terminate() noexcept { FTerminated.store(true, std::memory_order_relaxed); }
     [[nodiscard]] bool FillSecondHalf() const noexcept { return FFillSecondHalf; }  // thread
+    // Polls done so far; lets a test wait until the thread has seen a cursor change.
+    [[nodiscard]] uint64_t PollCount() const noexcept {
+        return FPollCount.load(std::memory_order_acquire);
+    }
     // An exception that left a fill (EVOXA from WriteData under dsoExceptOnError, or the
     // host's) ends the thread; it is kept here. Null while the thread runs normally.
     [[nodiscard]] std::exception_ptr FatalException() const;
@@ -243,6 +253,7 @@ private:
     TVOXAGenWave* FWaveData;
     bool FFillSecondHalf = false;  // notification thread only
     std::atomic<bool> FTerminated{false};
+    std::atomic<uint64_t> FPollCount{0};
     mutable std::mutex FFatalMutex;
     std::exception_ptr FFatalException;  // guarded by FFatalMutex
     std::thread FThread;

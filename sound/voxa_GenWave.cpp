@@ -140,6 +140,7 @@ void TVOXANotifyThread::Execute() noexcept {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollIntervalMs));
             if (FTerminated.load(std::memory_order_relaxed)) break;
             Poll(state);
+            FPollCount.fetch_add(1, std::memory_order_release);
         }
     } catch (...) {
         // Nothing above this thread could take the exception: keep it and stop refilling.
