@@ -128,7 +128,9 @@ public:
     void Play(bool Loop, bool Lock);  // continues from the decoder position
     void Pause(bool Lock);            // keeps the position; clears the loop flag
     void Stop(bool Lock);             // pauses, rewinds to 0, clears repeat counters, zeroes ring
-    void Seek(float Seconds, bool Lock);  // clamped to 0..TotalTime; play state kept
+    // Clamped to 0..TotalTime (the end lands on the last frame); play state and repeat
+    // counters kept.
+    void Seek(float Seconds, bool Lock);
     // 0 closed, 1 loaded and not playing, 2 playing, 3 playing and looping.
     [[nodiscard]] int32_t GetState(bool Lock);
     [[nodiscard]] float GetTime(bool Lock);  // decoder position, seconds; 0 without a source
@@ -148,7 +150,9 @@ public:
     // Bytes of one block of wide frames, as given to the constructor.
     [[nodiscard]] int32_t BufferSize() const noexcept { return FRingSize / 2; }
     // Renders Count bytes of wide (8 bytes/frame) or narrow (4 bytes/frame, clipped) frames to
-    // Dest; returns the bytes rendered, the rest of Count is zero-filled.
+    // Dest; returns the bytes rendered (whole frames), the rest of Count is zero-filled.
+    // Cues jump at the frame their LoopEnd falls on; a LoopEnd at or past the end of the data
+    // jumps where the data ends.
     int32_t Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept;
 
     // ---- Volume, fades and pan (OggDataLib_Volume.cpp) ----
@@ -214,8 +218,8 @@ private:
     int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept;
     void JumpToCue(int32_t Index) noexcept;
     // Moves the decoder to Seconds; on success drops the held frame and restarts the stream
-    // clock there. Resets FLastTime either way. FLock held.
-    void SeekDecoder(float Seconds) noexcept;
+    // clock there. Resets FLastTime either way. False when the decoder refused. FLock held.
+    bool SeekDecoder(double Seconds) noexcept;
 
     TALOGGSemaphore FLock;
 

@@ -29,18 +29,19 @@ struct CueSplit {
 };
 
 // The armed cue whose LoopEnd playback reaches first between posSec and endSec, and how many
-// bytes of the room come before it. A tie goes to the lower index.
+// bytes of the room come before it. A tie goes to the lower index. A blocked cue may not jump
+// before a frame has been decoded.
 CueSplit NextSplit(const std::array<TLoopCue, kCueCount>& cues,
                    const std::array<int32_t, kCueCount>& repeats, uint32_t blocked, float posSec,
                    float endSec, int32_t roomBytes) noexcept {
     CueSplit best;
     for (int32_t i = 0; i < kCueCount; ++i) {
         const TLoopCue& cue = cues[i];
-        if (!Armed(cue, repeats[i]) || Blocked(blocked, i)) continue;
-        if (!(cue.LoopEnd >= posSec && cue.LoopEnd <= endSec)) continue;
+        if (!Armed(cue, repeats[i]) || !(cue.LoopEnd >= posSec && cue.LoopEnd <= endSec)) continue;
         // To the nearest byte, then down to a whole frame: the jump is exact to the frame.
         const float bytes = (cue.LoopEnd - posSec) * static_cast<float>(kBytesPerSecond);
         const int32_t split = std::min(RoundHalfAway(bytes) & ~(kBytesPerFrame - 1), roomBytes);
+        if (split == 0 && Blocked(blocked, i)) continue;
         if (best.Index < 0 || split < best.Bytes) best = {i, split};
     }
     return best;
@@ -116,9 +117,9 @@ int32_t TOggData::RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept {
 // Decodes Count internal bytes into Buffer as a run of segments: each ends where an armed cue
 // jumps, where the data ends, or at the end of the chunk. Every segment starts from the
 // decoder's real position, so cues after a jump or a wrap see the time actually played.
-// A cue jumps at most once until a frame has been decoded after it, and the stream wraps at
-// most once until then, so cues that jump onto each other's ends and empty streams cannot
-// keep the loop turning.
+// Without a frame decoded in between, a cue jumps at most once and the stream wraps at most
+// once, so cues that jump onto each other's ends and empty streams cannot keep the loop
+// turning.
 int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
     int32_t done = 0;
     uint32_t jumpedWithoutData = 0;  // one bit per cue
@@ -160,14 +161,14 @@ int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
         for (int32_t i = 0; i < kCueCount; ++i)
             if (FCues[i].LoopEnd >= endSec) FRepeatCount[i] = 0;
         if (FLoop && !wrappedWithoutData) {
-            SeekDecoder(0.0f);
+            SeekDecoder(0.0);
             wrappedWithoutData = true;
             continue;
         }
         // The end without looping, or a looping stream with nothing to play: paused and
         // rewound, the rest of the block silent.
         Pause(false);
-        SeekDecoder(0.0f);
+        SeekDecoder(0.0);
         return done;
     }
     return done;
@@ -178,15 +179,15 @@ void TOggData::JumpToCue(int32_t Index) noexcept {
     SeekDecoder(FCues[Index].LoopStart);
 }
 
-void TOggData::SeekDecoder(float Seconds) noexcept {
+bool TOggData::SeekDecoder(double Seconds) noexcept {
+    FLastTime = 0.0f;
     // A refused seek (a position outside the stream) leaves the decoder where it was, and
     // playback goes on from there.
-    if (VorbisFileDLL->TimeSeek(&FDecoder, Seconds) == 0) {
-        FHasHeldFrame = false;
-        FPosBaseSec = static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder));
-        FPosOffsetBytes = 0;
-    }
-    FLastTime = 0.0f;
+    if (VorbisFileDLL->TimeSeek(&FDecoder, Seconds) != 0) return false;
+    FHasHeldFrame = false;
+    FPosBaseSec = static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder));
+    FPosOffsetBytes = 0;
+    return true;
 }
 
 // Decodes exactly Count internal bytes unless the data ends (fewer) or the decoder fails.

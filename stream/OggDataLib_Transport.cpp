@@ -36,7 +36,11 @@ void TOggData::Seek(float Seconds, bool Lock) {
     // A NaN lands on the start, like any other position before it.
     if (!(Seconds >= 0.0f)) Seconds = 0.0f;
     if (Seconds > FTotalTime) Seconds = FTotalTime;
-    if (GetTime(false) != Seconds && Seekable()) SeekDecoder(Seconds);
+    if (GetTime(false) != Seconds && Seekable() && !SeekDecoder(Seconds) &&
+        Seconds >= FTotalTime && FPcmTotal > 0) {
+        // The decoder refuses its own end time; the last frame is as close as it goes.
+        SeekDecoder(static_cast<double>(FPcmTotal - 1) / FRate);
+    }
     FLastTime = 0.0f;
 }
 
@@ -71,9 +75,6 @@ float TOggData::GetPlayTime() {
     const float now = GetTime(false);
     if (t > now) t = now;
     if (now - ringTime > t) t = now - ringTime;
-    // Just after a wrap or a jump back to near the start, the estimate can fall below 0 while
-    // the sound heard is still from before the jump; no position is negative.
-    if (t < 0.0f) t = 0.0f;
     // Small backward steps of the estimate are hidden; a real jump back resets FLastTime.
     if (t < FLastTime && FLastTime - t < ringTime) t = FLastTime;
     FLastTime = t;
