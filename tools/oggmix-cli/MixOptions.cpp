@@ -74,6 +74,42 @@ std::optional<LimiterSettings> ParseLimiter(std::string_view text) {
     return LimiterSettings{values[0], values[1], values[2], values[3]};
 }
 
+// SLOT:PRESET or SLOT:PRESET:SECONDS; the caption in any letter case.
+std::optional<SlotPreset> ParseSlotPreset(std::string_view text) {
+    const std::vector<std::string_view> fields = Split(text, ':');
+    if (fields.size() != 2 && fields.size() != 3) return std::nullopt;
+    const std::optional<int32_t> slot = ParseSlot(fields[0]);
+    const FilterPreset* preset = FindFilterPreset(fields[1]);
+    std::optional<float> seconds = kFilterPresetSeconds;
+    if (fields.size() == 3) seconds = ParseNumber<float>(fields[2]);
+    if (!slot || preset == nullptr || !seconds || *seconds < 0.0f) return std::nullopt;
+    return SlotPreset{*slot, preset, *seconds};
+}
+
+std::optional<SlotValue> ParseSlotLevel(std::string_view text) {
+    std::optional<SlotValue> level = ParseSlotValue(text);
+    if (level && level->Value < 0.0f) return std::nullopt;
+    return level;
+}
+
+// Calls curve4 or curve8, whichever takes as many control values as the preset has, with
+// those values and the transition time.
+template <class Curve4, class Curve8>
+void SetPreset(const SlotPreset& eq, Curve4 curve4, Curve8 curve8) {
+    const auto& v = eq.Preset->Values;
+    if (eq.Preset->ValueCount == 8) {
+        curve8(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], eq.Seconds);
+    } else {
+        curve4(v[0], v[1], v[2], v[3], eq.Seconds);
+    }
+}
+
+std::string PresetExpectation() {
+    std::string text = "SLOT:PRESET[:SECONDS] (slot 0-7; PRESET one of";
+    for (const FilterPreset& preset : kFilterPresets) text += " " + std::string(preset.Caption);
+    return text + "; SECONDS 0 or more)";
+}
+
 std::optional<double> ParseSeconds(std::string_view text) {
     const std::optional<double> seconds = ParseNumber<double>(text);
     if (!seconds || *seconds < 0.0) return std::nullopt;
@@ -100,6 +136,8 @@ int32_t MixOptions::HighestSlot() const noexcept {
         for (const SlotValue& setting : *list) highest = std::max(highest, setting.Slot);
     }
     for (const SlotFade& fade : Fades) highest = std::max(highest, fade.Slot);
+    for (const SlotPreset& eq : Filters) highest = std::max(highest, eq.Slot);
+    for (const SlotValue& agc : GainControls) highest = std::max(highest, agc.Slot);
     return highest;
 }
 
@@ -117,8 +155,9 @@ OptionParse ParseMixOption(std::span<const std::string> args, size_t& index, Mix
         options.NoLoop = true;
         return OptionParse::Parsed;
     }
-    static constexpr std::string_view kValued[] = {"--volume", "--master", "--pan", "--fade",
-                                                   "--seek", "--limiter", "--seconds"};
+    static constexpr std::string_view kValued[] = {"--volume", "--master", "--pan",
+                                                   "--fade",   "--seek",   "--limiter",
+                                                   "--eq",     "--agc",    "--seconds"};
     if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued))
         return OptionParse::NotAMixOption;
 
@@ -150,8 +189,28 @@ OptionParse ParseMixOption(std::span<const std::string> args, size_t& index, Mix
     if (name == "--limiter")
         return Take(ParseLimiter(value), [&](LimiterSettings v) { options.Limiter = v; }, name,
                     "MIN,MAX,DOWN,DELAY (four integers)", error);
+    if (name == "--eq")
+        return Take(ParseSlotPreset(value), [&](SlotPreset v) { options.Filters.push_back(v); },
+                    name, PresetExpectation().c_str(), error);
+    if (name == "--agc")
+        return Take(ParseSlotLevel(value), [&](SlotValue v) { options.GainControls.push_back(v); },
+                    name, "SLOT:LEVEL (slot 0-7, level 0 or more)", error);
     return Take(ParseSeconds(value), [&](double v) { options.Seconds = v; }, name,
                 "a number of seconds, 0 or more", error);
+}
+
+std::string ParseArguments(std::span<const std::string> args, MixOptions& options,
+                           const OtherArgument& other) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string error;
+        switch (ParseMixOption(args, i, options, error)) {
+        case OptionParse::Parsed: continue;
+        case OptionParse::Invalid: return error;
+        case OptionParse::NotAMixOption: break;
+        }
+        if (error = other(args, i); !error.empty()) return error;
+    }
+    return {};
 }
 
 const char* MixOptionsUsage() noexcept {
@@ -161,6 +220,10 @@ const char* MixOptionsUsage() noexcept {
            "      --fade SLOT:VOLUME:SEC   fade to VOLUME over SEC seconds of audio\n"
            "      --seek SLOT:SECONDS      start the slot's stream there\n"
            "      --limiter MIN,MAX,DOWN,DELAY  limiter bounds, fall per group, hold in frames\n"
+           "      --eq SLOT:PRESET[:SEC]   tone-filter preset (LowPass, HighPass, LowReso,\n"
+           "                               HighReso, OFF, LoHiPass, MiddleReso, Wave), reached\n"
+           "                               over SEC seconds (default 5)\n"
+           "      --agc SLOT:LEVEL         gain control: 0 off, 1.0 aims at full level\n"
            "      --seconds S              length (default: the longest file)\n"
            "      --no-loop                play each file once";
 }
@@ -175,6 +238,15 @@ void ApplyMixOptions(const MixOptions& options, TOggPlayer& mixer) {
     for (const SlotFade& fade : options.Fades) mixer.Fade(fade.Slot, fade.Volume, fade.Seconds);
     for (const SlotValue& seek : options.Seeks) mixer.Seek(seek.Slot, seek.Value);
     if (const auto& l = options.Limiter) mixer.SetLimiter(l->Min, l->Max, l->Down, l->Delay, -1);
+    for (const SlotPreset& eq : options.Filters) {
+        SetPreset(
+            eq, [&](auto... curve) { mixer.SetFilterCurve4(eq.Slot, curve...); },
+            [&](auto... curve) { mixer.SetFilterCurve8(eq.Slot, curve...); });
+    }
+    // The mixer forwards no gain control: the slot's stream is set directly.
+    for (const SlotValue& agc : options.GainControls) {
+        if (TOggData* stream = mixer.Slots(agc.Slot)) stream->SetAGC(agc.Value);
+    }
 }
 
 void ApplyStreamOptions(const MixOptions& options, TOggData& stream) {
@@ -190,6 +262,15 @@ void ApplyStreamOptions(const MixOptions& options, TOggData& stream) {
     }
     for (const SlotValue& seek : options.Seeks) {
         if (seek.Slot == 0) stream.Seek(seek.Value, true);
+    }
+    for (const SlotPreset& eq : options.Filters) {
+        if (eq.Slot != 0) continue;
+        SetPreset(
+            eq, [&](auto... curve) { stream.SetFilterCurve4(curve...); },
+            [&](auto... curve) { stream.SetFilterCurve8(curve...); });
+    }
+    for (const SlotValue& agc : options.GainControls) {
+        if (agc.Slot == 0) stream.SetAGC(agc.Value);
     }
 }
 

@@ -1,17 +1,20 @@
 #pragma once
 // MixOptions.h: the mix options that the rendering and playing subcommands share: per-slot
-// volume, pan, fade and seek, the master volume, the limiter, the length and looping. Parsed
+// volume, pan, fade and seek, the master volume, the limiter, per-slot tone-filter presets and
+// gain control, the length and looping. Parsed
 // from the command line into MixOptions, then applied to a mixer (or to one stream) before
 // the first block.
 // Threads: the main thread. Memory: parsing allocates; applying calls the setters only.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "mixer/OggPlayerLib.h"
+#include "stream/FilterPresets.h"
 #include "stream/OggDataLib.h"
 
 namespace oggmix::cli {
@@ -31,6 +34,12 @@ struct SlotFade {
     float Seconds = 0.0f;
 };
 
+struct SlotPreset {
+    int32_t Slot = 0;
+    const FilterPreset* Preset = nullptr;      // one of kFilterPresets
+    float Seconds = kFilterPresetSeconds;      // transition time
+};
+
 struct LimiterSettings {
     int32_t Min = 0;
     int32_t Max = 0;
@@ -45,6 +54,8 @@ struct MixOptions {
     std::vector<SlotFade> Fades;          // --fade SLOT:VOLUME:SECONDS
     std::vector<SlotValue> Seeks;         // --seek SLOT:SECONDS
     std::optional<LimiterSettings> Limiter;  // --limiter MIN,MAX,DOWN,DELAY (the last one)
+    std::vector<SlotPreset> Filters;      // --eq SLOT:PRESET[:SECONDS]
+    std::vector<SlotValue> GainControls;  // --agc SLOT:LEVEL, 0 off .. 1.0 aims at 30000
     std::optional<double> Seconds;        // --seconds S: the length to render or play
     bool NoLoop = false;                  // --no-loop
 
@@ -62,11 +73,19 @@ enum class OptionParse {
 [[nodiscard]] OptionParse ParseMixOption(std::span<const std::string> args, size_t& index,
                                          MixOptions& options, std::string& error);
 
+// Walks a subcommand's arguments: the mix options go into options, every other argument to
+// other, with its index, which other may advance over values it takes. Returns the first
+// error (from either), or an empty string.
+using OtherArgument = std::function<std::string(std::span<const std::string> args, size_t& index)>;
+[[nodiscard]] std::string ParseArguments(std::span<const std::string> args, MixOptions& options,
+                                         const OtherArgument& other);
+
 // The usage lines of the mix options, for the subcommands' usage texts.
 [[nodiscard]] const char* MixOptionsUsage() noexcept;
 
 // Applies the options to the streams in the mixer's slots, in this order: volumes, master
-// volume, pans, fades, seeks, limiter (with Level -1); each kind in command-line order.
+// volume, pans, fades, seeks, limiter (with Level -1), filter presets (through the mixer's
+// SetFilterCurve4/8), gain control; each kind in command-line order.
 void ApplyMixOptions(const MixOptions& options, TOggPlayer& mixer);
 // The same for one stream played without a mixer, as slot 0; there is no limiter to set.
 void ApplyStreamOptions(const MixOptions& options, TOggData& stream);
