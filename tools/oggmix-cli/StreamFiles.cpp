@@ -11,10 +11,14 @@
 
 namespace oggmix::cli {
 
-bool BindDecoderBesideExecutable() {
+std::string DecoderPathBesideExecutable() {
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe", error);
-    const std::string path = (exe.parent_path() / "libwuvorbis.so").string();
+    return (exe.parent_path() / "libwuvorbis.so").string();
+}
+
+bool BindDecoderBesideExecutable() {
+    const std::string path = DecoderPathBesideExecutable();
     try {
         if (LoadVorbisFileDLL(path)) return true;
         std::fprintf(stderr, "oggmix-cli: %s: an entry point is missing\n", path.c_str());
@@ -30,14 +34,7 @@ std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::st
     bool allLoaded = true;
     for (const std::string& path : paths) {
         auto stream = std::make_unique<TOggData>(bufferBytes);
-        try {
-            if (!stream->LoadFromFile(path)) {
-                std::fprintf(stderr, "oggmix-cli: %s: no such file\n", path.c_str());
-                allLoaded = false;
-                continue;
-            }
-        } catch (const Exception& e) {
-            std::fprintf(stderr, "oggmix-cli: %s: %s\n", path.c_str(), e.what());
+        if (!LoadStreamFile(*stream, path)) {
             allLoaded = false;
             continue;
         }
@@ -45,6 +42,16 @@ std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::st
     }
     if (!allLoaded) streams.clear();
     return streams;
+}
+
+bool LoadStreamFile(TOggData& stream, const std::string& path) {
+    try {
+        if (stream.LoadFromFile(path)) return true;
+        std::fprintf(stderr, "oggmix-cli: %s: no such file\n", path.c_str());
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "oggmix-cli: %s: %s\n", path.c_str(), e.what());
+    }
+    return false;
 }
 
 int64_t OutputFrames(const TOggData& stream) noexcept {

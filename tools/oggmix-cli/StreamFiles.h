@@ -13,8 +13,13 @@
 
 namespace oggmix::cli {
 
+// The full path of libwuvorbis.so beside the executable.
+[[nodiscard]] std::string DecoderPathBesideExecutable();
 // Binds libwuvorbis.so beside the executable. On failure prints the reason and returns false.
 [[nodiscard]] bool BindDecoderBesideExecutable();
+
+// Loads path into stream; on failure prints the reason and returns false.
+[[nodiscard]] bool LoadStreamFile(TOggData& stream, const std::string& path);
 
 // Loads each path into its own stream of bufferBytes. Every failure is reported; the result
 // is empty when any file failed.

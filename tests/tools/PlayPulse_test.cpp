@@ -1,0 +1,111 @@
+// oggmix-cli play through a real sound server: a private PulseAudio server with a null sink,
+// its monitor recorded with parec, and the recording checked against what render writes, in
+// order, without gaps or repeats. The test starts the server and stops it by its process id.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/OggFixture.h"
+#include "tests/support/RunProgram.h"
+#include "tests/tools/PlaySupport.h"
+
+namespace oggmix::test {
+namespace {
+
+constexpr int32_t kRate = 44100;
+constexpr auto kHungRun = std::chrono::seconds(60);
+
+std::string FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= folders.size()) {
+        const size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string candidate = folders.substr(start, end - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+// Waits until done() holds; false only when the run hung.
+bool WaitUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + kHungRun;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+uintmax_t SizeOf(const std::string& path) {
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    return error ? 0 : size;
+}
+
+TEST(PlayThroughPulseAudio, TheRecordedSoundIsTheRenderedSound) {
+    const std::string pulseaudio = FindProgram("pulseaudio");
+    const std::string parec = FindProgram("parec");
+    const std::string pactl = FindProgram("pactl");
+    if (pulseaudio.empty() || parec.empty() || pactl.empty()) {
+        if (std::getenv("CI") != nullptr) FAIL() << "pulseaudio and pulseaudio-utils are missing";
+        GTEST_SKIP() << "pulseaudio or pulseaudio-utils not installed (scripts/install-deps)";
+    }
+    TempDir dir;
+    const std::string runtime = dir.Path() + "/run";
+    ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+    const std::string socket = dir.Path() + "/native";
+    // The server and its clients keep their state in the temporary folder, never the user's.
+    setenv("HOME", dir.Path().c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    setenv("OGGMIX_AUDIO", "sdl", 1);
+
+    Child server(pulseaudio,
+                 {"-n", "--exit-idle-time=-1", "--disable-shm=yes", "--daemonize=no",
+                  "--use-pid-file=no", "-L",
+                  "module-native-protocol-unix socket=" + socket + " auth-anonymous=1", "-L",
+                  "module-null-sink sink_name=oggmix_test norewinds=1"});
+    ASSERT_TRUE(WaitUntil([&] {
+        const ProgramResult sinks = RunProgram(pactl, {"list", "short", "sinks"});
+        return sinks.ExitCode == 0 && sinks.Out.find("oggmix_test") != std::string::npos;
+    })) << "the sound server did not start";
+
+    const std::string recording = dir.Path() + "/recorded.raw";
+    Child recorder(parec, {"--latency-msec=10", "-d", "oggmix_test.monitor", "--format=s16le",
+                           "--rate=44100", "--channels=2", "--raw"},
+                   recording);
+    ASSERT_TRUE(WaitUntil([&] { return SizeOf(recording) > 0; })) << "parec records nothing";
+
+    const std::string music = dir.Write("music.ogg", EncodeOgg(Music(kRate, 2, 1.2, 5)));
+    const std::string cli = ExecutableDir() + "/oggmix-cli";
+    const ProgramResult played = RunProgram(cli, {"play", "--seconds", "3", music});
+    ASSERT_EQ(played.ExitCode, 0) << played.Err;
+    // What the server still holds reaches the monitor within a fraction of a second.
+    const uintmax_t afterPlay = SizeOf(recording);
+    ASSERT_TRUE(WaitUntil([&] { return SizeOf(recording) > afterPlay + 4 * kRate / 2; }));
+    EXPECT_EQ(recorder.Stop(SIGTERM), 0);
+    EXPECT_EQ(server.Stop(SIGTERM), 0);
+
+    const ProgramResult rendered =
+        RunProgram(cli, {"render", "--seconds", "4", music, "-o", dir.Path() + "/rendered.wav"});
+    ASSERT_EQ(rendered.ExitCode, 0) << rendered.Err;
+    const std::vector<int16_t> heard = ReadPcm(recording, 0);
+    const std::vector<int16_t> reference = ReadPcm(dir.Path() + "/rendered.wav", 44);
+    const Alignment at = Align(heard, reference);
+    ASSERT_TRUE(at.Found) << "the rendered sound was not recorded";
+    EXPECT_TRUE(AllZero(heard.begin(), heard.begin() + static_cast<long>(at.Offset)));
+    EXPECT_GE(at.Match, 2u * 2 * kRate) << "the recording diverges after " << at.Match / 2
+                                        << " frames";
+    EXPECT_TRUE(AllZero(heard.begin() + static_cast<long>(at.Offset + at.Match), heard.end()))
+        << "something else was recorded after " << at.Match / 2 << " frames";
+}
+
+}  // namespace
+}  // namespace oggmix::test

@@ -1,0 +1,106 @@
+#pragma once
+// PlaySupport.h: for the tests of oggmix-cli play: reading what a device wrote, finding the
+// rendered sound in it, and programs that run in the background until the test stops them.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestPaths.h"
+
+extern char** environ;
+
+namespace oggmix::test {
+
+// 16-bit little-endian samples after headerBytes (44 for our WAV files, 0 for raw PCM).
+inline std::vector<int16_t> ReadPcm(const std::string& path, size_t headerBytes) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    std::vector<int16_t> samples;
+    for (size_t at = headerBytes; at + 1 < bytes.size(); at += 2)
+        samples.push_back(static_cast<int16_t>(bytes[at] | bytes[at + 1] << 8));
+    return samples;
+}
+
+// Where the reference starts in what was heard, and for how many samples both agree from there.
+struct Alignment {
+    bool Found = false;
+    size_t Offset = 0;  // samples of heard before the reference starts
+    size_t Match = 0;   // samples that equal the reference from its start
+};
+
+inline Alignment Align(const std::vector<int16_t>& heard, const std::vector<int16_t>& reference,
+                       size_t keySamples = 8192) {
+    Alignment alignment;
+    if (reference.size() < keySamples || heard.size() < keySamples) return alignment;
+    // Frames only: an offset inside a frame would swap left and right.
+    for (size_t offset = 0; offset + keySamples <= heard.size(); offset += 2) {
+        if (!std::equal(reference.begin(), reference.begin() + keySamples, heard.begin() + offset))
+            continue;
+        alignment.Found = true;
+        alignment.Offset = offset;
+        while (offset + alignment.Match < heard.size() && alignment.Match < reference.size() &&
+               heard[offset + alignment.Match] == reference[alignment.Match])
+            ++alignment.Match;
+        return alignment;
+    }
+    return alignment;
+}
+
+inline bool AllZero(std::vector<int16_t>::const_iterator begin,
+                    std::vector<int16_t>::const_iterator end) {
+    return std::all_of(begin, end, [](int16_t s) { return s == 0; });
+}
+
+// A program running in the background; stopped (SIGTERM) and reaped when the test is done.
+class Child {
+public:
+    Child(const std::string& program, const std::vector<std::string>& args,
+          const std::string& stdoutPath = "/dev/null") {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> strings{program};
+        strings.insert(strings.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& s : strings) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        const int error = posix_spawnp(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (error != 0) throw std::runtime_error("cannot start " + program);
+    }
+    ~Child() {
+        if (FPid > 0) (void)Stop(SIGTERM);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    [[nodiscard]] pid_t Pid() const noexcept { return FPid; }
+    // Sends signal and waits: the exit status, or 128 + the signal that ended it.
+    int Stop(int signal) {
+        if (FPid <= 0) return -1;
+        kill(FPid, signal);
+        return Wait();
+    }
+    int Wait() {
+        int status = 0;
+        while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+        }
+        FPid = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t FPid = 0;
+};
+
+}  // namespace oggmix::test

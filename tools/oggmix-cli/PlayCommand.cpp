@@ -1,0 +1,228 @@
+// PlayCommand.cpp: `oggmix-cli play`: plays files through the sound device (the back end that
+// OGGMIX_AUDIO names), with the player's own audio feed, until the time is up, every stream
+// has ended (--no-loop), or Ctrl-C.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <optional>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/Exceptions.h"
+#include "feed/AudioFeed.h"
+#include "sound/platform/AudioBackend.h"
+#include "sound/voxa.h"
+#include "tools/oggmix-cli/Command.h"
+#include "tools/oggmix-cli/MixOptions.h"
+#include "tools/oggmix-cli/StreamFiles.h"
+
+namespace oggmix::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kStatusInterval = std::chrono::milliseconds(100);
+
+struct PlayArgs {
+    std::vector<std::string> Files;
+    MixOptions Mix;
+};
+
+// Set by SIGINT and SIGTERM; the main loop ends the playing in order.
+std::atomic<bool> gStopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) { gStopRequested.store(true, std::memory_order_relaxed); }
+
+// Installs the stop handlers for its lifetime and restores the previous ones.
+class StopSignals {
+public:
+    StopSignals() {
+        gStopRequested.store(false, std::memory_order_relaxed);
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &FPreviousInt);
+        sigaction(SIGTERM, &action, &FPreviousTerm);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &FPreviousInt, nullptr);
+        sigaction(SIGTERM, &FPreviousTerm, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction FPreviousInt {};
+    struct sigaction FPreviousTerm {};
+};
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "oggmix-cli play: %s\n", message.c_str());
+    PrintUsage();
+    return kExitUsage;
+}
+
+std::string ParseArgs(std::span<const std::string> args, PlayArgs& out) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string error;
+        switch (ParseMixOption(args, i, out.Mix, error)) {
+        case OptionParse::Parsed: continue;
+        case OptionParse::Invalid: return error;
+        case OptionParse::NotAMixOption: break;
+        }
+        if (args[i].size() > 1 && args[i][0] == '-') return "unknown option " + args[i];
+        out.Files.push_back(args[i]);
+    }
+    if (out.Files.empty()) return "no FILE given";
+    if (out.Files.size() > static_cast<size_t>(kMixSlots)) return "at most 8 files";
+    const int32_t highestSlot = out.Mix.HighestSlot();
+    if (highestSlot >= static_cast<int32_t>(out.Files.size()))
+        return "slot " + std::to_string(highestSlot) + " holds no FILE";
+    if (out.Mix.Seconds && *out.Mix.Seconds < 0.0) return "--seconds must not be negative";
+    return {};
+}
+
+// A level of 0..1 as a bar on a 48 dB scale.
+std::string Meter(float level) {
+    constexpr int kWidth = 16;
+    const double db = level > 0.0f ? 20.0 * std::log10(static_cast<double>(level)) : -96.0;
+    const int filled = std::clamp(static_cast<int>(std::lround((db + 48.0) / 48.0 * kWidth)), 0, kWidth);
+    return std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kWidth - filled), '-');
+}
+
+// One status line on stderr, redrawn in place, while stderr is a terminal.
+class StatusLine {
+public:
+    StatusLine() : FShown(isatty(STDERR_FILENO) == 1) {}
+    ~StatusLine() {
+        if (FDrawn) std::fputc('\n', stderr);
+    }
+    StatusLine(const StatusLine&) = delete;
+    StatusLine& operator=(const StatusLine&) = delete;
+
+    void Draw(AudioFeed& feed) {
+        if (!FShown) return;
+        std::string line;
+        char part[64];
+        for (int32_t slot = 0; slot < feed.StreamCount(); ++slot) {
+            std::snprintf(part, sizeof part, "%d: %6.1f/%.1f s  ", slot,
+                          static_cast<double>(feed.Player().GetPlayTime(slot)),
+                          static_cast<double>(feed.Stream(slot).TotalTime()));
+            line += part;
+        }
+        line += "L " + Meter(feed.Player().GetLevel(0)) + " R " + Meter(feed.Player().GetLevel(1));
+        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+        std::fflush(stderr);
+        FDrawn = true;
+    }
+
+private:
+    bool FShown;
+    bool FDrawn = false;
+};
+
+bool AnyPlaying(AudioFeed& feed) {
+    for (int32_t slot = 0; slot < feed.StreamCount(); ++slot)
+        if (feed.Stream(slot).GetState(true) >= 2) return true;
+    return false;
+}
+
+// Plays until the end condition; false when the refill failed.
+bool PlayUntilDone(AudioFeed& feed, const MixOptions& mix) {
+    const auto start = Clock::now();
+    const auto end = mix.Seconds ? start + std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double>(*mix.Seconds))
+                                 : Clock::time_point::max();
+    // After the last stream ended, its last block is still in the ring: two more fill
+    // requests and it has been heard in full.
+    std::optional<uint64_t> drainedAfter;
+    StatusLine status;
+    while (!gStopRequested.load(std::memory_order_relaxed)) {
+        if (feed.RefillFailure()) return false;
+        const auto now = Clock::now();
+        if (now >= end) break;
+        if (mix.NoLoop && !drainedAfter && !AnyPlaying(feed))
+            drainedAfter = feed.RequestedBlocks() + 2;
+        if (drainedAfter && feed.RequestedBlocks() >= *drainedAfter) break;
+        status.Draw(feed);
+        std::this_thread::sleep_for(std::min<Clock::duration>(kStatusInterval, end - now));
+    }
+    return true;
+}
+
+void ReportNoDevice() {
+    const std::string reason = LastAudioBackendError();
+    std::fprintf(stderr,
+                 "oggmix-cli play: cannot open the sound device (OGGMIX_AUDIO=%s)%s%s\n"
+                 "  to play without a sound device use OGGMIX_AUDIO=null (discard the sound) or\n"
+                 "  OGGMIX_AUDIO=wav:PATH (write what would be heard to a WAV file)\n",
+                 AudioBackendName().c_str(), reason.empty() ? "" : ": ", reason.c_str());
+}
+
+int Play(const PlayArgs& args) {
+    StopSignals signals;
+    TVOXA voxa(nullptr);
+    voxa.SetDebugOption({dsoExceptOnError});
+    voxa.Loaded();
+    if (!voxa.Initialized()) {
+        ReportNoDevice();
+        return kExitFailure;
+    }
+    AudioFeed feed(voxa, DecoderPathBesideExecutable(), static_cast<int32_t>(args.Files.size()));
+    if (!feed.DecoderUsable()) {
+        std::fprintf(stderr, "oggmix-cli: %s: an entry point is missing\n",
+                     DecoderPathBesideExecutable().c_str());
+        return kExitFailure;
+    }
+    for (int32_t slot = 0; slot < feed.StreamCount(); ++slot) {
+        if (!LoadStreamFile(feed.Stream(slot), args.Files[static_cast<size_t>(slot)]))
+            return kExitFailure;
+        feed.Player().SetSlot(slot, &feed.Stream(slot), true);
+    }
+    ApplyMixOptions(args.Mix, feed.Player());
+    // Every stream starts in the same block: no render may run between two of the starts.
+    feed.Player().Lock();
+    feed.Player().PlayAll(!args.Mix.NoLoop);
+    feed.Player().Unlock();
+
+    const bool refilled = PlayUntilDone(feed, args.Mix);
+    if (feed.DroppedBlocks() > 0)
+        std::fprintf(stderr, "oggmix-cli play: %llu blocks came too late and were dropped\n",
+                     static_cast<unsigned long long>(feed.DroppedBlocks()));
+    if (refilled) return kExitOk;
+    try {
+        std::rethrow_exception(feed.RefillFailure());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "oggmix-cli play: the sound stopped: %s\n", e.what());
+    }
+    return kExitFailure;
+}
+
+int Run(std::span<const std::string> argv) {
+    PlayArgs args;
+    if (const std::string error = ParseArgs(argv, args); !error.empty()) return UsageError(error);
+    try {
+        return Play(args);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "oggmix-cli: %s\n", e.what());
+    }
+    return kExitFailure;
+}
+
+const std::string kUsage = std::string(
+    "  oggmix-cli play [OPTIONS] FILE [FILE...]\n"
+    "      plays the files (slots 0, 1, ... in order, at most 8) through the sound device\n"
+    "      that OGGMIX_AUDIO names (sdl, null, wav:PATH), looping unless --no-loop, until\n"
+    "      --seconds have passed, every file has ended (--no-loop), or Ctrl-C\n") +
+    MixOptionsUsage();
+
+const bool kRegistered = RegisterCommand({"play", 30, kUsage.c_str(), Run});
+
+}  // namespace
+}  // namespace oggmix::cli
