@@ -16,6 +16,7 @@
 #include "stream/OggDataLib.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/Signals.h"
+#include "tests/stream/StreamTestSupport.h"
 
 namespace oggmix {
 namespace {
@@ -389,6 +390,35 @@ TEST(FilterThreads, SettingCurvesWhileAnotherThreadFiltersIsClean) {
     TOggData reference(kBufferBytes);
     ApplyPreset(reference, kFilterPresets[199 % kFilterPresets.size()], 0.0f);
     for (int i = 0; i < kPoints; ++i) EXPECT_EQ(stream.GetFilterTarget(i), reference.GetFilterTarget(i)) << i;
+}
+
+TEST(FilterThreads, UISettingsAndReadOutsWhileTheRefillThreadRenders) {
+    test::TestStream s = test::MakeNoiseStream(44100, 2, 1.0);
+    TOggData& stream = *s.Data;
+    stream.Play(true, true);
+    std::atomic<bool> uiDone{false};
+    std::atomic<int> attempts{0};
+    std::atomic<int> blocks{0};
+    std::thread refill([&] {
+        while (!uiDone.load() || attempts.load() < 10) {
+            attempts.fetch_add(1);
+            if (stream.RenderNext(0) > 0) blocks.fetch_add(1);
+        }
+    });
+    std::vector<float> values(kSpectrumValueCount);
+    for (int round = 0; round < 100; ++round) {
+        ApplyPreset(stream, kFilterPresets[static_cast<size_t>(round) % kFilterPresets.size()], 0.2f);
+        stream.SetAGC(static_cast<float>(round % 11) / 10.0f);
+        stream.SetFilterPoint(round % kPoints, 1.5f, 0.01f);
+        stream.Fade(round % 2 == 0 ? 0.5f : 1.0f, 0.1f);
+        stream.GetSpectrum(values.data());
+        (void)stream.GetFilterGain(round % kPoints);
+        (void)stream.GetPlayTime();
+    }
+    uiDone.store(true);
+    refill.join();
+    EXPECT_EQ(blocks.load(), attempts.load()) << "a looping stream renders every block";
+    EXPECT_EQ(stream.GetState(true), 3);
 }
 
 }  // namespace

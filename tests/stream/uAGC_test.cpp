@@ -2,6 +2,7 @@
 #include "stream/uAGC.h"
 
 #include "stream/OggDataLib.h"
+#include "tests/stream/StreamTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -242,6 +243,32 @@ TEST(AGCSettings, CloseSwitchesTheControlOffAndResetsIt) {
     EXPECT_LE(stream.AGC().Target, stream.AGC().QuietLevel);
     EXPECT_EQ(stream.AGC().Gain, 1.0f);
     EXPECT_EQ(stream.AGC().RiseCount, 0);
+}
+
+// In the render path: after the filter, before the volume stage.
+
+TEST(AGCRender, SetAGCWhileRunningRestoresUnityGainAndKeepsTheRiseCount) {
+    test::TestStream s = test::MakeStream(test::Sine(44100, 2, 1.0, 440.0, 0.3));
+    s.Data->SetAGC(1.0f);
+    s.Data->Play(true, true);
+    ASSERT_GT(s.Data->RenderNext(0), 0);  // 16384 samples: one rise after 12289 of them
+    EXPECT_GT(s.Data->AGC().Gain, 1.1f);
+    const int32_t riseCount = s.Data->AGC().RiseCount;
+    EXPECT_EQ(riseCount, 2 * test::kBlockFrames - (kInterval + 1));
+    s.Data->SetAGC(1.0f);
+    EXPECT_EQ(s.Data->AGC().Gain, 1.0f);
+    EXPECT_EQ(s.Data->AGC().RiseCount, riseCount);
+}
+
+TEST(AGCRender, TheControlSeesSamplesBeforeTheVolumeScalesThem) {
+    test::TestStream s = test::MakeStream(test::Sine(44100, 2, 1.0, 440.0, 0.95));
+    s.Data->SetVolume(0.5f);
+    s.Data->SetAGC(0.9f);  // target 27000: reached by the decoded tone, not by half of it
+    s.Data->Play(true, true);
+    ASSERT_GT(s.Data->RenderNext(0), 0);
+    EXPECT_LT(s.Data->AGC().Gain, 1.0f);
+    const int32_t* block = s.Data->GetBlock();
+    for (int32_t i = 0; i < 2 * test::kBlockFrames; ++i) ASSERT_LE(std::abs(block[i]), 32760 / 2) << i;
 }
 
 }  // namespace
