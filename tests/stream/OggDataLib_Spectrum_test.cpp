@@ -26,7 +26,10 @@ std::vector<float> Spectrum(TOggData& data) {
 
 class OggDataSpectrum : public ::testing::Test {
 protected:
-    void SetUp() override { test_clock::Pin(kRenderMs); }
+    void SetUp() override {
+        BindDecoder();
+        test_clock::Pin(kRenderMs);
+    }
     void TearDown() override { test_clock::Unpin(); }
 
     // Renders blocks with the clock at kRenderMs, then moves the clock msLater on.
