@@ -99,6 +99,7 @@ size_t ReadMemory(void* dest, size_t size, size_t count, void* source) {
     auto* reader = static_cast<MemoryReader*>(source);
     const size_t wanted = size * count;
     const size_t n = std::min(wanted, reader->bytes.size() - reader->position);
+    if (n == 0) return 0;  // an empty span may have no data pointer at all
     std::memcpy(dest, reader->bytes.data() + reader->position, n);
     reader->position += n;
     return size == 0 ? 0 : n / size;
