@@ -233,6 +233,7 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
         const int32_t got = VorbisFileDLL->Read(&FDecoder, out, FramesToBytes(outFrames), 0,
                                                 kBytesPerSample, 1, &bitstream);
         if (got < 0) return got;
+        // libvorbisfile returns whole frames; anything else is never passed on as one.
         return written + got - got % kBytesPerFrame;
     }
 

@@ -2,8 +2,10 @@
 // corrects for what is still in the ring, under the pinned clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "base/Clock.h"
 #include "tests/stream/StreamTestSupport.h"
@@ -84,6 +86,34 @@ TEST(OggDataTransport, SeekToTheEndPlaysTheLastFrameThenEndsOrWraps) {
     s.Data->Seek(s.Data->TotalTime(), true);
     EXPECT_EQ(s.Data->RenderNext(0), kBytesPerWideFrame);
     EXPECT_EQ(s.Data->GetState(true), 1);
+}
+
+TEST(OggDataTransport, TransportFromTheUIThreadWhileTheRefillThreadRenders) {
+    TestStream s = MakeNoiseStream(22050, 1, 1.0, {"COMMENT=*looptime,0,0.2,0.6,-1"});
+    TOggData& d = *s.Data;
+    std::atomic<bool> done{false};
+    std::atomic<int32_t> badCounts{0};
+    std::thread refill([&] {
+        while (!done.load(std::memory_order_relaxed)) {
+            const int32_t n = d.RenderNext(5);
+            if (n < 0 || n > kTestBufferBytes || n % kBytesPerWideFrame != 0) ++badCounts;
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        d.Play(i % 2 == 0, true);
+        d.Seek(static_cast<float>(i % 7) * 0.15f, true);
+        (void)d.GetPlayTime();
+        (void)d.GetTime(true);
+        if (i % 5 == 0) d.Pause(true);
+        if (i % 11 == 0) d.Stop(true);
+        d.Fade(1.0f, 0.0f);
+    }
+    done = true;
+    refill.join();
+    EXPECT_EQ(badCounts.load(), 0);
+    d.Stop(true);
+    EXPECT_EQ(d.GetState(true), 1);
+    EXPECT_EQ(d.GetTime(true), 0.0f);
 }
 
 class OggDataPlayTime : public ::testing::Test {
