@@ -94,8 +94,8 @@ public:
     // Ends the current stream and empties the object; fade, pan, volumes and the filter curve
     // stay. Takes FLock; then resets the gain control and switches it off.
     void Close();
-    // False when no such file exists (the object is not touched). Otherwise as LoadFromStream;
-    // a file that cannot be read throws EInOutError.
+    // False when no such file exists or it is a folder (the object is not touched). Otherwise
+    // as LoadFromStream; a file that cannot be read throws EInOutError (object untouched).
     [[nodiscard]] bool LoadFromFile(const std::string& FileName);
     // Takes ownership of Stream. False for null (object untouched). Closes, opens the decoder
     // over Stream and reads information and loop tags: true, stopped at position 0. Data that
