@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "stream/OggDataLib.h"
+#include "tests/stream/StreamTestSupport.h"
 
 namespace oggmix {
 namespace {
@@ -197,6 +198,27 @@ TEST(VolumeRamps, SplittingTheFramesOverSeveralCallsChangesNothing) {
         at += n;
     }
     EXPECT_EQ(split, once);
+}
+
+TEST(VolumeFade, AFadeOutPausesTheStreamAtTheFirstBlockThatBeginsBelowAHundredth) {
+    test::TestStream s = test::MakeNoiseStream(44100, 2, 2.0);
+    s.Data->Play(true, true);
+    s.Data->Fade(0.0f, 1.0f);
+    // 44100 frames of fade in blocks of 8192: the sixth block begins at 0.07 of the volume,
+    // the seventh at 0.
+    for (int block = 0; block < 5; ++block) ASSERT_GT(s.Data->RenderNext(0), 0) << block;
+    EXPECT_NEAR(s.Data->GetFadeVolume(true), 1.0 - 5.0 * 8192 / 44100, 1e-3);
+    ASSERT_GT(s.Data->RenderNext(0), 0);
+    EXPECT_EQ(s.Data->GetFadeVolume(true), 0.0f);
+    EXPECT_EQ(s.Data->GetState(true), 3);
+    EXPECT_EQ(s.Data->RenderNext(0), 0);
+    EXPECT_EQ(s.Data->GetState(true), 1) << "paused where the fade ended";
+    const float pausedAt = s.Data->GetTime(true);
+    EXPECT_GT(pausedAt, 1.0f);
+    s.Data->Fade(1.0f, 0.0f);
+    s.Data->Play(true, true);
+    EXPECT_GT(s.Data->RenderNext(0), 0);
+    EXPECT_GT(s.Data->GetTime(true), pausedAt) << "resumes from there";
 }
 
 TEST(VolumeRamps, SettingsSurviveClose) {
