@@ -1,0 +1,135 @@
+// Unit1.cpp: the main window's start-up and shutdown, loading a file into a channel, and
+// dropped files.
+#include "app/Unit1.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QUrl>
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/ExceptionDisplay.h"
+#include "app/TextFormat.h"
+#include "base/Exceptions.h"
+#include "decoder/OggWuvorbisLib.h"
+
+namespace oggmix {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// Local files among the dropped URLs, in the order given.
+std::vector<std::string> LocalFiles(const QMimeData& data) {
+    std::vector<std::string> names;
+    for (const QUrl& url : data.urls())
+        if (url.isLocalFile()) names.push_back(url.toLocalFile().toStdString());
+    return names;
+}
+
+}  // namespace
+
+TForm1::TForm1(Options options) : FOptions(std::move(options)) {
+    Form1 = this;
+    CreateControls();
+    ConnectHandlers();
+    Guarded(this, [this] { FormCreate(); });
+    EnableControls(FPlayer && FOggData[0] && FOggData[1]);
+}
+
+TForm1::~TForm1() {
+    FormDestroy();
+    if (Form1 == this) Form1 = nullptr;
+}
+
+TOggData* TForm1::OggData(int c) const noexcept {
+    return c >= 0 && c < kChannelCount ? FOggData[c].get() : nullptr;
+}
+
+void TForm1::FormCreate() {
+    std::error_code error;
+    std::filesystem::current_path(QCoreApplication::applicationDirPath().toStdString(), error);
+    if (error) throw EInOutError("I/O error " + std::to_string(error.value()));
+
+    // An incomplete library is not reported here: loads then fail with their own message.
+    (void)LoadVorbisFileDLL(FOptions.DecoderLibrary);
+
+    FPlayer = std::make_unique<TOggPlayer>(kMixerBufferBytes, kMixerSlotCount);
+    for (auto& stream : FOggData) stream = std::make_unique<TOggData>(kStreamBufferBytes);
+
+    MaxVolumeBarChange();
+    FIdleTimer.start(kIdleIntervalMs);
+    setAcceptDrops(true);
+    // The clock is a steady millisecond clock; there is no timer resolution to raise.
+}
+
+void TForm1::FormDestroy() {
+    FIdleTimer.stop();
+    // Empty the slots before the streams go, so that the mixer never holds a freed stream.
+    if (FPlayer) {
+        FPlayer->ClearSlot(0, true);
+        FPlayer->ClearSlot(1, true);
+    }
+    for (auto& stream : FOggData) stream.reset();
+    FPlayer.reset();
+    FreeVorbisFileDLL();
+    setAcceptDrops(false);
+}
+
+void TForm1::LoadOgg(int32_t c, const std::string& FileName) {
+    if (c < 0 || c >= kChannelCount || !FPlayer || !FOggData[c]) return;
+    std::error_code error;
+    // Directories, devices and pipes do not count as files (a pipe would block the read).
+    if (!std::filesystem::is_regular_file(FileName, error)) return;
+
+    auto file = std::make_unique<MemoryStream>();
+    file->LoadFromFile(FileName);
+    {
+        // A load that fails closes the stream it was given. Trying the bytes on a spare
+        // stream first keeps the channel's music playing when the file is not Ogg Vorbis.
+        TOggData probe(kStreamBufferBytes);
+        (void)probe.LoadFromStream(std::make_unique<MemoryStream>(
+            std::vector<uint8_t>(file->Bytes().begin(), file->Bytes().end())));
+    }
+    TOggData& stream = *FOggData[c];
+    (void)stream.LoadFromStream(std::move(file));
+    FPlayer->SetSlot(c, &stream, true);
+    FPlayer->Play(c, true);
+
+    Memo1->clear();
+    Memo1->appendPlainText(DisplayText(stream.Vendor()));
+    for (const std::string& line : stream.GetComments("COMMENT"))
+        Memo1->appendPlainText(DisplayText(line));
+    Memo1->appendPlainText(QStringLiteral("Channels:%1").arg(stream.Channels()));
+    Memo1->appendPlainText(QStringLiteral("Rate:%1").arg(stream.Rate()));
+    Memo1->appendPlainText(QString::fromStdString(
+        "TotalTime:" + FormatGeneral(static_cast<double>(stream.TotalTime()))));
+    Memo1->appendPlainText(QStringLiteral("TotalSize:%1").arg(stream.TotalSize()));
+
+    // Shrinking the range below the bar's position moves the bar, and that seeks the new
+    // stream there: intended, the bar and the stream agree afterwards.
+    FChannels[c].Seek->setMaximum(RoundHalfEven(static_cast<double>(stream.TotalTime())));
+}
+
+void TForm1::WMDropFiles(const std::vector<std::string>& FileNames) {
+    if (FileNames.size() > 0) LoadOgg(0, FileNames[0]);
+    if (FileNames.size() > 1) LoadOgg(1, FileNames[1]);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!LocalFiles(*event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const std::vector<std::string> names = LocalFiles(*event->mimeData());
+    if (names.empty()) return;
+    event->acceptProposedAction();
+    Guarded(this, [&] { WMDropFiles(names); });
+}
+
+}  // namespace oggmix
