@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "mixer/OggPlayerLib.h"
+#include "stream/FilterPresets.h"
 #include "stream/OggDataLib.h"
 
 class QFileDialog;
@@ -40,7 +41,7 @@ namespace oggmix {
 class CanvasImage;
 
 inline constexpr int kChannelCount = 2;
-inline constexpr int kFilterPresetCount = 8;
+inline constexpr int kFilterPresetCount = static_cast<int>(kFilterPresets.size());
 inline constexpr int32_t kStreamBufferBytes = 65536;
 inline constexpr int32_t kMixerBufferBytes = 65536;
 inline constexpr int32_t kMixerSlotCount = 8;

@@ -14,30 +14,12 @@ namespace oggmix {
 namespace {
 
 constexpr float kFadeSeconds = 5.0f;
-constexpr float kPresetSeconds = 5.0f;
 // The seek handlers hold the window still for a moment after each seek (a dragged bar sends
 // many changes); channel 1 waits longer than channel 0.
 constexpr std::chrono::milliseconds kSeekPause[kChannelCount] = {std::chrono::milliseconds(50),
                                                                  std::chrono::milliseconds(150)};
 constexpr int32_t kLimiterDelayFrames = 44100;
 constexpr int32_t kKeepLimiterLevel = -1;
-
-// Control values from the lowest frequency up; 4 or 8 of them.
-struct FilterPreset {
-    int Count;
-    std::array<float, 8> Values;
-};
-// LowPass, HighPass, LoHiPass, LowReso, MiddleReso, HighReso, OFF, Wave.
-constexpr FilterPreset kFilterPresets[kFilterPresetCount] = {
-    {4, {1.0f, 0.0f, 0.0f, 0.0f}},
-    {4, {0.0f, 0.0f, 1.0f, 0.0f}},
-    {4, {1.0f, 0.0f, 1.0f, 0.0f}},
-    {4, {2.0f, 1.0f, 1.0f, 1.0f}},
-    {4, {1.0f, 2.0f, 1.0f, 1.0f}},
-    {4, {1.0f, 1.0f, 2.0f, 1.0f}},
-    {4, {1.0f, 1.0f, 1.0f, 1.0f}},
-    {8, {1.5f, 0.5f, 1.5f, 0.5f, 1.5f, 0.5f, 1.5f, 0.5f}},
-};
 
 // A bar position as a factor: 100 is 1.0.
 float Percent(const QScrollBar& bar) { return static_cast<float>(bar.value()) / 100.0f; }
@@ -109,12 +91,13 @@ void TForm1::FadeOutClick(int c) {
 
 void TForm1::FilterPresetClick(int c, int preset) {
     if (!FPlayer) return;
-    const auto& v = kFilterPresets[preset].Values;
-    if (kFilterPresets[preset].Count == 4)
-        FPlayer->SetFilterCurve4(c, v[0], v[1], v[2], v[3], kPresetSeconds);
+    const FilterPreset& chosen = kFilterPresets[preset];
+    const auto& v = chosen.Values;
+    if (chosen.ValueCount == 4)
+        FPlayer->SetFilterCurve4(c, v[0], v[1], v[2], v[3], kFilterPresetSeconds);
     else
         FPlayer->SetFilterCurve8(c, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
-                                 kPresetSeconds);
+                                 kFilterPresetSeconds);
 }
 
 void TForm1::SeekBarChange(int c) {

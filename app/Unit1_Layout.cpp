@@ -10,6 +10,7 @@
 #include <QScrollBar>
 
 #include <initializer_list>
+#include <string>
 
 #include "app/CanvasImage.h"
 #include "app/Unit1.h"
@@ -45,6 +46,11 @@ struct ButtonSpec {  // kButtonWidth x kButtonHeight
     int Left, Top;
 };
 
+struct PlaceSpec {  // a button named Name at (Left, Top)
+    const char* Name;
+    int Left, Top;
+};
+
 struct BarSpec {
     const char* Name;
     int Left, Top, Width, Height;
@@ -59,8 +65,8 @@ struct BoxSpec {
 struct ChannelLayout {
     LabelSpec Title, SeekLabel, VolumeLabel, EqLabel, AGCLabel;
     ButtonSpec Load, Play, FadeIn, Pause, Stop, FadeOut;
-    // LowPass, HighPass, LoHiPass, LowReso, MiddleReso, HighReso, OFF, Wave.
-    std::array<ButtonSpec, kFilterPresetCount> Presets;
+    // In the order of kFilterPresets; the captions come from there.
+    std::array<PlaceSpec, kFilterPresetCount> Presets;
     BarSpec Seek, Volume, AGC;
     BoxSpec Picture, PlayTime;
 };
@@ -77,14 +83,14 @@ constexpr ChannelLayout kChannelLayouts[kChannelCount] = {
      {"Button29", "PAUSE", 16, 40},
      {"Button5", "STOP", 80, 40},
      {"Button4", "FadeOut", 152, 40},
-     {{{"Button13", "LowPass", 304, 24},
-       {"Button14", "HighPass", 304, 40},
-       {"Button18", "LoHiPass", 304, 56},
-       {"Button15", "LowReso", 368, 24},
-       {"Button19", "MiddleReso", 368, 56},
-       {"Button16", "HighReso", 368, 40},
-       {"Button17", "OFF", 432, 24},
-       {"Button20", "Wave", 432, 40}}},
+     {{{"Button13", 304, 24},
+       {"Button14", 304, 40},
+       {"Button15", 368, 24},
+       {"Button16", 368, 40},
+       {"Button17", 432, 24},
+       {"Button18", 304, 56},
+       {"Button19", 368, 56},
+       {"Button20", 432, 40}}},
      {"ScrollBar1", 48, 64, 169, 17, 100, 0, 1},
      {"ScrollBar3", 47, 83, 169, 17, 200, 100, 10},
      {"ScrollBar6", 344, 80, 153, 17, 10, 0, 1},
@@ -101,14 +107,14 @@ constexpr ChannelLayout kChannelLayouts[kChannelCount] = {
      {"Button30", "PAUSE", 16, 128},
      {"Button8", "STOP", 80, 128},
      {"Button10", "FadeOut", 152, 128},
-     {{{"Button21", "LowPass", 304, 112},
-       {"Button22", "HighPass", 304, 128},
-       {"Button26", "LoHiPass", 304, 144},
-       {"Button23", "LowReso", 368, 112},
-       {"Button27", "MiddleReso", 368, 144},
-       {"Button24", "HighReso", 368, 128},
-       {"Button25", "OFF", 432, 112},
-       {"Button28", "Wave", 432, 128}}},
+     {{{"Button21", 304, 112},
+       {"Button22", 304, 128},
+       {"Button23", 368, 112},
+       {"Button24", 368, 128},
+       {"Button25", 432, 112},
+       {"Button26", 304, 144},
+       {"Button27", 368, 144},
+       {"Button28", 432, 128}}},
      {"ScrollBar2", 48, 152, 169, 16, 100, 0, 1},
      {"ScrollBar4", 48, 168, 169, 16, 200, 100, 10},
      {"ScrollBar7", 342, 168, 153, 17, 10, 0, 1},
@@ -226,8 +232,11 @@ void TForm1::CreateControls() {
         panel.Pause = MakeButton(this, layout.Pause);
         panel.Stop = MakeButton(this, layout.Stop);
         panel.FadeOut = MakeButton(this, layout.FadeOut);
-        for (int p = 0; p < kFilterPresetCount; ++p)
-            panel.Presets[p] = MakeButton(this, layout.Presets[p]);
+        for (int p = 0; p < kFilterPresetCount; ++p) {
+            const PlaceSpec& place = layout.Presets[p];
+            const std::string caption(kFilterPresets[p].Caption);
+            panel.Presets[p] = MakeButton(this, {place.Name, caption.c_str(), place.Left, place.Top});
+        }
         panel.Seek = MakeBar(this, layout.Seek);
         panel.Volume = MakeBar(this, layout.Volume);
         panel.AGC = MakeBar(this, layout.AGC);

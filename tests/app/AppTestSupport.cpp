@@ -1,0 +1,152 @@
+// AppTestSupport.cpp: the offscreen application and the ways tests act on the window.
+#include "tests/app/AppTestSupport.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "app/ExceptionDisplay.h"
+
+namespace oggmix::test {
+
+void EnsureApplication() {
+    static std::unique_ptr<QApplication> application;
+    if (application) return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    static int argc = 1;
+    static char name[] = "oggmix_app_tests";
+    static char* argv[] = {name, nullptr};
+    application = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("oggmix"));
+}
+
+void Click(QWidget& window, const char* buttonName) {
+    QTest::mouseClick(&Find<QPushButton>(window, buttonName), Qt::LeftButton);
+}
+
+void MoveBar(QWidget& window, const char* barName, int position) {
+    QScrollBar& bar = Find<QScrollBar>(window, barName);
+    bar.setSliderDown(true);
+    bar.setSliderPosition(position);
+    bar.setSliderDown(false);
+}
+
+bool DropFiles(QWidget& window, const std::vector<std::string>& paths) {
+    // The platform offers a drag only to windows that take drops.
+    if (!window.acceptDrops()) return false;
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+    data.setUrls(urls);
+    const QPoint at(window.width() / 2, window.height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    return drop.isAccepted();
+}
+
+void AnswerOpenDialog(QWidget& window, const std::string& path, const std::function<void()>& action) {
+    QFileDialog& dialog = Find<QFileDialog>(window, "OpenDialog1");
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (!dialog.isVisible()) return;
+        answer.stop();
+        if (path.empty()) {
+            dialog.reject();
+        } else {
+            dialog.selectFile(QString::fromStdString(path));
+            static_cast<QDialog&>(dialog).accept();  // what the dialog's Open button does
+        }
+    });
+    answer.start(1);
+    action();
+    answer.stop();
+}
+
+QStringList ExceptionMessages(QWidget& window) {
+    QStringList messages;
+    for (QMessageBox* box : window.findChildren<QMessageBox*>(QString::fromLatin1(kExceptionBoxName)))
+        if (box->isVisible()) messages.push_back(box->text());
+    return messages;
+}
+
+void DismissExceptions(QWidget& window) {
+    for (QMessageBox* box : window.findChildren<QMessageBox*>(QString::fromLatin1(kExceptionBoxName)))
+        if (box->isVisible()) QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    ProcessEvents();
+}
+
+QStringList MemoLines(QWidget& window) {
+    return Find<QPlainTextEdit>(window, "Memo1").toPlainText().split(QLatin1Char('\n'));
+}
+
+void ProcessEvents() {
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+}
+
+std::string WriteToneFile(const TempDir& dir, const std::string& name, double seconds,
+                          int32_t rateHz, int32_t channels, std::vector<std::string> comments,
+                          double amplitude) {
+    EncodeOptions options;
+    options.Comments = std::move(comments);
+    return dir.Write(name, EncodeOgg(Sine(rateHz, channels, seconds, 440.0, amplitude), options));
+}
+
+std::string WriteSilenceFile(const TempDir& dir, const std::string& name, double seconds) {
+    return dir.Write(name, EncodeOgg(Silence(22050, 1, seconds)));
+}
+
+int32_t RenderPeak(TOggPlayer& player) {
+    player.RenderNext();
+    const int16_t* block = player.GetBlock();
+    int32_t peak = 0;
+    for (int32_t i = 0; i < kMixerBufferBytes / 2 / kBytesPerSample; ++i)
+        peak = std::max(peak, std::abs(static_cast<int32_t>(block[i])));
+    return peak;
+}
+
+std::unique_ptr<TempDir> WindowTest::Files;
+std::string WindowTest::ToneFile, WindowTest::ShortFile, WindowTest::LongFile,
+    WindowTest::SilentFile, WindowTest::TextFile;
+
+void WindowTest::SetUpTestSuite() {
+    EnsureApplication();
+    if (Files) return;
+    Files = std::make_unique<TempDir>();
+    ToneFile = WriteToneFile(*Files, "tone.ogg", 3.0, 44100, 2,
+                             {"TITLE=tone", "COMMENT=first line\r\nsecond line"});
+    ShortFile = WriteToneFile(*Files, "short.ogg", 2.0);
+    LongFile = WriteToneFile(*Files, "long.ogg", 5.0, 22050, 1);
+    SilentFile = WriteSilenceFile(*Files, "silent.ogg", 10.0);
+    const std::string text = "This is not an Ogg Vorbis file.\n";
+    TextFile = Files->Write("text.ogg", std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+void WindowTest::SetUp() {
+    Window = std::make_unique<TForm1>();
+    Window->show();
+}
+
+void WindowTest::TearDown() {
+    if (Window) DismissExceptions(*Window);
+    Window.reset();
+    ProcessEvents();
+}
+
+}  // namespace oggmix::test
