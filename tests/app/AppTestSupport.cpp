@@ -5,6 +5,8 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -62,16 +64,27 @@ bool DropFiles(QWidget& window, const std::vector<std::string>& paths) {
 
 void AnswerOpenDialog(QWidget& window, const std::string& path, const std::function<void()>& action) {
     QFileDialog& dialog = Find<QFileDialog>(window, "OpenDialog1");
+    const QFileInfo chosen(QString::fromStdString(path));
+    // Answered from the dialog's own event loop, tick by tick until it has closed: a dialog
+    // still busy reading its folder may ignore a first answer. Gives up (and cancels) rather
+    // than hang when it never closes.
+    constexpr int kMaxTicks = 10000;
+    int ticks = 0;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         if (!dialog.isVisible()) return;
-        answer.stop();
-        if (path.empty()) {
+        if (path.empty() || ++ticks > kMaxTicks) {
+            if (ticks > kMaxTicks) ADD_FAILURE() << "the open dialog did not take " << path;
             dialog.reject();
-        } else {
-            dialog.selectFile(QString::fromStdString(path));
-            static_cast<QDialog&>(dialog).accept();  // what the dialog's Open button does
+            return;
         }
+        // What a user does: go to the folder, type the name, press Open.
+        dialog.setDirectory(chosen.absolutePath());
+        if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(chosen.fileName());
+        else
+            dialog.selectFile(chosen.absoluteFilePath());
+        static_cast<QDialog&>(dialog).accept();
     });
     answer.start(1);
     action();
