@@ -17,12 +17,23 @@
 #include "app/TextFormat.h"
 #include "base/Exceptions.h"
 #include "decoder/OggWuvorbisLib.h"
+#include "sound/platform/AudioBackend.h"
 
 namespace oggmix {
 
 TForm1* Form1 = nullptr;
 
 namespace {
+
+// Without a sound device the window still works, silently; say why nothing is heard.
+void ShowNoSoundDevice(QWidget* window) {
+    const std::string reason = LastAudioBackendError();
+    ShowException(window, "The sound device cannot be opened (OGGMIX_AUDIO=" +
+                              AudioBackendName() + (reason.empty() ? "" : ": " + reason) +
+                              "), so nothing will be heard.\nStart with OGGMIX_AUDIO=null to "
+                              "play without a sound device, or OGGMIX_AUDIO=wav:PATH to write "
+                              "what would be heard to a WAV file.");
+}
 
 // Local files among the dropped URLs, in the order given.
 std::vector<std::string> LocalFiles(const QMimeData& data) {
@@ -36,6 +47,9 @@ std::vector<std::string> LocalFiles(const QMimeData& data) {
 
 TForm1::TForm1(Options options) : FOptions(std::move(options)) {
     Form1 = this;
+    VOXA1 = std::make_unique<TVOXA>(nullptr);
+    VOXA1->SetDebugOption({dsoHaltOnError});
+    VOXA1->Loaded();
     CreateControls();
     ConnectHandlers();
     Guarded(this, [this] { FormCreate(); });
@@ -48,19 +62,22 @@ TForm1::~TForm1() {
 }
 
 TOggData* TForm1::OggData(int c) const noexcept {
-    return c >= 0 && c < kChannelCount ? FOggData[c].get() : nullptr;
+    return c >= 0 && c < kChannelCount ? FOggData[c] : nullptr;
 }
 
 void TForm1::FormCreate() {
     std::error_code error;
     std::filesystem::current_path(QCoreApplication::applicationDirPath().toStdString(), error);
     if (error) throw EInOutError("I/O error " + std::to_string(error.value()));
+    if (!VOXA1->Initialized()) ShowNoSoundDevice(this);
 
-    // An incomplete library is not reported here: loads then fail with their own message.
-    (void)LoadVorbisFileDLL(FOptions.DecoderLibrary);
-
-    FPlayer = std::make_unique<TOggPlayer>(kMixerBufferBytes, kMixerSlotCount);
-    for (auto& stream : FOggData) stream = std::make_unique<TOggData>(kStreamBufferBytes);
+    // Binds the decoding library (a missing one throws here, before anything else exists),
+    // creates the wave data, the mixer and both streams, and starts sound channel 0. An
+    // incomplete library is not reported: loads then fail with their own message.
+    FFeed = std::make_unique<AudioFeed>(*VOXA1, FOptions.DecoderLibrary, kChannelCount);
+    FWaveData = &FFeed->WaveData();
+    FPlayer = &FFeed->Player();
+    for (int c = 0; c < kChannelCount; ++c) FOggData[c] = &FFeed->Stream(c);
 
     MaxVolumeBarChange();
     FIdleTimer.start(kIdleIntervalMs);
@@ -70,19 +87,17 @@ void TForm1::FormCreate() {
 
 void TForm1::FormDestroy() {
     FIdleTimer.stop();
-    // Empty the slots before the streams go, so that the mixer never holds a freed stream.
-    if (FPlayer) {
-        FPlayer->ClearSlot(0, true);
-        FPlayer->ClearSlot(1, true);
-    }
-    for (auto& stream : FOggData) stream.reset();
-    FPlayer.reset();
-    FreeVorbisFileDLL();
+    FPlayer = nullptr;
+    FOggData = {};
+    FWaveData = nullptr;
+    // Stops sound channel 0 and the refill thread before the slots are emptied and the
+    // streams, the mixer and the decoding library go.
+    FFeed.reset();
     setAcceptDrops(false);
 }
 
 void TForm1::LoadOgg(int32_t c, const std::string& FileName) {
-    if (c < 0 || c >= kChannelCount || !FPlayer || !FOggData[c]) return;
+    if (c < 0 || c >= kChannelCount || FPlayer == nullptr || FOggData[c] == nullptr) return;
     std::error_code error;
     // Directories, devices and pipes do not count as files (a pipe would block the read).
     if (!std::filesystem::is_regular_file(FileName, error)) return;

@@ -8,6 +8,10 @@
 // controls and their places), Unit1_Controls.cpp (control handlers), Unit1_Display.cpp (the
 // idle display).
 //
+// The audio path (decoding library, wave data on sound channel 0, mixer, the two streams, the
+// fill routine and its shutdown order) is the shared AudioFeed; the window owns it and reaches
+// its objects through FPlayer, FOggData and FWaveData.
+//
 // Threads: UI thread, except the audio feed's fill routine on the refill thread.
 // Locks:   none of its own; the mixer and the streams lock themselves.
 // Memory:  start-up and loads allocate; the idle display only its formatted strings.
@@ -24,8 +28,10 @@
 #include <string>
 #include <vector>
 
+#include "feed/AudioFeed.h"
 #include "mixer/OggPlayerLib.h"
 #include "stream/FilterPresets.h"
+#include "sound/voxa.h"
 #include "stream/OggDataLib.h"
 
 class QFileDialog;
@@ -42,9 +48,8 @@ class CanvasImage;
 
 inline constexpr int kChannelCount = 2;
 inline constexpr int kFilterPresetCount = static_cast<int>(kFilterPresets.size());
-inline constexpr int32_t kStreamBufferBytes = 65536;
-inline constexpr int32_t kMixerBufferBytes = 65536;
-inline constexpr int32_t kMixerSlotCount = 8;
+inline constexpr int32_t kStreamBufferBytes = AudioFeed::kStreamBytes;
+inline constexpr int32_t kMixerBufferBytes = AudioFeed::kMixerBytes;
 inline constexpr int kIdleIntervalMs = 15;
 
 class TForm1 : public QWidget {
@@ -74,8 +79,10 @@ public:
     void AppIdle();
 
     // Read-outs for hosts and tests; null when start-up did not get that far.
-    [[nodiscard]] TOggPlayer* Player() const noexcept { return FPlayer.get(); }
+    [[nodiscard]] TOggPlayer* Player() const noexcept { return FPlayer; }
     [[nodiscard]] TOggData* OggData(int c) const noexcept;
+    [[nodiscard]] AudioFeed* Feed() const noexcept { return FFeed.get(); }
+    [[nodiscard]] TVOXA& Voxa() const noexcept { return *VOXA1; }
     [[nodiscard]] bool Drawing() const noexcept { return FDrawing; }
     [[nodiscard]] bool Seeking() const noexcept { return FSeeking; }
     [[nodiscard]] bool IdleRunning() const noexcept { return FIdleTimer.isActive(); }
@@ -131,6 +138,9 @@ private:
     void DrawLimiterPicture();
 
     Options FOptions;
+    // The sound component; made before start-up and freed after everything that uses it.
+    std::unique_ptr<TVOXA> VOXA1;
+    std::unique_ptr<AudioFeed> FFeed;
 
     // Controls, owned by the window as its children.
     std::array<ChannelPanel, kChannelCount> FChannels{};
@@ -153,10 +163,11 @@ private:
     // only.
     bool FDrawing = false;  // the display is moving controls: the seek bars do not seek
     bool FSeeking = false;  // a seek handler runs: the display does nothing
-    std::unique_ptr<TOggPlayer> FPlayer;
-    std::array<std::unique_ptr<TOggData>, kChannelCount> FOggData;
+    TOggPlayer* FPlayer = nullptr;                        // in FFeed
+    std::array<TOggData*, kChannelCount> FOggData{};      // in FFeed
     std::array<std::array<float, kSpectrumValueCount>, kChannelCount> FSpectrum{};
     std::array<float, kSpectrumValueCount> FMixSpectrum{};
+    TVOXAWaveData* FWaveData = nullptr;                    // in FFeed
 };
 
 // The main window while it exists.

@@ -154,6 +154,15 @@ void WindowTest::SetUpTestSuite() {
 void WindowTest::SetUp() {
     Window = std::make_unique<TForm1>();
     Window->show();
+    ASSERT_NE(Window->Feed(), nullptr);
+    WaitForFills(*Window->Feed(), 1);
+}
+
+void WaitForFills(const AudioFeed& feed, uint64_t count) {
+    // The refill thread polls every 10 ms; on the manual device nothing else moves meanwhile.
+    for (int i = 0; i < 5000 && feed.WrittenBlocks() + feed.DroppedBlocks() < count; ++i)
+        QTest::qWait(1);
+    ASSERT_EQ(feed.WrittenBlocks() + feed.DroppedBlocks(), count);
 }
 
 void WindowTest::TearDown() {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@
 #include "app/Unit1.h"
 #include "tests/support/OggFixture.h"
 #include "tests/support/TestPaths.h"
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace oggmix::test {
 
@@ -71,6 +75,11 @@ std::string WriteSilenceFile(const TempDir& dir, const std::string& name, double
 // magnitude.
 int32_t RenderPeak(TOggPlayer& player);
 
+// Waits until the feed's refill thread has handled count fill requests in all. On the manual
+// back end the thread asks for one block when channel 0 starts and then only when a test
+// advances the device.
+void WaitForFills(const AudioFeed& feed, uint64_t count);
+
 // A test with a fresh main window, shown on the offscreen platform, and fixture files made
 // once per test program:
 //   ToneFile      3 s, 44100 Hz stereo, COMMENT "first line" CR LF "second line", TITLE
@@ -78,6 +87,8 @@ int32_t RenderPeak(TOggPlayer& player);
 //   LongFile      5 s, 22050 Hz mono
 //   SilentFile    10 s of silence, 22050 Hz mono
 //   TextFile      a text file named .ogg
+// SetUp waits for the feed's first fill, so that afterwards only the test renders: it calls
+// the mixer's RenderNext itself, as the refill thread would.
 class WindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();

@@ -102,7 +102,8 @@ TEST_F(TForm1Display, LimiterBandFromMinZeroToMax200ReachesPastFullScale) {
     const int levelX = LimiterX(Window->Player()->GetLimiterLevel());
     const int peakX = LimiterX(Window->Player()->Peak());
     for (int x = 0; x < 257; ++x) {
-        if (x != 128 && x != levelX && x != peakX) EXPECT_EQ(image.pixel(x, 8), qRgb(0, 0, 255)) << x;
+        if (x == 128 || x == levelX || x == peakX) continue;
+        EXPECT_EQ(image.pixel(x, 8), qRgb(0, 0, 255)) << x;
     }
     EXPECT_TRUE(Find<QLabel>(*Window, "ListenerLabel").text().endsWith(
         QStringLiteral(" down.1234 delay.44100")));

@@ -1,6 +1,8 @@
 // Unit1_test.cpp: the main window's start-up (with and without the decoding library),
 // loading by dialog and by dropped files with the memo's information, failed loads, and
 // shutdown.
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 
@@ -63,6 +65,10 @@ TEST_F(TForm1StartUp, MissingDecodingLibraryIsShownAndNoControlReachesMissingObj
     EXPECT_EQ(Window->Player(), nullptr);
     EXPECT_EQ(Window->OggData(0), nullptr);
     EXPECT_FALSE(Window->IdleRunning());
+    // The display never ran: the controls keep their first texts.
+    EXPECT_EQ(Find<QLabel>(*Window, "ListenerLabel").text(), QStringLiteral("----"));
+    EXPECT_EQ(Find<QLineEdit>(*Window, "Edit1").text(), QStringLiteral("Edit1"));
+    EXPECT_EQ(Find<QLineEdit>(*Window, "Edit2").text(), QStringLiteral("Edit1"));
     EXPECT_FALSE(DropFiles(*Window, {ToneFile}));
     for (const char* name : kAllButtons) {
         EXPECT_FALSE(Find<QPushButton>(*Window, name).isEnabled()) << name;
