@@ -23,15 +23,33 @@
 
 namespace oggmix::test {
 
-void EnsureApplication() {
+namespace {
+
+std::unique_ptr<QApplication>& Application() {
     static std::unique_ptr<QApplication> application;
-    if (application) return;
+    return application;
+}
+
+// Ends the application when the tests end, before the process's static objects go: Qt's own
+// globals are gone by then.
+class ApplicationEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override { Application().reset(); }
+};
+
+[[maybe_unused]] ::testing::Environment* const kApplicationEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+}  // namespace
+
+void EnsureApplication() {
+    if (Application()) return;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
     static int argc = 1;
     static char name[] = "oggmix_app_tests";
     static char* argv[] = {name, nullptr};
-    application = std::make_unique<QApplication>(argc, argv);
+    Application() = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("oggmix"));
 }
 

@@ -208,7 +208,11 @@ TEST_P(TForm1SeekRange, SeekBarMaximumIsTheLengthRoundedHalfToEven) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, TForm1SeekRange,
                          ::testing::Values(LengthCase{59.5, 60}, LengthCase{58.5, 58},
-                                           LengthCase{2.49, 2}, LengthCase{2.51, 3}));
+                                           LengthCase{2.49, 2}, LengthCase{2.51, 3}),
+                         [](const auto& info) {
+                             const int centiseconds = static_cast<int>(info.param.Seconds * 100.0 + 0.5);
+                             return "Centiseconds" + std::to_string(centiseconds);
+                         });
 
 TEST_F(TForm1StartUp, ClosingWhileBothChannelsPlayShutsDownCleanly) {
     ASSERT_TRUE(DropFiles(*Window, {ToneFile, LongFile}));
