@@ -11,3 +11,8 @@ if(OGGMIX_SANITIZE)
   add_link_options(${_oggmix_san})
   add_compile_definitions(OGGMIX_SANITIZED=1)
 endif()
+
+# The fuzz targets steer by the coverage of every library they link.
+if(OGGMIX_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -61,6 +61,30 @@ int32_t CueAtStreamEnd(const std::array<TLoopCue, kCueCount>& cues,
     return best;
 }
 
+// A hole is a page lost to damage: the decoder reports it once and reads on after it, so the
+// damage costs only that page's audio. The bound guards against a decoder that would keep
+// reporting holes without moving on.
+constexpr int kMaxHolesPerRead = 1024;
+
+// One read of 16-bit little-endian signed samples, past any holes. Link: the chained-file link
+// the samples came from. >0 bytes, 0 end of data, <0 error.
+int32_t ReadPastHoles(OggVorbis_File* decoder, void* buffer, int32_t lengthBytes,
+                      int* link) noexcept {
+    for (int hole = 0; hole < kMaxHolesPerRead; ++hole) {
+        const int32_t got =
+            VorbisFileDLL->Read(decoder, buffer, lengthBytes, 0, kBytesPerSample, 1, link);
+        if (got != OV_HOLE) return got;
+    }
+    return OV_HOLE;
+}
+
+// Whether a link of a chained file has the stream's rate and channel count. The data of a link
+// that has not cannot be converted as the stream's format.
+bool LinkHasFormat(OggVorbis_File* decoder, int link, int32_t rateHz, int32_t channels) noexcept {
+    const vorbis_info* info = VorbisFileDLL->Info(decoder, link);
+    return info != nullptr && info->rate == rateHz && info->channels == channels;
+}
+
 }  // namespace
 
 int32_t TOggData::RenderNext(int32_t Delay) noexcept {
@@ -229,20 +253,22 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     const int32_t outFrames = BytesToFrames(Count - written);
     int bitstream = 0;
 
+    // A chained file's link of another format ends the playable part where it begins: its
+    // samples are dropped and the read counts as the end of the data.
     if (repeat == 1 && FChannels == 2) {
-        const int32_t got = VorbisFileDLL->Read(&FDecoder, out, FramesToBytes(outFrames), 0,
-                                                kBytesPerSample, 1, &bitstream);
+        const int32_t got = ReadPastHoles(&FDecoder, out, FramesToBytes(outFrames), &bitstream);
         if (got < 0) return got;
+        if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
         // libvorbisfile returns whole frames; anything else is never passed on as one.
         return written + got - got % kBytesPerFrame;
     }
 
     const int32_t sourceFrameBytes = FChannels * kBytesPerSample;
     const int32_t sourceFrames = (outFrames + repeat - 1) / repeat;
-    const int32_t got = VorbisFileDLL->Read(&FDecoder, FDecodeBuffer.data(),
-                                            sourceFrames * sourceFrameBytes, 0, kBytesPerSample,
-                                            1, &bitstream);
+    const int32_t got = ReadPastHoles(&FDecoder, FDecodeBuffer.data(),
+                                      sourceFrames * sourceFrameBytes, &bitstream);
     if (got < 0) return got;
+    if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
     const int32_t framesRead = got / sourceFrameBytes;
     int32_t frame = 0;
     for (int32_t f = 0; f < framesRead; ++f) {

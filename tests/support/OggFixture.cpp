@@ -157,23 +157,79 @@ Decoded DecodeReference(std::span<const uint8_t> oggBytes) {
 }
 
 std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets, int32_t serial) {
+    // Each packet on a page of its own, its index as the granule position.
+    std::vector<OggPacket> paged;
+    for (size_t i = 0; i < packets.size(); ++i) paged.push_back({packets[i], static_cast<int64_t>(i)});
+    return OggOfPagedPackets(paged, serial);
+}
+
+std::vector<OggPacket> PacketsOf(std::span<const uint8_t> oggBytes) {
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(oggBytes.size()));
+    std::memcpy(buffer, oggBytes.data(), oggBytes.size());
+    ogg_sync_wrote(&sync, static_cast<long>(oggBytes.size()));
+
+    std::vector<OggPacket> packets;
+    ogg_stream_state stream;
+    bool streamOpen = false;
+    ogg_page page;
+    while (ogg_sync_pageout(&sync, &page) == 1) {
+        if (!streamOpen) {
+            ogg_stream_init(&stream, ogg_page_serialno(&page));
+            streamOpen = true;
+        }
+        if (ogg_stream_pagein(&stream, &page) != 0) continue;  // another logical stream
+        ogg_packet packet;
+        while (ogg_stream_packetout(&stream, &packet) == 1)
+            packets.push_back({std::vector<uint8_t>(packet.packet, packet.packet + packet.bytes),
+                               packet.granulepos});
+        if (ogg_page_eos(&page)) break;
+    }
+    if (streamOpen) ogg_stream_clear(&stream);
+    ogg_sync_clear(&sync);
+    return packets;
+}
+
+std::vector<uint8_t> OggOfPagedPackets(const std::vector<OggPacket>& packets, int32_t serial) {
     ogg_stream_state stream;
     ogg_stream_init(&stream, serial);
     std::vector<uint8_t> out;
     ogg_page page;
     for (size_t i = 0; i < packets.size(); ++i) {
         ogg_packet packet{};
-        packet.packet = const_cast<unsigned char*>(packets[i].data());
-        packet.bytes = static_cast<long>(packets[i].size());
+        packet.packet = const_cast<unsigned char*>(packets[i].Bytes.data());
+        packet.bytes = static_cast<long>(packets[i].Bytes.size());
         packet.b_o_s = i == 0;
         packet.e_o_s = i + 1 == packets.size();
-        packet.granulepos = static_cast<ogg_int64_t>(i);
+        packet.granulepos = packets[i].GranulePos;
         packet.packetno = static_cast<ogg_int64_t>(i);
         ogg_stream_packetin(&stream, &packet);
-        while (ogg_stream_flush(&stream, &page) != 0) AppendPage(out, page);
+        // A page ends where a packet with a granule position ends, as in the file it came from.
+        if (packets[i].GranulePos != -1)
+            while (ogg_stream_flush(&stream, &page) != 0) AppendPage(out, page);
     }
+    while (ogg_stream_flush(&stream, &page) != 0) AppendPage(out, page);
     ogg_stream_clear(&stream);
     return out;
+}
+
+std::vector<uint8_t> VorbisCommentPacket(const std::string& vendor,
+                                         const std::vector<std::string>& comments) {
+    std::vector<uint8_t> packet = {0x03, 'v', 'o', 'r', 'b', 'i', 's'};
+    const auto appendLength = [&packet](size_t value) {
+        for (int shift = 0; shift < 32; shift += 8)
+            packet.push_back(static_cast<uint8_t>(value >> shift));
+    };
+    const auto appendText = [&](const std::string& text) {
+        appendLength(text.size());
+        packet.insert(packet.end(), text.begin(), text.end());
+    };
+    appendText(vendor);
+    appendLength(comments.size());
+    for (const std::string& entry : comments) appendText(entry);
+    packet.push_back(0x01);  // framing bit
+    return packet;
 }
 
 }  // namespace oggmix::test

@@ -41,4 +41,23 @@ struct Decoded {
 [[nodiscard]] std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets,
                                                 int32_t serial = 7);
 
+// A packet of an Ogg stream with the granule position of its page (-1 when no page ends in it).
+struct OggPacket {
+    std::vector<uint8_t> Bytes;
+    int64_t GranulePos = -1;
+};
+
+// The packets of the first logical stream in oggBytes, in order; stops at damage or the end.
+[[nodiscard]] std::vector<OggPacket> PacketsOf(std::span<const uint8_t> oggBytes);
+
+// Pages packets again: a page ends after every packet that has a granule position, so the
+// packets of PacketsOf come out on the pages they came from. For files rebuilt with some
+// packet changed.
+[[nodiscard]] std::vector<uint8_t> OggOfPagedPackets(const std::vector<OggPacket>& packets,
+                                                     int32_t serial = 1);
+
+// A Vorbis comment header packet with these vendor and "NAME=value" entries, bytes as given.
+[[nodiscard]] std::vector<uint8_t> VorbisCommentPacket(const std::string& vendor,
+                                                       const std::vector<std::string>& comments);
+
 }  // namespace oggmix::test
