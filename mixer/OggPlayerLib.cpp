@@ -119,8 +119,10 @@ int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
 
     int32_t sourceCount = 0;
     for (TOggData* stream : FSlots) {
-        if (stream != nullptr && stream->RenderNext(delayMs) > 0)
+        if (stream != nullptr && stream->RenderNext(delayMs) > 0) {
+            FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
             FSources[static_cast<size_t>(sourceCount++)] = stream->GetBlock();
+        }
     }
 
     const int32_t frames = BytesToFrames(ByteCount);
@@ -141,6 +143,12 @@ void TOggPlayer::MixSources(int32_t SourceCount, int32_t FrameCount) noexcept {
         std::fill_n(FMix.begin(), sampleCount, 0);
         return;
     }
+    // The UI thread may stop, close or reload a source after its render, and each of those
+    // zeroes its ring: every source's lock is held while its block is read. Holding several
+    // cannot deadlock: nothing else holds more than one stream lock, and the mixer's lock is
+    // taken first here as everywhere.
+    for (int32_t source = 0; source < SourceCount; ++source)
+        FSourceStreams[static_cast<size_t>(source)]->Lock();
     // Each sum is taken in 64 bits and saturated once: exact whenever the sum fits in 32 bits,
     // whatever the order of the sources, and never wrapping round to the other sign.
     for (int32_t i = 0; i < sampleCount; ++i) {
@@ -149,6 +157,8 @@ void TOggPlayer::MixSources(int32_t SourceCount, int32_t FrameCount) noexcept {
             sum += FSources[static_cast<size_t>(source)][i];
         FMix[static_cast<size_t>(i)] = SaturateToInt32(sum);
     }
+    for (int32_t source = SourceCount - 1; source >= 0; --source)
+        FSourceStreams[static_cast<size_t>(source)]->Unlock();
 }
 
 int32_t TOggPlayer::HeardOffset() const noexcept {

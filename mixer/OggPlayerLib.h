@@ -136,6 +136,7 @@ private:
     int32_t FMixCapacity = 0;      // bytes
     int32_t FCurrentHalf = 0;      // bytes: 0 or FRingSize / 2
     std::array<const int32_t*, kMaxMixerSlots> FSources{};  // blocks collected by one Fill
+    std::array<TOggData*, kMaxMixerSlots> FSourceStreams{};  // the streams they belong to
 
     // Limiter. Written under FLock; the display reads them without it, hence atomics
     // (relaxed: each value stands alone).

@@ -80,5 +80,37 @@ TEST(OggPlayerThreads, UiThreadWorksTheMixerWhileTheRefillThreadRenders) {
     EXPECT_EQ(outOfRange.load(), 0);
 }
 
+// Stopping, closing and reloading a stream zero its ring while the stream sits in its slot;
+// the mix reads the stream's block after the stream has rendered it, so those must meet only
+// under the stream's lock (ThreadSanitizer reports the race otherwise).
+TEST(OggPlayerThreads, StopsClosesAndReloadsMeetTheMixOnlyUnderTheStreamsLock) {
+    BindDecoder();
+    const std::vector<uint8_t> ogg = EncodeOgg(Sine(44100, 2, 0.4, 440.0, 0.6));
+    TOggData stream(kMixerBufferBytes);
+    ASSERT_TRUE(stream.LoadFromStream(std::make_unique<MemoryStream>(ogg)));
+    TOggPlayer player(kMixerBufferBytes, kMixerSlots);
+    player.SetSlot(0, &stream, true);
+    player.Play(0, true);
+
+    std::atomic<bool> done{false};
+    std::thread refill([&] {
+        for (int block = 0; block < 80; ++block) player.RenderNext();
+        done.store(true, std::memory_order_release);
+    });
+    int32_t reloads = 0;
+    int32_t round = 0;
+    do {
+        switch (round++ % 3) {
+            case 0: player.Stop(0); break;
+            case 1: stream.Close(); break;
+            default: reloads += stream.LoadFromStream(std::make_unique<MemoryStream>(ogg)) ? 1 : 0;
+        }
+        player.Play(0, true);
+    } while (!done.load(std::memory_order_acquire));
+    refill.join();
+    player.ClearSlot(0, true);
+    EXPECT_EQ(reloads, round / 3);  // every reload of the file loads it
+}
+
 }  // namespace
 }  // namespace oggmix::test

@@ -252,24 +252,15 @@ TEST_F(OggDataHostile, AVorbisFileFollowedByAStreamThatIsNotVorbisPlaysOrIsRefus
 
 // ---- Chained files ----
 
-std::vector<uint8_t> Chain(const test::Pcm& first, const test::Pcm& second) {
-    test::EncodeOptions options;
-    options.Serial = 1;
-    auto bytes = test::EncodeOgg(first, options);
-    options.Serial = 2;
-    const auto tail = test::EncodeOgg(second, options);
-    bytes.insert(bytes.end(), tail.begin(), tail.end());
-    return bytes;
-}
-
 TEST_F(OggDataHostile, AChainOfOneFormatPlaysThroughBothLinks) {
     ExpectPlaysItsReadablePart(
-        Chain(test::Music(44100, 2, 0.7, 1), test::Sine(44100, 2, 0.5, 660.0)));
+        test::EncodeChain(test::Music(44100, 2, 0.7, 1), test::Sine(44100, 2, 0.5, 660.0)));
 }
 
 TEST_F(OggDataHostile, AChainCutInsideItsSecondLinksHeadersPlaysWhatIsLeftOrIsRefused) {
     const auto first = test::EncodeOgg(test::Music(44100, 2, 0.7, 1));
-    const auto bytes = Chain(test::Music(44100, 2, 0.7, 1), test::Music(44100, 2, 0.5, 2));
+    const auto bytes =
+        test::EncodeChain(test::Music(44100, 2, 0.7, 1), test::Music(44100, 2, 0.5, 2));
     for (size_t cut = first.size() + 1; cut < first.size() + 4200; cut += 397) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
         ExpectPlaysItsReadablePart(
@@ -281,7 +272,8 @@ TEST_F(OggDataHostile, AChainCutInsideItsSecondLinksHeadersPlaysWhatIsLeftOrIsRe
 // played as the stream's format, so the stream ends where that link begins.
 TEST_F(OggDataHostile, AChainOfTwoRatesPlaysItsFirstLinkThenEnds) {
     const auto first = test::EncodeOgg(test::Music(44100, 2, 0.7, 1));
-    const auto bytes = Chain(test::Music(44100, 2, 0.7, 1), test::Sine(22050, 1, 0.5, 330.0));
+    const auto bytes =
+        test::EncodeChain(test::Music(44100, 2, 0.7, 1), test::Sine(22050, 1, 0.5, 330.0));
     const test::Decoded firstLink = test::DecodeReference(first);
     ASSERT_TRUE(FData.LoadFromStream(StreamOf(bytes)));
     EXPECT_EQ(FData.Rate(), 44100);
@@ -298,8 +290,8 @@ TEST_F(OggDataHostile, AChainOfTwoRatesPlaysItsFirstLinkThenEnds) {
 TEST_F(OggDataHostile, AChainOfTwoRatesLoopsOverItsFirstLink) {
     const test::Decoded firstLink =
         test::DecodeReference(test::EncodeOgg(test::Music(44100, 2, 0.5, 1)));
-    ASSERT_TRUE(FData.LoadFromStream(
-        StreamOf(Chain(test::Music(44100, 2, 0.5, 1), test::Sine(22050, 1, 0.5, 330.0)))));
+    ASSERT_TRUE(FData.LoadFromStream(StreamOf(
+        test::EncodeChain(test::Music(44100, 2, 0.5, 1), test::Sine(22050, 1, 0.5, 330.0)))));
     FData.Play(true, true);
     std::vector<int32_t> heard;
     const size_t round = firstLink.Samples.size();
@@ -316,7 +308,8 @@ TEST_F(OggDataHostile, AChainStartingAtHalfRateMonoPlaysItsFirstLinkConverted) {
     // one page when it reads from the start.
     const test::Pcm first = test::Music(22050, 1, 1.5, 2);
     const test::Decoded firstLink = test::DecodeReference(test::EncodeOgg(first));
-    ASSERT_TRUE(FData.LoadFromStream(StreamOf(Chain(first, test::Music(44100, 2, 0.5, 1)))));
+    ASSERT_TRUE(
+        FData.LoadFromStream(StreamOf(test::EncodeChain(first, test::Music(44100, 2, 0.5, 1)))));
     EXPECT_EQ(FData.Rate(), 22050);
     FData.Play(false, true);
     const std::vector<int32_t> heard = PlayThrough(FData);

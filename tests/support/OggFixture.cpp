@@ -125,6 +125,15 @@ std::vector<uint8_t> EncodeOgg(const Pcm& pcm, const EncodeOptions& options) {
     return encoder.Run(pcm);
 }
 
+std::vector<uint8_t> EncodeChain(const Pcm& first, const Pcm& second) {
+    std::vector<uint8_t> bytes = EncodeOgg(first);
+    EncodeOptions options;
+    options.Serial = 2;
+    const std::vector<uint8_t> tail = EncodeOgg(second, options);
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
+}
+
 Decoded DecodeReference(std::span<const uint8_t> oggBytes) {
     MemoryReader reader{oggBytes};
     OggVorbis_File vf;

@@ -23,6 +23,9 @@ struct EncodeOptions {
 
 [[nodiscard]] std::vector<uint8_t> EncodeOgg(const Pcm& pcm, const EncodeOptions& options = {});
 
+// A chained file: first's encode followed by second's, the second link with serial 2.
+[[nodiscard]] std::vector<uint8_t> EncodeChain(const Pcm& first, const Pcm& second);
+
 struct Decoded {
     int32_t RateHz = 0;
     int32_t Channels = 0;
