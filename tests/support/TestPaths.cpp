@@ -68,3 +68,4 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 // made inside libvorbisfile are matched: a decoder state or a file that we fail to free still
 // shows through its MemoryStream, which our code allocates.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libvorbisfile.so\n"; }
+extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
