@@ -237,6 +237,8 @@ public:
 
     void Start();      // called by the wave data once it holds this object
     void Terminate() noexcept { FTerminated.store(true, std::memory_order_relaxed); }
+    // Waits for the thread to end (after Terminate: at most one sleep and one poll).
+    void WaitFor();
     [[nodiscard]] bool FillSecondHalf() const noexcept { return FFillSecondHalf; }  // thread
     // Polls done so far; lets a test wait until the thread has seen a cursor change.
     [[nodiscard]] uint64_t PollCount() const noexcept {

@@ -78,8 +78,13 @@ TVOXAGenWave::TVOXAGenWave(TVOXA* AOwner, int32_t SamplesPerSec, int32_t BitsPer
 
 TVOXAGenWave::~TVOXAGenWave() {
     if (FOwner == nullptr || !FOwner->Initialized() || !FBuffer) return;
-    // The thread polls the buffer: it ends before the buffer reference is given up.
-    FThread.reset();
+    // The thread polls the buffer: it ends before the buffer reference is given up, and
+    // before FThread changes, which a fill in progress still reads.
+    if (FThread) {
+        FThread->Terminate();
+        FThread->WaitFor();
+        FThread.reset();
+    }
     FNotify.Reset();
     const ULONG remaining = FBuffer.Detach()->Release();
     // Ordinary counts (a channel still sharing the buffer) are fine; only failure codes count.
@@ -123,6 +128,10 @@ bool TVOXAGenWave::HasOnFill() const {
 
 TVOXANotifyThread::~TVOXANotifyThread() {
     Terminate();
+    WaitFor();
+}
+
+void TVOXANotifyThread::WaitFor() {
     if (FThread.joinable()) FThread.join();
 }
 
