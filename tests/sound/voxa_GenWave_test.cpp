@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
+#include <mutex>
 #include <numeric>
 
 #include "tests/sound/SoundTestSupport.h"
@@ -192,6 +194,23 @@ TEST_F(VOXAGenWave, WrittenHalvesAreHeardInOrder) {
                                 [&](int16_t s) { return s == expected; }))
             << "half " << half;
     }
+}
+
+TEST_F(VOXAGenWave, ASlowRefillDoesNotStallTheDevice) {
+    MakeRing(kRingBytes);
+    std::mutex gate;
+    std::unique_lock closed(gate);  // the fill waits here until the device has moved on
+    std::atomic<bool> entered{false};
+    FWave->SetOnFill(FRecorder.Handler([&](const FillRequest&) {
+        entered.store(true);
+        std::lock_guard wait(gate);
+    }));
+    FChannel->Play();
+    ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
+    Advance(2 * kRingFrames + kOffsetFrames);  // two turns of the ring while the fill is stuck
+    EXPECT_EQ(PlayCursor(FWave->SoundBuffer()), static_cast<uint32_t>(4 * kOffsetFrames));
+    closed.unlock();
+    ASSERT_TRUE(FRecorder.WaitForCount(1));
 }
 
 TEST_F(VOXAGenWave, AFillThatThrowsEndsTheThreadAndKeepsTheException) {
