@@ -42,6 +42,9 @@ protected:
     }
     FillRequest First() const { return {FWave.get(), FChannel, 0, FWave->HalfSize()}; }
 
+    // Outlive the wave data, whose thread may still be inside a fill when a case ends.
+    std::mutex FGate;
+    std::atomic<bool> FFillEntered{false};
     FillRecorder FRecorder;
     std::unique_ptr<TVOXAWaveData> FWave;
     TVOXAChannel* FChannel = nullptr;
@@ -173,8 +176,7 @@ TEST_F(VOXAGenWave, ARoutineThatWritesNothingReplaysTheOldContents) {
 TEST_F(VOXAGenWave, WrittenHalvesAreHeardInOrder) {
     MakeRing(kRingBytes);
     // Each request writes a block numbered by its position in the sequence.
-    int16_t block = 0;
-    FWave->SetOnFill(FRecorder.Handler([&](const FillRequest& request) {
+    FWave->SetOnFill(FRecorder.Handler([block = int16_t{0}](const FillRequest& request) mutable {
         ++block;
         std::vector<int16_t> samples(request.Size / 2, block);
         request.Sender->WriteData(request.Offset, samples.data(), request.Size);
@@ -198,15 +200,13 @@ TEST_F(VOXAGenWave, WrittenHalvesAreHeardInOrder) {
 
 TEST_F(VOXAGenWave, ASlowRefillDoesNotStallTheDevice) {
     MakeRing(kRingBytes);
-    std::mutex gate;
-    std::unique_lock closed(gate);  // the fill waits here until the device has moved on
-    std::atomic<bool> entered{false};
-    FWave->SetOnFill(FRecorder.Handler([&](const FillRequest&) {
-        entered.store(true);
-        std::lock_guard wait(gate);
+    std::unique_lock closed(FGate);  // the fill waits here until the device has moved on
+    FWave->SetOnFill(FRecorder.Handler([this](const FillRequest&) {
+        FFillEntered.store(true);
+        std::lock_guard wait(FGate);
     }));
     FChannel->Play();
-    ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return FFillEntered.load(); }));
     Advance(2 * kRingFrames + kOffsetFrames);  // two turns of the ring while the fill is stuck
     EXPECT_EQ(PlayCursor(FWave->SoundBuffer()), static_cast<uint32_t>(4 * kOffsetFrames));
     closed.unlock();
