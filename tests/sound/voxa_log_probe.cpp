@@ -54,8 +54,10 @@ void Run(const std::string& command, TVOXADebugOption options) {
         for (auto& worker : workers) worker.join();
     } else if (verb == "release-device") {
         auto voxa = MakeVoxa(options);
-        voxa->DirectSound()->AddRef();  // never released: the device outlives the component
+        IDirectSound8* device = voxa->DirectSound();
+        device->AddRef();  // the device outlives the component by this reference
         voxa.reset();
+        device->Release();
     }
 }
 
