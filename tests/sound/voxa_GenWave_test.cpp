@@ -200,11 +200,11 @@ TEST_F(VOXAGenWave, WrittenHalvesAreHeardInOrder) {
 
 TEST_F(VOXAGenWave, ASlowRefillDoesNotStallTheDevice) {
     MakeRing(kRingBytes);
-    std::unique_lock closed(FGate);  // the fill waits here until the device has moved on
     FWave->SetOnFill(FRecorder.Handler([this](const FillRequest&) {
         FFillEntered.store(true);
         std::lock_guard wait(FGate);
     }));
+    std::unique_lock closed(FGate);  // the fill waits here until the device has moved on
     FChannel->Play();
     ASSERT_TRUE(WaitUntil([&] { return FFillEntered.load(); }));
     Advance(2 * kRingFrames + kOffsetFrames);  // two turns of the ring while the fill is stuck
