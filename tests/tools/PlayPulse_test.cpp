@@ -1,10 +1,12 @@
 // oggmix-cli play through a real sound server: a private PulseAudio server with a null sink,
 // its monitor recorded with parec, and the recording checked against what render writes, in
-// order, without gaps or repeats. The test starts the server and stops it by its process id.
+// order, without gaps or repeats of its own (silence a busy machine makes the server insert
+// is told apart: after it the sound goes on exactly where it stopped). The test starts the server and stops it by its process id.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -98,13 +100,21 @@ TEST(PlayThroughPulseAudio, TheRecordedSoundIsTheRenderedSound) {
     ASSERT_EQ(rendered.ExitCode, 0) << rendered.Err;
     const std::vector<int16_t> heard = ReadPcm(recording, 0);
     const std::vector<int16_t> reference = ReadPcm(dir.Path() + "/rendered.wav", 44);
-    const Alignment at = Align(heard, reference);
+    // A short key: the start is found even when the server ran dry soon after it.
+    const Alignment at = Align(heard, reference, 512);
     ASSERT_TRUE(at.Found) << "the rendered sound was not recorded";
     EXPECT_TRUE(AllZero(heard.begin(), heard.begin() + static_cast<long>(at.Offset)));
-    EXPECT_GE(at.Match, 2u * 2 * kRate) << "the recording diverges after " << at.Match / 2
-                                        << " frames";
-    EXPECT_TRUE(AllZero(heard.begin() + static_cast<long>(at.Offset + at.Match), heard.end()))
-        << "something else was recorded after " << at.Match / 2 << " frames";
+    // A busy machine may make the server run dry for a moment; it then inserts silence and
+    // goes on where it stopped. Everything the player sent must arrive, once and in order.
+    const ServerComparison heardInOrder = CompareThroughServer(heard, reference, at);
+    std::printf("server underruns: %zu, %zu frames of silence inserted\n", heardInOrder.Underruns,
+                heardInOrder.InsertedSilence / 2);
+    EXPECT_GE(heardInOrder.Matched, 2u * 2 * kRate)
+        << "the recording diverges after " << heardInOrder.Matched / 2 << " frames; play said: "
+        << played.Err;
+    EXPECT_LT(heardInOrder.InsertedSilence, heardInOrder.Matched) << "the server mostly ran dry";
+    EXPECT_TRUE(AllZero(heard.begin() + static_cast<long>(heardInOrder.StoppedAt), heard.end()))
+        << "something else was recorded after " << heardInOrder.Matched / 2 << " frames";
 }
 
 }  // namespace

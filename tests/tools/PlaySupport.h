@@ -54,6 +54,57 @@ inline Alignment Align(const std::vector<int16_t>& heard, const std::vector<int1
     return alignment;
 }
 
+// Heard against the reference from an alignment on, where a sound server may have inserted
+// silence: when its client was late (an underrun) the sink plays zeros and then continues
+// exactly where the stream stopped. A block dropped or repeated by the player never looks
+// like that: the sound after it is not where the reference stopped.
+struct ServerComparison {
+    size_t Matched = 0;          // samples of the reference heard in order
+    size_t InsertedSilence = 0;  // samples of silence the server inserted
+    size_t Underruns = 0;
+    size_t StoppedAt = 0;        // samples of heard compared
+};
+
+inline ServerComparison CompareThroughServer(const std::vector<int16_t>& heard,
+                                             const std::vector<int16_t>& reference,
+                                             const Alignment& at) {
+    constexpr size_t kResumeSamples = 256;  // what must follow a run of silence, at its place
+    ServerComparison result;
+    size_t i = at.Offset;
+    size_t j = 0;
+    for (;;) {
+        while (i < heard.size() && j < reference.size() && heard[i] == reference[j]) {
+            ++i;
+            ++j;
+        }
+        if (i >= heard.size() || j >= reference.size() || heard[i] != 0) break;
+        size_t resume = i;
+        while (resume < heard.size() && heard[resume] == 0) ++resume;
+        resume -= (resume - i) % 2;  // whole frames of silence
+        // The reference may itself go on with zeros that the run of silence swallowed.
+        size_t refZeros = 0;
+        while (j + refZeros < reference.size() && reference[j + refZeros] == 0) ++refZeros;
+        const size_t length = std::min({kResumeSamples, heard.size() - resume});
+        bool resumed = false;
+        for (size_t skip = 0; skip <= refZeros && !resumed; skip += 2) {
+            if (j + skip + length > reference.size() || length == 0) break;
+            if (std::equal(heard.begin() + static_cast<long>(resume),
+                           heard.begin() + static_cast<long>(resume + length),
+                           reference.begin() + static_cast<long>(j + skip))) {
+                result.InsertedSilence += resume - i - skip;
+                ++result.Underruns;
+                i = resume;
+                j += skip;
+                resumed = true;
+            }
+        }
+        if (!resumed) break;
+    }
+    result.Matched = j;
+    result.StoppedAt = i;
+    return result;
+}
+
 inline bool AllZero(std::vector<int16_t>::const_iterator begin,
                     std::vector<int16_t>::const_iterator end) {
     return std::all_of(begin, end, [](int16_t s) { return s == 0; });
