@@ -87,8 +87,9 @@ private:
         void (*wu_ScaleOutput)(int) = nullptr;
         vorbis_info* (*wu_ov_info)(OggVorbis_File*, int) = nullptr;
         int (*wu_ov_clear)(OggVorbis_File*) = nullptr;
-        int (*wu_ov_open_callbacks)(void*, OggVorbis_File*, const char*, long, ov_callbacks) = nullptr;
-        int (*wu_ov_test_callbacks)(void*, OggVorbis_File*, const char*, long, ov_callbacks) = nullptr;
+        using OpenFn = int (*)(void*, OggVorbis_File*, const char*, long, ov_callbacks);
+        OpenFn wu_ov_open_callbacks = nullptr;
+        OpenFn wu_ov_test_callbacks = nullptr;
         int (*wu_ov_test_open)(OggVorbis_File*) = nullptr;
         long (*wu_ov_bitrate)(OggVorbis_File*, int) = nullptr;
         long (*wu_ov_bitrate_instant)(OggVorbis_File*) = nullptr;

@@ -25,8 +25,10 @@ int64_t SamplesToStereoBytes(int64_t samples) noexcept {
 // Beyond the float range a double becomes an infinity explicitly; the plain conversion would
 // be undefined there.
 float ToSingle(double seconds) noexcept {
-    if (seconds > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
-    if (seconds < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    constexpr float kInfinity = std::numeric_limits<float>::infinity();
+    if (seconds > kLargest) return kInfinity;
+    if (seconds < -kLargest) return -kInfinity;
     return static_cast<float>(seconds);
 }
 

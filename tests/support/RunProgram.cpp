@@ -41,8 +41,9 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     const std::string outPath = dir.Path() + "/out";
     const std::string errPath = dir.Path() + "/err";
     FileActions actions;
-    posix_spawn_file_actions_addopen(actions.Get(), 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(actions.Get(), 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC;
+    posix_spawn_file_actions_addopen(actions.Get(), 1, outPath.c_str(), kFlags, 0600);
+    posix_spawn_file_actions_addopen(actions.Get(), 2, errPath.c_str(), kFlags, 0600);
 
     std::vector<std::string> argvStrings;
     argvStrings.push_back(program);

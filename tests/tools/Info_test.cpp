@@ -61,7 +61,8 @@ protected:
 TEST_F(InfoCommand, PrintsEachFileExactlyWithABlankLineBetween) {
     const std::string first =
         Write("first.ogg", test::Sine(22050, 1, 1.3, 300.0),
-              {"TITLE=ループ", "COMMENT=*looptime,3,1.5,9,2\r\n*loopsample,1,2205,22050\r\nx\ry\n",
+              {"TITLE=ループ",
+               "COMMENT=*looptime,3,1.5,9,2\r\n*loopsample,1,2205,22050\r\nx\ry\n",
                "comment=*looptime,5,1,2,3"});
     const std::string second = Write("second.ogg", test::Sine(44100, 2, 0.4, 500.0), {});
 
