@@ -186,11 +186,8 @@ TEST_P(FilterStepSizes, TheCurveMovesByTheFreshFramesOfEachStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chunks, FilterStepSizes,
-                         ::testing::Values(std::pair{1, 1}, std::pair{2, 2}, std::pair{64, 64},
-                                           std::pair{127, 127}, std::pair{128, 128},
-                                           std::pair{191, 191}, std::pair{192, 192 + 64},
-                                           std::pair{193, 192 + 65}, std::pair{512, 704},
-                                           std::pair{1024, 7 * 192 + 128}));
+                         ::testing::Values(std::pair{192, 192 + 64}, std::pair{193, 192 + 65},
+                                           std::pair{512, 704}, std::pair{1024, 7 * 192 + 128}));
 
 TEST(FilterStepSizes, EveryChunkOf1To191FramesIsOneStep) {
     for (int frames = 1; frames <= 191; ++frames) {
