@@ -27,7 +27,8 @@ void MultiplyBy(std::vector<float>& values, const std::vector<float>& factors) {
 TFFT::TFFT(int32_t Size) { SetSize(Size); }
 
 void TFFT::SetSize(int32_t Size) {
-    if (Size < 4 || !IsPowerOfTwo(Size)) throw ERangeError("transform size must be a power of two of at least 4");
+    if (Size < 4 || !IsPowerOfTwo(Size))
+        throw ERangeError("transform size must be a power of two of at least 4");
     FSize = Size;
     Re.assign(static_cast<size_t>(Size), 0.0f);
     Im.assign(static_cast<size_t>(Size), 0.0f);
@@ -102,7 +103,8 @@ void TFFT::MakeWeight() {
     const int32_t half = n / 2;
     FWeight.assign(static_cast<size_t>(n), 0.0f);
     for (int32_t i = 0; i < half; ++i) {
-        auto v = static_cast<float>(i == 0 ? 0.0 : std::pow(static_cast<double>(i) / half, kWeightExponent));
+        auto v = static_cast<float>(
+            i == 0 ? 0.0 : std::pow(static_cast<double>(i) / half, kWeightExponent));
         v = static_cast<float>(v + (1.0 - v) * kWeightFloor);
         FWeight[i] = static_cast<float>(v / kWeightScale);
     }

@@ -3,7 +3,8 @@
 // element-wise steps its users need around it (analysis window and its reciprocal, display
 // weighting, clip to the 16-bit range). Stereo goes in as one complex signal: left samples in
 // Re, right samples in Im.
-// Forward computes X[k] = (1/N) sum x[n] e^(+2 pi i kn/N); Backward x[n] = sum X[k] e^(-2 pi i kn/N).
+// Forward computes X[k] = (1/N) sum x[n] e^(+2 pi i kn/N);
+// Backward computes x[n] = sum X[k] e^(-2 pi i kn/N).
 // Every step is single precision: each stored value is a float.
 // Threads: one at a time per instance; no lock.
 // Memory:  the constructor and SetSize allocate; everything else does not.

@@ -15,8 +15,9 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 const FilterPreset* FindFilterPreset(std::string_view Caption) noexcept {
-    const auto found = std::ranges::find_if(
-        kFilterPresets, [Caption](const FilterPreset& p) { return EqualIgnoringCase(p.Caption, Caption); });
+    const auto found = std::ranges::find_if(kFilterPresets, [Caption](const FilterPreset& p) {
+        return EqualIgnoringCase(p.Caption, Caption);
+    });
     return found == kFilterPresets.end() ? nullptr : &*found;
 }
 

@@ -24,8 +24,9 @@ void TOggData::SetAGCParams(int32_t Target, int32_t QuietLevel, float InitialGai
 }
 
 void TOggData::SetAGC(float Level) {
-    SetAGCParams(RoundHalfAway(static_cast<float>(static_cast<double>(Level) * kFullTargetMagnitude)),
-                 kDefaultQuietLevel, 1.0f, kDefaultAdjustRate);
+    SetAGCParams(
+        RoundHalfAway(static_cast<float>(static_cast<double>(Level) * kFullTargetMagnitude)),
+        kDefaultQuietLevel, 1.0f, kDefaultAdjustRate);
 }
 
 }  // namespace oggmix

@@ -96,7 +96,8 @@ float TOggData::CurveValue(const float* Values, float X, int32_t Count) noexcept
     // Callers keep X within 0 .. Count - 1. A stray X (beyond the ends, or NaN) is kept inside
     // the array here, before the conversion, which would be undefined for a NaN or a huge X.
     const auto last = static_cast<float>(Count - 1);
-    const int32_t idx = whole >= 0.0f ? (whole <= last ? static_cast<int32_t>(whole) : Count - 1) : 0;
+    const int32_t idx =
+        whole >= 0.0f ? (whole <= last ? static_cast<int32_t>(whole) : Count - 1) : 0;
     const float p0 = Values[std::max(idx - 1, 0)];
     const float p1 = Values[idx];
     const float p2 = Values[std::min(idx + 1, Count - 1)];

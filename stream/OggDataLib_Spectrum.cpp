@@ -9,11 +9,12 @@ namespace oggmix {
 
 int32_t TOggData::SpectrumPosition() {
     std::lock_guard guard(FLock);
-    const auto elapsedSec = static_cast<float>(static_cast<double>(timeGetTime() - FTimestamp) * 0.001);
+    const auto elapsedSec =
+        static_cast<float>(static_cast<double>(timeGetTime() - FTimestamp) * 0.001);
     const double ringSec = static_cast<double>(FRingSize) / kWideBytesPerSecond;
     if (static_cast<double>(elapsedSec) > ringSec || elapsedSec < 0.0f) return -1;
-    const int32_t pos =
-        RoundHalfAway(static_cast<float>(static_cast<double>(elapsedSec) * kWideBytesPerSecond)) & ~7;
+    const auto bytes = static_cast<float>(static_cast<double>(elapsedSec) * kWideBytesPerSecond);
+    const int32_t pos = RoundHalfAway(bytes) & ~(kBytesPerWideFrame - 1);  // a whole frame
     if (pos >= FRingSize) return -1;
     // The block heard now is the one before the block rendered last.
     const int32_t fromBlock = FCurrentHalf == 0 ? pos + FRingSize / 2 : pos;

@@ -73,7 +73,8 @@ void TAGC::Process(int16_t* Samples, int32_t ByteCount) noexcept {
                     // A long quiet passage: step back towards 1.0 on every further sample.
                     Gain = (kQuietPullFactor * AdjustRate) * (1.0f - Gain) + Gain;
                 } else if (RisePeak > 0) {
-                    Gain = (static_cast<float>(Target) / static_cast<float>(RisePeak)) * AdjustRate + Gain;
+                    const float ratio = static_cast<float>(Target) / static_cast<float>(RisePeak);
+                    Gain = ratio * AdjustRate + Gain;
                     RisePeak = 0;
                     RiseCount = 0;
                 } else {

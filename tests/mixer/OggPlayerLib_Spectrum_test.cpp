@@ -84,7 +84,8 @@ TEST_F(MixSpectrum, ConstantInputGivesThePublishedLowEntries) {
 TEST_F(MixSpectrum, AFullScaleCosineAtBin64PeaksAtEntries127And128) {
     std::vector<int32_t> cosine = Block(player, 0, 0);
     for (size_t f = 0; 2 * f < cosine.size(); ++f)
-        cosine[2 * f] = static_cast<int32_t>(std::lround(32767.0 * std::cos(std::numbers::pi * static_cast<double>(f) / 2.0)));
+        cosine[2 * f] = static_cast<int32_t>(
+            std::lround(32767.0 * std::cos(std::numbers::pi * static_cast<double>(f) / 2.0)));
     RenderMix(player, cosine);
     RenderMix(player, Block(player, 0, 0));
     clock.Set(kRenderMs + 40);

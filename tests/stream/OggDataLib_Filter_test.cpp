@@ -25,7 +25,8 @@ constexpr int32_t kBufferBytes = 65536;
 constexpr int kPoints = kFilterPointCount;
 
 // ApplyFilter as the render path calls it: with the stream's lock held.
-void Filter(TOggData& stream, std::vector<int16_t>& samples, size_t first = 0, size_t frames = SIZE_MAX) {
+void Filter(TOggData& stream, std::vector<int16_t>& samples, size_t first = 0,
+            size_t frames = SIZE_MAX) {
     frames = std::min(frames, (samples.size() - first) / 2);
     stream.Lock();
     stream.ApplyFilter(samples.data() + first, static_cast<int32_t>(frames * 4));
@@ -34,7 +35,8 @@ void Filter(TOggData& stream, std::vector<int16_t>& samples, size_t first = 0, s
 
 // Filters the whole signal in chunks of chunkFrames, as the render path hands them over.
 void FilterInChunks(TOggData& stream, std::vector<int16_t>& samples, size_t chunkFrames) {
-    for (size_t at = 0; at < samples.size(); at += 2 * chunkFrames) Filter(stream, samples, at, chunkFrames);
+    for (size_t at = 0; at < samples.size(); at += 2 * chunkFrames)
+        Filter(stream, samples, at, chunkFrames);
 }
 
 void ApplyPreset(TOggData& stream, const FilterPreset& p, float seconds) {
@@ -54,7 +56,8 @@ const FilterPreset& Preset(const char* caption) {
 
 double Rms(const std::vector<int16_t>& samples, size_t firstFrame) {
     double sum = 0.0;
-    for (size_t i = 2 * firstFrame; i < samples.size(); ++i) sum += static_cast<double>(samples[i]) * samples[i];
+    for (size_t i = 2 * firstFrame; i < samples.size(); ++i)
+        sum += static_cast<double>(samples[i]) * samples[i];
     return std::sqrt(sum / static_cast<double>(samples.size() - 2 * firstFrame));
 }
 
@@ -81,7 +84,8 @@ TEST(FilterCurve, PresetsGiveTheirPublishedTargetGains) {
         ApplyPreset(stream, preset, 0.0f);
         for (size_t i = 0; i < points.size(); ++i) {
             EXPECT_NEAR(stream.GetFilterTarget(points[i]), row->second[i], 0.00005) << points[i];
-            EXPECT_EQ(stream.GetFilterGain(points[i]), stream.GetFilterTarget(points[i])) << points[i];
+            EXPECT_EQ(stream.GetFilterGain(points[i]), stream.GetFilterTarget(points[i]))
+                << points[i];
         }
         for (int i = 0; i < kPoints; ++i) EXPECT_GE(stream.GetFilterTarget(i), 0.0f) << i;
     }
@@ -111,7 +115,8 @@ TEST(FilterCurve, HermiteMeetsItsKnotsAndFlattensTheTangentsOfAFlatSegment) {
     // Between 0, 1, 1, 0 the full tangents +1 and -1 would bulge to 1.25 at the middle; a
     // quarter of them gives 1.0625.
     EXPECT_FLOAT_EQ(TOggData::HermiteValue(0.0f, 1.0f, 1.0f, 0.0f, 0.5f, 1.0f, 1.0f), 1.0625f);
-    EXPECT_NEAR(TOggData::HermiteValue(0.0f, 1.0f, 1.0f + 1e-6f, 0.0f, 0.5f, 1.0f, 1.0f), 1.25, 1e-5);
+    EXPECT_NEAR(TOggData::HermiteValue(0.0f, 1.0f, 1.0f + 1e-6f, 0.0f, 0.5f, 1.0f, 1.0f), 1.25,
+                1e-5);
 }
 
 TEST(FilterCurve, AStrayPositionStaysInsideTheValues) {
@@ -356,7 +361,8 @@ TEST(FilterMemory, FilteringAChunkAllocatesNothing) {
     std::vector<int16_t> samples = test::Noise(44100, 2, 0.1, 3).Samples;
     stream.Lock();
     const test::AllocationScope scope;
-    for (int32_t frames : {1, 191, 192, 193, 512, 1024}) stream.ApplyFilter(samples.data(), frames * 4);
+    for (int32_t frames : {1, 191, 192, 193, 512, 1024})
+        stream.ApplyFilter(samples.data(), frames * 4);
     const int64_t allocations = scope.Count();
     stream.Unlock();
     EXPECT_EQ(allocations, 0);
@@ -376,7 +382,8 @@ TEST(FilterThreads, SettingCurvesWhileAnotherThreadFiltersIsClean) {
     });
     float gainSum = 0.0f;
     for (int round = 0; round < 200; ++round) {
-        ApplyPreset(stream, kFilterPresets[static_cast<size_t>(round) % kFilterPresets.size()], 0.05f);
+        ApplyPreset(stream, kFilterPresets[static_cast<size_t>(round) % kFilterPresets.size()],
+                    0.05f);
         for (int i = 0; i < kPoints; ++i) gainSum += stream.GetFilterGain(i);  // the display
     }
     settingDone.store(true);
@@ -386,7 +393,8 @@ TEST(FilterThreads, SettingCurvesWhileAnotherThreadFiltersIsClean) {
     // The last curve set stands whole.
     TOggData reference(kBufferBytes);
     ApplyPreset(reference, kFilterPresets[199 % kFilterPresets.size()], 0.0f);
-    for (int i = 0; i < kPoints; ++i) EXPECT_EQ(stream.GetFilterTarget(i), reference.GetFilterTarget(i)) << i;
+    for (int i = 0; i < kPoints; ++i)
+        EXPECT_EQ(stream.GetFilterTarget(i), reference.GetFilterTarget(i)) << i;
 }
 
 TEST(FilterThreads, UISettingsAndReadOutsWhileTheRefillThreadRenders) {
@@ -404,7 +412,8 @@ TEST(FilterThreads, UISettingsAndReadOutsWhileTheRefillThreadRenders) {
     });
     std::vector<float> values(kSpectrumValueCount);
     for (int round = 0; round < 100; ++round) {
-        ApplyPreset(stream, kFilterPresets[static_cast<size_t>(round) % kFilterPresets.size()], 0.2f);
+        ApplyPreset(stream, kFilterPresets[static_cast<size_t>(round) % kFilterPresets.size()],
+                    0.2f);
         stream.SetAGC(static_cast<float>(round % 11) / 10.0f);
         stream.SetFilterPoint(round % kPoints, 1.5f, 0.01f);
         stream.Fade(round % 2 == 0 ? 0.5f : 1.0f, 0.1f);

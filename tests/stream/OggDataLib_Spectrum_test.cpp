@@ -121,7 +121,8 @@ TEST_F(OggDataSpectrum, WideValuesBeyond16BitsAreReadWhole) {
 TEST_F(OggDataSpectrum, AFullScaleToneAtAQuarterOfTheRatePeaksAtEntries127And128) {
     Pcm tone = Silence(44100, 2, 0.5);
     for (int64_t f = 0; f < tone.Frames(); ++f)
-        tone.Samples[2 * f] = static_cast<int16_t>(std::lround(32767.0 * std::cos(std::numbers::pi * f / 2.0)));
+        tone.Samples[2 * f] =
+            static_cast<int16_t>(std::lround(32767.0 * std::cos(std::numbers::pi * f / 2.0)));
     TestStream s = MakeStream(tone);
     s.Data->Play(true, true);
     RenderThenWait(*s.Data, 2, 100);

@@ -53,7 +53,8 @@ TEST(VolumeDefaults, EverySamplePassesUnchangedExceptMinus32768WhenNarrow) {
 TEST(VolumeFade, HalfVolumeHalvesTowardZero) {
     TOggData stream(kBufferBytes);
     stream.Fade(0.5f, 0.0f);
-    EXPECT_EQ(Apply(stream, {-3, 3, 32767, -32768}, true), (std::vector<int32_t>{-1, 1, 16383, -16384}));
+    EXPECT_EQ(Apply(stream, {-3, 3, 32767, -32768}, true),
+              (std::vector<int32_t>{-1, 1, 16383, -16384}));
 }
 
 TEST(VolumeFade, TheVolumeIsClampedTo0To64) {
@@ -113,11 +114,14 @@ TEST(VolumeFade, ANewFadeTakesOverFromThePresentVolume) {
 TEST(VolumePan, FullLeftOrRightSilencesTheOtherSideOnly) {
     TOggData stream(kBufferBytes);
     stream.SetPan(1.0f, 0.0f);
-    EXPECT_EQ(Apply(stream, {1000, 1000, -32768, 32767}, true), (std::vector<int32_t>{0, 1000, 0, 32767}));
+    EXPECT_EQ(Apply(stream, {1000, 1000, -32768, 32767}, true),
+              (std::vector<int32_t>{0, 1000, 0, 32767}));
     stream.SetPan(-1.0f, 0.0f);
-    EXPECT_EQ(Apply(stream, {1000, 1000, -32768, 32767}, true), (std::vector<int32_t>{1000, 0, -32768, 0}));
+    EXPECT_EQ(Apply(stream, {1000, 1000, -32768, 32767}, true),
+              (std::vector<int32_t>{1000, 0, -32768, 0}));
     stream.SetPan(0.5f, 0.0f);
-    EXPECT_EQ(Apply(stream, {1000, 1000, -999, -999}, true), (std::vector<int32_t>{500, 1000, -499, -999}));
+    EXPECT_EQ(Apply(stream, {1000, 1000, -999, -999}, true),
+              (std::vector<int32_t>{500, 1000, -499, -999}));
 }
 
 TEST(VolumePan, ValuesBeyondTheSidesAreClamped) {

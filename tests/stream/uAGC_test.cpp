@@ -268,7 +268,8 @@ TEST(AGCRender, TheControlSeesSamplesBeforeTheVolumeScalesThem) {
     ASSERT_GT(s.Data->RenderNext(0), 0);
     EXPECT_LT(s.Data->AGC().Gain, 1.0f);
     const int32_t* block = s.Data->GetBlock();
-    for (int32_t i = 0; i < 2 * test::kBlockFrames; ++i) ASSERT_LE(std::abs(block[i]), 32760 / 2) << i;
+    for (int32_t i = 0; i < 2 * test::kBlockFrames; ++i)
+        ASSERT_LE(std::abs(block[i]), 32760 / 2) << i;
 }
 
 }  // namespace

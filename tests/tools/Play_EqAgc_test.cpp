@@ -30,7 +30,8 @@ TEST(PlayEqAgc, TheWavBackEndHearsWhatRenderWritesWithTheSameOptions) {
     std::vector<std::string> render{"render", "--seconds", "3", music, "-o", renderedPath};
     render.insert(render.end(), options.begin(), options.end());
     ASSERT_EQ(RunProgram(cli, render).ExitCode, 0);
-    std::vector<std::string> plainRender{"render", "--seconds", "3", music, "-o", dir.Path() + "/plain.wav"};
+    std::vector<std::string> plainRender{"render", "--seconds", "3",
+                                         music,    "-o",        dir.Path() + "/plain.wav"};
     ASSERT_EQ(RunProgram(cli, plainRender).ExitCode, 0);
 
     const std::vector<int16_t> rendered = ReadPcm(renderedPath, 44);

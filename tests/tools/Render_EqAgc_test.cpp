@@ -62,7 +62,8 @@ protected:
     // Above 7.35 kHz, where "LowPass" reaches 0.
     const std::string high = dir.Write("high.ogg", EncodeOgg(Sine(44100, 2, 4.0, 12000.0, 0.4)));
     // Transform bin 18: "Wave" cuts it to about half; its first four values alone would not.
-    const std::string mid = dir.Write("mid.ogg", EncodeOgg(Sine(44100, 2, 1.0, 18 * 44100.0 / 256, 0.4)));
+    const std::string mid =
+        dir.Write("mid.ogg", EncodeOgg(Sine(44100, 2, 1.0, 18 * 44100.0 / 256, 0.4)));
     const std::string loud = dir.Write("loud.ogg", EncodeOgg(Sine(44100, 2, 2.0, 440.0, 0.9)));
 };
 
@@ -111,7 +112,8 @@ TEST_F(RenderEqAgc, EachOptionActsOnItsOwnSlot) {
     args.insert(args.end(), {"--eq", "1:LowPass:0", "--agc", "1:0.2"});
     const std::vector<int16_t> out = RenderSamples(args);
     ASSERT_EQ(out.size(), plain.size());
-    for (size_t i = 0; i < out.size(); i += 2) ASSERT_EQ(out[i], plain[i]) << "left, frame " << i / 2;
+    for (size_t i = 0; i < out.size(); i += 2)
+        ASSERT_EQ(out[i], plain[i]) << "left, frame " << i / 2;
     std::vector<int16_t> rightOut;
     std::vector<int16_t> rightPlain;
     for (size_t i = 1; i < out.size(); i += 2) {
@@ -138,7 +140,8 @@ TEST_F(RenderEqAgc, WrongValuesExitWith2AndSayWhy) {
         const char* says;
     };
     const std::vector<Case> cases{
-        {{"--eq", "0:Loud", high}, "LowPass HighPass LowReso HighReso OFF LoHiPass MiddleReso Wave"},
+        {{"--eq", "0:Loud", high},
+         "LowPass HighPass LowReso HighReso OFF LoHiPass MiddleReso Wave"},
         {{"--eq", "8:LowPass", high}, "--eq"},
         {{"--eq", "0:LowPass:-1", high}, "--eq"},
         {{"--eq", "0:LowPass:1:2", high}, "--eq"},

@@ -57,7 +57,8 @@ protected:
     const std::string twoTones = dir.Write(
         "two.ogg", EncodeOgg(Concat(Sine(44100, 2, 1.0, 1000.0), Sine(44100, 2, 1.0, 5000.0))));
     // A quarter of the sample rate: transform bin 64, entries 127 and 128.
-    const std::string quarterRate = dir.Write("quarter.ogg", EncodeOgg(Sine(44100, 2, 1.0, 11025.0)));
+    const std::string quarterRate =
+        dir.Write("quarter.ogg", EncodeOgg(Sine(44100, 2, 1.0, 11025.0)));
     const std::string high = dir.Write("high.ogg", EncodeOgg(Sine(44100, 2, 1.0, 12000.0)));
 };
 

@@ -76,7 +76,8 @@ std::string ParseOther(std::span<const std::string> args, size_t& i, SpectrumArg
 // Parses args into out; returns an empty string or what is wrong.
 std::string ParseArgs(std::span<const std::string> args, SpectrumArgs& out) {
     const std::string error = ParseArguments(
-        args, out.Mix, [&out](std::span<const std::string> all, size_t& i) { return ParseOther(all, i, out); });
+        args, out.Mix,
+        [&out](std::span<const std::string> all, size_t& i) { return ParseOther(all, i, out); });
     if (!error.empty()) return error;
     if (out.File.empty()) return "no FILE given";
     if (!out.AtSec) return "no moment given (--at SECONDS)";
@@ -94,7 +95,8 @@ std::vector<float> SpectrumAt(TOggPlayer& mixer, int64_t atFrame) {
     // The block heard is the one before the block rendered last.
     for (int64_t block = 0; block <= heardBlock + 1; ++block) mixer.RenderNext();
     // The clock counts whole milliseconds, so the moment lands within half a millisecond.
-    const auto intoBlockMs = std::llround(static_cast<double>(atFrame % blockFrames) / kFramesPerMs);
+    const auto intoBlockMs =
+        std::llround(static_cast<double>(atFrame % blockFrames) / kFramesPerMs);
     test_clock::Pin(kRenderClockMs + intoBlockMs);
     std::vector<float> values(kSpectrumValueCount, 0.0f);
     mixer.GetMixSpectrum(values.data());
@@ -106,14 +108,16 @@ int Run(std::span<const std::string> argv) {
     SpectrumArgs args;
     if (const std::string error = ParseArgs(argv, args); !error.empty()) return UsageError(error);
     if (!BindDecoderBesideExecutable()) return kExitFailure;
-    const std::vector<std::unique_ptr<TOggData>> streams = LoadStreamFiles({args.File}, kMixBufferBytes);
+    const std::vector<std::unique_ptr<TOggData>> streams =
+        LoadStreamFiles({args.File}, kMixBufferBytes);
     if (streams.empty()) return kExitFailure;
 
     TOggPlayer mixer(kMixBufferBytes, kMixSlots);
     mixer.SetSlot(0, streams.front().get(), true);
     ApplyMixOptions(args.Mix, mixer);
     mixer.Play(0, !args.Mix.NoLoop);
-    const std::vector<float> values = SpectrumAt(mixer, std::llround(*args.AtSec * kFramesPerSecond));
+    const std::vector<float> values =
+        SpectrumAt(mixer, std::llround(*args.AtSec * kFramesPerSecond));
 
     for (const float value : values) std::printf("%.6g\n", static_cast<double>(value));
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
