@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "app/ExceptionDisplay.h"
+#include "base/Clock.h"
 
 namespace oggmix::test {
 
@@ -143,6 +144,9 @@ std::string WriteSilenceFile(const TempDir& dir, const std::string& name, double
     return dir.Write(name, EncodeOgg(Silence(22050, 1, seconds)));
 }
 
+PinnedClock::PinnedClock(int64_t nowMs) { test_clock::Pin(nowMs); }
+PinnedClock::~PinnedClock() { test_clock::Unpin(); }
+
 int32_t RenderPeak(TOggPlayer& player) {
     player.RenderNext();
     const int16_t* block = player.GetBlock();
@@ -180,7 +184,7 @@ void WaitForFills(const AudioFeed& feed, uint64_t count) {
     // The refill thread polls every 10 ms; on the manual device nothing else moves meanwhile.
     for (int i = 0; i < 5000 && feed.WrittenBlocks() + feed.DroppedBlocks() < count; ++i)
         QTest::qWait(1);
-    ASSERT_EQ(feed.WrittenBlocks() + feed.DroppedBlocks(), count);
+    ASSERT_GE(feed.WrittenBlocks() + feed.DroppedBlocks(), count);
 }
 
 void WindowTest::TearDown() {

@@ -75,7 +75,15 @@ std::string WriteSilenceFile(const TempDir& dir, const std::string& name, double
 // magnitude.
 int32_t RenderPeak(TOggPlayer& player);
 
-// Waits until the feed's refill thread has handled count fill requests in all. On the manual
+// Pins the millisecond clock for one test, so that what is "heard now" is exact.
+struct PinnedClock {
+    explicit PinnedClock(int64_t nowMs);
+    ~PinnedClock();
+    PinnedClock(const PinnedClock&) = delete;
+    PinnedClock& operator=(const PinnedClock&) = delete;
+};
+
+// Waits until the feed's refill thread has handled at least count fill requests in all. On the manual
 // back end the thread asks for one block when channel 0 starts and then only when a test
 // advances the device.
 void WaitForFills(const AudioFeed& feed, uint64_t count);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "app/CanvasImage.h"
-#include "base/Clock.h"
 #include "sound/platform/ManualAudio.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -18,12 +17,6 @@ using TForm1Sound = WindowTest;
 
 constexpr int32_t kHalfFrames = AudioFeed::kRingBytes / 2 / kBytesPerFrame;
 constexpr int32_t kOffsetFrames = 16;  // keeps the cursors off the exact middle
-
-// Pins the clock for one test, so that what is "heard now" is exact.
-struct PinnedClock {
-    explicit PinnedClock(int64_t nowMs) { test_clock::Pin(nowMs); }
-    ~PinnedClock() { test_clock::Unpin(); }
-};
 
 TEST_F(TForm1Sound, ALoadedFileIsHeardBlockForBlockAsTheMixerRendersIt) {
     // What the window's mixer must produce: the same file in a mixer of the same size with

@@ -6,8 +6,11 @@
 #include <QPushButton>
 #include <QScrollBar>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
+#include "sound/platform/ManualAudio.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace oggmix::test {
@@ -82,6 +85,28 @@ TEST_F(TForm1StartUp, MissingDecodingLibraryIsShownAndNoControlReachesMissingObj
     Window->AppIdle();
     EXPECT_TRUE(ExceptionMessages(*Window).isEmpty());
     EXPECT_EQ(Window->Player(), nullptr);
+}
+
+TEST_F(TForm1StartUp, WithoutASoundDeviceTheWindowSaysSoAndStillLoads) {
+    Window.reset();
+    const QByteArray audio = qgetenv("OGGMIX_AUDIO");
+    qputenv("OGGMIX_AUDIO", QByteArrayLiteral("no-such-device"));
+    Window = std::make_unique<TForm1>();
+    qputenv("OGGMIX_AUDIO", audio);
+    Window->show();
+
+    EXPECT_FALSE(Window->Voxa().Initialized());
+    const QStringList messages = ExceptionMessages(*Window);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(
+        QStringLiteral("The sound device cannot be opened (OGGMIX_AUDIO=no-such-device")));
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("OGGMIX_AUDIO=null")));
+    DismissExceptions(*Window);
+
+    ASSERT_TRUE(DropFiles(*Window, {ToneFile}));
+    EXPECT_EQ(Window->OggData(0)->GetState(true), 3);
+    EXPECT_TRUE(MemoLines(*Window).contains(QStringLiteral("TotalTime:3")));
+    EXPECT_TRUE(ExceptionMessages(*Window).isEmpty());
 }
 
 TEST_F(TForm1Load, DroppedFileGoesToChannel0AndPlaysWithItsInformationInTheMemo) {
@@ -218,10 +243,22 @@ TEST_F(TForm1StartUp, ClosingWhileBothChannelsPlayShutsDownCleanly) {
     ASSERT_TRUE(DropFiles(*Window, {ToneFile, LongFile}));
     ASSERT_EQ(Window->OggData(0)->GetState(true), 3);
     ASSERT_EQ(Window->OggData(1)->GetState(true), 3);
+
+    // The device plays on its own thread, so that the refill thread is busy while the window
+    // closes.
+    std::atomic<bool> playing{true};
+    std::thread device([&] {
+        while (playing.load()) ManualAudio::Advance(512);
+    });
+    const AudioFeed& feed = *Window->Feed();
+    WaitForFills(feed, 4);
+
     Window->close();
     Window.reset();
+    playing.store(false);
+    device.join();
     EXPECT_EQ(Form1, nullptr);
-    EXPECT_EQ(VorbisFileDLL, nullptr);
+    EXPECT_EQ(VorbisFileDLL, nullptr);  // unloaded last
 }
 
 }  // namespace
