@@ -52,9 +52,11 @@ void AudioFeed::FillWave(TVOXAGenWave* Sender, TVOXAChannel*, uint32_t Offset, u
     const uint32_t blockBytes = static_cast<uint32_t>(kMixerBytes / 2);
     if (CanWriteBlock(Sender, Offset, Size)) {
         FWaveData->WriteData(Offset, FPlayer->GetBlock(), std::min(Size, blockBytes));
-        FWritten.fetch_add(1, std::memory_order_relaxed);
+        // Release: whoever sees the count also sees this fill's reads of the mixer's block,
+        // so a test may render on its own once the fill it waited for is counted.
+        FWritten.fetch_add(1, std::memory_order_release);
     } else {
-        FDropped.fetch_add(1, std::memory_order_relaxed);
+        FDropped.fetch_add(1, std::memory_order_release);
     }
 }
 

@@ -67,7 +67,8 @@ public:
     // a sound buffer).
     void GetPlayPosition(int32_t& Position, int32_t& Size);
 
-    // Fill requests so far, and how each ended. Any thread.
+    // Fill requests so far, and how each ended. Any thread; a written or dropped fill is
+    // counted after it has finished with the mixer's block (release, read with acquire).
     [[nodiscard]] uint64_t RequestedBlocks() const noexcept { return FRequested.load(); }
     [[nodiscard]] uint64_t WrittenBlocks() const noexcept { return FWritten.load(); }
     [[nodiscard]] uint64_t DroppedBlocks() const noexcept { return FDropped.load(); }
