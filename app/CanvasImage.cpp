@@ -7,8 +7,8 @@
 
 namespace oggmix {
 
-CanvasImage::CanvasImage(QWidget* parent, const char* objectName, int left, int top,
-                         int widthPx, int heightPx)
+CanvasImage::CanvasImage(QWidget* parent, const char* objectName, int left, int top, int widthPx,
+                         int heightPx)
     : QWidget(parent), FCanvas(widthPx, heightPx, QImage::Format_RGB32) {
     setObjectName(QString::fromLatin1(objectName));
     setGeometry(left, top, widthPx, heightPx);

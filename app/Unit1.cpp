@@ -28,8 +28,8 @@ namespace {
 // Without a sound device the window still works, silently; say why nothing is heard.
 void ShowNoSoundDevice(QWidget* window) {
     const std::string reason = LastAudioBackendError();
-    ShowException(window, "The sound device cannot be opened (OGGMIX_AUDIO=" +
-                              AudioBackendName() + (reason.empty() ? "" : ": " + reason) +
+    ShowException(window, "The sound device cannot be opened (OGGMIX_AUDIO=" + AudioBackendName() +
+                              (reason.empty() ? "" : ": " + reason) +
                               "), so nothing will be heard.\nStart with OGGMIX_AUDIO=null to "
                               "play without a sound device, or OGGMIX_AUDIO=wav:PATH to write "
                               "what would be heard to a WAV file.");

@@ -30,8 +30,8 @@
 
 #include "feed/AudioFeed.h"
 #include "mixer/OggPlayerLib.h"
-#include "stream/FilterPresets.h"
 #include "sound/voxa.h"
+#include "stream/FilterPresets.h"
 #include "stream/OggDataLib.h"
 
 class QFileDialog;
@@ -153,21 +153,21 @@ private:
     CanvasImage* FMixPicture = nullptr;      // Image1
     CanvasImage* FLimiterPicture = nullptr;  // Image4
     QLabel* ListenerLabel = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;    // left
-    QProgressBar* ProgressBar2 = nullptr;    // right
+    QProgressBar* ProgressBar1 = nullptr;  // left
+    QProgressBar* ProgressBar2 = nullptr;  // right
     QPlainTextEdit* Memo1 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
     QTimer FIdleTimer;
 
     // The window's state, in this order. FDrawing and FSeeking are touched on the UI thread
     // only.
-    bool FDrawing = false;  // the display is moving controls: the seek bars do not seek
-    bool FSeeking = false;  // a seek handler runs: the display does nothing
-    TOggPlayer* FPlayer = nullptr;                        // in FFeed
-    std::array<TOggData*, kChannelCount> FOggData{};      // in FFeed
+    bool FDrawing = false;          // the display is moving controls: the seek bars do not seek
+    bool FSeeking = false;          // a seek handler runs: the display does nothing
+    TOggPlayer* FPlayer = nullptr;  // in FFeed
+    std::array<TOggData*, kChannelCount> FOggData{};  // in FFeed
     std::array<std::array<float, kSpectrumValueCount>, kChannelCount> FSpectrum{};
     std::array<float, kSpectrumValueCount> FMixSpectrum{};
-    TVOXAWaveData* FWaveData = nullptr;                    // in FFeed
+    TVOXAWaveData* FWaveData = nullptr;  // in FFeed
 };
 
 // The main window while it exists.

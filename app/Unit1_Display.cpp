@@ -16,17 +16,17 @@ namespace {
 
 constexpr int kChannelPictureWidth = 64;
 constexpr int kChannelPictureHeight = 48;
-constexpr int kChannelColumns = 62;     // every fourth point, 0 to 244
+constexpr int kChannelColumns = 62;  // every fourth point, 0 to 244
 constexpr int kPointsPerColumn = 4;
-constexpr double kUnityBarPx = 24.0;    // a gain of 1.0 stands half the picture high
+constexpr double kUnityBarPx = 24.0;  // a gain of 1.0 stands half the picture high
 constexpr double kSpectrumScalePx = 48.0;
-constexpr int kMixClearRight = 256;     // the mix picture is cleared from (0, 0) to (256, 64)
+constexpr int kMixClearRight = 256;  // the mix picture is cleared from (0, 0) to (256, 64)
 constexpr int kMixClearBottom = 64;
 constexpr int kMixGridLines = 7;
 constexpr int kMixGridSpacingPx = 32;
 constexpr int kMixGridBottom = 48;
-constexpr int kMixColumns = 254;        // the last two of the 256 values are not drawn
-constexpr double kFullScaleX = 128.0;   // the limiter picture's x of magnitude 32767
+constexpr int kMixColumns = 254;       // the last two of the 256 values are not drawn
+constexpr double kFullScaleX = 128.0;  // the limiter picture's x of magnitude 32767
 constexpr int kLimiterMarkBottom = 16;
 
 // The integer nearest to v, ties to the even one.
@@ -53,9 +53,8 @@ void TForm1::AppIdle() {
     for (int c = 0; c < kChannelCount; ++c) DrawChannelPicture(c);
     DrawMixPicture();
     DrawLimiterPicture();
-    ListenerLabel->setText(QString::asprintf("pos(%d) down.%d delay.%d",
-                                             FPlayer->GetLimiterLevel(), FPlayer->Down(),
-                                             FPlayer->Delay()));
+    ListenerLabel->setText(QString::asprintf("pos(%d) down.%d delay.%d", FPlayer->GetLimiterLevel(),
+                                             FPlayer->Down(), FPlayer->Delay()));
     ListenerLabel->adjustSize();
 
     FDrawing = false;

@@ -24,9 +24,9 @@ constexpr int kButtonWidth = 65;
 constexpr int kButtonHeight = 17;
 
 // The font the window asks for, then Japanese fonts that stand in for it where it is missing.
-const QStringList kFontFamilies = {
-    QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
-    QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")};
+const QStringList kFontFamilies = {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
+                                   QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP"),
+                                   QStringLiteral("VL PGothic")};
 constexpr int kFormFontPx = 12;
 constexpr int kGroupFontPx = 16;  // bold
 constexpr int kSmallFontPx = 13;
@@ -150,12 +150,16 @@ QFont FontOf(LabelFont kind) {
     QFont font;
     font.setFamilies(kFontFamilies);
     switch (kind) {
-        case LabelFont::Form: font.setPixelSize(kFormFontPx); break;
+        case LabelFont::Form:
+            font.setPixelSize(kFormFontPx);
+            break;
         case LabelFont::Group:
             font.setPixelSize(kGroupFontPx);
             font.setBold(true);
             break;
-        case LabelFont::Small: font.setPixelSize(kSmallFontPx); break;
+        case LabelFont::Small:
+            font.setPixelSize(kSmallFontPx);
+            break;
     }
     return font;
 }
@@ -235,7 +239,8 @@ void TForm1::CreateControls() {
         for (int p = 0; p < kFilterPresetCount; ++p) {
             const PlaceSpec& place = layout.Presets[p];
             const std::string caption(kFilterPresets[p].Caption);
-            panel.Presets[p] = MakeButton(this, {place.Name, caption.c_str(), place.Left, place.Top});
+            panel.Presets[p] =
+                MakeButton(this, {place.Name, caption.c_str(), place.Left, place.Top});
         }
         panel.Seek = MakeBar(this, layout.Seek);
         panel.Volume = MakeBar(this, layout.Volume);
@@ -278,9 +283,9 @@ void TForm1::EnableControls(bool enabled) {
             control->setEnabled(enabled);
         for (QPushButton* preset : panel.Presets) preset->setEnabled(enabled);
     }
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             FPlayAllButton, FStopAllButton, FMasterVolumeBar, MinVolumeBar, MaxVolumeBar,
-             FadeVolumeBar})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{FPlayAllButton, FStopAllButton, FMasterVolumeBar,
+                                         MinVolumeBar, MaxVolumeBar, FadeVolumeBar})
         control->setEnabled(enabled);
 }
 

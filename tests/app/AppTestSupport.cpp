@@ -70,7 +70,8 @@ bool DropFiles(QWidget& window, const std::vector<std::string>& paths) {
     if (!window.acceptDrops()) return false;
     QMimeData data;
     QList<QUrl> urls;
-    for (const std::string& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+    for (const std::string& path : paths)
+        urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
     data.setUrls(urls);
     const QPoint at(window.width() / 2, window.height() / 2);
     QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -81,7 +82,8 @@ bool DropFiles(QWidget& window, const std::vector<std::string>& paths) {
     return drop.isAccepted();
 }
 
-void AnswerOpenDialog(QWidget& window, const std::string& path, const std::function<void()>& action) {
+void AnswerOpenDialog(QWidget& window, const std::string& path,
+                      const std::function<void()>& action) {
     QFileDialog& dialog = Find<QFileDialog>(window, "OpenDialog1");
     const QFileInfo chosen(QString::fromStdString(path));
     // Answered from the dialog's own event loop, tick by tick until it has closed: a dialog
@@ -112,13 +114,15 @@ void AnswerOpenDialog(QWidget& window, const std::string& path, const std::funct
 
 QStringList ExceptionMessages(QWidget& window) {
     QStringList messages;
-    for (QMessageBox* box : window.findChildren<QMessageBox*>(QString::fromLatin1(kExceptionBoxName)))
+    for (QMessageBox* box :
+         window.findChildren<QMessageBox*>(QString::fromLatin1(kExceptionBoxName)))
         if (box->isVisible()) messages.push_back(box->text());
     return messages;
 }
 
 void DismissExceptions(QWidget& window) {
-    for (QMessageBox* box : window.findChildren<QMessageBox*>(QString::fromLatin1(kExceptionBoxName)))
+    for (QMessageBox* box :
+         window.findChildren<QMessageBox*>(QString::fromLatin1(kExceptionBoxName)))
         if (box->isVisible()) QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     ProcessEvents();
 }

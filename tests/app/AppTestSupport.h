@@ -25,7 +25,9 @@
 #include "tests/support/TestPaths.h"
 
 // Readable QStrings in test failures.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace oggmix::test {
 
@@ -51,7 +53,8 @@ bool DropFiles(QWidget& window, const std::vector<std::string>& paths);
 
 // Runs action while the window's open dialog is shown: chooses path in it and confirms, or
 // cancels when path is empty.
-void AnswerOpenDialog(QWidget& window, const std::string& path, const std::function<void()>& action);
+void AnswerOpenDialog(QWidget& window, const std::string& path,
+                      const std::function<void()>& action);
 
 // The texts of the exception boxes now open over the window.
 [[nodiscard]] QStringList ExceptionMessages(QWidget& window);
@@ -83,8 +86,8 @@ struct PinnedClock {
     PinnedClock& operator=(const PinnedClock&) = delete;
 };
 
-// Waits until the feed's refill thread has handled at least count fill requests in all. On the manual
-// back end the thread asks for one block when channel 0 starts and then only when a test
+// Waits until the feed's refill thread has handled at least count fill requests in all. On the
+// manual back end the thread asks for one block when channel 0 starts and then only when a test
 // advances the device.
 void WaitForFills(const AudioFeed& feed, uint64_t count);
 

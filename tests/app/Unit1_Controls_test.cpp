@@ -23,8 +23,10 @@ struct ChannelNames {
     const char* AGC;
 };
 constexpr ChannelNames kChannel[2] = {
-    {"Button2", "Button29", "Button5", "Button3", "Button4", "ScrollBar1", "ScrollBar3", "ScrollBar6"},
-    {"Button7", "Button30", "Button8", "Button9", "Button10", "ScrollBar2", "ScrollBar4", "ScrollBar7"},
+    {"Button2", "Button29", "Button5", "Button3", "Button4", "ScrollBar1", "ScrollBar3",
+     "ScrollBar6"},
+    {"Button7", "Button30", "Button8", "Button9", "Button10", "ScrollBar2", "ScrollBar4",
+     "ScrollBar7"},
 };
 
 void RenderBlocks(TOggPlayer& player, int blocks) {
@@ -32,12 +34,11 @@ void RenderBlocks(TOggPlayer& player, int blocks) {
 }
 
 TEST_F(TForm1Controls, NothingHappensAndNothingIsRaisedBeforeAFileIsLoaded) {
-    const char* controls[] = {"Button2",  "Button29", "Button5",  "Button3",  "Button4",
-                              "Button7",  "Button30", "Button8",  "Button9",  "Button10",
-                              "Button13", "Button14", "Button15", "Button16", "Button17",
-                              "Button18", "Button19", "Button20", "Button21", "Button22",
-                              "Button23", "Button24", "Button25", "Button26", "Button27",
-                              "Button28", "Button11", "Button12"};
+    const char* controls[] = {
+        "Button2",  "Button29", "Button5",  "Button3",  "Button4",  "Button7",  "Button30",
+        "Button8",  "Button9",  "Button10", "Button13", "Button14", "Button15", "Button16",
+        "Button17", "Button18", "Button19", "Button20", "Button21", "Button22", "Button23",
+        "Button24", "Button25", "Button26", "Button27", "Button28", "Button11", "Button12"};
     for (const char* name : controls) Click(*Window, name);
     for (const ChannelNames& channel : kChannel) {
         MoveBar(*Window, channel.Seek, 7);
@@ -242,8 +243,8 @@ TEST_P(TForm1Presets, PresetButtonSetsItsCurveOnItsChannelOverFiveSeconds) {
 
 std::vector<PresetCase> PresetCases() {
     const std::vector<std::vector<float>> values = {
-        {1, 0, 0, 0}, {0, 0, 1, 0}, {1, 0, 1, 0}, {2, 1, 1, 1}, {1, 2, 1, 1},
-        {1, 1, 2, 1}, {1, 1, 1, 1}, {1.5f, 0.5f, 1.5f, 0.5f, 1.5f, 0.5f, 1.5f, 0.5f}};
+        {1, 0, 0, 0}, {0, 0, 1, 0}, {1, 0, 1, 0}, {2, 1, 1, 1},
+        {1, 2, 1, 1}, {1, 1, 2, 1}, {1, 1, 1, 1}, {1.5f, 0.5f, 1.5f, 0.5f, 1.5f, 0.5f, 1.5f, 0.5f}};
     // LowPass, HighPass, LoHiPass, LowReso, MiddleReso, HighReso, OFF, Wave.
     const char* channel0[] = {"Button13", "Button14", "Button18", "Button15",
                               "Button19", "Button16", "Button17", "Button20"};

@@ -70,8 +70,7 @@ TEST_F(TForm1Display, WithoutFilesTheMixPictureShowsOnlyItsGrid) {
     for (int x = 0; x < 257; ++x) {
         const bool grid = x % 32 == 0 && x >= 32 && x <= 224;
         const QRgb colour = grid ? qRgb(187, x, 255) : kBlack;
-        for (int y = 0; y < 48; ++y)
-            ASSERT_EQ(image.pixel(x, y), colour) << x << "," << y;
+        for (int y = 0; y < 48; ++y) ASSERT_EQ(image.pixel(x, y), colour) << x << "," << y;
     }
 }
 
@@ -105,8 +104,9 @@ TEST_F(TForm1Display, LimiterBandFromMinZeroToMax200ReachesPastFullScale) {
         if (x == 128 || x == levelX || x == peakX) continue;
         EXPECT_EQ(image.pixel(x, 8), qRgb(0, 0, 255)) << x;
     }
-    EXPECT_TRUE(Find<QLabel>(*Window, "ListenerLabel").text().endsWith(
-        QStringLiteral(" down.1234 delay.44100")));
+    EXPECT_TRUE(Find<QLabel>(*Window, "ListenerLabel")
+                    .text()
+                    .endsWith(QStringLiteral(" down.1234 delay.44100")));
 }
 
 TEST_F(TForm1Display, LowResoGrowsTheFirstFilterBarsTowardsTheFullHeight) {
@@ -144,7 +144,8 @@ TEST_F(TForm1Display, SeekBarsFollowTheDecoderPosition) {
 
 TEST_F(TForm1Display, TheTimerKeepsTheDisplayFresh) {
     Find<QLineEdit>(*Window, "Edit1").setText(QStringLiteral("Edit1"));
-    for (int i = 0; i < 200 && Find<QLineEdit>(*Window, "Edit1").text() == QStringLiteral("Edit1"); ++i)
+    for (int i = 0; i < 200 && Find<QLineEdit>(*Window, "Edit1").text() == QStringLiteral("Edit1");
+         ++i)
         QTest::qWait(5);
     EXPECT_EQ(Find<QLineEdit>(*Window, "Edit1").text(), QStringLiteral("0.00 sec"));
 }

@@ -26,21 +26,21 @@ struct ButtonCase {
 
 // Every push button, 65 x 17.
 constexpr ButtonCase kButtons[] = {
-    {"Button1", "LOAD", 16, 24},       {"Button2", "PLAY", 80, 24},
-    {"Button3", "FadeIn", 152, 24},    {"Button29", "PAUSE", 16, 40},
-    {"Button5", "STOP", 80, 40},       {"Button4", "FadeOut", 152, 40},
-    {"Button13", "LowPass", 304, 24},  {"Button14", "HighPass", 304, 40},
-    {"Button18", "LoHiPass", 304, 56}, {"Button15", "LowReso", 368, 24},
-    {"Button16", "HighReso", 368, 40}, {"Button19", "MiddleReso", 368, 56},
-    {"Button17", "OFF", 432, 24},      {"Button20", "Wave", 432, 40},
-    {"Button6", "LOAD", 16, 112},      {"Button7", "PLAY", 80, 112},
-    {"Button9", "FadeIn", 152, 112},   {"Button30", "PAUSE", 16, 128},
-    {"Button8", "STOP", 80, 128},      {"Button10", "FadeOut", 152, 128},
-    {"Button21", "LowPass", 304, 112}, {"Button22", "HighPass", 304, 128},
+    {"Button1", "LOAD", 16, 24},        {"Button2", "PLAY", 80, 24},
+    {"Button3", "FadeIn", 152, 24},     {"Button29", "PAUSE", 16, 40},
+    {"Button5", "STOP", 80, 40},        {"Button4", "FadeOut", 152, 40},
+    {"Button13", "LowPass", 304, 24},   {"Button14", "HighPass", 304, 40},
+    {"Button18", "LoHiPass", 304, 56},  {"Button15", "LowReso", 368, 24},
+    {"Button16", "HighReso", 368, 40},  {"Button19", "MiddleReso", 368, 56},
+    {"Button17", "OFF", 432, 24},       {"Button20", "Wave", 432, 40},
+    {"Button6", "LOAD", 16, 112},       {"Button7", "PLAY", 80, 112},
+    {"Button9", "FadeIn", 152, 112},    {"Button30", "PAUSE", 16, 128},
+    {"Button8", "STOP", 80, 128},       {"Button10", "FadeOut", 152, 128},
+    {"Button21", "LowPass", 304, 112},  {"Button22", "HighPass", 304, 128},
     {"Button26", "LoHiPass", 304, 144}, {"Button23", "LowReso", 368, 112},
     {"Button24", "HighReso", 368, 128}, {"Button27", "MiddleReso", 368, 144},
-    {"Button25", "OFF", 432, 112},     {"Button28", "Wave", 432, 128},
-    {"Button11", "PLAY", 16, 200},     {"Button12", "STOP", 80, 200},
+    {"Button25", "OFF", 432, 112},      {"Button28", "Wave", 432, 128},
+    {"Button11", "PLAY", 16, 200},      {"Button12", "STOP", 80, 200},
 };
 
 struct BarCase {
@@ -66,16 +66,16 @@ struct LabelCase {
 };
 
 constexpr LabelCase kLabels[] = {
-    {"Label4", "Channel 0", 8, 8, 16, true},   {"Label3", "Seek", 16, 64, 13, false},
-    {"Label7", "cVol", 16, 80, 13, false},     {"Label11", "EQ", 232, 8, 16, true},
-    {"Label14", "AGC", 312, 88, 12, false},    {"Label5", "Channel 1", 8, 96, 16, true},
-    {"Label6", "Seek", 16, 152, 13, false},    {"Label8", "cVol", 16, 168, 13, false},
-    {"Label12", "EQ", 232, 96, 16, true},      {"Label15", "AGC", 312, 176, 12, false},
+    {"Label4", "Channel 0", 8, 8, 16, true},     {"Label3", "Seek", 16, 64, 13, false},
+    {"Label7", "cVol", 16, 80, 13, false},       {"Label11", "EQ", 232, 8, 16, true},
+    {"Label14", "AGC", 312, 88, 12, false},      {"Label5", "Channel 1", 8, 96, 16, true},
+    {"Label6", "Seek", 16, 152, 13, false},      {"Label8", "cVol", 16, 168, 13, false},
+    {"Label12", "EQ", 232, 96, 16, true},        {"Label15", "AGC", 312, 176, 12, false},
     {"Label9", "Channel ALL", 8, 184, 16, true}, {"Label10", "mVol", 16, 223, 13, false},
-    {"Label17", "Min", 17, 246, 13, false},    {"Label16", "Max", 16, 266, 13, false},
-    {"Label18", "Down", 17, 286, 13, false},   {"Label13", "EQ", 232, 184, 16, true},
+    {"Label17", "Min", 17, 246, 13, false},      {"Label16", "Max", 16, 266, 13, false},
+    {"Label18", "Down", 17, 286, 13, false},     {"Label13", "EQ", 232, 184, 16, true},
     {"Label19", "視聴範囲", 232, 263, 16, true}, {"ListenerLabel", nullptr, 306, 267, 12, false},
-    {"Label1", "L", 8, 305, 16, true},         {"Label2", "R", 8, 321, 16, true},
+    {"Label1", "L", 8, 305, 16, true},           {"Label2", "R", 8, 321, 16, true},
 };
 
 struct BoxCase {
@@ -107,7 +107,8 @@ TEST_F(TForm1Layout, EveryBarHasItsPlaceRangeAndStartValue) {
     for (const BarCase& expected : kBars) {
         const QScrollBar& bar = Find<QScrollBar>(*Window, expected.Name);
         EXPECT_EQ(bar.orientation(), Qt::Horizontal) << expected.Name;
-        EXPECT_EQ(bar.geometry(), QRect(expected.Left, expected.Top, expected.Width, expected.Height))
+        EXPECT_EQ(bar.geometry(),
+                  QRect(expected.Left, expected.Top, expected.Width, expected.Height))
             << expected.Name;
         EXPECT_EQ(bar.minimum(), 0) << expected.Name;
         EXPECT_EQ(bar.maximum(), expected.Max) << expected.Name;

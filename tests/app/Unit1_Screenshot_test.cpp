@@ -14,8 +14,10 @@ using TForm1Screenshot = WindowTest;
 TEST_F(TForm1Screenshot, WindowShowsItsControlsAndDrawnPicturesWithMusicPlaying) {
     const PinnedClock clock(1'000'000);
     EncodeOptions options;
-    options.Comments = {"TITLE=oggmix demo", "COMMENT=*looptime,0,4.0,8.0,-1\r\n// intro, then a loop"};
-    const std::string music = Files->Write("music.ogg", EncodeOgg(Music(44100, 2, 8.0, 3), options));
+    options.Comments = {"TITLE=oggmix demo",
+                        "COMMENT=*looptime,0,4.0,8.0,-1\r\n// intro, then a loop"};
+    const std::string music =
+        Files->Write("music.ogg", EncodeOgg(Music(44100, 2, 8.0, 3), options));
     ASSERT_TRUE(DropFiles(*Window, {LongFile, music}));
     Click(*Window, "Button15");  // LowReso on channel 0
     Click(*Window, "Button28");  // Wave on channel 1

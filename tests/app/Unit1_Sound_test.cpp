@@ -85,7 +85,8 @@ TEST_F(TForm1Sound, MetersAndSpectraShowTheToneBeingHeard) {
     int tallestHeight = 0;
     for (int x = 1; x <= 254; ++x) {
         int height = 0;
-        while (height < mix.height() && mix.pixel(x, mix.height() - 1 - height) == qRgb(255, x - 1, 255))
+        while (height < mix.height() &&
+               mix.pixel(x, mix.height() - 1 - height) == qRgb(255, x - 1, 255))
             ++height;
         if (height > tallestHeight) {
             tallestHeight = height;

@@ -20,16 +20,17 @@ using TForm1StartUp = WindowTest;
 using TForm1Load = WindowTest;
 
 constexpr const char* kAllButtons[] = {
-    "Button1",  "Button2",  "Button3",  "Button4",  "Button5",  "Button6",  "Button7",
-    "Button8",  "Button9",  "Button10", "Button11", "Button12", "Button13", "Button14",
-    "Button15", "Button16", "Button17", "Button18", "Button19", "Button20", "Button21",
-    "Button22", "Button23", "Button24", "Button25", "Button26", "Button27", "Button28",
-    "Button29", "Button30"};
-constexpr const char* kAllBars[] = {"ScrollBar1", "ScrollBar2", "ScrollBar3", "ScrollBar4",
-                                    "ScrollBar5", "ScrollBar6", "ScrollBar7", "MinVolumeBar",
+    "Button1",  "Button2",  "Button3",  "Button4",  "Button5",  "Button6",  "Button7",  "Button8",
+    "Button9",  "Button10", "Button11", "Button12", "Button13", "Button14", "Button15", "Button16",
+    "Button17", "Button18", "Button19", "Button20", "Button21", "Button22", "Button23", "Button24",
+    "Button25", "Button26", "Button27", "Button28", "Button29", "Button30"};
+constexpr const char* kAllBars[] = {"ScrollBar1",   "ScrollBar2",   "ScrollBar3", "ScrollBar4",
+                                    "ScrollBar5",   "ScrollBar6",   "ScrollBar7", "MinVolumeBar",
                                     "MaxVolumeBar", "FadeVolumeBar"};
 
-int SeekMaximum(QWidget& window, const char* bar) { return Find<QScrollBar>(window, bar).maximum(); }
+int SeekMaximum(QWidget& window, const char* bar) {
+    return Find<QScrollBar>(window, bar).maximum();
+}
 
 TEST_F(TForm1StartUp, WiresTheMixerStreamsLimiterDisplayAndDrops) {
     ASSERT_NE(Window->Player(), nullptr);
@@ -166,7 +167,8 @@ TEST_F(TForm1Load, FileThatIsNotOggVorbisShowsTheMessageAndTheChannelPlaysOn) {
     MoveBar(*Window, "ScrollBar1", 1);
 
     ASSERT_TRUE(DropFiles(*Window, {TextFile}));
-    EXPECT_EQ(ExceptionMessages(*Window), QStringList{QString::fromUtf8("ファイルの読み込みに失敗")});
+    EXPECT_EQ(ExceptionMessages(*Window),
+              QStringList{QString::fromUtf8("ファイルの読み込みに失敗")});
     DismissExceptions(*Window);
 
     TOggData* stream = Window->OggData(0);
@@ -225,8 +227,8 @@ class TForm1SeekRange : public WindowTest, public ::testing::WithParamInterface<
 
 TEST_P(TForm1SeekRange, SeekBarMaximumIsTheLengthRoundedHalfToEven) {
     const LengthCase& length = GetParam();
-    const std::string file =
-        WriteSilenceFile(*Files, "length-" + std::to_string(length.Seconds) + ".ogg", length.Seconds);
+    const std::string file = WriteSilenceFile(
+        *Files, "length-" + std::to_string(length.Seconds) + ".ogg", length.Seconds);
     ASSERT_TRUE(DropFiles(*Window, {file}));
     EXPECT_EQ(SeekMaximum(*Window, "ScrollBar1"), length.SeekMaximum);
 }
@@ -235,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(Lengths, TForm1SeekRange,
                          ::testing::Values(LengthCase{59.5, 60}, LengthCase{58.5, 58},
                                            LengthCase{2.49, 2}, LengthCase{2.51, 3}),
                          [](const auto& info) {
-                             const int centiseconds = static_cast<int>(info.param.Seconds * 100.0 + 0.5);
+                             const int centiseconds =
+                                 static_cast<int>(info.param.Seconds * 100.0 + 0.5);
                              return "Centiseconds" + std::to_string(centiseconds);
                          });
 
