@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 
 #include "base/Clock.h"
 #include "base/Exceptions.h"
 #include "mixer/OggPlayerLib_Internal.h"
 #include "stream/PcmFormat.h"
+#include "stream/RenderKernels.h"
 
 namespace oggmix {
 namespace {
@@ -29,12 +29,6 @@ int32_t CursorBytesToMs(int32_t positionBytes) noexcept {
     const int64_t twiceRest = 2 * (numerator % kDivisor);
     if (twiceRest > kDivisor || (twiceRest == kDivisor && ms % 2 != 0)) ++ms;
     return static_cast<int32_t>(ms);
-}
-
-// Writes a 16-bit sample at any byte address; Dest comes from the host unaligned or not.
-void StoreSample(std::byte* dest, int32_t value) noexcept {
-    const int16_t sample = static_cast<int16_t>(value);
-    std::memcpy(dest, &sample, sizeof sample);
 }
 
 }  // namespace
@@ -117,23 +111,33 @@ int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
         }
     }
 
-    int32_t sourceCount = 0;
-    for (TOggData* stream : FSlots) {
-        if (stream != nullptr && stream->RenderNext(delayMs) > 0) {
-            FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
-            FSources[static_cast<size_t>(sourceCount++)] = stream->GetBlock();
-        }
-    }
-
+    const RenderKernels& kernels = Kernels();
     const int32_t frames = BytesToFrames(ByteCount);
-    MixSources(sourceCount, frames);
+    const int32_t valueCount = 2 * frames;
+    int32_t sourceCount = 0;
+    bool wrapped = false;
+    for (TOggData* stream : FSlots) {
+        if (stream == nullptr || stream->RenderNext(delayMs) <= 0) continue;
+        const int32_t* block = stream->GetBlock();
+        FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
+        FSources[static_cast<size_t>(sourceCount++)] = block;
+        // Summed at once, while the block is still in the cache, and under the stream's lock,
+        // since the UI thread may stop, close or reload it (zeroing its ring) after its
+        // render. Integer sums do not depend on their order; only a sum that wrapped on the
+        // way needs the exact pass below.
+        stream->Lock();
+        if (sourceCount == 1)
+            std::copy_n(block, valueCount, FMix.begin());
+        else
+            wrapped = kernels.MixAdd(FMix.data(), block, valueCount) || wrapped;
+        stream->Unlock();
+    }
+    if (sourceCount == 0 || wrapped) MixSources(sourceCount, frames);
+
     if (OnMix) OnMix(FMix.data(), frames);
     for (int32_t first = 0; first < frames; first += kLimiterGroupFrames)
         LimitGroup(first, std::min(kLimiterGroupFrames, frames - first));
-
-    auto* out = static_cast<std::byte*>(Dest);
-    for (int32_t i = 0; i < 2 * frames; ++i)
-        StoreSample(out + i * kBytesPerSample, ClipToSample(FMix[static_cast<size_t>(i)]));
+    kernels.ClipToNarrow(Dest, FMix.data(), valueCount);
     return ByteCount;
 }
 

@@ -7,6 +7,7 @@
 #include "mixer/OggPlayerLib.h"
 #include "mixer/OggPlayerLib_Internal.h"
 #include "stream/PcmFormat.h"
+#include "stream/RenderKernels.h"
 
 namespace oggmix {
 namespace {
@@ -62,10 +63,7 @@ void TOggPlayer::LimitGroup(int32_t First, int32_t Count) noexcept {
         level = int64_t{minLevel} * kEnvelopeScale;  // a fixed gain: no envelope, no peak meter
     } else {
         // |INT32_MIN| does not fit in 32 bits; the peak saturates like the mix.
-        int64_t peak = 0;
-        for (int32_t i = 0; i < valueCount; ++i)
-            peak = std::max(peak, values[i] < 0 ? -int64_t{values[i]} : int64_t{values[i]});
-        peak = std::min<int64_t>(peak, std::numeric_limits<int32_t>::max());
+        const int64_t peak = Kernels().PeakMagnitude(values, valueCount);
         if (peak > FPeak.load(std::memory_order_relaxed))
             FPeak.store(static_cast<int32_t>(peak), std::memory_order_relaxed);
 
@@ -92,9 +90,8 @@ void TOggPlayer::LimitGroup(int32_t First, int32_t Count) noexcept {
     FLevel.store(static_cast<int32_t>(level), std::memory_order_relaxed);
     // In 1/256: at most 32767 / 256 x (an envelope of 256), so value x gain needs 64 bits
     // once the bounds go below 256; the result saturates and Fill then clips it.
-    const int64_t gain = kUnityEnvelope / (level / kEnvelopeScale);
-    for (int32_t i = 0; i < valueCount; ++i)
-        values[i] = SaturateToInt32(int64_t{values[i]} * gain / kEnvelopeScale);
+    const auto gain = static_cast<int32_t>(kUnityEnvelope / (level / kEnvelopeScale));
+    Kernels().ScaleQ8(values, valueCount, gain);
 }
 
 }  // namespace oggmix

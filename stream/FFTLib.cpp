@@ -2,8 +2,9 @@
 // rounded to float once where it is stored; the transform itself is float, step by step.
 #include "stream/FFTLib.h"
 
+#include <algorithm>
 #include <cmath>
-#include <utility>
+#include <cstdint>
 
 #include "base/Exceptions.h"
 
@@ -36,6 +37,7 @@ void TFFT::SetSize(int32_t Size) {
     MakeBitReverse();
     MakeWindow();
     MakeWeight();
+    MakePlan();
 }
 
 void TFFT::MakeSinTable() {
@@ -111,48 +113,43 @@ void TFFT::MakeWeight() {
     for (int32_t j = 0; j < half; ++j) FWeight[n - 1 - j] = FWeight[j];
 }
 
-void TFFT::Transform(bool Scaled) noexcept {
+void TFFT::MakePlan() {
     const int32_t n = FSize;
-    float* re = Re.data();
-    float* im = Im.data();
-    for (int32_t i = 0; i < n; ++i) {
-        const int32_t j = FBitRev[i];
-        if (i < j) {
-            std::swap(re[i], re[j]);
-            std::swap(im[i], im[j]);
-        }
-    }
-    const int32_t quarter = n / 4;
+    const int32_t half = n / 2;
+    int32_t stages = 0;
+    while ((int32_t{1} << stages) < n) ++stages;
+    const size_t twiddles = static_cast<size_t>(stages) * static_cast<size_t>(half);
+    constexpr size_t kAlignFloats = 64 / sizeof(float);
+    FKernelData.assign(3 * twiddles + 7 * static_cast<size_t>(n) + kAlignFloats, 0.0f);
+    const auto misalignedBytes = reinterpret_cast<uintptr_t>(FKernelData.data()) % 64;
+    float* const start = FKernelData.data() + (misalignedBytes == 0 ? 0 : (64 - misalignedBytes) / sizeof(float));
+    float* const cosines = start;
+    float* const forwardSines = cosines + twiddles;
+    float* const backwardSines = forwardSines + twiddles;
+
+    // Stage k (pairs k apart) uses twiddle j = 0..k-1 at sine-table step h = j * n / 2k, for
+    // n / 2k butterflies each: the entry of result e is that of j = e / (n / 2k).
+    size_t index = 0;
     for (int32_t k = 1; k < n; k *= 2) {
-        const int32_t k2 = 2 * k;
-        const int32_t d = n / k2;
-        int32_t h = 0;
-        for (int32_t j = 0; j < k; ++j) {
-            const float c = FSinTable[h + quarter];
-            const float s = Scaled ? -FSinTable[h] : FSinTable[h];
-            for (int32_t i = j; i < n; i += k2) {
-                const int32_t ik = i + k;
-                const float dx = s * im[ik] + c * re[ik];
-                const float dy = c * im[ik] - s * re[ik];
-                re[ik] = re[i] - dx;
-                re[i] = re[i] + dx;
-                im[ik] = im[i] - dy;
-                im[i] = im[i] + dy;
-            }
-            h += d;
+        const int32_t perTwiddle = n / (2 * k);
+        for (int32_t e = 0; e < half; ++e, ++index) {
+            const int32_t h = e / perTwiddle * perTwiddle;
+            cosines[index] = FSinTable[h + n / 4];
+            forwardSines[index] = -FSinTable[h];
+            backwardSines[index] = FSinTable[h];
         }
     }
-    if (Scaled) {
-        const float scale = 1.0f / static_cast<float>(n);
-        for (int32_t i = 0; i < n; ++i) {
-            re[i] = re[i] * scale;
-            im[i] = im[i] * scale;
-        }
-    }
+    float* const window = backwardSines + twiddles;
+    std::copy(FWindow.begin(), FWindow.end(), window);
+    FPlan = {n,       stages,       FSinTable.data(), FBitRev.data(), window,
+             cosines, forwardSines, backwardSines,    window + n};
 }
 
-void TFFT::Forward() noexcept { Transform(true); }
-void TFFT::Backward() noexcept { Transform(false); }
+void TFFT::Forward() noexcept { Kernels().Transform(FPlan, Re.data(), Im.data(), true); }
+void TFFT::Backward() noexcept { Kernels().Transform(FPlan, Re.data(), Im.data(), false); }
+void TFFT::FilterTransform(float* FrameRe, float* FrameIm, const float* BinGain) noexcept {
+    Kernels().FilterTransform(FPlan, FrameRe, FrameIm, BinGain);
+}
 void TFFT::ApplyWindow() noexcept {
     MultiplyBy(Re, FWindow);
     MultiplyBy(Im, FWindow);

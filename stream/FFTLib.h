@@ -5,12 +5,15 @@
 // Re, right samples in Im.
 // Forward computes X[k] = (1/N) sum x[n] e^(+2 pi i kn/N);
 // Backward computes x[n] = sum X[k] e^(-2 pi i kn/N).
-// Every step is single precision: each stored value is a float.
+// Every step is single precision: each stored value is a float. The transforms run on the
+// vector kernels of the active level (RenderKernels.h), which give exactly these values.
 // Threads: one at a time per instance; no lock.
 // Memory:  the constructor and SetSize allocate; everything else does not.
 
 #include <cstdint>
 #include <vector>
+
+#include "stream/RenderKernels.h"
 
 namespace oggmix {
 
@@ -19,6 +22,8 @@ public:
     // Size: a power of two, at least 4 (the system uses 256).
     explicit TFFT(int32_t Size);
     virtual ~TFFT() = default;
+    TFFT(const TFFT&) = delete;  // the plan points into this object's own tables
+    TFFT& operator=(const TFFT&) = delete;
 
     // Resizes Re and Im to Size zeros and rebuilds every table.
     void SetSize(int32_t Size);
@@ -35,6 +40,12 @@ public:
     // Values[2j] := (|Re[j]| + |Im[j]|) / 2 and Values[2j + 1] := the same for bin N - 1 - j,
     // for j < N / 2. Values holds N entries.
     void AnalyseSpectrum(float* Values) noexcept;
+    // The tone filter's frame: ApplyWindow, Forward, Re[k] and Im[k] times BinGain[k],
+    // Backward; exactly those steps, done together, on FrameRe and FrameIm (N values each, in
+    // place; fastest when aligned to 64 bytes) rather than on Re and Im.
+    void FilterTransform(float* FrameRe, float* FrameIm, const float* BinGain) noexcept;
+    // The tables and scratch arrays as the kernels take them; valid while this object lives.
+    [[nodiscard]] const TransformPlan& Plan() const noexcept { return FPlan; }
 
     // The tables, read-only.
     [[nodiscard]] const std::vector<float>& SinTable() const noexcept { return FSinTable; }
@@ -52,7 +63,7 @@ private:
     void MakeBitReverse();
     void MakeWindow();
     void MakeWeight();
-    void Transform(bool Scaled) noexcept;
+    void MakePlan();
 
     std::vector<float> FSinTable;  // sin(2 pi i / N), i = 0 .. 3N/4 - 1
     std::vector<int32_t> FBitRev;
@@ -60,6 +71,11 @@ private:
     std::vector<float> FInvWindow;
     std::vector<float> FWeight;    // display weighting, mirrored
     int32_t FSize = 0;             // points
+    // The sine table again, per butterfly stage in the order the vector kernels read it
+    // (cosines, forward sines, backward sines), the window again, then the plan's working
+    // arrays; the plan points into it from its first 64-byte boundary on.
+    std::vector<float> FKernelData;
+    TransformPlan FPlan;
 };
 
 }  // namespace oggmix

@@ -67,13 +67,6 @@ struct TLoopCue {
     int32_t Count = 0;
 };
 
-// One point of the tone-filter curve.
-struct TFilterPoint {
-    std::atomic<float> Gain{1.0f};  // applied now; the display reads it without the lock
-    float Target = 1.0f;            // gain the point moves to
-    float Step = 0.0f;              // change of Gain per frame; 0 at rest
-};
-
 inline constexpr int kFilterPointCount = 256;
 inline constexpr int kSpectrumValueCount = 256;
 inline constexpr int32_t kChunkBytes = 4096;  // output bytes per chunk of a render
@@ -208,6 +201,8 @@ private:
         return Lock ? std::unique_lock(FLock) : std::unique_lock(FLock, std::defer_lock);
     }
     void SetFilterPointLocked(int32_t Index, float Value, float Time) noexcept;  // FLock held
+    [[nodiscard]] bool FilterActiveNow() noexcept;  // FilterActive, remembered; FLock held
+    void ShowFilterGains() noexcept;                 // FLock held
     void SetFilterCurve(const float* Values, int32_t Count, float Time);          // takes FLock
     void ReadInfo();       // FLock held
     void ParseLoopTags();  // FLock held
@@ -267,9 +262,25 @@ private:
     int32_t FMasterVolume = 256;  // Q8
     int32_t FVolume = 256;        // Q8
 
-    // Tone filter. Targets and steps guarded by FLock; gains also read by the display.
-    // The histories and FFilterFFT belong to the refill thread (under FLock).
-    std::array<TFilterPoint, kFilterPointCount> FFilterPoints;
+    // Tone filter. The curve, guarded by FLock, is kept in transform-bin order (point 2k is
+    // bin k, point 2k + 1 is bin 255 - k), so that the render path moves it and applies it a
+    // vector at a time: per point its gain applied now, the gain it moves to, and the change
+    // of gain per frame (0 at rest).
+    alignas(64) std::array<float, kFilterPointCount> FFilterGain{};
+    alignas(64) std::array<float, kFilterPointCount> FFilterTarget{};
+    alignas(64) std::array<float, kFilterPointCount> FFilterStep{};
+    // The gains again, in point order, for the display, which reads them without the lock;
+    // brought up to date after every chunk (relaxed: each value stands alone).
+    std::array<std::atomic<float>, kFilterPointCount> FFilterGainShown{};
+    // Passes of the curve in a row in which no point had a step: after two, a pass changes
+    // nothing and is skipped. Any setter resets it. Guarded by FLock.
+    int32_t FFilterStillPasses = 0;
+    // FilterActive as of the last change of the curve; FilterActiveNow recomputes it then.
+    bool FFilterActiveKnown = false;
+    bool FFilterActive = false;
+    // One transform frame of the filter: left in Re, right in Im.
+    alignas(64) std::array<float, 256> FFilterFrameRe{};
+    alignas(64) std::array<float, 256> FFilterFrameIm{};
     std::array<float, 64> FFilterHistoryL{};
     std::array<float, 64> FFilterHistoryR{};
     std::unique_ptr<TFFT> FFilterFFT;

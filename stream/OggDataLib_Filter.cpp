@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "stream/OggDataLib.h"
+#include "stream/RenderKernels.h"
 
 namespace oggmix {
 namespace {
@@ -16,7 +17,6 @@ constexpr int kFreshFramesPerStep = 3 * kGuardFrames;  // 192
 constexpr int kEmittedFramesPerStep = 2 * kGuardFrames;  // 128
 constexpr float kFilterFramesPerSecond = 44100.0f;
 constexpr double kJumpBelowSec = 0.001;
-constexpr double kActivityTolerance = 0.01;
 static_assert(kGuardFrames + kFreshFramesPerStep == kTransformPoints);
 
 // Bin k takes point 2k (k < 128); bin 255 - k takes point 2k + 1: even points run up the
@@ -39,15 +39,17 @@ void TOggData::SetFilterPointLocked(int32_t Index, float Value, float Time) noex
     // A gain that is not a number would turn every sample of the band into noise; such a point
     // is silent instead.
     if (!std::isfinite(Value)) Value = 0.0f;
-    TFilterPoint& point = FFilterPoints[Index];
-    point.Target = Value;
+    const int bin = BinOfPoint(Index);
+    FFilterTarget[bin] = Value;
     if (!(static_cast<double>(Time) >= kJumpBelowSec)) {
-        point.Gain.store(Value, std::memory_order_relaxed);
-        point.Step = 0.0f;
+        FFilterGain[bin] = Value;
+        FFilterStep[bin] = 0.0f;
     } else {
-        const float gain = point.Gain.load(std::memory_order_relaxed);
-        point.Step = (Value - gain) / (Time * kFilterFramesPerSecond);
+        FFilterStep[bin] = (Value - FFilterGain[bin]) / (Time * kFilterFramesPerSecond);
     }
+    FFilterGainShown[Index].store(FFilterGain[bin], std::memory_order_relaxed);
+    FFilterStillPasses = 0;
+    FFilterActiveKnown = false;
 }
 
 void TOggData::SetFilterCurve4(float V0, float V1, float V2, float V3, float Time) {
@@ -74,20 +76,32 @@ void TOggData::SetFilterCurve(const float* Values, int32_t Count, float Time) {
 
 float TOggData::GetFilterGain(int32_t Index) const noexcept {
     if (Index < 0 || Index >= kFilterPointCount) return 1.0f;
-    return FFilterPoints[Index].Gain.load(std::memory_order_relaxed);
+    return FFilterGainShown[Index].load(std::memory_order_relaxed);
 }
 
 float TOggData::GetFilterTarget(int32_t Index) const noexcept {
     if (Index < 0 || Index >= kFilterPointCount) return 1.0f;
-    return FFilterPoints[Index].Target;
+    return FFilterTarget[BinOfPoint(Index)];
 }
 
 bool TOggData::FilterActive() const noexcept {
-    return std::any_of(FFilterPoints.begin(), FFilterPoints.end(), [](const TFilterPoint& p) {
-        const float gain = p.Gain.load(std::memory_order_relaxed);
-        const float distance = std::fabs(gain - 1.0f) + std::fabs(p.Target - 1.0f);
-        return static_cast<double>(distance) > kActivityTolerance;
-    });
+    return Kernels().CurveActive(FFilterGain.data(), FFilterTarget.data(), kFilterPointCount);
+}
+
+bool TOggData::FilterActiveNow() noexcept {
+    if (!FFilterActiveKnown) {
+        FFilterActive = FilterActive();
+        FFilterActiveKnown = true;
+    }
+    return FFilterActive;
+}
+
+void TOggData::ShowFilterGains() noexcept {
+    // Point 2k is bin k, point 2k + 1 is bin 255 - k.
+    for (int k = 0; k < kFilterPointCount / 2; ++k) {
+        FFilterGainShown[2 * k].store(FFilterGain[k], std::memory_order_relaxed);
+        FFilterGainShown[2 * k + 1].store(FFilterGain[kTransformPoints - 1 - k], std::memory_order_relaxed);
+    }
 }
 
 float TOggData::CurveValue(const float* Values, float X, int32_t Count) noexcept {
@@ -125,71 +139,53 @@ float TOggData::HermiteValue(float P0, float P1, float P2, float P3, float t, fl
 }
 
 void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept {
-    if (!FilterActive()) return;
+    if (!FilterActiveNow()) return;
 
+    const RenderKernels& kernels = Kernels();
     TFFT& fft = *FFilterFFT;
-    float* re = fft.Re.data();
-    float* im = fft.Im.data();
-    std::array<float, kTransformPoints> binGain;
+    float* re = FFilterFrameRe.data();
+    float* im = FFilterFrameIm.data();
+    const float* invWindow = fft.InvWindow().data();
 
     int32_t remaining = BytesToFrames(ByteCount);
     int16_t* cursor = Samples;
+    bool curveMoved = false;
     while (remaining > 0) {
         const int32_t fresh = std::min(remaining, kFreshFramesPerStep);
         // The curve moves by the fresh frames loaded, not the frames emitted: a transition
-        // ends sooner than its nominal time, and that is part of the response.
-        const auto freshF = static_cast<float>(fresh);
-        for (int point = 0; point < kFilterPointCount; ++point) {
-            TFilterPoint& p = FFilterPoints[point];
-            float gain = p.Gain.load(std::memory_order_relaxed);
-            const float move = freshF * p.Step;
-            if (std::fabs(gain - p.Target) >= std::fabs(move)) {
-                gain = gain + move;
-            } else {
-                gain = p.Target;
-                p.Step = 0.0f;
-            }
-            p.Gain.store(gain, std::memory_order_relaxed);
-            binGain[BinOfPoint(point)] = gain;
+        // ends sooner than its nominal time, and that is part of the response. Once two passes
+        // have found every point at rest, a pass changes nothing.
+        if (FFilterStillPasses < 2) {
+            const bool moving = kernels.MoveCurve(FFilterGain.data(), FFilterTarget.data(),
+                                                  FFilterStep.data(), kFilterPointCount,
+                                                  static_cast<float>(fresh));
+            FFilterStillPasses = moving ? 0 : FFilterStillPasses + 1;
+            curveMoved = true;
         }
 
-        for (int j = 0; j < kGuardFrames; ++j) {
-            re[j] = FFilterHistoryL[j];
-            im[j] = FFilterHistoryR[j];
-        }
-        for (int j = 0; j < fresh; ++j) {
-            re[kGuardFrames + j] = cursor[2 * j];
-            im[kGuardFrames + j] = cursor[2 * j + 1];
-        }
+        std::copy(FFilterHistoryL.begin(), FFilterHistoryL.end(), re);
+        std::copy(FFilterHistoryR.begin(), FFilterHistoryR.end(), im);
+        kernels.LoadFrames(cursor, fresh, re + kGuardFrames, im + kGuardFrames);
         // A short last step looks ahead into copies of the chunk's last frame.
-        for (int j = kGuardFrames + fresh; j < kTransformPoints; ++j) {
-            re[j] = re[kGuardFrames + fresh - 1];
-            im[j] = im[kGuardFrames + fresh - 1];
-        }
+        std::fill(re + kGuardFrames + fresh, re + kTransformPoints, re[kGuardFrames + fresh - 1]);
+        std::fill(im + kGuardFrames + fresh, im + kTransformPoints, im[kGuardFrames + fresh - 1]);
 
         const int32_t emitted = fresh < kFreshFramesPerStep ? fresh : kEmittedFramesPerStep;
         // The 64 frames that end with the last frame emitted are the next step's history.
-        for (int j = 0; j < kGuardFrames; ++j) {
-            FFilterHistoryL[j] = re[emitted + j];
-            FFilterHistoryR[j] = im[emitted + j];
-        }
+        std::copy_n(re + emitted, kGuardFrames, FFilterHistoryL.begin());
+        std::copy_n(im + emitted, kGuardFrames, FFilterHistoryR.begin());
 
-        fft.ApplyWindow();
-        fft.Forward();
-        for (int k = 0; k < kTransformPoints; ++k) {
-            re[k] = re[k] * binGain[k];
-            im[k] = im[k] * binGain[k];
-        }
-        fft.Backward();
-        fft.RemoveWindow();
-        fft.ClipSamples();
-
-        for (int j = 0; j < emitted; ++j) {
-            cursor[2 * j] = static_cast<int16_t>(RoundHalfAway(re[kGuardFrames + j]));
-            cursor[2 * j + 1] = static_cast<int16_t>(RoundHalfAway(im[kGuardFrames + j]));
-        }
+        fft.FilterTransform(re, im, FFilterGain.data());
+        // RemoveWindow, ClipSamples and the rounding, for the frames emitted only: the rest of
+        // the frame is never read.
+        kernels.EmitFrames(re + kGuardFrames, im + kGuardFrames, invWindow + kGuardFrames,
+                           emitted, cursor);
         cursor += 2 * emitted;
         remaining -= emitted;
+    }
+    if (curveMoved) {
+        ShowFilterGains();
+        FFilterActiveKnown = false;
     }
 }
 

@@ -129,7 +129,8 @@ int32_t TOggData::RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept {
     static_assert(kChunkBytes <= static_cast<int32_t>(sizeof(FWorkBuffer)));
     if (!FLoaded || !FPlaying) return 0;
     const int32_t n = std::min(Count, kChunkBytes);
-    std::fill_n(FWorkBuffer.begin(), kChunkBytes / kBytesPerSample, int16_t{0});
+    // The work buffer is not cleared first: decoding writes every byte it reports, and each
+    // stage reads only those.
     // A wide frame takes half as many internal bytes as it occupies in the output.
     const int32_t c = DecodeWithCues(FWorkBuffer.data(), Wide ? n / 2 : n);
     if (c <= 0) return 0;

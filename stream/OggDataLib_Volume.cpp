@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "stream/OggDataLib.h"
+#include "stream/RenderKernels.h"
 
 namespace oggmix {
 namespace {
@@ -44,6 +45,12 @@ StageGains Gains(int64_t fadeQ40, int64_t panQ40, int32_t volQ8) {
     const int64_t left = std::min<int64_t>(256 - panQ8, 256);
     const int64_t right = std::min<int64_t>(256 + panQ8, 256);
     return {Saturate32(fadeQ8 * volQ8 * left / 65536), Saturate32(fadeQ8 * volQ8 * right / 65536)};
+}
+
+bool FitsKernel(const StageGains& gains) {
+    constexpr int32_t kMin = std::numeric_limits<int16_t>::min();
+    constexpr int32_t kMax = std::numeric_limits<int16_t>::max();
+    return gains.left >= kMin && gains.left <= kMax && gains.right >= kMin && gains.right <= kMax;
 }
 
 // Advances a ramp by one frame; true when the value changed.
@@ -115,6 +122,17 @@ int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
     const int32_t frames = BytesToFrames(Count);
     auto* wide = static_cast<int32_t*>(Dest);
     auto* narrow = static_cast<int16_t*>(Dest);
+
+    // No ramp running: one pair of gains for the whole chunk. Gains that fit 16 bits keep
+    // every product within 32 bits, which the kernels rely on.
+    if (FFadeStep == 0 && FPanStep == 0 && FitsKernel(gains)) {
+        const RenderKernels& kernels = Kernels();
+        if (Wide)
+            kernels.VolumeWide(wide, Source, frames, gains.left, gains.right);
+        else
+            kernels.VolumeNarrow(narrow, Source, frames, gains.left, gains.right);
+        return Wide ? Count * 2 : Count;
+    }
 
     for (int32_t frame = 0; frame < frames; ++frame) {
         const bool fadeMoved = StepRamp(FFadeVolume, FFadeTarget, FFadeStep);

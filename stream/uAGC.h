@@ -4,6 +4,8 @@
 // stretch of RiseInterval samples below the target raises it; a long quiet passage pulls it
 // back towards 1.0. Left and right samples share one gain and one set of counters.
 // Counts are in samples (not frames). The control is off while Target <= QuietLevel.
+// Stretches in which no sample reaches the target or completes a rise interval change only
+// the counters; they are levelled a vector at a time (RenderKernels.h), with the same result.
 // Threads: the owning stream calls everything with its lock held.
 // Memory:  no alloc.
 
@@ -32,6 +34,9 @@ public:
     int32_t Target = 30000;       // sample magnitude
     int32_t QuietLevel = 800;     // sample magnitude
     float AdjustRate = 0.05f;
+
+private:
+    void LevelSample(int16_t& Sample) noexcept;  // one sample, with every decision
 };
 
 }  // namespace oggmix

@@ -1,0 +1,267 @@
+// RenderKernels_Avx2.cpp: the AVX2 table, eight floats or 32-bit values at a time (short
+// tails go to the SSE2 kernels). Compiled with -mavx2
+// (never -mfma: a fused multiply-add would round once where the scalar path rounds twice),
+// and reached only on processors that run AVX2.
+#include <immintrin.h>
+
+#include <cstddef>
+
+#include "stream/RenderKernels_Vector.h"
+
+namespace oggmix {
+namespace {
+
+struct Avx2F {
+    using Vec = __m256;
+    using Mask = __m256;
+    static constexpr int32_t kWidth = 8;
+    static Vec Load(const float* p) { return _mm256_loadu_ps(p); }
+    static void Store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
+    static Vec Set1(float x) { return _mm256_set1_ps(x); }
+    static Vec Add(Vec a, Vec b) { return _mm256_add_ps(a, b); }
+    static Vec Sub(Vec a, Vec b) { return _mm256_sub_ps(a, b); }
+    static Vec Mul(Vec a, Vec b) { return _mm256_mul_ps(a, b); }
+    static Vec Abs(Vec v) { return _mm256_andnot_ps(_mm256_set1_ps(-0.0f), v); }
+    static Mask GreaterEqual(Vec a, Vec b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+    static Mask Greater(Vec a, Vec b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+    static Mask NotEqual(Vec a, Vec b) { return _mm256_cmp_ps(a, b, _CMP_NEQ_UQ); }
+    static bool Any(Mask mask) { return _mm256_movemask_ps(mask) != 0; }
+    static Vec Select(Mask mask, Vec t, Vec f) { return _mm256_blendv_ps(f, t, mask); }
+    // Each input's a-blocks go to its low half and its b-blocks to its high half; then the
+    // halves of the two inputs are joined.
+    struct Unzipper {
+        explicit Unzipper(int32_t m)
+            : Regroup(m != 4),
+              Order(m == 2 ? _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7)
+                           : _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)) {}
+        void operator()(Vec y0, Vec y1, Vec& a, Vec& b) const {
+            if (Regroup) {
+                y0 = _mm256_permutevar8x32_ps(y0, Order);
+                y1 = _mm256_permutevar8x32_ps(y1, Order);
+            }
+            a = _mm256_permute2f128_ps(y0, y1, 0x20);
+            b = _mm256_permute2f128_ps(y0, y1, 0x31);
+        }
+        bool Regroup;   // m = 1 or 2; blocks of 4 are halves already
+        __m256i Order;
+    };
+};
+
+AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t target,
+                        int32_t quietLevel) noexcept {
+    const __m256d vGain = _mm256_set1_pd(gain);
+    const __m256d vTarget = _mm256_set1_pd(target);
+    const __m256d signBit = _mm256_set1_pd(-0.0);
+    const __m256i vQuiet = _mm256_set1_epi32(quietLevel);
+    __m256d peak = _mm256_setzero_pd();
+    AgcRun run;
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i in = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i)));
+        // The products are exact in double, as the scalar path forms them.
+        const __m256d p0 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(in)), vGain);
+        const __m256d p1 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(in, 1)), vGain);
+        const __m256d a0 = _mm256_andnot_pd(signBit, p0);
+        const __m256d a1 = _mm256_andnot_pd(signBit, p1);
+        const int below = _mm256_movemask_pd(_mm256_cmp_pd(a0, vTarget, _CMP_LT_OQ)) |
+                          (_mm256_movemask_pd(_mm256_cmp_pd(a1, vTarget, _CMP_LT_OQ)) << 4);
+        if (below != 0xFF) break;
+        // Below the target, so within 32 bits: truncation is exact, the pack saturates.
+        const __m128i out = _mm_packs_epi32(_mm256_cvttpd_epi32(p0), _mm256_cvttpd_epi32(p1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + i), out);
+        peak = _mm256_max_pd(peak, _mm256_max_pd(a0, a1));
+        const int quiet = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(vQuiet, _mm256_abs_epi32(in))));
+        if (quiet == 0xFF) {
+            run.QuietTail += 8;
+        } else {
+            const int highestLoud = 31 - __builtin_clz(static_cast<unsigned>(~quiet & 0xFF));
+            run.QuietTail = 7 - highestLoud;
+        }
+    }
+    run.Samples = i;
+    __m128d top = _mm_max_pd(_mm256_castpd256_pd128(peak), _mm256_extractf128_pd(peak, 1));
+    top = _mm_max_pd(top, _mm_unpackhi_pd(top, top));
+    run.PeakMagnitude = _mm_cvttsd_si32(top);
+    return run;
+}
+
+void Avx2LoadFrames(const int16_t* frames, int32_t count, float* re, float* im) noexcept {
+    int32_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(frames + 2 * j));
+        _mm256_storeu_ps(re + j, _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16)));
+        _mm256_storeu_ps(im + j, _mm256_cvtepi32_ps(_mm256_srai_epi32(v, 16)));
+    }
+    Sse2Kernels().LoadFrames(frames + 2 * j, count - j, re + j, im + j);
+}
+
+__m256i RoundEmitted(const float* values, __m256 invWindow) {
+    const __m256 high = _mm256_set1_ps(32767.0f);
+    const __m256 low = _mm256_set1_ps(-32767.0f);
+    __m256 v = _mm256_mul_ps(_mm256_loadu_ps(values), invWindow);
+    // min(high, v) keeps a NaN (it returns its second operand then); max(v, low) then turns it
+    // into low, as the scalar clip does.
+    v = _mm256_max_ps(_mm256_min_ps(high, v), low);
+    // Half away from zero, exactly: the integer part, then the exact fraction decides.
+    const __m256i whole = _mm256_cvttps_epi32(v);
+    const __m256 fraction = _mm256_sub_ps(v, _mm256_cvtepi32_ps(whole));
+    const __m256i up = _mm256_castps_si256(_mm256_cmp_ps(fraction, _mm256_set1_ps(0.5f), _CMP_GE_OQ));
+    const __m256i down = _mm256_castps_si256(_mm256_cmp_ps(fraction, _mm256_set1_ps(-0.5f), _CMP_LE_OQ));
+    return _mm256_add_epi32(_mm256_sub_epi32(whole, up), down);
+}
+
+void Avx2EmitFrames(const float* re, const float* im, const float* invWindow, int32_t count,
+                    int16_t* frames) noexcept {
+    int32_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        const __m256 window = _mm256_loadu_ps(invWindow + j);
+        const __m256i left = RoundEmitted(re + j, window);
+        const __m256i right = RoundEmitted(im + j, window);
+        // Within each 128-bit half: frames 0, 1 then 2, 3 interleaved and packed in order.
+        const __m256i packed = _mm256_packs_epi32(_mm256_unpacklo_epi32(left, right),
+                                                  _mm256_unpackhi_epi32(left, right));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(frames + 2 * j), packed);
+    }
+    Sse2Kernels().EmitFrames(re + j, im + j, invWindow + j, count - j, frames + 2 * j);
+}
+
+__m256i Gains16(int32_t gainL, int32_t gainR) {
+    const auto l = static_cast<int16_t>(gainL);
+    const auto r = static_cast<int16_t>(gainR);
+    return _mm256_setr_epi16(l, r, l, r, l, r, l, r, l, r, l, r, l, r, l, r);
+}
+
+// Value x Q8 gain / 256, truncated toward zero: the arithmetic shift rounds down, so a
+// negative product first gets 255 added.
+__m256i DivideBy256(__m256i product) {
+    const __m256i bias = _mm256_and_si256(_mm256_srai_epi32(product, 31), _mm256_set1_epi32(255));
+    return _mm256_srai_epi32(_mm256_add_epi32(product, bias), 8);
+}
+
+// Eight frames times their gains, / 256. Unpacking works within 128-bit halves: First holds
+// values 0-3 and 8-11, Second 4-7 and 12-15.
+void ScaleEightFrames(const int16_t* source, __m256i gains, __m256i& first, __m256i& second) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source));
+    const __m256i lo = _mm256_mullo_epi16(v, gains);
+    const __m256i hi = _mm256_mulhi_epi16(v, gains);
+    first = DivideBy256(_mm256_unpacklo_epi16(lo, hi));
+    second = DivideBy256(_mm256_unpackhi_epi16(lo, hi));
+}
+
+void Avx2VolumeWide(int32_t* dest, const int16_t* source, int32_t frames, int32_t gainL,
+                    int32_t gainR) noexcept {
+    const __m256i gains = Gains16(gainL, gainR);
+    int32_t f = 0;
+    for (; f + 8 <= frames; f += 8) {
+        __m256i first, second;
+        ScaleEightFrames(source + 2 * f, gains, first, second);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + 2 * f), _mm256_permute2x128_si256(first, second, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + 2 * f + 8), _mm256_permute2x128_si256(first, second, 0x31));
+    }
+    Sse2Kernels().VolumeWide(dest + 2 * f, source + 2 * f, frames - f, gainL, gainR);
+}
+
+void Avx2VolumeNarrow(int16_t* dest, const int16_t* source, int32_t frames, int32_t gainL,
+                      int32_t gainR) noexcept {
+    const __m256i gains = Gains16(gainL, gainR);
+    const __m256i floor = _mm256_set1_epi16(-32767);
+    int32_t f = 0;
+    for (; f + 8 <= frames; f += 8) {
+        __m256i first, second;
+        ScaleEightFrames(source + 2 * f, gains, first, second);
+        // Packing works within 128-bit halves too, which puts the values back in order.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + 2 * f),
+                            _mm256_max_epi16(_mm256_packs_epi32(first, second), floor));
+    }
+    Sse2Kernels().VolumeNarrow(dest + 2 * f, source + 2 * f, frames - f, gainL, gainR);
+}
+
+bool Avx2MixAdd(int32_t* sum, const int32_t* source, int32_t count) noexcept {
+    __m256i wrapped = _mm256_setzero_si256();
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sum + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i));
+        const __m256i s = _mm256_add_epi32(a, b);
+        // Wrapped exactly when a and b share a sign that the sum lacks.
+        wrapped = _mm256_or_si256(wrapped, _mm256_and_si256(_mm256_xor_si256(a, s), _mm256_xor_si256(b, s)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i), s);
+    }
+    const bool any = _mm256_movemask_ps(_mm256_castsi256_ps(wrapped)) != 0;
+    return Sse2Kernels().MixAdd(sum + i, source + i, count - i) || any;
+}
+
+int32_t Avx2PeakMagnitude(const int32_t* values, int32_t count) noexcept {
+    __m256i peak = _mm256_setzero_si256();
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i magnitude = _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i)));
+        // -2^31 has no positive 32-bit magnitude and stays negative; flip it to 2^31 - 1.
+        peak = _mm256_max_epi32(peak, _mm256_xor_si256(magnitude, _mm256_srai_epi32(magnitude, 31)));
+    }
+    __m128i top = _mm_max_epi32(_mm256_castsi256_si128(peak), _mm256_extracti128_si256(peak, 1));
+    top = _mm_max_epi32(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(1, 0, 3, 2)));
+    top = _mm_max_epi32(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(2, 3, 0, 1)));
+    const int32_t head = _mm_cvtsi128_si32(top);
+    const int32_t tail = Sse2Kernels().PeakMagnitude(values + i, count - i);
+    return head > tail ? head : tail;
+}
+
+void Avx2ScaleQ8(int32_t* values, int32_t count, int32_t gainQ8) noexcept {
+    // value x gain is exact in double (31 + 21 bits), and so is the division by 256; clamping
+    // before truncating gives what truncating and then saturating gives.
+    const __m256d gain = _mm256_set1_pd(static_cast<double>(gainQ8) / 256.0);
+    const __m256d high = _mm256_set1_pd(2147483647.0);
+    const __m256d low = _mm256_set1_pd(-2147483648.0);
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
+        __m256d d0 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(v)), gain);
+        __m256d d1 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)), gain);
+        d0 = _mm256_max_pd(_mm256_min_pd(d0, high), low);
+        d1 = _mm256_max_pd(_mm256_min_pd(d1, high), low);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(values + i),
+                            _mm256_setr_m128i(_mm256_cvttpd_epi32(d0), _mm256_cvttpd_epi32(d1)));
+    }
+    Sse2Kernels().ScaleQ8(values + i, count - i, gainQ8);
+}
+
+void Avx2ClipToNarrow(void* dest, const int32_t* values, int32_t count) noexcept {
+    // Byte arithmetic: Dest need not be aligned for 16-bit values.
+    auto* out = static_cast<std::byte*>(dest);
+    const __m256i floor = _mm256_set1_epi16(-32767);
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i + 8));
+        // The pack interleaves 128-bit halves; the permutation puts them back in order.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i), _mm256_max_epi16(packed, floor));
+    }
+    Sse2Kernels().ClipToNarrow(out + 2 * i, values + i, count - i);
+}
+
+}  // namespace
+
+const RenderKernels& Avx2Kernels() noexcept {
+    static const RenderKernels table = [] {
+        RenderKernels kernels = Sse2Kernels();
+        kernels.Transform = VectorTransform<Avx2F>;
+        kernels.FilterTransform = VectorFilterTransform<Avx2F>;
+        kernels.MoveCurve = VectorMoveCurve<Avx2F>;
+        kernels.CurveActive = VectorCurveActive<Avx2F>;
+        kernels.LoadFrames = Avx2LoadFrames;
+        kernels.EmitFrames = Avx2EmitFrames;
+        kernels.AgcSteadyRun = Avx2AgcSteadyRun;
+        kernels.VolumeWide = Avx2VolumeWide;
+        kernels.VolumeNarrow = Avx2VolumeNarrow;
+        kernels.MixAdd = Avx2MixAdd;
+        kernels.PeakMagnitude = Avx2PeakMagnitude;
+        kernels.ScaleQ8 = Avx2ScaleQ8;
+        kernels.ClipToNarrow = Avx2ClipToNarrow;
+        return kernels;
+    }();
+    return table;
+}
+
+}  // namespace oggmix
