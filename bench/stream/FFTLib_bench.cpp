@@ -1,10 +1,13 @@
 // FFTLib_bench.cpp: one transform pair, and the spectra of a stream and of the mix per call.
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/BenchFiles.h"
+#include "base/Clock.h"
 #include "bench/BenchTable.h"
+#include "mixer/OggPlayerLib.h"
 #include "stream/FFTLib.h"
 #include "stream/RenderKernels.h"
 #include "stream/SimdLevel.h"
@@ -68,6 +71,53 @@ FigureDef TransformDef(const std::string& name, const std::string& caption) {
     return def;
 }
 
+// Runs call on the scalar kernels, then returns to the level in force.
+template <class Call>
+void OnScalarPaths(const Call& call) {
+    const SimdLevel level = ActiveSimdLevel();
+    SetSimdLevel(SimdLevel::Scalar);
+    call();
+    SetSimdLevel(level);
+}
+
+FigureWork StreamSpectrumWork() {
+    // A pinned clock: the block just rendered is the one being heard, so there is always a
+    // position to analyse.
+    test_clock::Pin(1'000'000);
+    std::shared_ptr<TOggData> stream = PlayingStream(StereoFile(), 10.0f);
+    (void)stream->RenderNext(0);
+    (void)stream->RenderNext(0);
+    auto values = std::make_shared<std::array<float, kSpectrumValueCount>>();
+    FigureWork work;
+    work.Candidate = [stream, values] { stream->GetSpectrum(values->data()); };
+    work.Baseline = [stream, values] { OnScalarPaths([&] { stream->GetSpectrum(values->data()); }); };
+    return work;
+}
+
+FigureWork MixSpectrumWork() {
+    test_clock::Pin(1'000'000);
+    struct Rig {
+        std::unique_ptr<TOggData> Stream = PlayingStream(StereoFile(), 20.0f);
+        TOggPlayer Player{kBufferBytes, 1};
+        ~Rig() { Player.Reset(); }
+    };
+    auto rig = std::make_shared<Rig>();
+    rig->Player.SetSlot(0, rig->Stream.get(), true);
+    rig->Player.RenderNext();
+    rig->Player.RenderNext();
+    auto values = std::make_shared<std::array<float, kSpectrumValueCount>>();
+    FigureWork work;
+    work.Candidate = [rig, values] { rig->Player.GetMixSpectrum(values->data()); };
+    work.Baseline = [rig, values] { OnScalarPaths([&] { rig->Player.GetMixSpectrum(values->data()); }); };
+    return work;
+}
+
+FigureDef SpectrumDef(const std::string& name, const std::string& caption) {
+    FigureDef def = TransformDef(name, caption);
+    def.BaselineText = "the same on the scalar kernels";
+    return def;
+}
+
 }  // namespace
 
 void AddTransformFigures() {
@@ -79,6 +129,8 @@ void AddTransformFigures() {
         AddFigure(TransformDef("transform/pair/" + name, "  the same on the " + name + " kernels"),
                   [level] { return LevelTransformWork(level); });
     }
+    AddFigure(SpectrumDef("spectrum/stream", "GetSpectrum of a stream, per call"), StreamSpectrumWork);
+    AddFigure(SpectrumDef("spectrum/mix", "GetMixSpectrum, per call"), MixSpectrumWork);
 }
 
 }  // namespace oggmix::bench

@@ -5,6 +5,7 @@
 #include "bench/BenchFiles.h"
 #include "bench/BenchTable.h"
 #include "stream/FilterPresets.h"
+#include "stream/SimdLevel.h"
 
 namespace oggmix::bench {
 namespace {
@@ -16,6 +17,7 @@ constexpr int32_t kBlocksPerPresetSwitch = 16;
 struct StreamSetup {
     bool FilterMoving = false;
     bool GainControl = false;
+    bool ScalarPaths = false;  // the stream renders on the scalar kernels
 };
 
 void ApplyPreset(TOggData& stream, const char* caption) {
@@ -29,7 +31,16 @@ FigureWork StreamWork(const BenchFile& file, StreamSetup setup) {
     auto floor = std::make_shared<FloorDecoder>(file);
     if (setup.GainControl) stream->SetAGC(1.0f);
     FigureWork work;
-    work.Candidate = [stream] { (void)stream->RenderNext(0); };
+    if (setup.ScalarPaths) {
+        work.Candidate = [stream] {
+            const SimdLevel level = ActiveSimdLevel();
+            SetSimdLevel(SimdLevel::Scalar);
+            (void)stream->RenderNext(0);
+            SetSimdLevel(level);
+        };
+    } else {
+        work.Candidate = [stream] { (void)stream->RenderNext(0); };
+    }
     work.Baseline = [floor] { floor->DecodeBlock(); };
     if (setup.FilterMoving) {
         auto blocks = std::make_shared<int32_t>(0);
@@ -65,10 +76,14 @@ void AddStreamFigures() {
                     {false, true}, 0.0);
     AddStreamFigure("render/stereo/filter+agc", "render 44.1 kHz stereo, filter moving + gain control",
                     &StereoFile, {true, true}, 1.25);
+    AddStreamFigure("render/stereo/filter+agc/scalar", "  the same on the scalar kernels", &StereoFile,
+                    {true, true, true}, 0.0);
     AddStreamFigure("render/mono22/defaults", "render 22.05 kHz mono, defaults", &MonoFile, {}, 0.0,
                     "decode floor 22.05 kHz mono (ov_read, 4096-byte reads), per block");
     AddStreamFigure("render/mono22/filter+agc", "render 22.05 kHz mono, filter moving + gain control",
                     &MonoFile, {true, true}, 2.0);
+    AddStreamFigure("render/mono22/filter+agc/scalar", "  the same on the scalar kernels", &MonoFile,
+                    {true, true, true}, 0.0);
 }
 
 }  // namespace oggmix::bench
