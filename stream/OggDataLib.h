@@ -269,8 +269,8 @@ private:
     alignas(64) std::array<float, kFilterPointCount> FFilterGain{};
     alignas(64) std::array<float, kFilterPointCount> FFilterTarget{};
     alignas(64) std::array<float, kFilterPointCount> FFilterStep{};
-    // The gains again, in point order, for the display, which reads them without the lock;
-    // brought up to date after every chunk (relaxed: each value stands alone).
+    // The gains again, for the display, which reads them without the lock; brought up to
+    // date after every chunk (relaxed: each value stands alone). Bin order too.
     std::array<std::atomic<float>, kFilterPointCount> FFilterGainShown{};
     // Passes of the curve in a row in which no point had a step: after two, a pass changes
     // nothing and is skipped. Any setter resets it. Guarded by FLock.

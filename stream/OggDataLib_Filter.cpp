@@ -47,7 +47,7 @@ void TOggData::SetFilterPointLocked(int32_t Index, float Value, float Time) noex
     } else {
         FFilterStep[bin] = (Value - FFilterGain[bin]) / (Time * kFilterFramesPerSecond);
     }
-    FFilterGainShown[Index].store(FFilterGain[bin], std::memory_order_relaxed);
+    FFilterGainShown[bin].store(FFilterGain[bin], std::memory_order_relaxed);
     FFilterStillPasses = 0;
     FFilterActiveKnown = false;
 }
@@ -76,7 +76,7 @@ void TOggData::SetFilterCurve(const float* Values, int32_t Count, float Time) {
 
 float TOggData::GetFilterGain(int32_t Index) const noexcept {
     if (Index < 0 || Index >= kFilterPointCount) return 1.0f;
-    return FFilterGainShown[Index].load(std::memory_order_relaxed);
+    return FFilterGainShown[BinOfPoint(Index)].load(std::memory_order_relaxed);
 }
 
 float TOggData::GetFilterTarget(int32_t Index) const noexcept {
@@ -97,11 +97,8 @@ bool TOggData::FilterActiveNow() noexcept {
 }
 
 void TOggData::ShowFilterGains() noexcept {
-    // Point 2k is bin k, point 2k + 1 is bin 255 - k.
-    for (int k = 0; k < kFilterPointCount / 2; ++k) {
-        FFilterGainShown[2 * k].store(FFilterGain[k], std::memory_order_relaxed);
-        FFilterGainShown[2 * k + 1].store(FFilterGain[kTransformPoints - 1 - k], std::memory_order_relaxed);
-    }
+    for (int bin = 0; bin < kFilterPointCount; ++bin)
+        FFilterGainShown[bin].store(FFilterGain[bin], std::memory_order_relaxed);
 }
 
 float TOggData::CurveValue(const float* Values, float X, int32_t Count) noexcept {

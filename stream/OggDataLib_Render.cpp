@@ -6,6 +6,7 @@
 
 #include "base/Clock.h"
 #include "stream/OggDataLib.h"
+#include "stream/RenderKernels.h"
 
 namespace oggmix {
 namespace {
@@ -271,8 +272,12 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     if (got < 0) return got;
     if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
     const int32_t framesRead = got / sourceFrameBytes;
-    int32_t frame = 0;
-    for (int32_t f = 0; f < framesRead; ++f) {
+    // Source frames whose every copy fits go through the kernel; a last one may have to hold
+    // its second copy back.
+    const int32_t whole = std::min(framesRead, outFrames / repeat);
+    Kernels().ExpandFrames(out, FDecodeBuffer.data(), whole, FChannels, repeat);
+    int32_t frame = whole * repeat;
+    for (int32_t f = whole; f < framesRead; ++f) {
         // Mono takes its one sample for both channels.
         const int16_t l = FDecodeBuffer[f * FChannels];
         const int16_t r = FDecodeBuffer[f * FChannels + FChannels - 1];

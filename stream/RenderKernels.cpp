@@ -142,6 +142,18 @@ AgcRun AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t target,
     return run;
 }
 
+void ExpandFrames(int16_t* dest, const int16_t* source, int32_t sourceFrames, int32_t channels,
+                  int32_t repeat) noexcept {
+    for (int32_t f = 0; f < sourceFrames; ++f) {
+        const int16_t l = source[f * channels];
+        const int16_t r = source[f * channels + channels - 1];
+        for (int32_t k = 0; k < repeat; ++k) {
+            *dest++ = l;
+            *dest++ = r;
+        }
+    }
+}
+
 void VolumeWide(int32_t* dest, const int16_t* source, int32_t frames, int32_t gainL,
                 int32_t gainR) noexcept {
     for (int32_t f = 0; f < frames; ++f) {
@@ -194,7 +206,7 @@ void ClipToNarrow(void* dest, const int32_t* values, int32_t count) noexcept {
 const RenderKernels& ScalarKernels() noexcept {
     static constexpr RenderKernels kTable{
         Transform,     FilterTransform, MoveCurve,    CurveActive,   LoadFrames,
-        EmitFrames,    AgcSteadyRun,    VolumeWide,   VolumeNarrow,  MixAdd,
+        EmitFrames,    AgcSteadyRun,    ExpandFrames, VolumeWide,    VolumeNarrow,  MixAdd,
         PeakMagnitude, ScaleQ8,         ClipToNarrow,
     };
     return kTable;

@@ -63,6 +63,11 @@ struct RenderKernels {
     // vector; the caller levels what is left one sample at a time.
     AgcRun (*AgcSteadyRun)(int16_t* Samples, int32_t Count, float Gain, int32_t Target,
                            int32_t QuietLevel) noexcept;
+    // SourceFrames frames of Channels (1 or 2) 16-bit samples, each written Repeat (1 or 2)
+    // times as a stereo frame (a mono sample on both sides): Dest takes SourceFrames x Repeat
+    // frames.
+    void (*ExpandFrames)(int16_t* Dest, const int16_t* Source, int32_t SourceFrames,
+                         int32_t Channels, int32_t Repeat) noexcept;
     // Frames of 16-bit stereo times GainL, GainR (-32768..32767, 256 = 1.0), truncated:
     // as 32-bit values (wide) or clipped to -32767..32767 (narrow).
     void (*VolumeWide)(int32_t* Dest, const int16_t* Source, int32_t Frames, int32_t GainL,

@@ -25,6 +25,7 @@ struct Avx2F {
     static Mask GreaterEqual(Vec a, Vec b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
     static Mask Greater(Vec a, Vec b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
     static Mask NotEqual(Vec a, Vec b) { return _mm256_cmp_ps(a, b, _CMP_NEQ_UQ); }
+    static Mask Or(Mask a, Mask b) { return _mm256_or_ps(a, b); }
     static bool Any(Mask mask) { return _mm256_movemask_ps(mask) != 0; }
     static Vec Select(Mask mask, Vec t, Vec f) { return _mm256_blendv_ps(f, t, mask); }
     // Each input's a-blocks go to its low half and its b-blocks to its high half; then the

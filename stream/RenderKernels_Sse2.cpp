@@ -24,6 +24,7 @@ struct Sse2F {
     static Mask GreaterEqual(Vec a, Vec b) { return _mm_cmpge_ps(a, b); }
     static Mask Greater(Vec a, Vec b) { return _mm_cmpgt_ps(a, b); }
     static Mask NotEqual(Vec a, Vec b) { return _mm_cmpneq_ps(a, b); }
+    static Mask Or(Mask a, Mask b) { return _mm_or_ps(a, b); }
     static bool Any(Mask mask) { return _mm_movemask_ps(mask) != 0; }
     static Vec Select(Mask mask, Vec t, Vec f) {
         return _mm_or_ps(_mm_and_ps(mask, t), _mm_andnot_ps(mask, f));
@@ -141,6 +142,39 @@ AgcRun Sse2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
     return run;
 }
 
+void Sse2ExpandFrames(int16_t* dest, const int16_t* source, int32_t sourceFrames,
+                      int32_t channels, int32_t repeat) noexcept {
+    // Eight samples in: as eight, sixteen or thirty-two samples out.
+    const int32_t framesPerVector = 8 / channels;
+    int32_t f = 0;
+    for (; f + framesPerVector <= sourceFrames; f += framesPerVector) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + f * channels));
+        auto* out = reinterpret_cast<__m128i*>(dest + 2 * repeat * f);
+        if (channels == 2 && repeat == 1) {
+            _mm_storeu_si128(out, v);
+            continue;
+        }
+        if (channels == 2) {  // each frame twice
+            _mm_storeu_si128(out, _mm_unpacklo_epi32(v, v));
+            _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(v, v));
+            continue;
+        }
+        const __m128i lo = _mm_unpacklo_epi16(v, v);  // samples 0-3, each on both sides
+        const __m128i hi = _mm_unpackhi_epi16(v, v);
+        if (repeat == 1) {
+            _mm_storeu_si128(out, lo);
+            _mm_storeu_si128(out + 1, hi);
+        } else {
+            _mm_storeu_si128(out, _mm_unpacklo_epi32(lo, lo));
+            _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(lo, lo));
+            _mm_storeu_si128(out + 2, _mm_unpacklo_epi32(hi, hi));
+            _mm_storeu_si128(out + 3, _mm_unpackhi_epi32(hi, hi));
+        }
+    }
+    ScalarKernels().ExpandFrames(dest + 2 * repeat * f, source + f * channels, sourceFrames - f,
+                                 channels, repeat);
+}
+
 __m128i Gains16(int32_t gainL, int32_t gainR) {
     const auto l = static_cast<int16_t>(gainL);
     const auto r = static_cast<int16_t>(gainR);
@@ -248,9 +282,9 @@ const RenderKernels& Sse2Kernels() noexcept {
     static const RenderKernels table{
         VectorTransform<Sse2F>,   VectorFilterTransform<Sse2F>, VectorMoveCurve<Sse2F>,
         VectorCurveActive<Sse2F>, Sse2LoadFrames,               Sse2EmitFrames,
-        Sse2AgcSteadyRun,         Sse2VolumeWide,               Sse2VolumeNarrow,
-        Sse2MixAdd,               Sse2PeakMagnitude,            Sse2ScaleQ8,
-        Sse2ClipToNarrow,
+        Sse2AgcSteadyRun,         Sse2ExpandFrames,             Sse2VolumeWide,
+        Sse2VolumeNarrow,         Sse2MixAdd,                   Sse2PeakMagnitude,
+        Sse2ScaleQ8,              Sse2ClipToNarrow,
     };
     return table;
 }

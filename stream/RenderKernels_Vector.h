@@ -214,18 +214,18 @@ bool VectorMoveCurve(float* gain, const float* target, float* step, int32_t coun
     using V = typename F::Vec;
     const V vFrames = F::Set1(frames);
     const V zero = F::Set1(0.0f);
-    bool moving = false;
+    auto moving = F::NotEqual(zero, zero);
     for (int32_t i = 0; i < count; i += F::kWidth) {
         const V g = F::Load(gain + i);
         const V t = F::Load(target + i);
         const V st = F::Load(step + i);
-        moving = moving || F::Any(F::NotEqual(st, zero));
+        moving = F::Or(moving, F::NotEqual(st, zero));
         const V move = F::Mul(vFrames, st);
         const auto keep = F::GreaterEqual(F::Abs(F::Sub(g, t)), F::Abs(move));
         F::Store(gain + i, F::Select(keep, F::Add(g, move), t));
         F::Store(step + i, F::Select(keep, st, zero));
     }
-    return moving;
+    return F::Any(moving);
 }
 
 template <class F>

@@ -1,6 +1,8 @@
 // OggDataLib_bench.cpp: one stream rendered block by block through RenderNext, against
 // decoding the same stretch of the same file with nothing but libvorbisfile.
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "bench/BenchFiles.h"
 #include "bench/BenchTable.h"
@@ -17,7 +19,8 @@ constexpr int32_t kBlocksPerPresetSwitch = 16;
 struct StreamSetup {
     bool FilterMoving = false;
     bool GainControl = false;
-    bool ScalarPaths = false;  // the stream renders on the scalar kernels
+    // The level the stream renders on; the active one when unset.
+    std::optional<SimdLevel> Level = std::nullopt;
 };
 
 void ApplyPreset(TOggData& stream, const char* caption) {
@@ -31,12 +34,12 @@ FigureWork StreamWork(const BenchFile& file, StreamSetup setup) {
     auto floor = std::make_shared<FloorDecoder>(file);
     if (setup.GainControl) stream->SetAGC(1.0f);
     FigureWork work;
-    if (setup.ScalarPaths) {
-        work.Candidate = [stream] {
-            const SimdLevel level = ActiveSimdLevel();
-            SetSimdLevel(SimdLevel::Scalar);
-            (void)stream->RenderNext(0);
+    if (setup.Level) {
+        work.Candidate = [stream, level = *setup.Level] {
+            const SimdLevel active = ActiveSimdLevel();
             SetSimdLevel(level);
+            (void)stream->RenderNext(0);
+            SetSimdLevel(active);
         };
     } else {
         work.Candidate = [stream] { (void)stream->RenderNext(0); };
@@ -53,8 +56,9 @@ FigureWork StreamWork(const BenchFile& file, StreamSetup setup) {
     return work;
 }
 
-void AddStreamFigure(const char* name, const char* caption, const BenchFile& (*file)(),
-                     StreamSetup setup, double target, const char* floorCaption = "") {
+void AddStreamFigure(const std::string& name, const std::string& caption,
+                     const BenchFile& (*file)(), StreamSetup setup, double target,
+                     const char* floorCaption = "") {
     FigureDef def;
     def.Name = name;
     def.Caption = caption;
@@ -63,6 +67,16 @@ void AddStreamFigure(const char* name, const char* caption, const BenchFile& (*f
     def.FloorCaption = floorCaption;
     def.Iterations = BlocksPerFile();
     AddFigure(def, [file, setup] { return StreamWork(file(), setup); });
+}
+
+// The filter with gain control again on each level the processor runs.
+void AddLevelFigures(const std::string& name, const BenchFile& (*file)()) {
+    for (const SimdLevel level : {SimdLevel::Scalar, SimdLevel::Sse2, SimdLevel::Avx2}) {
+        if (static_cast<int32_t>(level) > static_cast<int32_t>(SupportedSimdLevel())) continue;
+        const std::string levelName = SimdLevelName(level);
+        AddStreamFigure(name + "/" + levelName, "  the same on the " + levelName + " kernels", file,
+                        {true, true, level}, 0.0);
+    }
 }
 
 }  // namespace
@@ -76,14 +90,12 @@ void AddStreamFigures() {
                     {false, true}, 0.0);
     AddStreamFigure("render/stereo/filter+agc", "render 44.1 kHz stereo, filter moving + gain control",
                     &StereoFile, {true, true}, 1.25);
-    AddStreamFigure("render/stereo/filter+agc/scalar", "  the same on the scalar kernels", &StereoFile,
-                    {true, true, true}, 0.0);
+    AddLevelFigures("render/stereo/filter+agc", &StereoFile);
     AddStreamFigure("render/mono22/defaults", "render 22.05 kHz mono, defaults", &MonoFile, {}, 0.0,
                     "decode floor 22.05 kHz mono (ov_read, 4096-byte reads), per block");
     AddStreamFigure("render/mono22/filter+agc", "render 22.05 kHz mono, filter moving + gain control",
                     &MonoFile, {true, true}, 2.0);
-    AddStreamFigure("render/mono22/filter+agc/scalar", "  the same on the scalar kernels", &MonoFile,
-                    {true, true, true}, 0.0);
+    AddLevelFigures("render/mono22/filter+agc", &MonoFile);
 }
 
 }  // namespace oggmix::bench

@@ -254,6 +254,32 @@ TEST_P(FilterLevels, EmittedFramesAreClippedAndRoundedHalfAwayLikeTheReference) 
 
 OGGMIX_INSTANTIATE_EVERY_LEVEL(FilterLevels);
 
+// ---- Source formats ----
+
+using ExpandLevels = EveryLevel;
+
+TEST_P(ExpandLevels, SourceFramesBecomeStereoFramesRepeatedAsAsked) {
+    for (const int32_t channels : {1, 2}) {
+        for (const int32_t repeat : {1, 2}) {
+            const int32_t frames = UniformInt(0, 300);
+            std::vector<int16_t> source(static_cast<size_t>(frames * channels));
+            for (int16_t& s : source) s = static_cast<int16_t>(UniformInt(-32768, 32767));
+            std::vector<int16_t> dest(static_cast<size_t>(2 * frames * repeat + 2), 0x5A5A);
+            Kernels().ExpandFrames(dest.data(), source.data(), frames, channels, repeat);
+            for (int32_t f = 0; f < frames; ++f) {
+                for (int32_t k = 0; k < repeat; ++k) {
+                    const size_t at = static_cast<size_t>(2 * (f * repeat + k));
+                    ASSERT_EQ(dest[at], source[static_cast<size_t>(f * channels)]);
+                    ASSERT_EQ(dest[at + 1], source[static_cast<size_t>(f * channels + channels - 1)]);
+                }
+            }
+            EXPECT_EQ(dest[dest.size() - 2], 0x5A5A) << "nothing written past the frames";
+        }
+    }
+}
+
+OGGMIX_INSTANTIATE_EVERY_LEVEL(ExpandLevels);
+
 // ---- Gain control ----
 
 struct AgcSetting {
