@@ -64,8 +64,8 @@ void FloorDecoder::DecodeBlock() noexcept {
     int bitstream = 0;
     while (remaining > 0) {
         const int32_t want = remaining < kFloorReadBytes ? remaining : kFloorReadBytes;
-        const int32_t got = VorbisFileDLL->Read(&FDecoder, FBuffer.data(), want, 0,
-                                                kBytesPerSample, 1, &bitstream);
+        const int32_t got =
+            VorbisFileDLL->Read(&FDecoder, FBuffer.data(), want, 0, kBytesPerSample, 1, &bitstream);
         if (got < 0) return;  // a fault, which this file does not have
         if (got == 0) {
             // The end: round again, as a looping stream does.

@@ -14,8 +14,8 @@
 
 namespace oggmix::bench {
 
-inline constexpr int32_t kBufferBytes = 65536;                            // the test application's
-inline constexpr int32_t kBlockFrames = kBufferBytes / kBytesPerWideFrame; // 8192 output frames
+inline constexpr int32_t kBufferBytes = 65536;  // the test application's
+inline constexpr int32_t kBlockFrames = kBufferBytes / kBytesPerWideFrame;  // 8192 output frames
 inline constexpr double kBlockSec = static_cast<double>(kBlockFrames) / kFramesPerSecond;
 inline constexpr double kMusicSec = 60.0;
 inline constexpr int32_t kFloorReadBytes = 4096;

@@ -101,10 +101,9 @@ std::string FormatTime(double sec, FigureUnit unit) {
 void AddFigure(FigureDef def, std::function<FigureWork()> factory) {
     Defs().push_back(def);
     Factories().push_back(factory);
-    benchmark::RegisterBenchmark(def.Name.c_str(),
-                                 [def, factory](benchmark::State& state) {
-                                     RunFigure(state, def, factory);
-                                 })
+    benchmark::RegisterBenchmark(
+        def.Name.c_str(),
+        [def, factory](benchmark::State& state) { RunFigure(state, def, factory); })
         ->UseManualTime()
         ->Iterations(def.Iterations)
         ->Unit(def.Unit == FigureUnit::Call ? benchmark::kNanosecond : benchmark::kMicrosecond);
@@ -141,14 +140,17 @@ void TableReporter::ReportRuns(const std::vector<Run>& reports) {
 void TableReporter::PrintTable(std::ostream& out) const {
     size_t repetitions = 0;
     for (const FigureDef& def : Defs()) {
-        repetitions = std::max<size_t>(repetitions, static_cast<size_t>(std::count_if(
-            FRuns.begin(), FRuns.end(), [&def](const auto& run) { return run.first == def.Name; })));
+        repetitions = std::max<size_t>(
+            repetitions,
+            static_cast<size_t>(std::count_if(FRuns.begin(), FRuns.end(), [&def](const auto& run) {
+                return run.first == def.Name;
+            })));
     }
     out << "oggmix benchmarks, " << Today() << ", " << ProcessorName() << "\n"
         << "Medians of " << repetitions << " repetition(s); thread CPU time; every figure timed "
         << "in lockstep with its baseline.\n"
-        << "A block is " << kBlockFrames << " output frames (" << std::fixed
-        << std::setprecision(1) << kBlockSec * 1000.0 << " ms of sound).\n\n";
+        << "A block is " << kBlockFrames << " output frames (" << std::fixed << std::setprecision(1)
+        << kBlockSec * 1000.0 << " ms of sound).\n\n";
     out << std::left << std::setw(66) << "figure" << std::right << std::setw(12) << "per unit"
         << std::setw(12) << "baseline" << std::setw(9) << "ratio" << std::setw(10) << "target"
         << "\n";
@@ -183,8 +185,8 @@ void TableReporter::PrintTable(std::ostream& out) const {
         const std::string caption = "  " + def.Caption + " / " + def.BaselineText;
         out << std::left << std::setw(66) << caption << std::right << std::setw(12)
             << FormatTime(Median(candidate), def.Unit) << std::setw(12)
-            << FormatTime(baselineSec, def.Unit) << std::setw(9) << ratioText.str()
-            << std::setw(10) << targetText.str()
+            << FormatTime(baselineSec, def.Unit) << std::setw(9) << ratioText.str() << std::setw(10)
+            << targetText.str()
             << (def.Target > 0.0 ? (r <= def.Target ? "  met" : "  MISSED") : "") << "\n";
     }
     out << "\n" << (allMet ? "Every target met." : "Some targets missed.") << "\n";

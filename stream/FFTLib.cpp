@@ -122,7 +122,8 @@ void TFFT::MakePlan() {
     constexpr size_t kAlignFloats = 64 / sizeof(float);
     FKernelData.assign(3 * twiddles + 7 * static_cast<size_t>(n) + kAlignFloats, 0.0f);
     const auto misalignedBytes = reinterpret_cast<uintptr_t>(FKernelData.data()) % 64;
-    float* const start = FKernelData.data() + (misalignedBytes == 0 ? 0 : (64 - misalignedBytes) / sizeof(float));
+    float* const start =
+        FKernelData.data() + (misalignedBytes == 0 ? 0 : (64 - misalignedBytes) / sizeof(float));
     float* const cosines = start;
     float* const forwardSines = cosines + twiddles;
     float* const backwardSines = forwardSines + twiddles;

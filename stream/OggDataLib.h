@@ -202,7 +202,7 @@ private:
     }
     void SetFilterPointLocked(int32_t Index, float Value, float Time) noexcept;  // FLock held
     [[nodiscard]] bool FilterActiveNow() noexcept;  // FilterActive, remembered; FLock held
-    void ShowFilterGains() noexcept;                 // FLock held
+    void ShowFilterGains() noexcept;                // FLock held
     void SetFilterCurve(const float* Values, int32_t Count, float Time);          // takes FLock
     void ReadInfo();       // FLock held
     void ParseLoopTags();  // FLock held

@@ -153,9 +153,9 @@ void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept {
         // ends sooner than its nominal time, and that is part of the response. Once two passes
         // have found every point at rest, a pass changes nothing.
         if (FFilterStillPasses < 2) {
-            const bool moving = kernels.MoveCurve(FFilterGain.data(), FFilterTarget.data(),
-                                                  FFilterStep.data(), kFilterPointCount,
-                                                  static_cast<float>(fresh));
+            const bool moving =
+                kernels.MoveCurve(FFilterGain.data(), FFilterTarget.data(), FFilterStep.data(),
+                                  kFilterPointCount, static_cast<float>(fresh));
             FFilterStillPasses = moving ? 0 : FFilterStillPasses + 1;
             curveMoved = true;
         }
@@ -175,8 +175,8 @@ void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept {
         fft.FilterTransform(re, im, FFilterGain.data());
         // RemoveWindow, ClipSamples and the rounding, for the frames emitted only: the rest of
         // the frame is never read.
-        kernels.EmitFrames(re + kGuardFrames, im + kGuardFrames, invWindow + kGuardFrames,
-                           emitted, cursor);
+        kernels.EmitFrames(re + kGuardFrames, im + kGuardFrames, invWindow + kGuardFrames, emitted,
+                           cursor);
         cursor += 2 * emitted;
         remaining -= emitted;
     }

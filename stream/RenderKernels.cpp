@@ -18,7 +18,9 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
 
 int32_t Saturate32(int64_t value) noexcept {
-    return static_cast<int32_t>(value > kInt32Max ? kInt32Max : value < kInt32Min ? kInt32Min : value);
+    return static_cast<int32_t>(value > kInt32Max   ? kInt32Max
+                                : value < kInt32Min ? kInt32Min
+                                                    : value);
 }
 
 int16_t Saturate16(int64_t value) noexcept {
@@ -65,7 +67,8 @@ void Transform(const TransformPlan& plan, float* re, float* im, bool scaled) noe
     }
 }
 
-void FilterTransform(const TransformPlan& plan, float* re, float* im, const float* binGain) noexcept {
+void FilterTransform(const TransformPlan& plan, float* re, float* im,
+                     const float* binGain) noexcept {
     for (int32_t i = 0; i < plan.Points; ++i) {
         re[i] = re[i] * plan.Window[i];
         im[i] = im[i] * plan.Window[i];
@@ -78,7 +81,8 @@ void FilterTransform(const TransformPlan& plan, float* re, float* im, const floa
     Transform(plan, re, im, false);
 }
 
-bool MoveCurve(float* gain, const float* target, float* step, int32_t count, float frames) noexcept {
+bool MoveCurve(float* gain, const float* target, float* step, int32_t count,
+               float frames) noexcept {
     bool moving = false;
     for (int32_t i = 0; i < count; ++i) {
         moving = moving || step[i] != 0.0f;
@@ -205,20 +209,21 @@ void ClipToNarrow(void* dest, const int32_t* values, int32_t count) noexcept {
 
 const RenderKernels& ScalarKernels() noexcept {
     static constexpr RenderKernels kTable{
-        Transform,     FilterTransform, MoveCurve,    CurveActive,   LoadFrames,
-        EmitFrames,    AgcSteadyRun,    ExpandFrames, VolumeWide,    VolumeNarrow,  MixAdd,
-        PeakMagnitude, ScaleQ8,         ClipToNarrow,
+        Transform,  FilterTransform, MoveCurve,    CurveActive,  LoadFrames,
+        EmitFrames, AgcSteadyRun,    ExpandFrames, VolumeWide,   VolumeNarrow,
+        MixAdd,     PeakMagnitude,   ScaleQ8,      ClipToNarrow,
     };
     return kTable;
 }
 
 const RenderKernels& KernelsFor(SimdLevel Level) noexcept {
     const SimdLevel supported = SupportedSimdLevel();
-    const SimdLevel level = static_cast<int32_t>(Level) > static_cast<int32_t>(supported) ? supported : Level;
+    const SimdLevel level =
+        static_cast<int32_t>(Level) > static_cast<int32_t>(supported) ? supported : Level;
     switch (level) {
-    case SimdLevel::Avx2: return Avx2Kernels();
-    case SimdLevel::Sse2: return Sse2Kernels();
-    case SimdLevel::Scalar: break;
+        case SimdLevel::Avx2: return Avx2Kernels();
+        case SimdLevel::Sse2: return Sse2Kernels();
+        case SimdLevel::Scalar: break;
     }
     return ScalarKernels();
 }

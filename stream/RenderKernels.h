@@ -16,15 +16,15 @@ namespace oggmix {
 // What a kernel needs of a TFFT: its size, its tables and its working arrays. The arrays
 // belong to the TFFT and live as long as it does.
 struct TransformPlan {
-    int32_t Points = 0;   // N, a power of two
-    int32_t Stages = 0;   // log2(N)
+    int32_t Points = 0;               // N, a power of two
+    int32_t Stages = 0;               // log2(N)
     const float* SinTable = nullptr;  // 3N/4 entries
     const int32_t* BitRev = nullptr;  // N entries
     const float* Window = nullptr;    // N entries
     // Per stage s (pairs k = 2^s apart, m = N / 2^(s+1) of them per twiddle), N/2 twiddles in
     // the order the butterflies write their results: entry e is the twiddle of j = e / m.
-    const float* StageCos = nullptr;          // Stages x N/2
-    const float* StageSinForward = nullptr;   // sine, negated as Forward uses it
+    const float* StageCos = nullptr;         // Stages x N/2
+    const float* StageSinForward = nullptr;  // sine, negated as Forward uses it
     const float* StageSinBackward = nullptr;
     // Three pairs of working arrays (real parts, then imaginary parts, N values each), 6N
     // values in all, aligned to 64 bytes.

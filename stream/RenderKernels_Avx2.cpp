@@ -43,7 +43,7 @@ struct Avx2F {
             a = _mm256_permute2f128_ps(y0, y1, 0x20);
             b = _mm256_permute2f128_ps(y0, y1, 0x31);
         }
-        bool Regroup;   // m = 1 or 2; blocks of 4 are halves already
+        bool Regroup;  // m = 1 or 2; blocks of 4 are halves already
         __m256i Order;
     };
 };
@@ -58,10 +58,12 @@ AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
     AgcRun run;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        const __m256i in = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i)));
+        const __m256i in =
+            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i)));
         // The products are exact in double, as the scalar path forms them.
         const __m256d p0 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(in)), vGain);
-        const __m256d p1 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(in, 1)), vGain);
+        const __m256d p1 =
+            _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(in, 1)), vGain);
         const __m256d a0 = _mm256_andnot_pd(signBit, p0);
         const __m256d a1 = _mm256_andnot_pd(signBit, p1);
         const int below = _mm256_movemask_pd(_mm256_cmp_pd(a0, vTarget, _CMP_LT_OQ)) |
@@ -71,7 +73,8 @@ AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
         const __m128i out = _mm_packs_epi32(_mm256_cvttpd_epi32(p0), _mm256_cvttpd_epi32(p1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + i), out);
         peak = _mm256_max_pd(peak, _mm256_max_pd(a0, a1));
-        const int quiet = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(vQuiet, _mm256_abs_epi32(in))));
+        const int quiet = _mm256_movemask_ps(
+            _mm256_castsi256_ps(_mm256_cmpgt_epi32(vQuiet, _mm256_abs_epi32(in))));
         if (quiet == 0xFF) {
             run.QuietTail += 8;
         } else {
@@ -90,7 +93,8 @@ void Avx2LoadFrames(const int16_t* frames, int32_t count, float* re, float* im) 
     int32_t j = 0;
     for (; j + 8 <= count; j += 8) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(frames + 2 * j));
-        _mm256_storeu_ps(re + j, _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16)));
+        _mm256_storeu_ps(re + j,
+                         _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16)));
         _mm256_storeu_ps(im + j, _mm256_cvtepi32_ps(_mm256_srai_epi32(v, 16)));
     }
     Sse2Kernels().LoadFrames(frames + 2 * j, count - j, re + j, im + j);
@@ -106,8 +110,10 @@ __m256i RoundEmitted(const float* values, __m256 invWindow) {
     // Half away from zero, exactly: the integer part, then the exact fraction decides.
     const __m256i whole = _mm256_cvttps_epi32(v);
     const __m256 fraction = _mm256_sub_ps(v, _mm256_cvtepi32_ps(whole));
-    const __m256i up = _mm256_castps_si256(_mm256_cmp_ps(fraction, _mm256_set1_ps(0.5f), _CMP_GE_OQ));
-    const __m256i down = _mm256_castps_si256(_mm256_cmp_ps(fraction, _mm256_set1_ps(-0.5f), _CMP_LE_OQ));
+    const __m256i up =
+        _mm256_castps_si256(_mm256_cmp_ps(fraction, _mm256_set1_ps(0.5f), _CMP_GE_OQ));
+    const __m256i down =
+        _mm256_castps_si256(_mm256_cmp_ps(fraction, _mm256_set1_ps(-0.5f), _CMP_LE_OQ));
     return _mm256_add_epi32(_mm256_sub_epi32(whole, up), down);
 }
 
@@ -156,8 +162,10 @@ void Avx2VolumeWide(int32_t* dest, const int16_t* source, int32_t frames, int32_
     for (; f + 8 <= frames; f += 8) {
         __m256i first, second;
         ScaleEightFrames(source + 2 * f, gains, first, second);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + 2 * f), _mm256_permute2x128_si256(first, second, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + 2 * f + 8), _mm256_permute2x128_si256(first, second, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + 2 * f),
+                            _mm256_permute2x128_si256(first, second, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + 2 * f + 8),
+                            _mm256_permute2x128_si256(first, second, 0x31));
     }
     Sse2Kernels().VolumeWide(dest + 2 * f, source + 2 * f, frames - f, gainL, gainR);
 }
@@ -185,7 +193,8 @@ bool Avx2MixAdd(int32_t* sum, const int32_t* source, int32_t count) noexcept {
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i));
         const __m256i s = _mm256_add_epi32(a, b);
         // Wrapped exactly when a and b share a sign that the sum lacks.
-        wrapped = _mm256_or_si256(wrapped, _mm256_and_si256(_mm256_xor_si256(a, s), _mm256_xor_si256(b, s)));
+        wrapped = _mm256_or_si256(wrapped,
+                                  _mm256_and_si256(_mm256_xor_si256(a, s), _mm256_xor_si256(b, s)));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i), s);
     }
     const bool any = _mm256_movemask_ps(_mm256_castsi256_ps(wrapped)) != 0;
@@ -196,9 +205,11 @@ int32_t Avx2PeakMagnitude(const int32_t* values, int32_t count) noexcept {
     __m256i peak = _mm256_setzero_si256();
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        const __m256i magnitude = _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i)));
+        const __m256i magnitude =
+            _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i)));
         // -2^31 has no positive 32-bit magnitude and stays negative; flip it to 2^31 - 1.
-        peak = _mm256_max_epi32(peak, _mm256_xor_si256(magnitude, _mm256_srai_epi32(magnitude, 31)));
+        peak =
+            _mm256_max_epi32(peak, _mm256_xor_si256(magnitude, _mm256_srai_epi32(magnitude, 31)));
     }
     __m128i top = _mm_max_epi32(_mm256_castsi256_si128(peak), _mm256_extracti128_si256(peak, 1));
     top = _mm_max_epi32(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(1, 0, 3, 2)));
@@ -236,8 +247,10 @@ void Avx2ClipToNarrow(void* dest, const int32_t* values, int32_t count) noexcept
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i + 8));
         // The pack interleaves 128-bit halves; the permutation puts them back in order.
-        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i), _mm256_max_epi16(packed, floor));
+        const __m256i packed =
+            _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i),
+                            _mm256_max_epi16(packed, floor));
     }
     Sse2Kernels().ClipToNarrow(out + 2 * i, values + i, count - i);
 }

@@ -115,10 +115,12 @@ AgcRun Sse2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
     AgcRun run;
     int32_t i = 0;
     for (; i + 4 <= count; i += 4) {
-        const __m128i in = SignExtendLow16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + i)));
+        const __m128i in =
+            SignExtendLow16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + i)));
         // The products are exact in double, as the scalar path forms them.
         const __m128d p0 = _mm_mul_pd(_mm_cvtepi32_pd(in), vGain);
-        const __m128d p1 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(in, _MM_SHUFFLE(1, 0, 3, 2))), vGain);
+        const __m128d p1 =
+            _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(in, _MM_SHUFFLE(1, 0, 3, 2))), vGain);
         const __m128d a0 = _mm_andnot_pd(signBit, p0);
         const __m128d a1 = _mm_andnot_pd(signBit, p1);
         const int below = _mm_movemask_pd(_mm_cmplt_pd(a0, vTarget)) |
@@ -142,8 +144,8 @@ AgcRun Sse2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
     return run;
 }
 
-void Sse2ExpandFrames(int16_t* dest, const int16_t* source, int32_t sourceFrames,
-                      int32_t channels, int32_t repeat) noexcept {
+void Sse2ExpandFrames(int16_t* dest, const int16_t* source, int32_t sourceFrames, int32_t channels,
+                      int32_t repeat) noexcept {
     // Eight samples in: as eight, sixteen or thirty-two samples out.
     const int32_t framesPerVector = 8 / channels;
     int32_t f = 0;
@@ -211,7 +213,8 @@ void Sse2VolumeNarrow(int16_t* dest, const int16_t* source, int32_t frames, int3
     for (; f + 4 <= frames; f += 4) {
         __m128i first, second;
         ScaleFourFrames(source + 2 * f, gains, first, second);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + 2 * f), _mm_max_epi16(_mm_packs_epi32(first, second), floor));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + 2 * f),
+                         _mm_max_epi16(_mm_packs_epi32(first, second), floor));
     }
     ScalarKernels().VolumeNarrow(dest + 2 * f, source + 2 * f, frames - f, gainL, gainR);
 }
@@ -235,7 +238,8 @@ int32_t Sse2PeakMagnitude(const int32_t* values, int32_t count) noexcept {
     __m128i peak = _mm_setzero_si128();
     int32_t i = 0;
     for (; i + 4 <= count; i += 4) {
-        const __m128i magnitude = Abs32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i)));
+        const __m128i magnitude =
+            Abs32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i)));
         // -2^31 has no positive 32-bit magnitude and stays negative; flip it to 2^31 - 1.
         peak = Max32(peak, _mm_xor_si128(magnitude, _mm_srai_epi32(magnitude, 31)));
     }
@@ -254,7 +258,8 @@ void Sse2ScaleQ8(int32_t* values, int32_t count, int32_t gainQ8) noexcept {
     for (; i + 4 <= count; i += 4) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
         __m128d d0 = _mm_mul_pd(_mm_cvtepi32_pd(v), gain);
-        __m128d d1 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2))), gain);
+        __m128d d1 =
+            _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2))), gain);
         d0 = _mm_max_pd(_mm_min_pd(d0, high), low);
         d1 = _mm_max_pd(_mm_min_pd(d1, high), low);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(values + i),
@@ -271,7 +276,8 @@ void Sse2ClipToNarrow(void* dest, const int32_t* values, int32_t count) noexcept
     for (; i + 8 <= count; i += 8) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i + 4));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_max_epi16(_mm_packs_epi32(a, b), floor));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i),
+                         _mm_max_epi16(_mm_packs_epi32(a, b), floor));
     }
     ScalarKernels().ClipToNarrow(out + 2 * i, values + i, count - i);
 }
@@ -280,11 +286,20 @@ void Sse2ClipToNarrow(void* dest, const int32_t* values, int32_t count) noexcept
 
 const RenderKernels& Sse2Kernels() noexcept {
     static const RenderKernels table{
-        VectorTransform<Sse2F>,   VectorFilterTransform<Sse2F>, VectorMoveCurve<Sse2F>,
-        VectorCurveActive<Sse2F>, Sse2LoadFrames,               Sse2EmitFrames,
-        Sse2AgcSteadyRun,         Sse2ExpandFrames,             Sse2VolumeWide,
-        Sse2VolumeNarrow,         Sse2MixAdd,                   Sse2PeakMagnitude,
-        Sse2ScaleQ8,              Sse2ClipToNarrow,
+        VectorTransform<Sse2F>,
+        VectorFilterTransform<Sse2F>,
+        VectorMoveCurve<Sse2F>,
+        VectorCurveActive<Sse2F>,
+        Sse2LoadFrames,
+        Sse2EmitFrames,
+        Sse2AgcSteadyRun,
+        Sse2ExpandFrames,
+        Sse2VolumeWide,
+        Sse2VolumeNarrow,
+        Sse2MixAdd,
+        Sse2PeakMagnitude,
+        Sse2ScaleQ8,
+        Sse2ClipToNarrow,
     };
     return table;
 }

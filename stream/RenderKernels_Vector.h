@@ -163,9 +163,9 @@ void StockhamTransform256(const TransformPlan& plan, const float* inRe, const fl
         constexpr bool last = S == kStages - 1;
         float* const* src = S % 2 == 1 ? a : b;
         float* const* dst = S % 2 == 0 ? a : b;
-        Stage<F, first && Pre, last && Post, 128, S>(
-            plan, S, sinTable, first ? inRe : src[0], first ? inIm : src[1],
-            last ? outRe : dst[0], last ? outIm : dst[1], premul, scale);
+        Stage<F, first && Pre, last && Post, 128, S>(plan, S, sinTable, first ? inRe : src[0],
+                                                     first ? inIm : src[1], last ? outRe : dst[0],
+                                                     last ? outIm : dst[1], premul, scale);
     };
     (stage(std::integral_constant<int32_t, Stages>{}), ...);
 }
@@ -173,17 +173,22 @@ void StockhamTransform256(const TransformPlan& plan, const float* inRe, const fl
 template <class F>
 void Transform(const TransformPlan& plan, const float* inRe, const float* inIm, float* outRe,
                float* outIm, bool scaled, const float* premul) {
-    if (plan.Points != 256) return StockhamTransform<F>(plan, inRe, inIm, outRe, outIm, scaled, premul);
+    if (plan.Points != 256)
+        return StockhamTransform<F>(plan, inRe, inIm, outRe, outIm, scaled, premul);
     constexpr auto kStages = std::make_integer_sequence<int32_t, 8>{};
     const bool pre = premul != nullptr;
     if (pre && scaled)
-        StockhamTransform256<F, true, true>(plan, inRe, inIm, outRe, outIm, scaled, premul, kStages);
+        StockhamTransform256<F, true, true>(plan, inRe, inIm, outRe, outIm, scaled, premul,
+                                            kStages);
     else if (pre)
-        StockhamTransform256<F, true, false>(plan, inRe, inIm, outRe, outIm, scaled, premul, kStages);
+        StockhamTransform256<F, true, false>(plan, inRe, inIm, outRe, outIm, scaled, premul,
+                                             kStages);
     else if (scaled)
-        StockhamTransform256<F, false, true>(plan, inRe, inIm, outRe, outIm, scaled, premul, kStages);
+        StockhamTransform256<F, false, true>(plan, inRe, inIm, outRe, outIm, scaled, premul,
+                                             kStages);
     else
-        StockhamTransform256<F, false, false>(plan, inRe, inIm, outRe, outIm, scaled, premul, kStages);
+        StockhamTransform256<F, false, false>(plan, inRe, inIm, outRe, outIm, scaled, premul,
+                                              kStages);
 }
 
 template <class F>

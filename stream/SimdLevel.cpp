@@ -30,16 +30,17 @@ SimdLevel ActiveSimdLevel() noexcept { return Active().load(std::memory_order_re
 
 SimdLevel SetSimdLevel(SimdLevel Level) noexcept {
     const SimdLevel supported = SupportedSimdLevel();
-    const SimdLevel level = static_cast<int32_t>(Level) > static_cast<int32_t>(supported) ? supported : Level;
+    const SimdLevel level =
+        static_cast<int32_t>(Level) > static_cast<int32_t>(supported) ? supported : Level;
     Active().store(level, std::memory_order_relaxed);
     return level;
 }
 
 const char* SimdLevelName(SimdLevel Level) noexcept {
     switch (Level) {
-    case SimdLevel::Scalar: return "scalar";
-    case SimdLevel::Sse2: return "sse2";
-    case SimdLevel::Avx2: return "avx2";
+        case SimdLevel::Scalar: return "scalar";
+        case SimdLevel::Sse2: return "sse2";
+        case SimdLevel::Avx2: return "avx2";
     }
     return "unknown";
 }

@@ -68,8 +68,8 @@ void TAGC::Process(int16_t* Samples, int32_t ByteCount) noexcept {
             if (run.PeakMagnitude > RisePeak) RisePeak = run.PeakMagnitude;
             RiseCount += run.Samples;
             if (run.QuietTail == run.Samples) {
-                QuietRun = static_cast<int32_t>(std::min<int64_t>(int64_t{QuietRun} + run.Samples,
-                                                                  std::numeric_limits<int32_t>::max()));
+                QuietRun = static_cast<int32_t>(std::min<int64_t>(
+                    int64_t{QuietRun} + run.Samples, std::numeric_limits<int32_t>::max()));
             } else {
                 QuietRun = run.QuietTail;
             }

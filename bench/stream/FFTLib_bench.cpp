@@ -90,7 +90,9 @@ FigureWork StreamSpectrumWork() {
     auto values = std::make_shared<std::array<float, kSpectrumValueCount>>();
     FigureWork work;
     work.Candidate = [stream, values] { stream->GetSpectrum(values->data()); };
-    work.Baseline = [stream, values] { OnScalarPaths([&] { stream->GetSpectrum(values->data()); }); };
+    work.Baseline = [stream, values] {
+        OnScalarPaths([&] { stream->GetSpectrum(values->data()); });
+    };
     return work;
 }
 
@@ -108,7 +110,9 @@ FigureWork MixSpectrumWork() {
     auto values = std::make_shared<std::array<float, kSpectrumValueCount>>();
     FigureWork work;
     work.Candidate = [rig, values] { rig->Player.GetMixSpectrum(values->data()); };
-    work.Baseline = [rig, values] { OnScalarPaths([&] { rig->Player.GetMixSpectrum(values->data()); }); };
+    work.Baseline = [rig, values] {
+        OnScalarPaths([&] { rig->Player.GetMixSpectrum(values->data()); });
+    };
     return work;
 }
 
@@ -129,7 +133,8 @@ void AddTransformFigures() {
         AddFigure(TransformDef("transform/pair/" + name, "  the same on the " + name + " kernels"),
                   [level] { return LevelTransformWork(level); });
     }
-    AddFigure(SpectrumDef("spectrum/stream", "GetSpectrum of a stream, per call"), StreamSpectrumWork);
+    AddFigure(SpectrumDef("spectrum/stream", "GetSpectrum of a stream, per call"),
+              StreamSpectrumWork);
     AddFigure(SpectrumDef("spectrum/mix", "GetMixSpectrum, per call"), MixSpectrumWork);
 }
 

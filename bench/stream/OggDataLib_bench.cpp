@@ -50,7 +50,8 @@ FigureWork StreamWork(const BenchFile& file, StreamSetup setup) {
         work.BeforeUnit = [stream, blocks] {
             const int32_t n = (*blocks)++;
             if (n % kBlocksPerPresetSwitch == 0)
-                ApplyPreset(*stream, (n / kBlocksPerPresetSwitch) % 2 == 0 ? "LowReso" : "HighReso");
+                ApplyPreset(*stream,
+                            (n / kBlocksPerPresetSwitch) % 2 == 0 ? "LowReso" : "HighReso");
         };
     }
     return work;
@@ -88,13 +89,15 @@ void AddStreamFigures() {
                     {true, false}, 0.0);
     AddStreamFigure("render/stereo/agc", "render 44.1 kHz stereo, gain control on", &StereoFile,
                     {false, true}, 0.0);
-    AddStreamFigure("render/stereo/filter+agc", "render 44.1 kHz stereo, filter moving + gain control",
-                    &StereoFile, {true, true}, 1.25);
+    AddStreamFigure("render/stereo/filter+agc",
+                    "render 44.1 kHz stereo, filter moving + gain control", &StereoFile,
+                    {true, true}, 1.25);
     AddLevelFigures("render/stereo/filter+agc", &StereoFile);
     AddStreamFigure("render/mono22/defaults", "render 22.05 kHz mono, defaults", &MonoFile, {}, 0.0,
                     "decode floor 22.05 kHz mono (ov_read, 4096-byte reads), per block");
-    AddStreamFigure("render/mono22/filter+agc", "render 22.05 kHz mono, filter moving + gain control",
-                    &MonoFile, {true, true}, 2.0);
+    AddStreamFigure("render/mono22/filter+agc",
+                    "render 22.05 kHz mono, filter moving + gain control", &MonoFile, {true, true},
+                    2.0);
     AddLevelFigures("render/mono22/filter+agc", &MonoFile);
 }
 

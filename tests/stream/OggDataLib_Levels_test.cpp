@@ -35,22 +35,22 @@ void ApplyPreset(TOggData& stream, const char* caption, float seconds) {
 // The settings the test changes before block `block`, as a user at the controls would.
 void Steer(TOggData& stream, int32_t block) {
     switch (block) {
-    case 0:
-        ApplyPreset(stream, "LowReso", 0.4f);
-        stream.SetAGC(1.0f);
-        break;
-    case 3: stream.Fade(0.3f, 0.5f); break;
-    case 5: stream.SetPan(-0.6f, 0.3f); break;
-    case 7: ApplyPreset(stream, "Wave", 0.2f); break;
-    case 9:
-        stream.Fade(2.5f, 0.2f);
-        stream.SetVolume(1.7f);
-        break;
-    case 12: ApplyPreset(stream, "HighPass", 0.0f); break;
-    case 14: stream.SetAGC(0.2f); break;
-    case 17: ApplyPreset(stream, "OFF", 0.3f); break;
-    case 20: stream.SetMasterVolume(-1.0f); break;
-    default: break;
+        case 0:
+            ApplyPreset(stream, "LowReso", 0.4f);
+            stream.SetAGC(1.0f);
+            break;
+        case 3: stream.Fade(0.3f, 0.5f); break;
+        case 5: stream.SetPan(-0.6f, 0.3f); break;
+        case 7: ApplyPreset(stream, "Wave", 0.2f); break;
+        case 9:
+            stream.Fade(2.5f, 0.2f);
+            stream.SetVolume(1.7f);
+            break;
+        case 12: ApplyPreset(stream, "HighPass", 0.0f); break;
+        case 14: stream.SetAGC(0.2f); break;
+        case 17: ApplyPreset(stream, "OFF", 0.3f); break;
+        case 20: stream.SetMasterVolume(-1.0f); break;
+        default: break;
     }
 }
 
@@ -91,7 +91,8 @@ TEST_P(OggDataLevels, EveryLevelRendersTheScalarPathsBlocks) {
         if (SetSimdLevel(level) != level) continue;  // the processor lacks it
         const auto actual = RenderSteered(ogg);
         for (int32_t block = 0; block < kBlocks; ++block)
-            ASSERT_EQ(actual[block], expected[block]) << SimdLevelName(level) << ", block " << block;
+            ASSERT_EQ(actual[block], expected[block])
+                << SimdLevelName(level) << ", block " << block;
     }
 }
 

@@ -43,11 +43,11 @@ int32_t UniformInt(int32_t low, int32_t high) {
 // and huge values mixed in: every kind of float the butterflies can meet short of NaN.
 float AnyFloat() {
     switch (UniformInt(0, 9)) {
-    case 0: return static_cast<float>(UniformInt(-32768, 32767));
-    case 1: return UniformInt(0, 1) == 0 ? 0.0f : -0.0f;
-    case 2: return std::uniform_real_distribution<float>(-1e-40f, 1e-40f)(Random());
-    case 3: return std::uniform_real_distribution<float>(-1e30f, 1e30f)(Random());
-    default: return std::uniform_real_distribution<float>(-40000.0f, 40000.0f)(Random());
+        case 0: return static_cast<float>(UniformInt(-32768, 32767));
+        case 1: return UniformInt(0, 1) == 0 ? 0.0f : -0.0f;
+        case 2: return std::uniform_real_distribution<float>(-1e-40f, 1e-40f)(Random());
+        case 3: return std::uniform_real_distribution<float>(-1e30f, 1e30f)(Random());
+        default: return std::uniform_real_distribution<float>(-40000.0f, 40000.0f)(Random());
     }
 }
 
@@ -70,7 +70,8 @@ void ExpectSameFloats(const std::vector<float>& actual, const std::vector<float>
                       const char* what) {
     for (size_t i = 0; i < expected.size(); ++i) {
         if (!SameFloat(actual[i], expected[i])) {
-            ADD_FAILURE() << what << "[" << i << "]: " << actual[i] << " instead of " << expected[i];
+            ADD_FAILURE() << what << "[" << i << "]: " << actual[i] << " instead of "
+                          << expected[i];
             return;
         }
     }
@@ -107,7 +108,8 @@ TEST_P(TransformLevels, FilterFrameIsWindowTransformGainsAndTransformBack) {
     TFFT fft(256);
     for (int trial = 0; trial < 200; ++trial) {
         std::vector<float> gains(256);
-        for (float& g : gains) g = trial % 4 == 0 ? 1.0f : std::uniform_real_distribution<float>(0.0f, 4.0f)(Random());
+        for (float& g : gains)
+            g = trial % 4 == 0 ? 1.0f : std::uniform_real_distribution<float>(0.0f, 4.0f)(Random());
         for (int32_t i = 0; i < 256; ++i) {
             fft.Re[i] = static_cast<float>(UniformInt(-32768, 32767));
             fft.Im[i] = trial % 3 == 0 ? AnyFloat() : static_cast<float>(UniformInt(-32768, 32767));
@@ -152,8 +154,8 @@ TEST_P(FilterLevels, WholeTransitionsGiveTheReferenceSamplesAndGains) {
     const std::vector<int16_t> input = MixedSamples(44100 * 8);
     // Every preset in turn, ramping and jumping, with a flat stretch in between; chunks of
     // every size from one frame to a narrow render's 1024.
-    const char* const presets[] = {"LowReso", "HighPass", "OFF", "Wave", "LowPass",
-                                   "HighReso", "LoHiPass", "MiddleReso"};
+    const char* const presets[] = {"LowReso", "HighPass", "OFF",      "Wave",
+                                   "LowPass", "HighReso", "LoHiPass", "MiddleReso"};
     size_t offset = 0;
     int chunk = 0;
     while (offset + 2048 <= input.size()) {
@@ -171,14 +173,16 @@ TEST_P(FilterLevels, WholeTransitionsGiveTheReferenceSamplesAndGains) {
             reference.SetPoint(chunk % 256, -0.0f, 0.002f);
         }
         const int32_t frames = chunk % 7 == 0 ? UniformInt(1, 200) : UniformInt(1, 1024);
-        std::vector<int16_t> actual(input.begin() + static_cast<std::ptrdiff_t>(offset),
-                                    input.begin() + static_cast<std::ptrdiff_t>(offset) + 2 * frames);
+        std::vector<int16_t> actual(
+            input.begin() + static_cast<std::ptrdiff_t>(offset),
+            input.begin() + static_cast<std::ptrdiff_t>(offset) + 2 * frames);
         std::vector<int16_t> expected = actual;
         stream.ApplyFilter(actual.data(), frames * 4);
         reference.Apply(expected.data(), frames * 4);
         ASSERT_EQ(actual, expected) << "chunk " << chunk << " of " << frames << " frames";
         for (int32_t point = 0; point < 256; ++point)
-            ASSERT_TRUE(SameFloat(stream.GetFilterGain(point), reference.Gain(point))) << "point " << point;
+            ASSERT_TRUE(SameFloat(stream.GetFilterGain(point), reference.Gain(point)))
+                << "point " << point;
         EXPECT_EQ(stream.FilterActive(), reference.Active());
         offset += static_cast<size_t>(2 * frames);
         ++chunk;
@@ -192,12 +196,15 @@ TEST_P(FilterLevels, CurveMovesLikeTheScalarCurveWithExtremeSteps) {
         for (int i = 0; i < 256; ++i) {
             gain[i] = UniformInt(0, 5) == 0 ? -0.0f : AnyFloat();
             target[i] = UniformInt(0, 3) == 0 ? gain[i] : AnyFloat();
-            step[i] = UniformInt(0, 2) == 0 ? (UniformInt(0, 1) ? 0.0f : -0.0f) : AnyFloat() * 1e-3f;
+            step[i] =
+                UniformInt(0, 2) == 0 ? (UniformInt(0, 1) ? 0.0f : -0.0f) : AnyFloat() * 1e-3f;
         }
         std::vector<float> expectedGain = gain, expectedStep = step;
         const float frames = static_cast<float>(UniformInt(1, 192));
-        const bool moving = Kernels().MoveCurve(gain.data(), target.data(), step.data(), 256, frames);
-        EXPECT_EQ(moving, scalar.MoveCurve(expectedGain.data(), target.data(), expectedStep.data(), 256, frames));
+        const bool moving =
+            Kernels().MoveCurve(gain.data(), target.data(), step.data(), 256, frames);
+        EXPECT_EQ(moving, scalar.MoveCurve(expectedGain.data(), target.data(), expectedStep.data(),
+                                           256, frames));
         ExpectSameFloats(gain, expectedGain, "gain");
         ExpectSameFloats(step, expectedStep, "step");
         // Close to the activity tolerance from both sides.
@@ -212,19 +219,38 @@ TEST_P(FilterLevels, CurveMovesLikeTheScalarCurveWithExtremeSteps) {
 
 TEST_P(FilterLevels, EmittedFramesAreClippedAndRoundedHalfAwayLikeTheReference) {
     // Halves and near-halves of both signs, the clip edges, infinities and NaN.
-    const float special[] = {0.5f,      -0.5f,     1.5f,        -1.5f,      2.5f,      -2.5f,
-                             0.49999997f, -0.49999997f, 32766.5f, -32766.5f, 32767.5f, -32767.5f,
-                             32768.0f,  -32768.0f, 1e30f,       -1e30f,     -0.0f,     0.0f,
+    const float special[] = {0.5f,
+                             -0.5f,
+                             1.5f,
+                             -1.5f,
+                             2.5f,
+                             -2.5f,
+                             0.49999997f,
+                             -0.49999997f,
+                             32766.5f,
+                             -32766.5f,
+                             32767.5f,
+                             -32767.5f,
+                             32768.0f,
+                             -32768.0f,
+                             1e30f,
+                             -1e30f,
+                             -0.0f,
+                             0.0f,
                              std::numeric_limits<float>::infinity(),
                              -std::numeric_limits<float>::infinity(),
-                             std::numeric_limits<float>::quiet_NaN(), 12345.5f, -12345.5f};
+                             std::numeric_limits<float>::quiet_NaN(),
+                             12345.5f,
+                             -12345.5f};
     constexpr int32_t kCount = 203;
     std::vector<float> re(kCount), im(kCount), invWindow(kCount);
     for (int trial = 0; trial < 50; ++trial) {
         for (int32_t j = 0; j < kCount; ++j) {
             re[j] = UniformInt(0, 2) == 0 ? special[UniformInt(0, 22)] : AnyFloat();
             im[j] = UniformInt(0, 2) == 0 ? special[UniformInt(0, 22)] : AnyFloat();
-            invWindow[j] = UniformInt(0, 1) == 0 ? 1.0f : std::uniform_real_distribution<float>(1.0f, 2.0f)(Random());
+            invWindow[j] = UniformInt(0, 1) == 0
+                               ? 1.0f
+                               : std::uniform_real_distribution<float>(1.0f, 2.0f)(Random());
         }
         const int32_t count = UniformInt(1, kCount);
         std::vector<int16_t> actual(2 * kCount, 0x5A5A);
@@ -270,7 +296,8 @@ TEST_P(ExpandLevels, SourceFramesBecomeStereoFramesRepeatedAsAsked) {
                 for (int32_t k = 0; k < repeat; ++k) {
                     const size_t at = static_cast<size_t>(2 * (f * repeat + k));
                     ASSERT_EQ(dest[at], source[static_cast<size_t>(f * channels)]);
-                    ASSERT_EQ(dest[at + 1], source[static_cast<size_t>(f * channels + channels - 1)]);
+                    ASSERT_EQ(dest[at + 1],
+                              source[static_cast<size_t>(f * channels + channels - 1)]);
                 }
             }
             EXPECT_EQ(dest[dest.size() - 2], 0x5A5A) << "nothing written past the frames";
@@ -290,8 +317,8 @@ struct AgcSetting {
 };
 
 void ExpectSameState(const TAGC& actual, const TAGC& expected, int chunk) {
-    EXPECT_TRUE(SameFloat(actual.Gain, expected.Gain)) << "chunk " << chunk << ": gain " << actual.Gain
-                                                       << " instead of " << expected.Gain;
+    EXPECT_TRUE(SameFloat(actual.Gain, expected.Gain))
+        << "chunk " << chunk << ": gain " << actual.Gain << " instead of " << expected.Gain;
     EXPECT_EQ(actual.RiseCount, expected.RiseCount) << "chunk " << chunk;
     EXPECT_EQ(actual.RisePeak, expected.RisePeak) << "chunk " << chunk;
     EXPECT_EQ(actual.QuietRun, expected.QuietRun) << "chunk " << chunk;
@@ -302,9 +329,9 @@ using AgcLevels = EveryLevel;
 TEST_P(AgcLevels, LevelsLikeTheReferenceAtEveryTargetAndRate) {
     // The test application's targets, a target above full scale (outputs saturate), a small
     // one that can drive the gain to zero, a fast rate, and rise intervals short and odd.
-    const AgcSetting settings[] = {{30000, 800, 0.05f, 12288}, {3000, 800, 0.05f, 12288},
-                                   {40000, 800, 0.05f, 12288}, {900, 800, 0.05f, 12288},
-                                   {12000, 100, 0.5f, 12288},  {20000, 800, 0.05f, 7},
+    const AgcSetting settings[] = {{30000, 800, 0.05f, 12288},  {3000, 800, 0.05f, 12288},
+                                   {40000, 800, 0.05f, 12288},  {900, 800, 0.05f, 12288},
+                                   {12000, 100, 0.5f, 12288},   {20000, 800, 0.05f, 7},
                                    {25000, 30000, 0.05f, 12288}};
     std::vector<int16_t> input = MixedSamples(44100 * 4);
     // A long silence, so that the quiet pull runs.
@@ -321,7 +348,8 @@ TEST_P(AgcLevels, LevelsLikeTheReferenceAtEveryTargetAndRate) {
         }
         size_t offset = 0;
         for (int chunk = 0; offset < input.size(); ++chunk) {
-            const auto samples = std::min<size_t>(input.size() - offset, static_cast<size_t>(UniformInt(1, 2048)));
+            const auto samples =
+                std::min<size_t>(input.size() - offset, static_cast<size_t>(UniformInt(1, 2048)));
             std::vector<int16_t> a(input.begin() + static_cast<std::ptrdiff_t>(offset),
                                    input.begin() + static_cast<std::ptrdiff_t>(offset + samples));
             std::vector<int16_t> e = a;
@@ -349,43 +377,43 @@ TEST_P(VolumeLevels, ScalesLikeTheReferenceThroughRampsAndExtremeVolumes) {
         size_t offset = 0;
         for (int chunk = 0; offset + 4096 <= input.size(); ++chunk) {
             switch (chunk % 12) {
-            case 0:  // a fade over a little more than a chunk, then at rest
-                stream.Fade(0.25f, 0.02f);
-                reference.Fade(0.25f, 0.02f);
-                break;
-            case 2:
-                stream.SetPan(-0.7f, 0.015f);
-                reference.SetPan(-0.7f, 0.015f);
-                stream.Fade(3.0f, 0.0f);
-                reference.Fade(3.0f, 0.0f);
-                break;
-            case 4:  // gains beyond 16 bits, and negative ones
-                stream.SetVolume(150.0f);
-                reference.SetVolume(150.0f);
-                break;
-            case 6:
-                stream.SetVolume(-2.0f);
-                reference.SetVolume(-2.0f);
-                stream.SetMasterVolume(0.5f);
-                reference.SetMasterVolume(0.5f);
-                break;
-            case 8:
-                stream.SetPan(1.0f, 0.0f);
-                reference.SetPan(1.0f, 0.0f);
-                stream.SetVolume(1.0f);
-                reference.SetVolume(1.0f);
-                stream.Fade(64.0f, 0.03f);
-                reference.Fade(64.0f, 0.03f);
-                break;
-            case 10:
-                stream.Fade(1.0f, 0.0f);
-                reference.Fade(1.0f, 0.0f);
-                stream.SetPan(0.0f, 0.0f);
-                reference.SetPan(0.0f, 0.0f);
-                stream.SetMasterVolume(1.0f);
-                reference.SetMasterVolume(1.0f);
-                break;
-            default: break;
+                case 0:  // a fade over a little more than a chunk, then at rest
+                    stream.Fade(0.25f, 0.02f);
+                    reference.Fade(0.25f, 0.02f);
+                    break;
+                case 2:
+                    stream.SetPan(-0.7f, 0.015f);
+                    reference.SetPan(-0.7f, 0.015f);
+                    stream.Fade(3.0f, 0.0f);
+                    reference.Fade(3.0f, 0.0f);
+                    break;
+                case 4:  // gains beyond 16 bits, and negative ones
+                    stream.SetVolume(150.0f);
+                    reference.SetVolume(150.0f);
+                    break;
+                case 6:
+                    stream.SetVolume(-2.0f);
+                    reference.SetVolume(-2.0f);
+                    stream.SetMasterVolume(0.5f);
+                    reference.SetMasterVolume(0.5f);
+                    break;
+                case 8:
+                    stream.SetPan(1.0f, 0.0f);
+                    reference.SetPan(1.0f, 0.0f);
+                    stream.SetVolume(1.0f);
+                    reference.SetVolume(1.0f);
+                    stream.Fade(64.0f, 0.03f);
+                    reference.Fade(64.0f, 0.03f);
+                    break;
+                case 10:
+                    stream.Fade(1.0f, 0.0f);
+                    reference.Fade(1.0f, 0.0f);
+                    stream.SetPan(0.0f, 0.0f);
+                    reference.SetPan(0.0f, 0.0f);
+                    stream.SetMasterVolume(1.0f);
+                    reference.SetMasterVolume(1.0f);
+                    break;
+                default: break;
             }
             const int32_t frames = UniformInt(1, 1024);
             const int16_t* source = input.data() + offset;
@@ -395,8 +423,9 @@ TEST_P(VolumeLevels, ScalesLikeTheReferenceThroughRampsAndExtremeVolumes) {
             EXPECT_EQ(stream.ApplyVolume(actual.data(), source, frames * 4, wide),
                       reference.Apply(expected.data(), source, frames * 4, wide));
             ASSERT_EQ(actual, expected) << (wide ? "wide" : "narrow") << ", chunk " << chunk;
-            EXPECT_EQ(stream.GetFadeVolume(true),
-                      static_cast<float>(static_cast<double>(reference.FadeVolume) / 1099511627776.0));
+            EXPECT_EQ(
+                stream.GetFadeVolume(true),
+                static_cast<float>(static_cast<double>(reference.FadeVolume) / 1099511627776.0));
             offset += static_cast<size_t>(2 * frames);
         }
     }
@@ -408,11 +437,13 @@ OGGMIX_INSTANTIATE_EVERY_LEVEL(VolumeLevels);
 
 int32_t AnyMixValue() {
     switch (UniformInt(0, 7)) {
-    case 0: return std::numeric_limits<int32_t>::min();
-    case 1: return std::numeric_limits<int32_t>::max();
-    case 2: return UniformInt(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
-    case 3: return UniformInt(-40000, 40000);
-    default: return UniformInt(-100000, 100000);
+        case 0: return std::numeric_limits<int32_t>::min();
+        case 1: return std::numeric_limits<int32_t>::max();
+        case 2:
+            return UniformInt(std::numeric_limits<int32_t>::min(),
+                              std::numeric_limits<int32_t>::max());
+        case 3: return UniformInt(-40000, 40000);
+        default: return UniformInt(-100000, 100000);
     }
 }
 
@@ -446,7 +477,8 @@ TEST_P(MixLevels, PeakScaleAndClipGiveTheReferenceValues) {
         const int32_t count = UniformInt(1, 130);
         std::vector<int32_t> values(static_cast<size_t>(count));
         for (int32_t& v : values) v = AnyMixValue();
-        EXPECT_EQ(Kernels().PeakMagnitude(values.data(), count), ReferencePeak(values.data(), count));
+        EXPECT_EQ(Kernels().PeakMagnitude(values.data(), count),
+                  ReferencePeak(values.data(), count));
 
         const int32_t gain = UniformInt(0, 3) == 0 ? 32767 : UniformInt(1, 32767);
         std::vector<int32_t> scaled = values;

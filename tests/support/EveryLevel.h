@@ -27,11 +27,10 @@ inline std::string LevelName(const ::testing::TestParamInfo<SimdLevel>& info) {
     return SimdLevelName(info.param);
 }
 
-#define OGGMIX_INSTANTIATE_EVERY_LEVEL(Suite)                                                 \
-    INSTANTIATE_TEST_SUITE_P(Levels, Suite,                                                   \
-                             ::testing::Values(SimdLevel::Scalar, SimdLevel::Sse2,             \
-                                               SimdLevel::Avx2),                               \
-                             LevelName)
+#define OGGMIX_INSTANTIATE_EVERY_LEVEL(Suite)                                                  \
+    INSTANTIATE_TEST_SUITE_P(                                                                  \
+        Levels, Suite, ::testing::Values(SimdLevel::Scalar, SimdLevel::Sse2, SimdLevel::Avx2), \
+        LevelName)
 
 // Equal bits, or both not a number (which NaN comes out of an operation is not part of
 // the result).

@@ -20,7 +20,9 @@ int32_t Saturate32(int64_t v) {
     return static_cast<int32_t>(v > kInt32Max ? kInt32Max : v < kInt32Min ? kInt32Min : v);
 }
 
-int16_t Clip16(int32_t v) { return static_cast<int16_t>(v > 32767 ? 32767 : v < -32767 ? -32767 : v); }
+int16_t Clip16(int32_t v) {
+    return static_cast<int16_t>(v > 32767 ? 32767 : v < -32767 ? -32767 : v);
+}
 
 }  // namespace
 
@@ -171,12 +173,17 @@ void ReferenceAgcProcess(TAGC& agc, int16_t* Samples, int32_t ByteCount) {
         const int32_t in = Samples[i];
         const double product = static_cast<double>(in) * static_cast<double>(agc.Gain);
         int64_t out = 0;
-        if (!(product < 4.0e18)) out = product > 0.0 ? int64_t{4'000'000'000'000'000'000} : 0;
-        else if (!(product > -4.0e18)) out = -int64_t{4'000'000'000'000'000'000};
-        else out = static_cast<int64_t>(product);
+        if (!(product < 4.0e18))
+            out = product > 0.0 ? int64_t{4'000'000'000'000'000'000} : 0;
+        else if (!(product > -4.0e18))
+            out = -int64_t{4'000'000'000'000'000'000};
+        else
+            out = static_cast<int64_t>(product);
         const int64_t mag = std::llabs(out);
-        if (std::abs(in) < agc.QuietLevel) countUp(agc.QuietRun);
-        else agc.QuietRun = 0;
+        if (std::abs(in) < agc.QuietLevel)
+            countUp(agc.QuietRun);
+        else
+            agc.QuietRun = 0;
         if (mag < agc.Target) {
             if (mag > agc.RisePeak) agc.RisePeak = static_cast<int32_t>(mag);
             countUp(agc.RiseCount);
@@ -185,7 +192,8 @@ void ReferenceAgcProcess(TAGC& agc, int16_t* Samples, int32_t ByteCount) {
                     agc.Gain = (10.0f * agc.AdjustRate) * (1.0f - agc.Gain) + agc.Gain;
                 } else if (agc.RisePeak > 0) {
                     agc.Gain = (static_cast<float>(agc.Target) / static_cast<float>(agc.RisePeak)) *
-                                   agc.AdjustRate + agc.Gain;
+                                   agc.AdjustRate +
+                               agc.Gain;
                     agc.RisePeak = 0;
                     agc.RiseCount = 0;
                 } else {
@@ -196,7 +204,8 @@ void ReferenceAgcProcess(TAGC& agc, int16_t* Samples, int32_t ByteCount) {
             Samples[i] = static_cast<int16_t>(std::clamp<int64_t>(out, -32768, 32767));
         } else {
             out = std::clamp<int64_t>(out, -32760, 32760);
-            agc.Gain = agc.Gain - (static_cast<float>(mag) / static_cast<float>(agc.Target)) * agc.AdjustRate;
+            agc.Gain = agc.Gain -
+                       (static_cast<float>(mag) / static_cast<float>(agc.Target)) * agc.AdjustRate;
             if (!(agc.Gain >= 0.0f)) agc.Gain = 0.0f;
             agc.RisePeak = 0;
             agc.RiseCount = 0;
@@ -291,7 +300,8 @@ void ReferenceMix(std::span<const int32_t* const> Sources, int32_t ValueCount, i
 
 int32_t ReferencePeak(const int32_t* Values, int32_t Count) {
     int64_t peak = 0;
-    for (int32_t i = 0; i < Count; ++i) peak = std::max<int64_t>(peak, std::llabs(int64_t{Values[i]}));
+    for (int32_t i = 0; i < Count; ++i)
+        peak = std::max<int64_t>(peak, std::llabs(int64_t{Values[i]}));
     return static_cast<int32_t>(std::min(peak, kInt32Max));
 }
 

@@ -29,7 +29,9 @@ public:
     [[nodiscard]] bool Active() const;
     // Filters ByteCount / 4 frames of 16-bit stereo in place while active.
     void Apply(int16_t* Samples, int32_t ByteCount);
-    [[nodiscard]] float Gain(int32_t Index) const { return FPoints[static_cast<size_t>(Index)].Gain; }
+    [[nodiscard]] float Gain(int32_t Index) const {
+        return FPoints[static_cast<size_t>(Index)].Gain;
+    }
 
 private:
     struct Point {
