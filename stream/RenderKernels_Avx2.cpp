@@ -1,7 +1,8 @@
 // RenderKernels_Avx2.cpp: the AVX2 table, eight floats or 32-bit values at a time (short
-// tails go to the SSE2 kernels). Compiled with -mavx2
-// (never -mfma: a fused multiply-add would round once where the scalar path rounds twice),
-// and reached only on processors that run AVX2.
+// tails go to the SSE2 or scalar kernels). Compiled with -mavx2 (never -mfma: a fused
+// multiply-add would round once where the scalar path rounds twice), and reached only on
+// processors that run AVX2. Nothing here may use a template or inline function that other
+// files use too (std::min, say): the linker could pick this file's AVX2 copy for all of them.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -54,38 +55,55 @@ AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
     const __m256d vTarget = _mm256_set1_pd(target);
     const __m256d signBit = _mm256_set1_pd(-0.0);
     const __m256i vQuiet = _mm256_set1_epi32(quietLevel);
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256d peak = _mm256_setzero_pd();
-    AgcRun run;
+    __m256i lastLoud = _mm256_set1_epi32(-1);  // per lane, the index of its last loud sample
     int32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m256i in =
-            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i)));
+    for (; i + 16 <= count; i += 16) {
+        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + i));
+        const __m256i in0 = _mm256_cvtepi16_epi32(_mm256_castsi256_si128(raw));
+        const __m256i in1 = _mm256_cvtepi16_epi32(_mm256_extracti128_si256(raw, 1));
         // The products are exact in double, as the scalar path forms them.
-        const __m256d p0 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(in)), vGain);
-        const __m256d p1 =
-            _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(in, 1)), vGain);
-        const __m256d a0 = _mm256_andnot_pd(signBit, p0);
-        const __m256d a1 = _mm256_andnot_pd(signBit, p1);
-        const int below = _mm256_movemask_pd(_mm256_cmp_pd(a0, vTarget, _CMP_LT_OQ)) |
-                          (_mm256_movemask_pd(_mm256_cmp_pd(a1, vTarget, _CMP_LT_OQ)) << 4);
-        if (below != 0xFF) break;
-        // Below the target, so within 32 bits: truncation is exact, the pack saturates.
-        const __m128i out = _mm_packs_epi32(_mm256_cvttpd_epi32(p0), _mm256_cvttpd_epi32(p1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + i), out);
-        peak = _mm256_max_pd(peak, _mm256_max_pd(a0, a1));
-        const int quiet = _mm256_movemask_ps(
-            _mm256_castsi256_ps(_mm256_cmpgt_epi32(vQuiet, _mm256_abs_epi32(in))));
-        if (quiet == 0xFF) {
-            run.QuietTail += 8;
-        } else {
-            const int highestLoud = 31 - __builtin_clz(static_cast<unsigned>(~quiet & 0xFF));
-            run.QuietTail = 7 - highestLoud;
+        __m256d p[4] = {_mm256_cvtepi32_pd(_mm256_castsi256_si128(in0)),
+                        _mm256_cvtepi32_pd(_mm256_extracti128_si256(in0, 1)),
+                        _mm256_cvtepi32_pd(_mm256_castsi256_si128(in1)),
+                        _mm256_cvtepi32_pd(_mm256_extracti128_si256(in1, 1))};
+        __m256d below = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
+        __m256d largest = peak;
+        for (__m256d& product : p) {
+            product = _mm256_mul_pd(product, vGain);
+            const __m256d magnitude = _mm256_andnot_pd(signBit, product);
+            below = _mm256_and_pd(below, _mm256_cmp_pd(magnitude, vTarget, _CMP_LT_OQ));
+            largest = _mm256_max_pd(largest, magnitude);
         }
+        if (_mm256_movemask_pd(below) != 0xF) break;
+        // Below the target, so within 32 bits: truncation is exact, the pack saturates.
+        const __m128i out0 = _mm_packs_epi32(_mm256_cvttpd_epi32(p[0]), _mm256_cvttpd_epi32(p[1]));
+        const __m128i out1 = _mm_packs_epi32(_mm256_cvttpd_epi32(p[2]), _mm256_cvttpd_epi32(p[3]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + i), _mm256_setr_m128i(out0, out1));
+        peak = largest;
+        const __m256i index = _mm256_add_epi32(lanes, _mm256_set1_epi32(i));
+        const __m256i loud0 = _mm256_andnot_si256(_mm256_cmpgt_epi32(vQuiet, _mm256_abs_epi32(in0)),
+                                                  _mm256_set1_epi32(-1));
+        const __m256i loud1 = _mm256_andnot_si256(_mm256_cmpgt_epi32(vQuiet, _mm256_abs_epi32(in1)),
+                                                  _mm256_set1_epi32(-1));
+        lastLoud = _mm256_blendv_epi8(lastLoud, index, loud0);
+        lastLoud = _mm256_blendv_epi8(lastLoud, _mm256_add_epi32(index, _mm256_set1_epi32(8)), loud1);
     }
-    run.Samples = i;
     __m128d top = _mm_max_pd(_mm256_castpd256_pd128(peak), _mm256_extractf128_pd(peak, 1));
     top = _mm_max_pd(top, _mm_unpackhi_pd(top, top));
-    run.PeakMagnitude = _mm_cvttsd_si32(top);
+    __m128i loud = _mm_max_epi32(_mm256_castsi256_si128(lastLoud), _mm256_extracti128_si256(lastLoud, 1));
+    loud = _mm_max_epi32(loud, _mm_shuffle_epi32(loud, _MM_SHUFFLE(1, 0, 3, 2)));
+    loud = _mm_max_epi32(loud, _mm_shuffle_epi32(loud, _MM_SHUFFLE(2, 3, 0, 1)));
+
+    // The rest, up to the first sample that reaches the target, one at a time.
+    const AgcRun rest = ScalarKernels().AgcSteadyRun(samples + i, count - i, gain, target, quietLevel);
+    AgcRun run;
+    run.Samples = i + rest.Samples;
+    const int32_t peakMagnitude = _mm_cvttsd_si32(top);
+    run.PeakMagnitude = peakMagnitude > rest.PeakMagnitude ? peakMagnitude : rest.PeakMagnitude;
+    const int32_t quietTail = i - 1 - _mm_cvtsi128_si32(loud);
+    run.QuietTail = rest.QuietTail == rest.Samples ? quietTail + rest.Samples : rest.QuietTail;
     return run;
 }
 
