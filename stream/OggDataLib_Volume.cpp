@@ -53,6 +53,28 @@ bool FitsKernel(const StageGains& gains) {
     return gains.left >= kMin && gains.left <= kMax && gains.right >= kMin && gains.right <= kMax;
 }
 
+// How many frames from now, at most limit, a ramp moves by whole steps without landing on its
+// target and keeps the value in 1/256 that its first step gives (a ramp at rest: limit).
+// 0 when the first frame lands it, or when it runs away from its target, which no setter
+// makes; either is left to StepRamp.
+int32_t SteadyRampFrames(int64_t valueQ40, int64_t targetQ40, int64_t stepQ40, int32_t limit) {
+    if (stepQ40 == 0) return limit;
+    const int64_t distance = targetQ40 - valueQ40;
+    if (distance != 0 && (distance > 0) != (stepQ40 > 0)) return 0;
+    // A frame moves by a whole step while the step is no larger than what is left.
+    int64_t frames = std::llabs(distance) / std::llabs(stepQ40);
+    // The value in 1/256 truncates toward zero, so its bucket around zero is twice as wide.
+    const int64_t q = (valueQ40 + stepQ40) / kQ40ToQ8;
+    if (stepQ40 > 0) {
+        const int64_t last = q >= 0 ? (q + 1) * kQ40ToQ8 - 1 : q * kQ40ToQ8;
+        frames = std::min(frames, (last - valueQ40) / stepQ40);
+    } else {
+        const int64_t last = q > 0 ? q * kQ40ToQ8 : (q - 1) * kQ40ToQ8 + 1;
+        frames = std::min(frames, (valueQ40 - last) / -stepQ40);
+    }
+    return static_cast<int32_t>(std::min<int64_t>(frames, limit));
+}
+
 // Advances a ramp by one frame; true when the value changed.
 bool StepRamp(int64_t& valueQ40, int64_t targetQ40, int64_t& stepQ40) {
     if (stepQ40 == 0) return false;
@@ -122,32 +144,53 @@ int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
     const int32_t frames = BytesToFrames(Count);
     auto* wide = static_cast<int32_t*>(Dest);
     auto* narrow = static_cast<int16_t*>(Dest);
+    const RenderKernels& kernels = Kernels();
 
-    // No ramp running: one pair of gains for the whole chunk. Gains that fit 16 bits keep
+    // Frames first .. first + count - 1 at one pair of gains. Gains that fit 16 bits keep
     // every product within 32 bits, which the kernels rely on.
-    if (FFadeStep == 0 && FPanStep == 0 && FitsKernel(gains)) {
-        const RenderKernels& kernels = Kernels();
-        if (Wide)
-            kernels.VolumeWide(wide, Source, frames, gains.left, gains.right);
-        else
-            kernels.VolumeNarrow(narrow, Source, frames, gains.left, gains.right);
-        return Wide ? Count * 2 : Count;
-    }
+    const auto scale = [&](int32_t first, int32_t count, const StageGains& g) {
+        if (FitsKernel(g)) {
+            if (Wide)
+                kernels.VolumeWide(wide + 2 * first, Source + 2 * first, count, g.left, g.right);
+            else
+                kernels.VolumeNarrow(narrow + 2 * first, Source + 2 * first, count, g.left, g.right);
+            return;
+        }
+        for (int32_t frame = first; frame < first + count; ++frame) {
+            const int32_t l = Saturate32(int64_t{Source[2 * frame]} * g.left / 256);
+            const int32_t r = Saturate32(int64_t{Source[2 * frame + 1]} * g.right / 256);
+            if (Wide) {
+                wide[2 * frame] = l;
+                wide[2 * frame + 1] = r;
+            } else {
+                narrow[2 * frame] = static_cast<int16_t>(ClipToSample(l));
+                narrow[2 * frame + 1] = static_cast<int16_t>(ClipToSample(r));
+            }
+        }
+    };
 
-    for (int32_t frame = 0; frame < frames; ++frame) {
+    int32_t frame = 0;
+    while (frame < frames) {
+        // The gains follow the ramps' values in 1/256 only: while neither ramp lands or changes
+        // its value in 1/256, every frame gets the gains of the first, and the ramps move on
+        // by whole stretches.
+        const int32_t steady =
+            std::min(SteadyRampFrames(FFadeVolume, FFadeTarget, FFadeStep, frames - frame),
+                     SteadyRampFrames(FPan, FPanTarget, FPanStep, frames - frame));
+        if (steady > 0) {
+            gains = Gains(FFadeVolume + FFadeStep, FPan + FPanStep, volQ8);
+            scale(frame, steady, gains);
+            FFadeVolume += FFadeStep * steady;
+            FPan += FPanStep * steady;
+            frame += steady;
+            continue;
+        }
+        // A frame on which a ramp lands, frame by frame.
         const bool fadeMoved = StepRamp(FFadeVolume, FFadeTarget, FFadeStep);
         const bool panMoved = StepRamp(FPan, FPanTarget, FPanStep);
         if (fadeMoved || panMoved) gains = Gains(FFadeVolume, FPan, volQ8);
-
-        const int32_t l = Saturate32(int64_t{Source[2 * frame]} * gains.left / 256);
-        const int32_t r = Saturate32(int64_t{Source[2 * frame + 1]} * gains.right / 256);
-        if (Wide) {
-            wide[2 * frame] = l;
-            wide[2 * frame + 1] = r;
-        } else {
-            narrow[2 * frame] = static_cast<int16_t>(ClipToSample(l));
-            narrow[2 * frame + 1] = static_cast<int16_t>(ClipToSample(r));
-        }
+        scale(frame, 1, gains);
+        ++frame;
     }
     return Wide ? Count * 2 : Count;
 }

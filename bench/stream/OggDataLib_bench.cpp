@@ -21,7 +21,12 @@ struct StreamSetup {
     bool GainControl = false;
     // The level the stream renders on; the active one when unset.
     std::optional<SimdLevel> Level = std::nullopt;
+    bool Fading = false;  // fade and pan ramps running all the time
 };
+
+// Five-second fades between full and a tenth (never so low that the stream pauses) and pans
+// from side to side, one after another.
+constexpr int32_t kBlocksPerFade = 27;
 
 void ApplyPreset(TOggData& stream, const char* caption) {
     const FilterPreset& preset = *FindFilterPreset(caption);
@@ -45,6 +50,16 @@ FigureWork StreamWork(const BenchFile& file, StreamSetup setup) {
         work.Candidate = [stream] { (void)stream->RenderNext(0); };
     }
     work.Baseline = [floor] { floor->DecodeBlock(); };
+    if (setup.Fading) {
+        auto blocks = std::make_shared<int32_t>(0);
+        work.BeforeUnit = [stream, blocks] {
+            const int32_t n = (*blocks)++;
+            if (n % kBlocksPerFade != 0) return;
+            const bool down = (n / kBlocksPerFade) % 2 == 0;
+            stream->Fade(down ? 0.1f : 1.0f, 5.0f);
+            stream->SetPan(down ? -0.8f : 0.8f, 5.0f);
+        };
+    }
     if (setup.FilterMoving) {
         auto blocks = std::make_shared<int32_t>(0);
         work.BeforeUnit = [stream, blocks] {
@@ -87,6 +102,8 @@ void AddStreamFigures() {
                     1.05, "decode floor 44.1 kHz stereo (ov_read, 4096-byte reads), per block");
     AddStreamFigure("render/stereo/filter", "render 44.1 kHz stereo, filter moving", &StereoFile,
                     {true, false}, 0.0);
+    AddStreamFigure("render/stereo/fading", "render 44.1 kHz stereo, fade and pan ramping",
+                    &StereoFile, {.Fading = true}, 0.0);
     AddStreamFigure("render/stereo/agc", "render 44.1 kHz stereo, gain control on", &StereoFile,
                     {false, true}, 0.0);
     AddStreamFigure("render/stereo/filter+agc",

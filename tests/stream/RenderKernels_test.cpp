@@ -431,6 +431,37 @@ TEST_P(VolumeLevels, ScalesLikeTheReferenceThroughRampsAndExtremeVolumes) {
     }
 }
 
+TEST_P(VolumeLevels, SlowFadesAndPansGiveTheReferenceFramesAllTheWay) {
+    // Seconds-long ramps, as the application's fades are: long stretches at one gain between
+    // the frames where a ramp's value in 1/256 changes, through zero and onto the targets.
+    const std::vector<int16_t> input = MixedSamples(44100 * 4);
+    for (const bool wide : {true, false}) {
+        TOggData stream(65536);
+        ReferenceVolume reference;
+        stream.Fade(0.0f, 1.5f);
+        reference.Fade(0.0f, 1.5f);
+        stream.SetPan(0.8f, 0.7f);
+        reference.SetPan(0.8f, 0.7f);
+        size_t offset = 0;
+        for (int chunk = 0; offset + 2048 <= input.size(); ++chunk) {
+            if (chunk == 60) {
+                stream.Fade(2.0f, 1.0f);
+                reference.Fade(2.0f, 1.0f);
+                stream.SetPan(-1.0f, 1.2f);
+                reference.SetPan(-1.0f, 1.2f);
+            }
+            const int32_t frames = UniformInt(400, 1024);
+            const int16_t* source = input.data() + offset;
+            std::vector<int32_t> actual(static_cast<size_t>(2 * frames));
+            std::vector<int32_t> expected(actual.size());
+            (void)stream.ApplyVolume(actual.data(), source, frames * 4, wide);
+            (void)reference.Apply(expected.data(), source, frames * 4, wide);
+            ASSERT_EQ(actual, expected) << (wide ? "wide" : "narrow") << ", chunk " << chunk;
+            offset += static_cast<size_t>(2 * frames);
+        }
+    }
+}
+
 OGGMIX_INSTANTIATE_EVERY_LEVEL(VolumeLevels);
 
 // ---- The mixer's arithmetic ----
