@@ -46,8 +46,9 @@ std::string Encoded(const TempDir& dir, const std::string& name, const Pcm& pcm,
     return dir.Write(name, EncodeOgg(pcm, options));
 }
 
-// The files the user loads: first the ones the engine plays, then ones it refuses or renders
-// as silence. Playable is set to how many of the first kind there are.
+// The files the user loads: first the ones the engine plays as they are, then ones it refuses,
+// renders as silence or plays only in part. Playable is set to how many of the first kind
+// there are.
 std::vector<std::string> MakeFiles(const TempDir& dir, size_t& playable) {
     std::vector<std::string> files = {
         Encoded(dir, "cues.ogg", Music(44100, 2, 3.0, 1),
@@ -66,6 +67,13 @@ std::vector<std::string> MakeFiles(const TempDir& dir, size_t& playable) {
     files.push_back(
         dir.Write("chained.ogg", EncodeChain(Music(44100, 2, 1.2, 7), Music(22050, 1, 1.0, 8))));
     files.push_back(dir.Write("text.ogg", std::vector<uint8_t>(text.begin(), text.end())));
+    // A damaged audio page (a hole in the middle), and a last page that claims an hour.
+    std::vector<uint8_t> damaged = EncodeOgg(Music(44100, 2, 2.0, 10));
+    damaged[damaged.size() * 3 / 5] ^= 0x10;
+    files.push_back(dir.Write("damaged.ogg", damaged));
+    std::vector<OggPacket> packets = PacketsOf(EncodeOgg(Music(44100, 2, 1.0, 11)));
+    packets.back().GranulePos = int64_t{44100} * 3600;
+    files.push_back(dir.Write("promising.ogg", OggOfPagedPackets(packets)));
     return files;
 }
 
