@@ -151,7 +151,8 @@ void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept {
         const int32_t fresh = std::min(remaining, kFreshFramesPerStep);
         // The curve moves by the fresh frames loaded, not the frames emitted: a transition
         // ends sooner than its nominal time, and that is part of the response. Once two passes
-        // have found every point at rest, a pass changes nothing.
+        // have found every point at rest, a pass changes nothing (the first may still turn a
+        // gain of -0 into +0), and it is skipped.
         if (FFilterStillPasses < 2) {
             const bool moving =
                 kernels.MoveCurve(FFilterGain.data(), FFilterTarget.data(), FFilterStep.data(),
