@@ -215,6 +215,9 @@ private:
     // Moves the decoder to Seconds; on success drops the held frame and restarts the stream
     // clock there. Resets FLastTime either way. False when the decoder refused. FLock held.
     bool SeekDecoder(double Seconds) noexcept;
+    // The decoder's time in seconds (TimeTell); while a failed seek has left the decoder
+    // without a position, the time from before that seek. FLock held.
+    [[nodiscard]] double DecoderTime() noexcept;
 
     TALOGGSemaphore FLock;
 
@@ -251,6 +254,11 @@ private:
     // the second waits here for the next request. Dropped by every seek.
     std::array<int16_t, 2> FHeldFrame{};
     bool FHasHeldFrame = false;
+    // A seek that fails part-way leaves libvorbisfile without a position until it decodes
+    // again, and asked for its time meanwhile it reads outside its own tables: until samples
+    // arrive, the time from before the seek stands in.
+    bool FPositionLost = false;
+    double FLostAtSec = 0.0;
 
     // Fade, pan and volumes. Guarded by FLock.
     int64_t FFadeVolume = 0;  // Q40

@@ -61,6 +61,7 @@ void TOggData::Close() {
         }
         std::fill(FRing.begin(), FRing.end(), 0);
         FDecoder = OggVorbis_File{};
+        FPositionLost = false;
         FCues.fill(TLoopCue{});
         // Reset here rather than after the unlock: the gain control is guarded by FLock.
         FAGC->Reset();

@@ -113,7 +113,7 @@ int32_t TOggData::Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bo
         // A held frame is output before anything the decoder delivers next, so the render
         // starts one frame before the decoder's position.
         const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
-        FRenderStartTime = static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder) - heldSec);
+        FRenderStartTime = static_cast<float>(DecoderTime() - heldSec);
         FPosBaseSec = FRenderStartTime;
         FPosOffsetBytes = 0;
         while (done < wholeBytes) {
@@ -207,13 +207,24 @@ void TOggData::JumpToCue(int32_t Index) noexcept {
 
 bool TOggData::SeekDecoder(double Seconds) noexcept {
     FLastTime = 0.0f;
+    const double beforeSec = DecoderTime();
     // A refused seek (a position outside the stream) leaves the decoder where it was, and
-    // playback goes on from there.
-    if (VorbisFileDLL->TimeSeek(&FDecoder, Seconds) != 0) return false;
+    // playback goes on from there; one that fails part-way leaves it somewhere, without a
+    // position until it decodes. Either way the time before the seek stands until then.
+    if (VorbisFileDLL->TimeSeek(&FDecoder, Seconds) != 0) {
+        FPositionLost = true;
+        FLostAtSec = beforeSec;
+        return false;
+    }
+    FPositionLost = false;
     FHasHeldFrame = false;
     FPosBaseSec = static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder));
     FPosOffsetBytes = 0;
     return true;
+}
+
+double TOggData::DecoderTime() noexcept {
+    return FPositionLost ? FLostAtSec : VorbisFileDLL->TimeTell(&FDecoder);
 }
 
 // Decodes exactly Count internal bytes unless the data ends (fewer) or the decoder fails.
@@ -260,6 +271,7 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     if (repeat == 1 && FChannels == 2) {
         const int32_t got = ReadPastHoles(&FDecoder, out, FramesToBytes(outFrames), &bitstream);
         if (got < 0) return got;
+        if (got > 0) FPositionLost = false;
         if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
         // libvorbisfile returns whole frames; anything else is never passed on as one.
         return written + got - got % kBytesPerFrame;
@@ -270,6 +282,7 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     const int32_t got = ReadPastHoles(&FDecoder, FDecodeBuffer.data(),
                                       sourceFrames * sourceFrameBytes, &bitstream);
     if (got < 0) return got;
+    if (got > 0) FPositionLost = false;
     if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
     const int32_t framesRead = got / sourceFrameBytes;
     // Source frames whose every copy fits go through the kernel; a last one may have to hold

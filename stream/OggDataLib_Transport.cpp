@@ -54,7 +54,7 @@ int32_t TOggData::GetState(bool Lock) {
 float TOggData::GetTime(bool Lock) {
     auto guard = GuardIf(Lock);
     if (FSource == nullptr) return 0.0f;
-    return static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder));
+    return static_cast<float>(DecoderTime());
 }
 
 bool TOggData::Seekable() {

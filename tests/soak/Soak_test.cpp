@@ -71,7 +71,7 @@ std::vector<std::string> MakeFiles(const TempDir& dir, size_t& playable) {
     std::vector<uint8_t> damaged = EncodeOgg(Music(44100, 2, 2.0, 10));
     damaged[damaged.size() * 3 / 5] ^= 0x10;
     files.push_back(dir.Write("damaged.ogg", damaged));
-    std::vector<OggPacket> packets = PacketsOf(EncodeOgg(Music(44100, 2, 1.0, 11)));
+    std::vector<OggPacket> packets = PacketsOf(EncodeOgg(Music(44100, 2, 2.0, 11)));
     packets.back().GranulePos = int64_t{44100} * 3600;
     files.push_back(dir.Write("promising.ogg", OggOfPagedPackets(packets)));
     return files;
