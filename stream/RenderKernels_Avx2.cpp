@@ -49,39 +49,88 @@ struct Avx2F {
     };
 };
 
+// Significant bits of a finite, normal float's significand; 24 for anything else.
+int32_t SignificantBits(float value) {
+    uint32_t bits = 0;
+    __builtin_memcpy(&bits, &value, sizeof bits);
+    const uint32_t exponent = (bits >> 23) & 0xFF;
+    if (exponent == 0 || exponent == 0xFF) return 24;
+    return 24 - __builtin_ctz((bits & 0x7FFFFF) | 0x800000);
+}
+
+// Sixteen samples levelled at the gain through doubles, where every product is exact, as the
+// scalar path forms them. False, with nothing written, when one reaches the target.
+bool LevelSixteenInDouble(int16_t* samples, __m256i in0, __m256i in1, __m256d gain,
+                          __m256d target, __m256i& peak) {
+    const __m256d signBit = _mm256_set1_pd(-0.0);
+    __m256d p[4] = {_mm256_cvtepi32_pd(_mm256_castsi256_si128(in0)),
+                    _mm256_cvtepi32_pd(_mm256_extracti128_si256(in0, 1)),
+                    _mm256_cvtepi32_pd(_mm256_castsi256_si128(in1)),
+                    _mm256_cvtepi32_pd(_mm256_extracti128_si256(in1, 1))};
+    __m256d below = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
+    for (__m256d& product : p) {
+        product = _mm256_mul_pd(product, gain);
+        const __m256d magnitude = _mm256_andnot_pd(signBit, product);
+        below = _mm256_and_pd(below, _mm256_cmp_pd(magnitude, target, _CMP_LT_OQ));
+    }
+    if (_mm256_movemask_pd(below) != 0xF) return false;
+    // Below the target, so within 32 bits: truncation is exact, the pack saturates.
+    const __m256i out0 = _mm256_setr_m128i(_mm256_cvttpd_epi32(p[0]), _mm256_cvttpd_epi32(p[1]));
+    const __m256i out1 = _mm256_setr_m128i(_mm256_cvttpd_epi32(p[2]), _mm256_cvttpd_epi32(p[3]));
+    const __m128i packed0 = _mm_packs_epi32(_mm256_castsi256_si128(out0), _mm256_extracti128_si256(out0, 1));
+    const __m128i packed1 = _mm_packs_epi32(_mm256_castsi256_si128(out1), _mm256_extracti128_si256(out1, 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples), _mm256_setr_m128i(packed0, packed1));
+    peak = _mm256_max_epi32(peak, _mm256_max_epi32(_mm256_abs_epi32(out0), _mm256_abs_epi32(out1)));
+    return true;
+}
+
 AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t target,
                         int32_t quietLevel) noexcept {
-    const __m256d vGain = _mm256_set1_pd(gain);
-    const __m256d vTarget = _mm256_set1_pd(target);
-    const __m256d signBit = _mm256_set1_pd(-0.0);
+    // In float a product rounds, but its truncation stays exact unless it rounded onto a
+    // nonzero integer: an integer between the product and its rounding would itself be a float
+    // nearer to the product. Such lanes go through doubles. A gain of at most 9 significant
+    // bits (1.0, say) times a 16-bit sample rounds nothing at all. Rounding is monotonic, so a
+    // rounded product below the rounded target is a product below the target; the other way
+    // round the stretch simply ends early.
+    const bool productsExact = SignificantBits(gain) <= 9;
+    const __m256 gainF = _mm256_set1_ps(gain);
+    const __m256 targetF = _mm256_set1_ps(static_cast<float>(target));
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 signBit = _mm256_set1_ps(-0.0f);
+    const __m256d gainD = _mm256_set1_pd(gain);
+    const __m256d targetD = _mm256_set1_pd(target);
     const __m256i vQuiet = _mm256_set1_epi32(quietLevel);
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256d peak = _mm256_setzero_pd();
+    __m256i peak = _mm256_setzero_si256();
     __m256i lastLoud = _mm256_set1_epi32(-1);  // per lane, the index of its last loud sample
     int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + i));
         const __m256i in0 = _mm256_cvtepi16_epi32(_mm256_castsi256_si128(raw));
         const __m256i in1 = _mm256_cvtepi16_epi32(_mm256_extracti128_si256(raw, 1));
-        // The products are exact in double, as the scalar path forms them.
-        __m256d p[4] = {_mm256_cvtepi32_pd(_mm256_castsi256_si128(in0)),
-                        _mm256_cvtepi32_pd(_mm256_extracti128_si256(in0, 1)),
-                        _mm256_cvtepi32_pd(_mm256_castsi256_si128(in1)),
-                        _mm256_cvtepi32_pd(_mm256_extracti128_si256(in1, 1))};
-        __m256d below = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
-        __m256d largest = peak;
-        for (__m256d& product : p) {
-            product = _mm256_mul_pd(product, vGain);
-            const __m256d magnitude = _mm256_andnot_pd(signBit, product);
-            below = _mm256_and_pd(below, _mm256_cmp_pd(magnitude, vTarget, _CMP_LT_OQ));
-            largest = _mm256_max_pd(largest, magnitude);
+        const __m256 p0 = _mm256_mul_ps(_mm256_cvtepi32_ps(in0), gainF);
+        const __m256 p1 = _mm256_mul_ps(_mm256_cvtepi32_ps(in1), gainF);
+        const __m256 below =
+            _mm256_and_ps(_mm256_cmp_ps(_mm256_andnot_ps(signBit, p0), targetF, _CMP_LT_OQ),
+                          _mm256_cmp_ps(_mm256_andnot_ps(signBit, p1), targetF, _CMP_LT_OQ));
+        if (_mm256_movemask_ps(below) != 0xFF) break;
+        const __m256i t0 = _mm256_cvttps_epi32(p0);
+        const __m256i t1 = _mm256_cvttps_epi32(p1);
+        const __m256 onInteger =
+            _mm256_or_ps(_mm256_and_ps(_mm256_cmp_ps(_mm256_cvtepi32_ps(t0), p0, _CMP_EQ_OQ),
+                                       _mm256_cmp_ps(p0, zero, _CMP_NEQ_OQ)),
+                         _mm256_and_ps(_mm256_cmp_ps(_mm256_cvtepi32_ps(t1), p1, _CMP_EQ_OQ),
+                                       _mm256_cmp_ps(p1, zero, _CMP_NEQ_OQ)));
+        if (productsExact || _mm256_movemask_ps(onInteger) == 0) {
+            // The pack interleaves 128-bit halves; the permutation puts them back in order.
+            const __m256i packed =
+                _mm256_permute4x64_epi64(_mm256_packs_epi32(t0, t1), _MM_SHUFFLE(3, 1, 2, 0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + i), packed);
+            peak = _mm256_max_epi32(
+                peak, _mm256_max_epi32(_mm256_abs_epi32(t0), _mm256_abs_epi32(t1)));
+        } else if (!LevelSixteenInDouble(samples + i, in0, in1, gainD, targetD, peak)) {
+            break;
         }
-        if (_mm256_movemask_pd(below) != 0xF) break;
-        // Below the target, so within 32 bits: truncation is exact, the pack saturates.
-        const __m128i out0 = _mm_packs_epi32(_mm256_cvttpd_epi32(p[0]), _mm256_cvttpd_epi32(p[1]));
-        const __m128i out1 = _mm_packs_epi32(_mm256_cvttpd_epi32(p[2]), _mm256_cvttpd_epi32(p[3]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + i), _mm256_setr_m128i(out0, out1));
-        peak = largest;
         const __m256i index = _mm256_add_epi32(lanes, _mm256_set1_epi32(i));
         const __m256i loud0 = _mm256_andnot_si256(_mm256_cmpgt_epi32(vQuiet, _mm256_abs_epi32(in0)),
                                                   _mm256_set1_epi32(-1));
@@ -90,8 +139,9 @@ AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
         lastLoud = _mm256_blendv_epi8(lastLoud, index, loud0);
         lastLoud = _mm256_blendv_epi8(lastLoud, _mm256_add_epi32(index, _mm256_set1_epi32(8)), loud1);
     }
-    __m128d top = _mm_max_pd(_mm256_castpd256_pd128(peak), _mm256_extractf128_pd(peak, 1));
-    top = _mm_max_pd(top, _mm_unpackhi_pd(top, top));
+    __m128i top = _mm_max_epi32(_mm256_castsi256_si128(peak), _mm256_extracti128_si256(peak, 1));
+    top = _mm_max_epi32(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(1, 0, 3, 2)));
+    top = _mm_max_epi32(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(2, 3, 0, 1)));
     __m128i loud = _mm_max_epi32(_mm256_castsi256_si128(lastLoud), _mm256_extracti128_si256(lastLoud, 1));
     loud = _mm_max_epi32(loud, _mm_shuffle_epi32(loud, _MM_SHUFFLE(1, 0, 3, 2)));
     loud = _mm_max_epi32(loud, _mm_shuffle_epi32(loud, _MM_SHUFFLE(2, 3, 0, 1)));
@@ -100,7 +150,7 @@ AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
     const AgcRun rest = ScalarKernels().AgcSteadyRun(samples + i, count - i, gain, target, quietLevel);
     AgcRun run;
     run.Samples = i + rest.Samples;
-    const int32_t peakMagnitude = _mm_cvttsd_si32(top);
+    const int32_t peakMagnitude = _mm_cvtsi128_si32(top);
     run.PeakMagnitude = peakMagnitude > rest.PeakMagnitude ? peakMagnitude : rest.PeakMagnitude;
     const int32_t quietTail = i - 1 - _mm_cvtsi128_si32(loud);
     run.QuietTail = rest.QuietTail == rest.Samples ? quietTail + rest.Samples : rest.QuietTail;

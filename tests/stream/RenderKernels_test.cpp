@@ -328,11 +328,12 @@ using AgcLevels = EveryLevel;
 
 TEST_P(AgcLevels, LevelsLikeTheReferenceAtEveryTargetAndRate) {
     // The test application's targets, a target above full scale (outputs saturate), a small
-    // one that can drive the gain to zero, a fast rate, and rise intervals short and odd.
+    // one that can drive the gain to zero, a fast rate, rise intervals short and odd, and a
+    // target no float holds exactly, reached through gains in the thousands.
     const AgcSetting settings[] = {{30000, 800, 0.05f, 12288},  {3000, 800, 0.05f, 12288},
                                    {40000, 800, 0.05f, 12288},  {900, 800, 0.05f, 12288},
                                    {12000, 100, 0.5f, 12288},   {20000, 800, 0.05f, 7},
-                                   {25000, 30000, 0.05f, 12288}};
+                                   {25000, 30000, 0.05f, 12288}, {16777219, 800, 3.0f, 12288}};
     std::vector<int16_t> input = MixedSamples(44100 * 4);
     // A long silence, so that the quiet pull runs.
     std::fill(input.begin() + 40000, input.begin() + 80000, int16_t{0});
