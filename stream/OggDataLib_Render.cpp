@@ -101,8 +101,10 @@ int32_t TOggData::Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bo
     if (Dest == nullptr || Count <= 0) return 0;
     auto* out = static_cast<uint8_t*>(Dest);
 
-    // A finished fade-out to silence pauses the stream where it is.
-    if (GetFadeVolume(false) < 0.01f && GetFadeTarget(false) < 0.01f) Pause(false);
+    // A finished fade-out to silence pauses the stream where it is. Compared in double, as the
+    // fade times are: 0.01f itself lies below a hundredth.
+    constexpr double kSilentFade = 0.01;
+    if (GetFadeVolume(false) < kSilentFade && GetFadeTarget(false) < kSilentFade) Pause(false);
 
     // Only whole frames are rendered; a trailing part of a frame is zero-filled with the rest.
     const int32_t frameBytes = Wide ? kBytesPerWideFrame : kBytesPerFrame;

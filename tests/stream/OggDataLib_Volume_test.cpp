@@ -225,6 +225,20 @@ TEST(VolumeFade, AFadeOutPausesTheStreamAtTheFirstBlockThatBeginsBelowAHundredth
     EXPECT_GT(s.Data->GetTime(true), pausedAt) << "resumes from there";
 }
 
+TEST(VolumeFade, AFadeHeldAtTheFloat0Point01PausesAndOneStepAboveItPlays) {
+    // 0.01f lies just below a hundredth, so a stream faded to it counts as silent.
+    const float justAbove = std::nextafter(0.01f, 1.0f);
+    for (const float level : {0.01f, justAbove}) {
+        test::TestStream s = test::MakeNoiseStream(44100, 2, 1.0);
+        s.Data->Play(true, true);
+        s.Data->Fade(level, 0.0f);
+        ASSERT_EQ(s.Data->GetFadeVolume(true), level);
+        const bool paused = s.Data->RenderNext(0) == 0;
+        EXPECT_EQ(paused, level == 0.01f) << "fade level " << level;
+        EXPECT_EQ(s.Data->GetState(true), paused ? 1 : 3) << "fade level " << level;
+    }
+}
+
 TEST(VolumeRamps, SettingsSurviveClose) {
     TOggData stream(kBufferBytes);
     stream.Fade(0.5f, 0.0f);
