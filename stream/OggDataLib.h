@@ -172,8 +172,10 @@ public:
     [[nodiscard]] float GetFilterGain(int32_t Index) const noexcept;    // no lock
     [[nodiscard]] float GetFilterTarget(int32_t Index) const noexcept;  // UI thread, no lock
     [[nodiscard]] bool FilterActive() const noexcept;                   // FLock held
-    // Filters ByteCount / 4 frames in place while the curve is active. FLock held.
-    void ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept;
+    // Filters ByteCount / 4 frames in place while the curve is active. FLock held. The gains
+    // the display reads follow the curve at once, or, with ShowLater, only when the render
+    // ends (a render filters many chunks under one hold of FLock).
+    void ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater = false) noexcept;
     [[nodiscard]] static float CurveValue(const float* Values, float X, int32_t Count) noexcept;
     [[nodiscard]] static float HermiteValue(float P0, float P1, float P2, float P3, float t,
                                             float F1, float F2) noexcept;
@@ -278,8 +280,10 @@ private:
     alignas(64) std::array<float, kFilterPointCount> FFilterTarget{};
     alignas(64) std::array<float, kFilterPointCount> FFilterStep{};
     // The gains again, for the display, which reads them without the lock; brought up to
-    // date after every chunk (relaxed: each value stands alone). Bin order too.
+    // date after every render (relaxed: each value stands alone). Bin order too.
     std::array<std::atomic<float>, kFilterPointCount> FFilterGainShown{};
+    // The curve has moved since the display's gains were last brought up to date.
+    bool FFilterGainsUnshown = false;
     // Passes of the curve in a row in which no point had a step: after two, a pass changes
     // nothing and is skipped. Any setter resets it. Guarded by FLock.
     int32_t FFilterStillPasses = 0;

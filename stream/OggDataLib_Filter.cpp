@@ -97,6 +97,7 @@ bool TOggData::FilterActiveNow() noexcept {
 }
 
 void TOggData::ShowFilterGains() noexcept {
+    FFilterGainsUnshown = false;
     for (int bin = 0; bin < kFilterPointCount; ++bin)
         FFilterGainShown[bin].store(FFilterGain[bin], std::memory_order_relaxed);
 }
@@ -135,7 +136,7 @@ float TOggData::HermiteValue(float P0, float P1, float P2, float P3, float t, fl
     return a + b + c + d;
 }
 
-void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept {
+void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater) noexcept {
     if (!FilterActiveNow()) return;
 
     const RenderKernels& kernels = Kernels();
@@ -182,7 +183,8 @@ void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount) noexcept {
         remaining -= emitted;
     }
     if (curveMoved) {
-        ShowFilterGains();
+        FFilterGainsUnshown = true;
+        if (!ShowLater) ShowFilterGains();
         FFilterActiveKnown = false;
     }
 }

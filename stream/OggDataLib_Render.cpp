@@ -123,6 +123,7 @@ int32_t TOggData::Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bo
             if (n < 1) break;
             done += n;
         }
+        if (FFilterGainsUnshown) ShowFilterGains();
     }
     std::memset(out + done, 0, static_cast<size_t>(Count - done));
     return done;
@@ -137,7 +138,7 @@ int32_t TOggData::RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept {
     // A wide frame takes half as many internal bytes as it occupies in the output.
     const int32_t c = DecodeWithCues(FWorkBuffer.data(), Wide ? n / 2 : n);
     if (c <= 0) return 0;
-    ApplyFilter(FWorkBuffer.data(), c);
+    ApplyFilter(FWorkBuffer.data(), c, true);
     FAGC->Process(FWorkBuffer.data(), c);
     return ApplyVolume(Dest, FWorkBuffer.data(), c, Wide);
 }

@@ -175,14 +175,10 @@ __m256i RoundEmitted(const float* values, __m256 invWindow) {
     // min(high, v) keeps a NaN (it returns its second operand then); max(v, low) then turns it
     // into low, as the scalar clip does.
     v = _mm256_max_ps(_mm256_min_ps(high, v), low);
-    // Half away from zero, exactly: the integer part, then the exact fraction decides.
-    const __m256i whole = _mm256_cvttps_epi32(v);
-    const __m256 fraction = _mm256_sub_ps(v, _mm256_cvtepi32_ps(whole));
-    const __m256i up =
-        _mm256_castps_si256(_mm256_cmp_ps(fraction, _mm256_set1_ps(0.5f), _CMP_GE_OQ));
-    const __m256i down =
-        _mm256_castps_si256(_mm256_cmp_ps(fraction, _mm256_set1_ps(-0.5f), _CMP_LE_OQ));
-    return _mm256_add_epi32(_mm256_sub_epi32(whole, up), down);
+    // Half away from zero: see kJustBelowHalf.
+    const __m256 signedHalf = _mm256_or_ps(_mm256_and_ps(v, _mm256_set1_ps(-0.0f)),
+                                           _mm256_set1_ps(kJustBelowHalf));
+    return _mm256_cvttps_epi32(_mm256_add_ps(v, signedHalf));
 }
 
 void Avx2EmitFrames(const float* re, const float* im, const float* invWindow, int32_t count,

@@ -76,12 +76,10 @@ void Round(const float* re, const float* im, const float* invWindow, int16_t* fr
         // min(high, v) keeps a NaN (it returns its second operand then); max(v, low) then
         // turns it into low, as the scalar clip does.
         v = _mm_max_ps(_mm_min_ps(high, v), low);
-        // Half away from zero, exactly: the integer part, then the exact fraction decides.
-        const __m128i whole = _mm_cvttps_epi32(v);
-        const __m128 fraction = _mm_sub_ps(v, _mm_cvtepi32_ps(whole));
-        const __m128i up = _mm_castps_si128(_mm_cmpge_ps(fraction, _mm_set1_ps(0.5f)));
-        const __m128i down = _mm_castps_si128(_mm_cmple_ps(fraction, _mm_set1_ps(-0.5f)));
-        rounded[part] = _mm_add_epi32(_mm_sub_epi32(whole, up), down);
+        // Half away from zero: see kJustBelowHalf.
+        const __m128 signedHalf =
+            _mm_or_ps(_mm_and_ps(v, _mm_set1_ps(-0.0f)), _mm_set1_ps(kJustBelowHalf));
+        rounded[part] = _mm_cvttps_epi32(_mm_add_ps(v, signedHalf));
     }
     const __m128i lo = _mm_unpacklo_epi32(rounded[0], rounded[1]);
     const __m128i hi = _mm_unpackhi_epi32(rounded[0], rounded[1]);

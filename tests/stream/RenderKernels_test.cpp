@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -275,6 +276,40 @@ TEST_P(FilterLevels, EmittedFramesAreClippedAndRoundedHalfAwayLikeTheReference) 
             ASSERT_EQ(loadedIm[j], static_cast<float>(frames[2 * j + 1]));
         }
         EXPECT_EQ(loadedRe[count < kCount ? count : 0], count < kCount ? -1.0f : loadedRe[0]);
+    }
+}
+
+TEST_P(FilterLevels, EveryHalfAndItsNeighboursRoundLikeTheReference) {
+    // Rounding is decided right at the halves: each k + 0.5 of the range, each integer, and
+    // the three floats on either side of both, of both signs, at a window of 1.
+    std::vector<float> values;
+    for (int32_t k = 0; k <= 32767; ++k) {
+        for (const float centre : {static_cast<float>(k), static_cast<float>(k) + 0.5f}) {
+            float below = centre;
+            float above = centre;
+            values.push_back(centre);
+            for (int step = 0; step < 3; ++step) {
+                below = std::nextafter(below, -1.0f);
+                above = std::nextafter(above, 40000.0f);
+                values.push_back(below);
+                values.push_back(above);
+            }
+        }
+    }
+    const auto count = static_cast<int32_t>(values.size());
+    std::vector<float> negated(values.size());
+    std::transform(values.begin(), values.end(), negated.begin(), [](float v) { return -v; });
+    const std::vector<float> invWindow(values.size(), 1.0f);
+    std::vector<int16_t> actual(2 * values.size());
+    Kernels().EmitFrames(values.data(), negated.data(), invWindow.data(), count, actual.data());
+    for (int32_t j = 0; j < count; ++j) {
+        for (int part = 0; part < 2; ++part) {
+            float v = part == 0 ? values[j] : negated[j];
+            if (v > 32767.0f) v = 32767.0f;
+            if (!(v >= -32767.0f)) v = -32767.0f;
+            ASSERT_EQ(actual[2 * j + part], static_cast<int16_t>(RoundHalfAway(v)))
+                << (part == 0 ? values[j] : negated[j]);
+        }
     }
 }
 
