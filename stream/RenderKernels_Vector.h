@@ -28,12 +28,8 @@ namespace {  // NOLINT(google-build-namespaces): one copy per instruction set, o
 // One radix-2 stage: pairs k = 2^s apart, m = N / 2k residues per twiddle. Premul: the
 // inputs are first multiplied by the array given (window or bin gains); ScaleOut: the
 // outputs are multiplied by Scale (the forward transform's 1/N). Half and S, when not 0 and
-// -1, fix N / 2 and s at compile time, so that every stride is a constant. NegatedSine: the
-// table holds the sines of the other direction, and the butterfly subtracts where it would
-// add their negations: (-s) x b is exactly -(s x b), and x + -y is exactly x - y, so the
-// results are the same bits while one table fewer is read.
-template <class F, bool Premul, bool ScaleOut, int32_t Half = 0, int32_t S = -1,
-          bool NegatedSine = false>
+// -1, fix N / 2 and s at compile time, so that every stride is a constant.
+template <class F, bool Premul, bool ScaleOut, int32_t Half = 0, int32_t S = -1>
 void Stage(const TransformPlan& plan, int32_t s, const float* sinTable, const float* srcRe,
            const float* srcIm, float* dstRe, float* dstIm, const float* premul, float scale) {
     using V = typename F::Vec;
@@ -48,14 +44,8 @@ void Stage(const TransformPlan& plan, int32_t s, const float* sinTable, const fl
 
     // dx, dy: the twiddled b value; a + dx, a - dx as the scalar path writes them.
     auto butterfly = [&](V aRe, V aIm, V bRe, V bIm, V c, V sn, float* outRe, float* outIm) {
-        V dx, dy;
-        if constexpr (NegatedSine) {
-            dx = F::Sub(F::Mul(c, bRe), F::Mul(sn, bIm));
-            dy = F::Add(F::Mul(c, bIm), F::Mul(sn, bRe));
-        } else {
-            dx = F::Add(F::Mul(sn, bIm), F::Mul(c, bRe));
-            dy = F::Sub(F::Mul(c, bIm), F::Mul(sn, bRe));
-        }
+        const V dx = F::Add(F::Mul(sn, bIm), F::Mul(c, bRe));
+        const V dy = F::Sub(F::Mul(c, bIm), F::Mul(sn, bRe));
         V re0 = F::Add(aRe, dx);
         V re1 = F::Sub(aRe, dx);
         V im0 = F::Add(aIm, dy);
@@ -158,16 +148,13 @@ void StockhamTransform(const TransformPlan& plan, const float* inRe, const float
 }
 
 // The same for the 256 points every stream and the mixer use, with each stage's shape fixed
-// at compile time, and every stage inlined: no calls, no arguments passed between stages.
-// Post (scaled: the forward transform) reads the backward sines negated, so that the filter's
-// two transforms share one sine table and keep less in the cache.
+// at compile time.
 template <class F, bool Pre, bool Post, int32_t... Stages>
-[[gnu::flatten]] void StockhamTransform256(const TransformPlan& plan, const float* inRe,
-                                           const float* inIm, float* outRe, float* outIm,
-                                           const float* premul,
-                                           std::integer_sequence<int32_t, Stages...>) {
+void StockhamTransform256(const TransformPlan& plan, const float* inRe, const float* inIm,
+                          float* outRe, float* outIm, bool scaled, const float* premul,
+                          std::integer_sequence<int32_t, Stages...>) {
     constexpr int32_t kStages = sizeof...(Stages);
-    const float* sinTable = plan.StageSinBackward;
+    const float* sinTable = scaled ? plan.StageSinForward : plan.StageSinBackward;
     const float scale = 1.0f / static_cast<float>(plan.Points);
     float* const a[2] = {plan.Scratch, plan.Scratch + plan.Points};
     float* const b[2] = {plan.Scratch + 2 * plan.Points, plan.Scratch + 3 * plan.Points};
@@ -176,9 +163,9 @@ template <class F, bool Pre, bool Post, int32_t... Stages>
         constexpr bool last = S == kStages - 1;
         float* const* src = S % 2 == 1 ? a : b;
         float* const* dst = S % 2 == 0 ? a : b;
-        Stage<F, first && Pre, last && Post, 128, S, Post>(
-            plan, S, sinTable, first ? inRe : src[0], first ? inIm : src[1],
-            last ? outRe : dst[0], last ? outIm : dst[1], premul, scale);
+        Stage<F, first && Pre, last && Post, 128, S>(plan, S, sinTable, first ? inRe : src[0],
+                                                     first ? inIm : src[1], last ? outRe : dst[0],
+                                                     last ? outIm : dst[1], premul, scale);
     };
     (stage(std::integral_constant<int32_t, Stages>{}), ...);
 }
@@ -191,13 +178,17 @@ void Transform(const TransformPlan& plan, const float* inRe, const float* inIm, 
     constexpr auto kStages = std::make_integer_sequence<int32_t, 8>{};
     const bool pre = premul != nullptr;
     if (pre && scaled)
-        StockhamTransform256<F, true, true>(plan, inRe, inIm, outRe, outIm, premul, kStages);
+        StockhamTransform256<F, true, true>(plan, inRe, inIm, outRe, outIm, scaled, premul,
+                                            kStages);
     else if (pre)
-        StockhamTransform256<F, true, false>(plan, inRe, inIm, outRe, outIm, premul, kStages);
+        StockhamTransform256<F, true, false>(plan, inRe, inIm, outRe, outIm, scaled, premul,
+                                             kStages);
     else if (scaled)
-        StockhamTransform256<F, false, true>(plan, inRe, inIm, outRe, outIm, premul, kStages);
+        StockhamTransform256<F, false, true>(plan, inRe, inIm, outRe, outIm, scaled, premul,
+                                             kStages);
     else
-        StockhamTransform256<F, false, false>(plan, inRe, inIm, outRe, outIm, premul, kStages);
+        StockhamTransform256<F, false, false>(plan, inRe, inIm, outRe, outIm, scaled, premul,
+                                              kStages);
 }
 
 template <class F>
