@@ -252,6 +252,27 @@ TEST(FilterRamp, GainsFallSteadilyWhileTheyRamp) {
     EXPECT_EQ(previous, 0.0f);
 }
 
+TEST(FilterRamp, AfterARenderTheDisplayShowsTheGainsTheRenderReached) {
+    // A render filters its block in 512-frame chunks under one hold of the lock; the gains the
+    // display reads must have caught up with all of them when it returns.
+    test::TestStream s = test::MakeNoiseStream(44100, 2, 1.0);
+    TOggData& stream = *s.Data;
+    TOggData reference(kBufferBytes);
+    for (TOggData* each : {&stream, &reference}) {
+        each->SetFilterPointNow(0, 0.0f);
+        ApplyPreset(*each, Preset("LowPass"), 5.0f);
+        each->SetFilterPoint(0, 1.0f, 10.0f);
+    }
+    stream.Play(false, true);
+    ASSERT_EQ(stream.RenderNext(0), test::kBlockFrames * kBytesPerWideFrame);
+    std::vector<int16_t> block(2 * static_cast<size_t>(test::kBlockFrames), 0);
+    FilterInChunks(reference, block, 512);
+    for (int i = 0; i < kPoints; ++i)
+        ASSERT_EQ(stream.GetFilterGain(i), reference.GetFilterGain(i)) << i;
+    const double stepPerFrame = 1.0 / (10.0 * 44100.0);
+    EXPECT_NEAR(stream.GetFilterGain(0), 16 * 704 * stepPerFrame, stepPerFrame);
+}
+
 // ---- Bypass and transparency ----
 
 TEST(FilterActivity, AFlatOrWithinToleranceCurveLeavesSamplesBitForBit) {
