@@ -161,11 +161,13 @@ int32_t TVorbisFileDLL::Read(OggVorbis_File* vf, void* Buffer, int32_t Length, i
                              int32_t Word, int32_t Sgned, int32_t* BitStream) noexcept {
     if (!FEntry.wu_ov_read) return OV_EFAULT;
     // ov_read never returns more than Length, so the result fits in 32 bits.
-    return static_cast<int32_t>(FEntry.wu_ov_read(vf, static_cast<char*>(Buffer), Length, BigEndianP,
-                                            Word, Sgned, BitStream));
+    return static_cast<int32_t>(FEntry.wu_ov_read(vf, static_cast<char*>(Buffer), Length,
+                                                  BigEndianP, Word, Sgned, BitStream));
 }
 
-int32_t TVorbisFileDLL::DetectCPU() noexcept { return FEntry.wu_DetectCPU ? FEntry.wu_DetectCPU() : 0; }
+int32_t TVorbisFileDLL::DetectCPU() noexcept {
+    return FEntry.wu_DetectCPU ? FEntry.wu_DetectCPU() : 0;
+}
 
 void TVorbisFileDLL::SetCPUType(int32_t CPUType) noexcept {
     if (FEntry.wu_SetCPUType) FEntry.wu_SetCPUType(CPUType);

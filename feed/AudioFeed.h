@@ -47,8 +47,12 @@ public:
     AudioFeed& operator=(const AudioFeed&) = delete;
 
     [[nodiscard]] TOggPlayer& Player() noexcept { return *FPlayer; }
-    [[nodiscard]] TOggData& Stream(int32_t Index) { return *FOggData.at(static_cast<size_t>(Index)); }
-    [[nodiscard]] int32_t StreamCount() const noexcept { return static_cast<int32_t>(FOggData.size()); }
+    [[nodiscard]] TOggData& Stream(int32_t Index) {
+        return *FOggData.at(static_cast<size_t>(Index));
+    }
+    [[nodiscard]] int32_t StreamCount() const noexcept {
+        return static_cast<int32_t>(FOggData.size());
+    }
     [[nodiscard]] TVOXAWaveData& WaveData() noexcept { return *FWaveData; }
     // False when the decoding library lacks an entry point (loading a file will then fail).
     [[nodiscard]] bool DecoderUsable() const noexcept { return FDecoderUsable; }

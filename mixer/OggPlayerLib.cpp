@@ -73,7 +73,8 @@ void TOggPlayer::SetSlot(int32_t Slot, TOggData* Stream, bool Lock) {
         throw ERangeError("the stream's buffer size differs from the mixer's");
     std::unique_lock guard(FLock, std::defer_lock);
     if (Lock) guard.lock();
-    if (Stream != nullptr) std::replace(FSlots.begin(), FSlots.end(), Stream, static_cast<TOggData*>(nullptr));
+    if (Stream != nullptr)
+        std::replace(FSlots.begin(), FSlots.end(), Stream, static_cast<TOggData*>(nullptr));
     FSlots[static_cast<size_t>(Slot)] = Stream;
 }
 

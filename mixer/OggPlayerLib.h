@@ -109,8 +109,12 @@ public:
     // The envelope in sample magnitude; no lock.
     [[nodiscard]] int32_t GetLimiterLevel() const noexcept;
     // Read without a lock by the display; a value one block old is fine.
-    [[nodiscard]] int32_t MaxLevel() const noexcept { return FMaxLevel.load(std::memory_order_relaxed); }
-    [[nodiscard]] int32_t MinLevel() const noexcept { return FMinLevel.load(std::memory_order_relaxed); }
+    [[nodiscard]] int32_t MaxLevel() const noexcept {
+        return FMaxLevel.load(std::memory_order_relaxed);
+    }
+    [[nodiscard]] int32_t MinLevel() const noexcept {
+        return FMinLevel.load(std::memory_order_relaxed);
+    }
     [[nodiscard]] int32_t Peak() const noexcept { return FPeak.load(std::memory_order_relaxed); }
     [[nodiscard]] int32_t Down() const noexcept { return FDown.load(std::memory_order_relaxed); }
     [[nodiscard]] int32_t Delay() const noexcept { return FDelay.load(std::memory_order_relaxed); }

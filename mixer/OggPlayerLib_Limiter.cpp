@@ -37,7 +37,8 @@ void TOggPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t Dela
     FDelay.store(Delay, std::memory_order_relaxed);
     FPeak.store(0, std::memory_order_relaxed);
     if (Level != kUnsetLevel) {
-        const int64_t level = std::max(int64_t{Level} * kEnvelopeScale, int64_t{Min} * kEnvelopeScale);
+        const int64_t level =
+            std::max(int64_t{Level} * kEnvelopeScale, int64_t{Min} * kEnvelopeScale);
         FLevel.store(SaturateToInt32(level), std::memory_order_relaxed);
         FHoldCount = 0;
     }

@@ -103,7 +103,8 @@ int32_t DebugLogCount() {
 std::string DebugLogPath() {
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    const std::filesystem::path folder = error ? std::filesystem::current_path() : exe.parent_path();
+    const std::filesystem::path folder =
+        error ? std::filesystem::current_path() : exe.parent_path();
     return (folder / "VOXA_DebugLog.txt").string();
 }
 
@@ -202,9 +203,8 @@ TVOXAChannel* TVOXA::GetChannel(int32_t Index) {
     if (Index >= 0 && static_cast<uint32_t>(Index) < FChannels.size())
         return FChannels[static_cast<size_t>(Index)].get();
     char text[256];
-    std::snprintf(text, sizeof text,
-                  "チャンネル番号%dは無効です、%d～%dの範囲で指定してください", Index, 0,
-                  static_cast<int32_t>(FChannelCount) - 1);
+    std::snprintf(text, sizeof text, "チャンネル番号%dは無効です、%d～%dの範囲で指定してください",
+                  Index, 0, static_cast<int32_t>(FChannelCount) - 1);
     ReportError(text);
     if (HaltOnError.load(std::memory_order_relaxed)) Halt();
     return nullptr;

@@ -71,7 +71,8 @@ TVOXAGenWave::TVOXAGenWave(TVOXA* AOwner, int32_t SamplesPerSec, int32_t BitsPer
     const DSBPOSITIONNOTIFY positions[3] = {{0, FEvents[0].get()},
                                             {FHalfSize, FEvents[1].get()},
                                             {DSBPN_OFFSETSTOP, FEvents[2].get()}};
-    CheckResult(FNotify->SetNotificationPositions(3, positions), "NotifyPositionの設定に失敗しました");
+    CheckResult(FNotify->SetNotificationPositions(3, positions),
+                "NotifyPositionの設定に失敗しました");
     FThread = std::make_unique<TVOXANotifyThread>(this);
     FThread->Start();
 }

@@ -108,12 +108,12 @@ public:
 
     // Read-outs of the loaded stream (zero and empty while closed). UI thread.
     [[nodiscard]] float TotalTime() const noexcept { return FTotalTime; }        // seconds
-    [[nodiscard]] int64_t TotalSize() const noexcept { return FTotalSize; }      // bytes, 16-bit stereo
+    [[nodiscard]] int64_t TotalSize() const noexcept { return FTotalSize; }  // bytes, 16-bit stereo
     [[nodiscard]] int32_t Channels() const noexcept { return FChannels; }
     [[nodiscard]] int32_t Rate() const noexcept { return FRate; }                // Hz
     [[nodiscard]] const std::string& Vendor() const noexcept { return FVendor; }
     [[nodiscard]] const std::vector<std::string>& Comments() const noexcept { return FComments; }
-    [[nodiscard]] int64_t PcmTotal() const noexcept { return FPcmTotal; }        // samples per channel
+    [[nodiscard]] int64_t PcmTotal() const noexcept { return FPcmTotal; }  // samples per channel
     [[nodiscard]] const std::array<TLoopCue, kCueCount>& Cues() const noexcept { return FCues; }
 
     // ---- Transport (OggDataLib_Transport.cpp) ----

@@ -153,7 +153,8 @@ int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
             if (Wide)
                 kernels.VolumeWide(wide + 2 * first, Source + 2 * first, count, g.left, g.right);
             else
-                kernels.VolumeNarrow(narrow + 2 * first, Source + 2 * first, count, g.left, g.right);
+                kernels.VolumeNarrow(narrow + 2 * first, Source + 2 * first, count, g.left,
+                                     g.right);
             return;
         }
         for (int32_t frame = first; frame < first + count; ++frame) {

@@ -77,8 +77,10 @@ bool LevelSixteenInDouble(int16_t* samples, __m256i in0, __m256i in1, __m256d ga
     // Below the target, so within 32 bits: truncation is exact, the pack saturates.
     const __m256i out0 = _mm256_setr_m128i(_mm256_cvttpd_epi32(p[0]), _mm256_cvttpd_epi32(p[1]));
     const __m256i out1 = _mm256_setr_m128i(_mm256_cvttpd_epi32(p[2]), _mm256_cvttpd_epi32(p[3]));
-    const __m128i packed0 = _mm_packs_epi32(_mm256_castsi256_si128(out0), _mm256_extracti128_si256(out0, 1));
-    const __m128i packed1 = _mm_packs_epi32(_mm256_castsi256_si128(out1), _mm256_extracti128_si256(out1, 1));
+    const __m128i packed0 =
+        _mm_packs_epi32(_mm256_castsi256_si128(out0), _mm256_extracti128_si256(out0, 1));
+    const __m128i packed1 =
+        _mm_packs_epi32(_mm256_castsi256_si128(out1), _mm256_extracti128_si256(out1, 1));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples), _mm256_setr_m128i(packed0, packed1));
     peak = _mm256_max_epi32(peak, _mm256_max_epi32(_mm256_abs_epi32(out0), _mm256_abs_epi32(out1)));
     return true;
@@ -137,17 +139,20 @@ AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
         const __m256i loud1 = _mm256_andnot_si256(_mm256_cmpgt_epi32(vQuiet, _mm256_abs_epi32(in1)),
                                                   _mm256_set1_epi32(-1));
         lastLoud = _mm256_blendv_epi8(lastLoud, index, loud0);
-        lastLoud = _mm256_blendv_epi8(lastLoud, _mm256_add_epi32(index, _mm256_set1_epi32(8)), loud1);
+        lastLoud =
+            _mm256_blendv_epi8(lastLoud, _mm256_add_epi32(index, _mm256_set1_epi32(8)), loud1);
     }
     __m128i top = _mm_max_epi32(_mm256_castsi256_si128(peak), _mm256_extracti128_si256(peak, 1));
     top = _mm_max_epi32(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(1, 0, 3, 2)));
     top = _mm_max_epi32(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(2, 3, 0, 1)));
-    __m128i loud = _mm_max_epi32(_mm256_castsi256_si128(lastLoud), _mm256_extracti128_si256(lastLoud, 1));
+    __m128i loud =
+        _mm_max_epi32(_mm256_castsi256_si128(lastLoud), _mm256_extracti128_si256(lastLoud, 1));
     loud = _mm_max_epi32(loud, _mm_shuffle_epi32(loud, _MM_SHUFFLE(1, 0, 3, 2)));
     loud = _mm_max_epi32(loud, _mm_shuffle_epi32(loud, _MM_SHUFFLE(2, 3, 0, 1)));
 
     // The rest, up to the first sample that reaches the target, one at a time.
-    const AgcRun rest = ScalarKernels().AgcSteadyRun(samples + i, count - i, gain, target, quietLevel);
+    const AgcRun rest =
+        ScalarKernels().AgcSteadyRun(samples + i, count - i, gain, target, quietLevel);
     AgcRun run;
     run.Samples = i + rest.Samples;
     const int32_t peakMagnitude = _mm_cvtsi128_si32(top);

@@ -43,7 +43,8 @@ HRESULT CreateAudioBackend(std::string_view name, std::unique_ptr<AudioBackend>&
     } else if (name.starts_with("manual:")) {
         int32_t frames = 0;
         const std::string_view digits = name.substr(7);
-        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), frames);
+        const auto [end, ec] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), frames);
         if (ec == std::errc() && end == digits.data() + digits.size() && frames > 0)
             Backend = MakeManualBackend(frames);
     }

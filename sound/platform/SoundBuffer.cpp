@@ -198,7 +198,8 @@ HRESULT SoundBuffer::Stop() {
 }
 
 void SoundBuffer::StopLocked() noexcept {
-    const bool wasPlaying = (FStatus.exchange(0, std::memory_order_relaxed) & DSBSTATUS_PLAYING) != 0;
+    const bool wasPlaying =
+        (FStatus.exchange(0, std::memory_order_relaxed) & DSBSTATUS_PLAYING) != 0;
     if (!wasPlaying) return;
     for (const Notify& notify : FNotifies)
         if (notify.Offset == DSBPN_OFFSETSTOP) notify.Event->Set();

@@ -12,8 +12,9 @@ namespace {
 std::atomic<int32_t> gCoInitCount{0};
 
 bool ValidSecondaryFormat(const WAVEFORMATEX& format) {
-    return format.wFormatTag == WAVE_FORMAT_PCM && (format.nChannels == 1 || format.nChannels == 2) &&
-           format.wBitsPerSample == 16 && format.nSamplesPerSec == kDeviceFramesPerSecond &&
+    return format.wFormatTag == WAVE_FORMAT_PCM &&
+           (format.nChannels == 1 || format.nChannels == 2) && format.wBitsPerSample == 16 &&
+           format.nSamplesPerSec == kDeviceFramesPerSecond &&
            format.nBlockAlign == format.nChannels * 2 &&
            format.nAvgBytesPerSec == format.nBlockAlign * format.nSamplesPerSec;
 }

@@ -156,7 +156,8 @@ TEST_F(OggPlayerLimiter, QuietMixIsRaisedWhenTheEnvelopeSettlesAtALowerBound) {
     FillWithMix(player, ConstantGroup(0));
     EXPECT_EQ(player.GetLimiterLevel(), 26213);
     // 8388352 div 26213 = 320: 1.25 x.
-    EXPECT_EQ(FillWithMix(player, {1000, -1000, 4, -3}), (std::vector<int16_t>{1250, -1250, 5, -3}));
+    EXPECT_EQ(FillWithMix(player, {1000, -1000, 4, -3}),
+              (std::vector<int16_t>{1250, -1250, 5, -3}));
 }
 
 TEST_F(OggPlayerLimiter, MinimumAboveMaximumRaisesTheMaximumAndBadTimesBecomeOne) {

@@ -37,7 +37,8 @@ protected:
                   DS_OK);
         return buffer;
     }
-    static void Fill(IDirectSoundBuffer* buffer, DWORD offset, const std::vector<int16_t>& samples) {
+    static void Fill(IDirectSoundBuffer* buffer, DWORD offset,
+                     const std::vector<int16_t>& samples) {
         void* p1 = nullptr;
         DWORD b1 = 0;
         void* p2 = nullptr;
@@ -107,7 +108,8 @@ TEST_F(SoundDevice, BufferDescriptionsAreChecked) {
     EXPECT_EQ(FDevice->CreateSoundBuffer(&desc, buffer.ReleaseAndGetAddressOf(), nullptr),
               DSERR_INVALIDPARAM);
     desc.dwSize = sizeof(DSBUFFERDESC);
-    for (const WAVEFORMATEX& bad : {Pcm16(2, 22050), Pcm16(3), WAVEFORMATEX{3, 2, 44100, 352800, 8, 32, 0}}) {
+    for (const WAVEFORMATEX& bad :
+         {Pcm16(2, 22050), Pcm16(3), WAVEFORMATEX{3, 2, 44100, 352800, 8, 32, 0}}) {
         format = bad;
         EXPECT_EQ(FDevice->CreateSoundBuffer(&desc, buffer.ReleaseAndGetAddressOf(), nullptr),
                   DSERR_BADFORMAT);

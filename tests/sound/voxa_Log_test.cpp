@@ -130,7 +130,8 @@ TEST_F(VOXALog, LogThenExceptionWithTheSameTextAndNoHalt) {
 }
 
 TEST_F(VOXALog, HaltWithLogWritesTheLineThenEndsTheProcess) {
-    const ProbeRun run = Run(kHalt | kLog, {"check:1:一次バッファの作成に失敗しました", "report:never"});
+    const ProbeRun run =
+        Run(kHalt | kLog, {"check:1:一次バッファの作成に失敗しました", "report:never"});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Output, "");
     const std::vector<std::string> expected{
@@ -181,9 +182,9 @@ TEST_F(VOXALog, ReportsFromManyThreadsKeepWholeLinesAndOneNumbering) {
         ASSERT_EQ(lines[i].rfind(number, 0), 0u) << lines[i];
         int thread = -1;
         int line = -1;
-        ASSERT_EQ(std::sscanf(lines[i].c_str() + std::strlen(number), "スレッド%d 行%d", &thread,
-                              &line),
-                  2)
+        ASSERT_EQ(
+            std::sscanf(lines[i].c_str() + std::strlen(number), "スレッド%d 行%d", &thread, &line),
+            2)
             << lines[i];
         ASSERT_GE(thread, 0);
         ASSERT_LT(thread, kThreads);

@@ -35,7 +35,8 @@ void Run(const std::string& command, TVOXADebugOption options) {
     if (verb == "check") {
         const auto second = rest.find(':');
         const auto value = static_cast<HRESULT>(std::stoul(rest.substr(0, second), nullptr, 16));
-        std::printf("result:%X\n", static_cast<uint32_t>(CheckResult(value, rest.substr(second + 1))));
+        std::printf("result:%X\n",
+                    static_cast<uint32_t>(CheckResult(value, rest.substr(second + 1))));
     } else if (verb == "report") {
         ReportError(rest);
     } else if (verb == "channel") {

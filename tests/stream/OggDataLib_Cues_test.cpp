@@ -21,7 +21,8 @@ struct Span {
 
 std::vector<int16_t> Expected(const TestStream& s, std::initializer_list<Span> spans) {
     std::vector<int16_t> out;
-    for (const Span& span : spans) AppendFrames(out, s.Frames, span.From, span.To < 0 ? s.FrameCount() : span.To);
+    for (const Span& span : spans)
+        AppendFrames(out, s.Frames, span.From, span.To < 0 ? s.FrameCount() : span.To);
     return out;
 }
 

@@ -41,7 +41,9 @@ struct FormatCase {
     int32_t Channels;
 };
 
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.RateHz << " Hz " << c.Channels << " ch"; }
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.RateHz << " Hz " << c.Channels << " ch";
+}
 
 class OggDataRenderFormat : public ::testing::TestWithParam<FormatCase> {};
 
@@ -287,7 +289,8 @@ TEST(OggDataRender, RenderNextAllocatesNothing) {
     for (const FormatCase c : {FormatCase{44100, 2}, FormatCase{44100, 1}, FormatCase{22050, 2},
                                FormatCase{22050, 1}}) {
         SCOPED_TRACE(testing::Message() << c.RateHz << " Hz " << c.Channels << " ch");
-        TestStream s = MakeNoiseStream(c.RateHz, c.Channels, 0.5, {"COMMENT=*looptime,0,0.1,0.2,1"});
+        TestStream s =
+            MakeNoiseStream(c.RateHz, c.Channels, 0.5, {"COMMENT=*looptime,0,0.1,0.2,1"});
         s.Data->SetFilterCurve4(1.5f, 0.5f, 1.0f, 2.0f, 0.0f);
         s.Data->SetAGC(1.0f);
         s.Data->Play(true, true);

@@ -27,7 +27,8 @@ public:
             throw std::runtime_error("libvorbisenc refused the format");
         }
         vorbis_comment_init(&FComment);
-        for (const std::string& entry : options.Comments) vorbis_comment_add(&FComment, entry.c_str());
+        for (const std::string& entry : options.Comments)
+            vorbis_comment_add(&FComment, entry.c_str());
         vorbis_analysis_init(&FDsp, &FInfo);
         vorbis_block_init(&FDsp, &FBlock);
         ogg_stream_init(&FStream, options.Serial);
@@ -116,7 +117,9 @@ int SeekMemory(void* source, ogg_int64_t offset, int whence) {
     return 0;
 }
 
-long TellMemory(void* source) { return static_cast<long>(static_cast<MemoryReader*>(source)->position); }
+long TellMemory(void* source) {
+    return static_cast<long>(static_cast<MemoryReader*>(source)->position);
+}
 
 }  // namespace
 
@@ -150,12 +153,14 @@ Decoded DecodeReference(std::span<const uint8_t> oggBytes) {
     decoded.Seekable = ov_seekable(&vf) != 0;
     const vorbis_comment* comment = ov_comment(&vf, -1);
     decoded.Vendor = comment->vendor ? comment->vendor : "";
-    for (int i = 0; i < comment->comments; ++i) decoded.Comments.emplace_back(comment->user_comments[i]);
+    for (int i = 0; i < comment->comments; ++i)
+        decoded.Comments.emplace_back(comment->user_comments[i]);
 
     std::vector<char> buffer(4096);
     int section = 0;
     for (;;) {
-        const long n = ov_read(&vf, buffer.data(), static_cast<int>(buffer.size()), 0, 2, 1, &section);
+        const long n =
+            ov_read(&vf, buffer.data(), static_cast<int>(buffer.size()), 0, 2, 1, &section);
         if (n == OV_HOLE) continue;
         if (n <= 0) break;
         const auto* samples = reinterpret_cast<const int16_t*>(buffer.data());
@@ -165,10 +170,12 @@ Decoded DecodeReference(std::span<const uint8_t> oggBytes) {
     return decoded;
 }
 
-std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets, int32_t serial) {
+std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets,
+                                  int32_t serial) {
     // Each packet on a page of its own, its index as the granule position.
     std::vector<OggPacket> paged;
-    for (size_t i = 0; i < packets.size(); ++i) paged.push_back({packets[i], static_cast<int64_t>(i)});
+    for (size_t i = 0; i < packets.size(); ++i)
+        paged.push_back({packets[i], static_cast<int64_t>(i)});
     return OggOfPagedPackets(paged, serial);
 }
 

@@ -129,7 +129,8 @@ Pcm Music(int32_t rateHz, int32_t channels, double seconds, uint32_t seed) {
     // A slow sweep under everything, 100 Hz to 8 kHz over the whole piece.
     double phase = 0.0;
     for (int64_t i = 0; i < frames; ++i) {
-        const double f = 100.0 * std::pow(80.0, static_cast<double>(i) / std::max<int64_t>(frames, 1));
+        const double f =
+            100.0 * std::pow(80.0, static_cast<double>(i) / std::max<int64_t>(frames, 1));
         phase += 2.0 * std::numbers::pi * f / rateHz;
         const double v = 0.03 * std::sin(phase);
         left[i] += v;
@@ -141,7 +142,8 @@ Pcm Music(int32_t rateHz, int32_t channels, double seconds, uint32_t seed) {
             pcm.Samples[i] = ToSample(0.5 * (left[i] + right[i]));
         } else {
             pcm.Samples[i * channels] = ToSample(left[i]);
-            for (int32_t ch = 1; ch < channels; ++ch) pcm.Samples[i * channels + ch] = ToSample(right[i]);
+            for (int32_t ch = 1; ch < channels; ++ch)
+                pcm.Samples[i * channels + ch] = ToSample(right[i]);
         }
     }
     return pcm;

@@ -27,7 +27,8 @@ void BindDecoder() {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "oggmix-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
     FPath = pattern;
 }
 
@@ -39,7 +40,8 @@ TempDir::~TempDir() {
 std::string TempDir::Write(const std::string& name, std::span<const uint8_t> bytes) const {
     const std::string path = FPath + "/" + name;
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
     return path;
 }

@@ -125,7 +125,8 @@ public:
         std::vector<char*> argv;
         for (std::string& s : strings) argv.push_back(s.data());
         argv.push_back(nullptr);
-        const int error = posix_spawnp(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        const int error =
+            posix_spawnp(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) throw std::runtime_error("cannot start " + program);
     }

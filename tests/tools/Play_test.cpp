@@ -96,7 +96,8 @@ TEST_F(PlayCommand, NoLoopPlaysEachFileOnceAndEndsByItself) {
 TEST_F(PlayCommand, SeveralFilesAreMixedIntoSlotsInOrderWithTheMixOptions) {
     const std::string tonePath = dir.Write("tone.ogg", EncodeOgg(Sine(kRate, 2, 0.7, 440.0, 0.2)));
     setenv("OGGMIX_AUDIO", ("wav:" + wavPath).c_str(), 1);
-    const std::vector<std::string> options{"--volume", "1:0.5", "--pan", "0:-0.5", "--seconds", "2"};
+    const std::vector<std::string> options{"--volume", "1:0.5",     "--pan",
+                                           "0:-0.5",   "--seconds", "2"};
     std::vector<std::string> args{"play"};
     args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), {musicPath, tonePath});
@@ -126,7 +127,8 @@ TEST_P(PlaySignal, EndsInOrderWithStatusZero) {
     // The orderly end closed the WAV file: its header counts every byte written.
     const std::vector<uint8_t> bytes = ReadFileBytes(wavPath);
     ASSERT_GE(bytes.size(), 44u);
-    const uint32_t dataBytes = bytes[40] | bytes[41] << 8 | bytes[42] << 16 | uint32_t{bytes[43]} << 24;
+    const uint32_t dataBytes =
+        bytes[40] | bytes[41] << 8 | bytes[42] << 16 | uint32_t{bytes[43]} << 24;
     EXPECT_EQ(dataBytes, bytes.size() - 44);
 }
 

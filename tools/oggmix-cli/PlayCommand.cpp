@@ -92,8 +92,10 @@ std::string ParseArgs(std::span<const std::string> args, PlayArgs& out) {
 std::string Meter(float level) {
     constexpr int kWidth = 16;
     const double db = level > 0.0f ? 20.0 * std::log10(static_cast<double>(level)) : -96.0;
-    const int filled = std::clamp(static_cast<int>(std::lround((db + 48.0) / 48.0 * kWidth)), 0, kWidth);
-    return std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kWidth - filled), '-');
+    const int filled =
+        std::clamp(static_cast<int>(std::lround((db + 48.0) / 48.0 * kWidth)), 0, kWidth);
+    return std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(kWidth - filled), '-');
 }
 
 // One status line on stderr, redrawn in place, while stderr is a terminal.

@@ -78,7 +78,8 @@ std::string ParseArgs(std::span<const std::string> args, RenderArgs& out) {
     return {};
 }
 
-RenderLength LengthOf(const MixOptions& mix, const std::vector<std::unique_ptr<TOggData>>& streams) {
+RenderLength LengthOf(const MixOptions& mix,
+                      const std::vector<std::unique_ptr<TOggData>>& streams) {
     if (mix.Seconds) return {std::llround(*mix.Seconds * kFramesPerSecond), false};
     int64_t longest = 0;
     for (const auto& stream : streams) longest = std::max(longest, OutputFrames(*stream));
@@ -99,7 +100,9 @@ public:
     void Update(int64_t doneFrames) {
         if (!FShown) return;
         const int permille =
-            FTotalFrames > 0 ? static_cast<int>(std::min<int64_t>(1000, doneFrames * 1000 / FTotalFrames)) : 1000;
+            FTotalFrames > 0
+                ? static_cast<int>(std::min<int64_t>(1000, doneFrames * 1000 / FTotalFrames))
+                : 1000;
         if (permille == FDrawnPermille) return;
         FDrawnPermille = permille;
         constexpr int kWidth = 40;
