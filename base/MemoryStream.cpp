@@ -9,13 +9,10 @@
 #include <memory>
 
 #include "base/Exceptions.h"
+#include "base/FileCloser.h"
 
 namespace oggmix {
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
 
 [[noreturn]] void ThrowIo(const std::string& what, const std::string& fileName) {
     throw EInOutError(what + ": " + fileName);
@@ -29,7 +26,7 @@ MemoryStream::MemoryStream(std::vector<uint8_t> bytes) : FBytes(std::move(bytes)
 }
 
 void MemoryStream::LoadFromFile(const std::string& fileName) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
+    UniqueFile file(std::fopen(fileName.c_str(), "rb"));
     if (!file) ThrowIo("cannot open file", fileName);
 
     // Read in pieces rather than trusting a size from the file system: pipes and files that

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/Exceptions.h"
+#include "base/PcmFormat.h"
 #include "decoder/OggWuvorbisLib.h"
 
 namespace oggmix {
@@ -15,7 +16,8 @@ AudioFeed::AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t Stream
         throw ERangeError("stream count must be 1 to 8");
     FDecoderUsable = LoadVorbisFileDLL(DecoderPath);
 
-    FWaveData = std::make_unique<TVOXAWaveData>(&FVoxa, 44100, 16, true, kRingBytes, false);
+    FWaveData = std::make_unique<TVOXAWaveData>(&FVoxa, kFramesPerSecond, kBitsPerSample, true,
+                                                kRingBytes, false);
     FWaveData->SetOnFill([this](TVOXAGenWave* sender, TVOXAChannel* channel, uint32_t offset,
                                 uint32_t size) { FillWave(sender, channel, offset, size); });
 

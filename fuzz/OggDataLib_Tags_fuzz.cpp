@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/AsciiText.h"
 #include "base/MemoryStream.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
@@ -41,10 +42,6 @@ std::vector<std::string> SplitAtSeparator(std::string_view text) {
         parts.emplace_back(text.substr(start, end - start));
     parts.emplace_back(text.substr(start));
     return parts;
-}
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
 // The value of the first comment whose name is "comment" in any case.

@@ -8,8 +8,8 @@
 
 #include "base/Clock.h"
 #include "base/Exceptions.h"
-#include "mixer/OggPlayerLib_Internal.h"
-#include "stream/PcmFormat.h"
+#include "base/PcmFormat.h"
+#include "base/Saturate.h"
 #include "stream/RenderKernels.h"
 
 namespace oggmix {

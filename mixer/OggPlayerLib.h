@@ -32,6 +32,14 @@ namespace oggmix {
 inline constexpr int32_t kMaxMixerSlots = 32;  // one pass collects at most this many blocks
 inline constexpr int32_t kLimiterGroupFrames = 32;
 
+// The limiter's settings until SetLimiter changes them, and what ResetLimiter restores.
+struct TLimiterDefaults {
+    static constexpr int32_t Min = 32767;    // sample magnitude
+    static constexpr int32_t Max = 65534;    // sample magnitude
+    static constexpr int32_t Down = 500;     // sample magnitude x 256 per group
+    static constexpr int32_t Delay = 44100;  // frames
+};
+
 class TOggPlayer {
 public:
     // The host reports the sound buffer's play cursor and size in bytes (refill thread,
@@ -105,7 +113,7 @@ public:
     // Delay: hold in frames; Level: restarts the envelope there (at least Min), -1 keeps it.
     // Takes FLock.
     void SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t Delay, int32_t Level);
-    void ResetLimiter();  // SetLimiter(32767, 65534, 500, 44100, -1)
+    void ResetLimiter();  // SetLimiter with TLimiterDefaults, the level kept
     // The envelope in sample magnitude; no lock.
     [[nodiscard]] int32_t GetLimiterLevel() const noexcept;
     // Read without a lock by the display; a value one block old is fine.
@@ -144,11 +152,11 @@ private:
 
     // Limiter. Written under FLock; the display reads them without it, hence atomics
     // (relaxed: each value stands alone).
-    std::atomic<int32_t> FMaxLevel{65534};  // sample magnitude
-    std::atomic<int32_t> FMinLevel{32767};  // sample magnitude
-    std::atomic<int32_t> FLevel{0};         // sample magnitude x 256
-    std::atomic<int32_t> FDown{500};        // sample magnitude x 256 per group
-    std::atomic<int32_t> FDelay{44100};     // frames
+    std::atomic<int32_t> FMaxLevel{TLimiterDefaults::Max};
+    std::atomic<int32_t> FMinLevel{TLimiterDefaults::Min};
+    std::atomic<int32_t> FLevel{0};  // sample magnitude x 256
+    std::atomic<int32_t> FDown{TLimiterDefaults::Down};
+    std::atomic<int32_t> FDelay{TLimiterDefaults::Delay};
     int32_t FHoldCount = 0;                 // groups since the envelope last rose
     std::atomic<int32_t> FPeak{0};          // sample magnitude
 

@@ -4,9 +4,9 @@
 #include <limits>
 #include <mutex>
 
+#include "base/PcmFormat.h"
+#include "base/Saturate.h"
 #include "mixer/OggPlayerLib.h"
-#include "mixer/OggPlayerLib_Internal.h"
-#include "stream/PcmFormat.h"
 #include "stream/RenderKernels.h"
 
 namespace oggmix {
@@ -44,7 +44,10 @@ void TOggPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t Dela
     }
 }
 
-void TOggPlayer::ResetLimiter() { SetLimiter(32767, 65534, 500, 44100, kUnsetLevel); }
+void TOggPlayer::ResetLimiter() {
+    SetLimiter(TLimiterDefaults::Min, TLimiterDefaults::Max, TLimiterDefaults::Down,
+               TLimiterDefaults::Delay, kUnsetLevel);
+}
 
 int32_t TOggPlayer::GetLimiterLevel() const noexcept {
     return FLevel.load(std::memory_order_relaxed) / kEnvelopeScale;

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/FileCloser.h"
+
 namespace oggmix {
 
 std::atomic<bool> HaltOnError{false};
@@ -71,10 +73,6 @@ std::string ToShiftJis(const std::string& utf8) {
     return out;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-
 [[noreturn]] void ThrowLogError(const std::string& path) {
     throw EInOutError("I/O error " + std::to_string(errno) + ": " + path + ": " +
                       std::strerror(errno));
@@ -82,7 +80,7 @@ struct FileCloser {
 
 void WriteLogLine(const std::string& Message) {
     const std::string path = DebugLogPath();
-    std::unique_ptr<std::FILE, FileCloser> file(
+    UniqueFile file(
         std::fopen(path.c_str(), gDebugLogCount == 0 ? "wb" : "ab"));
     if (!file) ThrowLogError(path);
     ++gDebugLogCount;

@@ -28,9 +28,9 @@
 #include <vector>
 
 #include "base/MemoryStream.h"
+#include "base/PcmFormat.h"
 #include "decoder/OggWuvorbisLib.h"
 #include "stream/FFTLib.h"
-#include "stream/PcmFormat.h"
 #include "stream/uAGC.h"
 
 namespace oggmix {
@@ -67,6 +67,7 @@ struct TLoopCue {
     int32_t Count = 0;
 };
 
+inline constexpr int kCueCount = 16;  // loop cues per stream, indices 0..15
 inline constexpr int kFilterPointCount = 256;
 inline constexpr int kSpectrumValueCount = 256;
 inline constexpr int32_t kChunkBytes = 4096;  // output bytes per chunk of a render

@@ -6,9 +6,8 @@
 namespace oggmix {
 namespace {
 
-constexpr float kFullTargetMagnitude = 30000.0f;
-constexpr int32_t kDefaultQuietLevel = 800;
-constexpr float kDefaultAdjustRate = 0.05f;
+// Level 1.0 aims at the control's default target.
+constexpr auto kFullTargetMagnitude = static_cast<float>(kAGCDefaultTarget);
 
 }  // namespace
 
@@ -26,7 +25,7 @@ void TOggData::SetAGCParams(int32_t Target, int32_t QuietLevel, float InitialGai
 void TOggData::SetAGC(float Level) {
     SetAGCParams(
         RoundHalfAway(static_cast<float>(static_cast<double>(Level) * kFullTargetMagnitude)),
-        kDefaultQuietLevel, 1.0f, kDefaultAdjustRate);
+        kAGCDefaultQuietLevel, 1.0f, kAGCDefaultAdjustRate);
 }
 
 }  // namespace oggmix

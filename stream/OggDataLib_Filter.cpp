@@ -15,7 +15,7 @@ constexpr int kTransformPoints = 256;
 constexpr int kGuardFrames = 64;                    // history and look-ahead
 constexpr int kFreshFramesPerStep = 3 * kGuardFrames;  // 192
 constexpr int kEmittedFramesPerStep = 2 * kGuardFrames;  // 128
-constexpr float kFilterFramesPerSecond = 44100.0f;
+constexpr auto kFilterFramesPerSecond = static_cast<float>(kFramesPerSecond);
 constexpr double kJumpBelowSec = 0.001;
 static_assert(kGuardFrames + kFreshFramesPerStep == kTransformPoints);
 

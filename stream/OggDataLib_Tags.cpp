@@ -6,23 +6,14 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/AsciiText.h"
+
 namespace oggmix {
 namespace {
 
 constexpr int32_t kDefaultCueIndex = 0;
 constexpr float kDefaultCueTime = 0.0f;
 constexpr int32_t kDefaultCueCount = -1;  // endless
-
-char LowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-// Comment names compare without regard to case. Only ASCII letters fold: the names that
-// matter are ASCII, and the bytes of UTF-8 text must never change.
-bool EqualIgnoringCase(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
 
 size_t SkipDigits(std::string_view text, size_t at) noexcept {
     while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;

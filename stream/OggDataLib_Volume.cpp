@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "base/Saturate.h"
 #include "stream/OggDataLib.h"
 #include "stream/RenderKernels.h"
 
@@ -26,14 +27,6 @@ int64_t RampStep(int64_t fromQ40, int64_t toQ40, float Seconds) {
     return static_cast<int64_t>(step);  // |step| <= |to - from|, always in range
 }
 
-// The 32-bit gain arithmetic of the stage, done in 64 bits so that settings far outside the
-// usual range cannot overflow; in range the results are the 32-bit ones.
-int32_t Saturate32(int64_t value) {
-    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-    if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(value);
-}
-
 struct StageGains {
     int32_t left;   // Q8
     int32_t right;  // Q8
@@ -44,7 +37,9 @@ StageGains Gains(int64_t fadeQ40, int64_t panQ40, int32_t volQ8) {
     const int64_t panQ8 = panQ40 / kQ40ToQ8;
     const int64_t left = std::min<int64_t>(256 - panQ8, 256);
     const int64_t right = std::min<int64_t>(256 + panQ8, 256);
-    return {Saturate32(fadeQ8 * volQ8 * left / 65536), Saturate32(fadeQ8 * volQ8 * right / 65536)};
+    // In 64 bits, so that settings far outside the usual range cannot overflow.
+    return {SaturateToInt32(fadeQ8 * volQ8 * left / 65536),
+            SaturateToInt32(fadeQ8 * volQ8 * right / 65536)};
 }
 
 bool FitsKernel(const StageGains& gains) {
@@ -139,7 +134,7 @@ void TOggData::SetVolume(float Volume) {
 
 int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
                               bool Wide) noexcept {
-    const int32_t volQ8 = Saturate32(int64_t{FMasterVolume} * FVolume / 256);
+    const int32_t volQ8 = SaturateToInt32(int64_t{FMasterVolume} * FVolume / 256);
     StageGains gains = Gains(FFadeVolume, FPan, volQ8);
     const int32_t frames = BytesToFrames(Count);
     auto* wide = static_cast<int32_t*>(Dest);
@@ -158,8 +153,8 @@ int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
             return;
         }
         for (int32_t frame = first; frame < first + count; ++frame) {
-            const int32_t l = Saturate32(int64_t{Source[2 * frame]} * g.left / 256);
-            const int32_t r = Saturate32(int64_t{Source[2 * frame + 1]} * g.right / 256);
+            const int32_t l = SaturateToInt32(int64_t{Source[2 * frame]} * g.left / 256);
+            const int32_t r = SaturateToInt32(int64_t{Source[2 * frame + 1]} * g.right / 256);
             if (Wide) {
                 wide[2 * frame] = l;
                 wide[2 * frame + 1] = r;

@@ -8,26 +8,14 @@
 #include <limits>
 #include <utility>
 
-#include "stream/PcmFormat.h"
+#include "base/PcmFormat.h"
+#include "base/Saturate.h"
 #include "stream/RenderKernels_Internal.h"
 
 namespace oggmix {
 namespace {
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
-constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
-
-int32_t Saturate32(int64_t value) noexcept {
-    return static_cast<int32_t>(value > kInt32Max   ? kInt32Max
-                                : value < kInt32Min ? kInt32Min
-                                                    : value);
-}
-
-int16_t Saturate16(int64_t value) noexcept {
-    constexpr int64_t kMax = std::numeric_limits<int16_t>::max();
-    constexpr int64_t kMin = std::numeric_limits<int16_t>::min();
-    return static_cast<int16_t>(value > kMax ? kMax : value < kMin ? kMin : value);
-}
 
 void Transform(const TransformPlan& plan, float* re, float* im, bool scaled) noexcept {
     const int32_t n = plan.Points;
@@ -140,7 +128,7 @@ AgcRun AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t target,
         const auto magnitude = static_cast<int32_t>(std::llabs(out));
         if (magnitude > run.PeakMagnitude) run.PeakMagnitude = magnitude;
         run.QuietTail = std::abs(in) < quietLevel ? run.QuietTail + 1 : 0;
-        samples[i] = Saturate16(out);
+        samples[i] = SaturateToInt16(out);
         ++run.Samples;
     }
     return run;
@@ -194,7 +182,8 @@ int32_t PeakMagnitude(const int32_t* values, int32_t count) noexcept {
 }
 
 void ScaleQ8(int32_t* values, int32_t count, int32_t gainQ8) noexcept {
-    for (int32_t i = 0; i < count; ++i) values[i] = Saturate32(int64_t{values[i]} * gainQ8 / 256);
+    for (int32_t i = 0; i < count; ++i)
+        values[i] = SaturateToInt32(int64_t{values[i]} * gainQ8 / 256);
 }
 
 void ClipToNarrow(void* dest, const int32_t* values, int32_t count) noexcept {

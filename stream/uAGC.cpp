@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "base/Saturate.h"
 #include "stream/RenderKernels.h"
 
 namespace oggmix {
@@ -23,12 +24,6 @@ int64_t Scale(int32_t in, float gain) {
     if (!(product < kLimit)) return product > 0.0 ? static_cast<int64_t>(kLimit) : 0;
     if (!(product > -kLimit)) return -static_cast<int64_t>(kLimit);
     return static_cast<int64_t>(product);
-}
-
-int16_t ToSample(int64_t value) {
-    if (value > std::numeric_limits<int16_t>::max()) return std::numeric_limits<int16_t>::max();
-    if (value < std::numeric_limits<int16_t>::min()) return std::numeric_limits<int16_t>::min();
-    return static_cast<int16_t>(value);
 }
 
 void CountUp(int32_t& counter) {
@@ -115,7 +110,7 @@ void TAGC::LevelSample(int16_t& Sample) noexcept {
         }
         // Only a target above full scale lets a below-target sample leave 16 bits; it is
         // saturated rather than wrapped.
-        Sample = ToSample(out);
+        Sample = SaturateToInt16(out);
     } else {
         if (out > kLimitMagnitude) out = kLimitMagnitude;
         if (out < -kLimitMagnitude) out = -kLimitMagnitude;

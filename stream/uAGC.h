@@ -13,9 +13,14 @@
 
 namespace oggmix {
 
+// The settings a new control starts with; a stream's SetAGC keeps the quiet level and rate.
+inline constexpr int32_t kAGCDefaultTarget = 30000;    // sample magnitude
+inline constexpr int32_t kAGCDefaultQuietLevel = 800;  // sample magnitude
+inline constexpr float kAGCDefaultAdjustRate = 0.05f;
+
 class TAGC {
 public:
-    TAGC();  // Target 30000, QuietLevel 800, AdjustRate 0.05, InitialGain 1.0, then Reset
+    TAGC();  // the default settings, InitialGain 1.0, then Reset
     virtual ~TAGC();
 
     void Reset() noexcept;      // ResetGain, then the counters and RisePeak to 0
@@ -31,9 +36,9 @@ public:
     int32_t QuietRun = 0;         // consecutive input samples below QuietLevel
     // Written by the owning stream's settings.
     float InitialGain = 1.0f;
-    int32_t Target = 30000;       // sample magnitude
-    int32_t QuietLevel = 800;     // sample magnitude
-    float AdjustRate = 0.05f;
+    int32_t Target = kAGCDefaultTarget;          // sample magnitude
+    int32_t QuietLevel = kAGCDefaultQuietLevel;  // sample magnitude
+    float AdjustRate = kAGCDefaultAdjustRate;
 
 private:
     void LevelSample(int16_t& Sample) noexcept;  // one sample, with every decision

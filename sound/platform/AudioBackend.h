@@ -20,13 +20,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/PcmFormat.h"
 #include "sound/platform/DirectSound.h"
 
 namespace oggmix {
 
-inline constexpr int32_t kDeviceFramesPerSecond = 44100;
-inline constexpr int32_t kDeviceChannels = 2;
-inline constexpr int32_t kDeviceBytesPerFrame = 4;
+// The device plays the one format that the rest of the system exchanges.
+inline constexpr int32_t kDeviceFramesPerSecond = kFramesPerSecond;
+inline constexpr int32_t kDeviceChannels = kChannelsPerFrame;
+inline constexpr int32_t kDeviceBytesPerFrame = kBytesPerFrame;
 
 class AudioBackend {
 public:

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/FileCloser.h"
 #include "sound/platform/AudioBackend.h"
 #include "sound/platform/RealtimePump.h"
 
@@ -38,10 +39,6 @@ std::array<uint8_t, 44> WavHeader(uint32_t dataBytes) {
     PutLE32(header.data() + 40, dataBytes);
     return header;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
 
 class WavBackend final : public AudioBackend {
 public:
@@ -85,7 +82,7 @@ private:
     }
 
     std::string FPath;
-    std::unique_ptr<std::FILE, FileCloser> FFile;
+    UniqueFile FFile;
     uint32_t FDataBytes = 0;  // pump thread while running
     PullFn FPull;
     RealtimePump FPump;

@@ -7,8 +7,8 @@
 #include <limits>
 #include <utility>
 
+#include "base/PcmFormat.h"
 #include "stream/OggDataLib.h"
-#include "stream/PcmFormat.h"
 
 namespace oggmix::test {
 namespace {

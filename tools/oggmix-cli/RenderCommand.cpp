@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "base/Exceptions.h"
+#include "base/PcmFormat.h"
 #include "mixer/OggPlayerLib.h"
 #include "stream/OggDataLib.h"
-#include "stream/PcmFormat.h"
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/MixOptions.h"
 #include "tools/oggmix-cli/StreamFiles.h"

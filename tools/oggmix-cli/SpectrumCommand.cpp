@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "base/PcmFormat.h"
 #include "mixer/OggPlayerLib.h"
 #include "stream/OggDataLib.h"
-#include "stream/PcmFormat.h"
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/MixOptions.h"
 #include "tools/oggmix-cli/StreamFiles.h"

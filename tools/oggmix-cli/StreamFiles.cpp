@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "base/Exceptions.h"
+#include "base/PcmFormat.h"
 #include "decoder/OggWuvorbisLib.h"
-#include "stream/PcmFormat.h"
 
 namespace oggmix::cli {
 

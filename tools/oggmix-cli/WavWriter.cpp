@@ -8,14 +8,12 @@
 #include <cstring>
 
 #include "base/Exceptions.h"
-#include "stream/PcmFormat.h"
+#include "base/PcmFormat.h"
 
 namespace oggmix::cli {
 namespace {
 
 constexpr int32_t kHeaderBytes = 44;
-constexpr int16_t kChannels = 2;
-constexpr int16_t kBitsPerSample = 16;
 // Samples go to the file as they lie in memory; WAV is little-endian.
 static_assert(std::endian::native == std::endian::little);
 
@@ -55,7 +53,7 @@ bool WavWriter::WriteHeader() {
     PutTag(header, 12, "fmt ");
     PutU32(header, 16, 16);
     PutU16(header, 20, 1);  // PCM
-    PutU16(header, 22, kChannels);
+    PutU16(header, 22, kChannelsPerFrame);
     PutU32(header, 24, kFramesPerSecond);
     PutU32(header, 28, kBytesPerSecond);
     PutU16(header, 32, kBytesPerFrame);
@@ -67,7 +65,7 @@ bool WavWriter::WriteHeader() {
 }
 
 bool WavWriter::Write(std::span<const int16_t> samples) {
-    const int64_t frames = static_cast<int64_t>(samples.size()) / kChannels;
+    const int64_t frames = static_cast<int64_t>(samples.size()) / kChannelsPerFrame;
     if (!FFile || FFrames + frames > kMaxFrames) return false;
     if (std::fwrite(samples.data(), sizeof(int16_t), samples.size(), FFile.get()) != samples.size())
         return false;

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "base/FileCloser.h"
+
 namespace oggmix::cli {
 
 class WavWriter {
@@ -31,13 +33,10 @@ public:
     [[nodiscard]] int64_t FramesWritten() const noexcept { return FFrames; }
 
 private:
-    struct FileCloser {
-        void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-    };
     bool WriteHeader();
 
     std::string FPath;
-    std::unique_ptr<std::FILE, FileCloser> FFile;
+    UniqueFile FFile;
     int64_t FFrames = 0;
     bool FFinished = false;
 };

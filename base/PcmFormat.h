@@ -1,6 +1,7 @@
 #pragma once
-// PcmFormat.h: the one internal audio format of the stream engine and the mixer, and the
-// rounding rules that turn floats into samples, offsets and settings.
+// PcmFormat.h: the one audio format that the stream engine, the mixer, the sound output and
+// the tools exchange, and the rounding rules that turn floats into samples, offsets and
+// settings.
 // A sample is one 16-bit value of one channel; a frame is a left and a right sample (4 bytes);
 // a wide frame holds them as two 32-bit values (8 bytes). 44100 frames per second, always.
 // Threads: any. Memory: no alloc.
@@ -10,14 +11,15 @@
 namespace oggmix {
 
 inline constexpr int32_t kFramesPerSecond = 44100;
-inline constexpr int32_t kBytesPerSample = 2;
+inline constexpr int32_t kChannelsPerFrame = 2;  // left, right
+inline constexpr int32_t kBitsPerSample = 16;
+inline constexpr int32_t kBytesPerSample = kBitsPerSample / 8;
 inline constexpr int32_t kBytesPerFrame = 4;       // 16-bit stereo
 inline constexpr int32_t kBytesPerWideFrame = 8;   // 32-bit stereo
 inline constexpr int32_t kBytesPerSecond = kFramesPerSecond * kBytesPerFrame;          // 176400
 inline constexpr int32_t kWideBytesPerSecond = kFramesPerSecond * kBytesPerWideFrame;  // 352800
 inline constexpr int32_t kMaxSampleMagnitude = 32767;  // narrow output never holds -32768
-inline constexpr int kCueCount = 16;
-static_assert(kBytesPerFrame == 2 * kBytesPerSample);
+static_assert(kBytesPerFrame == kChannelsPerFrame * kBytesPerSample);
 static_assert(kBytesPerWideFrame == 2 * kBytesPerFrame);
 static_assert(kBytesPerSecond == 176400 && kWideBytesPerSecond == 352800);
 

@@ -1,5 +1,5 @@
 // PcmFormat.cpp: the two rounding rules, exact for every float and safe beyond 32 bits.
-#include "stream/PcmFormat.h"
+#include "base/PcmFormat.h"
 
 #include <cmath>
 #include <limits>
