@@ -1,6 +1,10 @@
-# Warnings and floating-point rules for every target; optional sanitizers.
+# Warnings (errors with OGGMIX_WERROR) and floating-point rules for every target; optional
+# sanitizers.
 # Never -ffast-math: results are specified in single precision, step by step.
 add_compile_options(-Wall -Wextra -ffp-contract=off)
+if(OGGMIX_WERROR)
+  add_compile_options(-Werror)
+endif()
 
 if(OGGMIX_SANITIZE)
   set(_oggmix_san "-fsanitize=${OGGMIX_SANITIZE}" -fno-omit-frame-pointer)

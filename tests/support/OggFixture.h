@@ -1,6 +1,6 @@
 #pragma once
-// OggFixture.h: Ogg Vorbis files made at test time. EncodeOgg encodes synthesised PCM with
-// libvorbisenc and any list of comments; DecodeReference decodes with plain libvorbisfile, the
+// OggFixture.h: Ogg Vorbis files made at test time. EncodeOgg (encoder/OggEncoder.h) encodes
+// synthesised PCM with libvorbisenc and any list of comments; DecodeReference decodes with plain libvorbisfile, the
 // reference that the stream engine's output is checked against (Vorbis is lossy, so never
 // check against the synthesised PCM). OggOfPackets wraps arbitrary packets in Ogg pages, for
 // streams that are Ogg but not Vorbis.
@@ -11,17 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "encoder/OggEncoder.h"
 #include "tests/support/Signals.h"
 
 namespace oggmix::test {
 
-struct EncodeOptions {
-    float Quality = 0.3f;                // libvorbisenc VBR quality, -0.1 .. 1.0
-    std::vector<std::string> Comments;   // "NAME=value" entries, in order, bytes as given
-    int32_t Serial = 1;                  // Ogg stream serial number
-};
-
-[[nodiscard]] std::vector<uint8_t> EncodeOgg(const Pcm& pcm, const EncodeOptions& options = {});
+using oggmix::EncodeOgg;
+using oggmix::EncodeOptions;
 
 // A chained file: first's encode followed by second's, the second link with serial 2.
 [[nodiscard]] std::vector<uint8_t> EncodeChain(const Pcm& first, const Pcm& second);

@@ -4,18 +4,12 @@
 // Threads: any. Memory: allocates.
 
 #include <cstdint>
-#include <vector>
+
+#include "encoder/Pcm.h"
 
 namespace oggmix::test {
 
-struct Pcm {
-    int32_t RateHz = 44100;
-    int32_t Channels = 2;
-    std::vector<int16_t> Samples;  // interleaved
-    [[nodiscard]] int64_t Frames() const noexcept {
-        return static_cast<int64_t>(Samples.size()) / Channels;
-    }
-};
+using oggmix::Pcm;
 
 // A sine of freqHz; the right channel (if any) has the same tone a quarter period later.
 [[nodiscard]] Pcm Sine(int32_t rateHz, int32_t channels, double seconds, double freqHz,

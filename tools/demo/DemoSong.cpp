@@ -37,12 +37,12 @@ public:
         }
     }
 
-    test::Pcm ToPcm(double peak) const {
+    Pcm ToPcm(double peak) const {
         double loudest = 1e-9;
         for (size_t i = 0; i < FLeft.size(); ++i)
             loudest = std::max({loudest, std::abs(FLeft[i]), std::abs(FRight[i])});
         const double gain = peak / loudest;
-        test::Pcm pcm;
+        Pcm pcm;
         pcm.RateHz = kRateHz;
         pcm.Channels = 2;
         pcm.Samples.resize(2 * FLeft.size());
@@ -146,7 +146,7 @@ constexpr Chord kLoopChords[4] = {
 
 }  // namespace
 
-test::Pcm SynthesiseDemo() {
+Pcm SynthesiseDemo() {
     Timeline out;
     uint32_t seed = 0x6F67676Du;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/Signals.h"
+#include "encoder/Pcm.h"
 
 namespace oggmix::demo {
 
@@ -19,7 +19,7 @@ inline constexpr float kLoopEndSec = 12.0f;
 inline constexpr double kLengthSec = 14.0;
 
 // The whole piece, 16-bit stereo at kRateHz; the same samples on every run.
-[[nodiscard]] test::Pcm SynthesiseDemo();
+[[nodiscard]] Pcm SynthesiseDemo();
 
 // The comments written into demo.ogg, the loop cue among them.
 [[nodiscard]] std::vector<std::string> DemoComments();

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/OggFixture.h"
+#include "encoder/OggEncoder.h"
 #include "tools/demo/DemoSong.h"
 
 int main(int argc, char** argv) {
@@ -14,10 +14,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        oggmix::test::EncodeOptions options;
+        oggmix::EncodeOptions options;
         options.Quality = 0.4f;
         options.Comments = oggmix::demo::DemoComments();
-        const auto bytes = oggmix::test::EncodeOgg(oggmix::demo::SynthesiseDemo(), options);
+        const auto bytes = oggmix::EncodeOgg(oggmix::demo::SynthesiseDemo(), options);
         // Written beside the target and renamed, so a failed run never leaves half a file
         // that the build would take for finished.
         const std::string partial = std::string(argv[1]) + ".partial";

@@ -106,7 +106,10 @@ void SetPreset(const SlotPreset& eq, Curve4 curve4, Curve8 curve8) {
 
 std::string PresetExpectation() {
     std::string text = "SLOT:PRESET[:SECONDS] (slot 0-7; PRESET one of";
-    for (const FilterPreset& preset : kFilterPresets) text += " " + std::string(preset.Caption);
+    for (const FilterPreset& preset : kFilterPresets) {
+        text += ' ';
+        text += preset.Caption;
+    }
     return text + "; SECONDS 0 or more)";
 }
 
