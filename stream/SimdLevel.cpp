@@ -2,6 +2,9 @@
 #include "stream/SimdLevel.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace oggmix {
 namespace {
@@ -13,9 +16,17 @@ SimdLevel Detect() noexcept {
     return SimdLevel::Sse2;
 }
 
+// The level in force until a test or benchmark sets another; a refusal is said once.
+SimdLevel InitialLevel() noexcept {
+    const SimdChoice choice = SimdLevelFromEnvironment();
+    if (choice.Refusal != nullptr)
+        std::fprintf(stderr, "oggmix: %s; using %s\n", choice.Refusal, SimdLevelName(choice.Level));
+    return choice.Level;
+}
+
 // Relaxed: the level is a choice between equivalent paths; any thread may see a change late.
 std::atomic<SimdLevel>& Active() noexcept {
-    static std::atomic<SimdLevel> level{SupportedSimdLevel()};
+    static std::atomic<SimdLevel> level{InitialLevel()};
     return level;
 }
 
@@ -27,6 +38,22 @@ SimdLevel SupportedSimdLevel() noexcept {
 }
 
 SimdLevel ActiveSimdLevel() noexcept { return Active().load(std::memory_order_relaxed); }
+
+SimdChoice SimdLevelFromEnvironment() noexcept {
+    const SimdLevel supported = SupportedSimdLevel();
+    const char* wanted = std::getenv("OGGMIX_SIMD");
+    if (wanted == nullptr || *wanted == '\0') return {supported, nullptr};
+    for (const SimdLevel level : {SimdLevel::Scalar, SimdLevel::Sse2, SimdLevel::Avx2}) {
+        if (std::strcmp(wanted, SimdLevelName(level)) != 0) continue;
+        if (static_cast<int32_t>(level) > static_cast<int32_t>(supported)) {
+            return {supported, level == SimdLevel::Avx2
+                                   ? "OGGMIX_SIMD=avx2 refused: this processor lacks AVX2"
+                                   : "OGGMIX_SIMD=sse2 refused: this processor lacks SSE2"};
+        }
+        return {level, nullptr};
+    }
+    return {supported, "OGGMIX_SIMD refused: the level is scalar, sse2 or avx2"};
+}
 
 SimdLevel SetSimdLevel(SimdLevel Level) noexcept {
     const SimdLevel supported = SupportedSimdLevel();

@@ -1,9 +1,11 @@
-// main.cpp: oggmix-cli's entry: dispatches to the registered subcommands.
+// main.cpp: oggmix-cli's entry: dispatches to the registered subcommands; --help and
+// --version; refuses an OGGMIX_SIMD that cannot be met before doing anything else.
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "stream/SimdLevel.h"
 #include "tools/oggmix-cli/Command.h"
 
 namespace oggmix::cli {
@@ -21,6 +23,12 @@ void PrintUsageTo(std::FILE* out) {
     std::fputs("usage:\n", out);
     for (const Command& command : commands) std::fprintf(out, "%s\n", command.Usage);
     std::fputs("  oggmix-cli --help\n", out);
+    std::fputs("  oggmix-cli --version\n", out);
+}
+
+// The version and the instruction-set level of the render kernels (OGGMIX_SIMD chooses it).
+void PrintVersion() {
+    std::printf("oggmix-cli %s\nsimd %s\n", OGGMIX_VERSION, SimdLevelName(ActiveSimdLevel()));
 }
 
 }  // namespace
@@ -37,12 +45,20 @@ void PrintUsage() { PrintUsageTo(stderr); }
 int main(int argc, char** argv) {
     using namespace oggmix::cli;
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const oggmix::SimdChoice simd = oggmix::SimdLevelFromEnvironment(); simd.Refusal) {
+        std::fprintf(stderr, "oggmix-cli: %s\n", simd.Refusal);
+        return kExitUsage;
+    }
     if (args.empty()) {
         PrintUsage();
         return kExitUsage;
     }
     if (args[0] == "--help" || args[0] == "-h") {
         PrintUsageTo(stdout);
+        return kExitOk;
+    }
+    if (args[0] == "--version") {
+        PrintVersion();
         return kExitOk;
     }
     for (const Command& command : Registry()) {
