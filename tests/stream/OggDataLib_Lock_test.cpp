@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -93,16 +94,30 @@ TEST(ALOGGSemaphore, ACountBelowOneIsRefused) {
     EXPECT_THROW(TALOGGSemaphore("", -1), ERangeError);
 }
 
+// Whether thread tid of this process is asleep (state S in its stat line): blocked in a wait.
+bool IsAsleep(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t nameEnd = line.rfind(')');  // the state follows the parenthesised name
+    return nameEnd != std::string::npos && line.size() > nameEnd + 2 && line[nameEnd + 2] == 'S';
+}
+
 TEST(OggDataLock, LockAndUnlockGuardTheStreamAcrossThreads) {
     TOggData data(65536);
     data.Lock();
     // Close takes the lock, so it waits until this thread lets go.
+    std::atomic<pid_t> closerTid{0};
     std::atomic<bool> closed{false};
     std::thread other([&] {
+        closerTid = gettid();
         data.Close();
         closed = true;
     });
-    // No timing: whatever the other thread has done so far, it cannot have finished Close.
+    // No timing: wait until the other thread either finished Close, which it must not, or
+    // went to sleep in it, waiting for the lock.
+    while (closerTid.load() == 0) std::this_thread::yield();
+    while (!closed.load() && !IsAsleep(closerTid.load())) std::this_thread::yield();
     EXPECT_FALSE(closed.load());
     data.Unlock();
     other.join();
