@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 
 #include "base/Clock.h"
 #include "base/Exceptions.h"
@@ -58,7 +57,7 @@ TOggPlayer::~TOggPlayer() {
 
 void TOggPlayer::Reset() {
     {
-        std::lock_guard guard(FLock);
+        ScopedLock guard(FLock);
         std::fill(FSlots.begin(), FSlots.end(), nullptr);
         std::fill(FRing.begin(), FRing.end(), int16_t{0});
     }
@@ -71,8 +70,7 @@ void TOggPlayer::SetSlot(int32_t Slot, TOggData* Stream, bool Lock) {
     // read past its end.
     if (Stream != nullptr && Stream->BufferSize() != FRingSize)
         throw ERangeError("the stream's buffer size differs from the mixer's");
-    std::unique_lock guard(FLock, std::defer_lock);
-    if (Lock) guard.lock();
+    ScopedLockIf guard(FLock, Lock);
     if (Stream != nullptr)
         std::replace(FSlots.begin(), FSlots.end(), Stream, static_cast<TOggData*>(nullptr));
     FSlots[static_cast<size_t>(Slot)] = Stream;
@@ -84,14 +82,13 @@ TOggData* TOggPlayer::Slots(int32_t Slot) const noexcept {
 }
 
 void TOggPlayer::RenderNext() noexcept {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     FCurrentHalf = FCurrentHalf == 0 ? FRingSize / 2 : 0;
     Fill(reinterpret_cast<std::byte*>(FRing.data()) + FCurrentHalf, FRingSize / 2, false);
 }
 
 int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
-    std::unique_lock guard(FLock, std::defer_lock);
-    if (Lock) guard.lock();
+    ScopedLockIf guard(FLock, Lock);
     // Every source block holds one mixer block; more cannot be mixed.
     ByteCount = std::clamp(ByteCount, 0, FRingSize / 2);
 
@@ -181,13 +178,13 @@ int32_t TOggPlayer::HeardOffset() const noexcept {
 }
 
 int32_t TOggPlayer::MixPosition() {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     return HeardOffset();
 }
 
 float TOggPlayer::GetLevel(int32_t Channel) {
     // Position and samples under one lock, so that no block is rendered in between.
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     int32_t pos = HeardOffset();
     if (pos < 0) return 0.0f;
     int32_t sumL = 0;

@@ -24,6 +24,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/ThreadSafety.h"
 #include "stream/FFTLib.h"
 #include "stream/OggDataLib.h"
 
@@ -54,8 +55,8 @@ public:
     TOggPlayer(const TOggPlayer&) = delete;
     TOggPlayer& operator=(const TOggPlayer&) = delete;
 
-    void Lock() noexcept { FLock.Wait(); }
-    void Unlock() noexcept { FLock.Release(); }
+    void Lock() noexcept OGGMIX_ACQUIRE(FLock) { FLock.Wait(); }
+    void Unlock() noexcept OGGMIX_RELEASE(FLock) { FLock.Release(); }
 
     // Empties every slot, silences the ring, restores the limiter defaults (envelope kept).
     void Reset();
@@ -75,8 +76,9 @@ public:
     void RenderNext() noexcept;
     // Bytes of one block of 16-bit frames: BufferSize / 2.
     [[nodiscard]] int32_t BlockBytes() const noexcept { return FRingSize / 2; }
-    // The block rendered last, 16-bit frames; valid until the next RenderNext. No lock.
-    [[nodiscard]] const int16_t* GetBlock() const noexcept {
+    // The block rendered last, 16-bit frames; valid until the next RenderNext. No lock: the
+    // thread that renders reads it after its render.
+    [[nodiscard]] const int16_t* GetBlock() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
         return FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int16_t));
     }
     // Byte offset in the ring of the frame being heard, or -1 when no recent block exists.
@@ -132,23 +134,26 @@ public:
     TMixEvent OnMix;
 
 private:
-    void LimitGroup(int32_t First, int32_t Count) noexcept;  // FLock held
-    // FLock held: sums the collected blocks into FMix, saturating at the 32-bit range.
-    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept;
-    // FLock held: MixPosition's result.
-    [[nodiscard]] int32_t HeardOffset() const noexcept;
+    void LimitGroup(int32_t First, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    // Sums the collected blocks into FMix, saturating at the 32-bit range, with every source's
+    // lock held; the analysis cannot follow locks taken in a loop, so it skips this one.
+    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept OGGMIX_REQUIRES(FLock)
+        OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
+    // MixPosition's result.
+    [[nodiscard]] int32_t HeardOffset() const noexcept OGGMIX_REQUIRES(FLock);
 
     TALOGGSemaphore FLock;
 
     // Guarded by FLock.
-    int64_t FTimestamp = 0;        // ms: when the block now heard started to play
-    std::vector<int16_t> FRing;    // two blocks of 16-bit frames
-    int32_t FRingSize = 0;         // bytes
-    std::vector<int32_t> FMix;     // the accumulator, interleaved left, right
-    int32_t FMixCapacity = 0;      // bytes
-    int32_t FCurrentHalf = 0;      // bytes: 0 or FRingSize / 2
-    std::array<const int32_t*, kMaxMixerSlots> FSources{};  // blocks collected by one Fill
-    std::array<TOggData*, kMaxMixerSlots> FSourceStreams{};  // the streams they belong to
+    int64_t FTimestamp OGGMIX_GUARDED_BY(FLock) = 0;  // ms: when the block now heard started
+    std::vector<int16_t> FRing OGGMIX_GUARDED_BY(FLock);  // two blocks of 16-bit frames
+    int32_t FRingSize = 0;                                 // bytes; fixed at construction
+    std::vector<int32_t> FMix OGGMIX_GUARDED_BY(FLock);   // the accumulator, left, right
+    int32_t FMixCapacity = 0;                              // bytes; fixed at construction
+    int32_t FCurrentHalf OGGMIX_GUARDED_BY(FLock) = 0;    // bytes: 0 or FRingSize / 2
+    // The blocks collected by one Fill, and the streams they belong to.
+    std::array<const int32_t*, kMaxMixerSlots> FSources OGGMIX_GUARDED_BY(FLock){};
+    std::array<TOggData*, kMaxMixerSlots> FSourceStreams OGGMIX_GUARDED_BY(FLock){};
 
     // Limiter. Written under FLock; the display reads them without it, hence atomics
     // (relaxed: each value stands alone).
@@ -157,13 +162,13 @@ private:
     std::atomic<int32_t> FLevel{0};  // sample magnitude x 256
     std::atomic<int32_t> FDown{TLimiterDefaults::Down};
     std::atomic<int32_t> FDelay{TLimiterDefaults::Delay};
-    int32_t FHoldCount = 0;                 // groups since the envelope last rose
+    int32_t FHoldCount OGGMIX_GUARDED_BY(FLock) = 0;  // groups since the envelope last rose
     std::atomic<int32_t> FPeak{0};          // sample magnitude
 
     // Slots: written by the UI thread under FLock, read by the refill thread under it and by
     // the UI thread without it.
     std::vector<TOggData*> FSlots;
-    std::unique_ptr<TFFT> FMixSpectrumFFT;  // under FLock
+    std::unique_ptr<TFFT> FMixSpectrumFFT OGGMIX_PT_GUARDED_BY(FLock);
     int32_t FSlotCount = 0;
 };
 

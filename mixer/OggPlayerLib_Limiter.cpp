@@ -2,7 +2,6 @@
 // 32-bit mix group by group so that the envelope maps to full scale.
 #include <algorithm>
 #include <limits>
-#include <mutex>
 
 #include "base/PcmFormat.h"
 #include "base/Saturate.h"
@@ -25,7 +24,7 @@ constexpr int32_t kUnsetLevel = -1;
 
 void TOggPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t Delay,
                             int32_t Level) {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     Min = std::clamp(Min, -kMaxBound, kMaxBound);
     Max = std::clamp(Max, -kMaxBound, kMaxBound);
     if (Min > Max) Max = Min;

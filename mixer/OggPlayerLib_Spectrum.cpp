@@ -1,5 +1,4 @@
 // OggPlayerLib_Spectrum.cpp: the spectrum of the mix being heard.
-#include <mutex>
 
 #include "mixer/OggPlayerLib.h"
 
@@ -8,7 +7,7 @@ namespace oggmix {
 void TOggPlayer::GetMixSpectrum(float* Values) {
     const int32_t pos = MixPosition();
     if (pos == -1) return;  // no recent block: the caller keeps what it showed last
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     TFFT& fft = *FMixSpectrumFFT;
     const int32_t ringSamples = FRingSize / static_cast<int32_t>(sizeof(int16_t));
     int32_t index = pos / static_cast<int32_t>(sizeof(int16_t));

@@ -23,12 +23,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "base/MemoryStream.h"
 #include "base/PcmFormat.h"
+#include "base/ThreadSafety.h"
 #include "decoder/OggWuvorbisLib.h"
 #include "stream/FFTLib.h"
 #include "stream/uAGC.h"
@@ -37,7 +37,7 @@ namespace oggmix {
 
 // A lock over an operating-system counting semaphore with count and maximum Count (every user
 // passes 1). Not re-entrant: a thread that holds it and waits again blocks for ever.
-class TALOGGSemaphore {
+class OGGMIX_CAPABILITY("mutex") TALOGGSemaphore {
 public:
     // Name empty: an unnamed semaphore; otherwise a named one ("/" is prefixed if missing).
     TALOGGSemaphore(const std::string& Name, int32_t Count);
@@ -45,12 +45,12 @@ public:
     TALOGGSemaphore(const TALOGGSemaphore&) = delete;
     TALOGGSemaphore& operator=(const TALOGGSemaphore&) = delete;
 
-    void Wait() noexcept;     // blocks without time-out
-    void Release() noexcept;  // count + 1, never beyond the maximum
+    void Wait() noexcept OGGMIX_ACQUIRE();     // blocks without time-out
+    void Release() noexcept OGGMIX_RELEASE();  // count + 1, never beyond the maximum
 
-    // For std::unique_lock / std::lock_guard.
-    void lock() noexcept { Wait(); }
-    void unlock() noexcept { Release(); }
+    // For ScopedLock and the standard guards.
+    void lock() noexcept OGGMIX_ACQUIRE() { Wait(); }
+    void unlock() noexcept OGGMIX_RELEASE() { Release(); }
 
 private:
     sem_t FUnnamed{};
@@ -80,8 +80,8 @@ public:
     TOggData(const TOggData&) = delete;
     TOggData& operator=(const TOggData&) = delete;
 
-    void Lock() noexcept { FLock.Wait(); }
-    void Unlock() noexcept { FLock.Release(); }
+    void Lock() noexcept OGGMIX_ACQUIRE(FLock) { FLock.Wait(); }
+    void Unlock() noexcept OGGMIX_RELEASE(FLock) { FLock.Release(); }
 
     // ---- Loading, information and loop tags (OggDataLib_Load.cpp, OggDataLib_Tags.cpp) ----
 
@@ -138,7 +138,8 @@ public:
     // (ring untouched). Takes FLock.
     int32_t RenderNext(int32_t Delay) noexcept;
     // The block rendered last (BufferSize / 8 wide frames); valid until the next RenderNext.
-    [[nodiscard]] const int32_t* GetBlock() const noexcept {
+    // No lock: the thread that renders reads it after its render.
+    [[nodiscard]] const int32_t* GetBlock() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
         return FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t));
     }
     // Bytes of one block of wide frames, as given to the constructor.
@@ -158,8 +159,9 @@ public:
     void SetMasterVolume(float Volume);      // takes FLock
     void SetVolume(float Volume);            // takes FLock
     // Scales Count bytes of 16-bit frames from Source into Dest as wide or clipped narrow
-    // frames, advancing the ramps per frame. FLock held. Returns Count * 2 (wide) or Count.
-    int32_t ApplyVolume(void* Dest, const int16_t* Source, int32_t Count, bool Wide) noexcept;
+    // frames, advancing the ramps per frame. Returns Count * 2 (wide) or Count.
+    int32_t ApplyVolume(void* Dest, const int16_t* Source, int32_t Count, bool Wide) noexcept
+        OGGMIX_REQUIRES(FLock);
 
     // ---- Tone filter (OggDataLib_Filter.cpp) ----
 
@@ -171,12 +173,15 @@ public:
     void SetFilterCurve8(float V0, float V1, float V2, float V3, float V4, float V5, float V6,
                          float V7, float Time);
     [[nodiscard]] float GetFilterGain(int32_t Index) const noexcept;    // no lock
-    [[nodiscard]] float GetFilterTarget(int32_t Index) const noexcept;  // UI thread, no lock
-    [[nodiscard]] bool FilterActive() const noexcept;                   // FLock held
-    // Filters ByteCount / 4 frames in place while the curve is active. FLock held. The gains
-    // the display reads follow the curve at once, or, with ShowLater, only when the render
-    // ends (a render filters many chunks under one hold of FLock).
-    void ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater = false) noexcept;
+    // UI thread, no lock: that thread alone writes the targets.
+    [[nodiscard]] float GetFilterTarget(int32_t Index) const noexcept
+        OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
+    [[nodiscard]] bool FilterActive() const noexcept OGGMIX_REQUIRES(FLock);
+    // Filters ByteCount / 4 frames in place while the curve is active. The gains the display
+    // reads follow the curve at once, or, with ShowLater, only when the render ends (a render
+    // filters many chunks under one hold of FLock).
+    void ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater = false) noexcept
+        OGGMIX_REQUIRES(FLock);
     [[nodiscard]] static float CurveValue(const float* Values, float X, int32_t Count) noexcept;
     [[nodiscard]] static float HermiteValue(float P0, float P1, float P2, float P3, float t,
                                             float F1, float F2) noexcept;
@@ -189,7 +194,9 @@ public:
     void SetAGC(float Level);
     // The gain control's settings and state, for display and tests. No lock: read it between
     // renders, or with Lock() held.
-    [[nodiscard]] const TAGC& AGC() const noexcept { return *FAGC; }
+    [[nodiscard]] const TAGC& AGC() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        return *FAGC;
+    }
 
     // ---- Spectrum (OggDataLib_Spectrum.cpp). UI thread. ----
 
@@ -199,28 +206,26 @@ public:
     void GetSpectrum(float* Values);
 
 private:
-    // FLock held for the guard's lifetime when Lock; otherwise the caller already holds it.
-    [[nodiscard]] std::unique_lock<TALOGGSemaphore> GuardIf(bool Lock) noexcept {
-        return Lock ? std::unique_lock(FLock) : std::unique_lock(FLock, std::defer_lock);
-    }
-    void SetFilterPointLocked(int32_t Index, float Value, float Time) noexcept;  // FLock held
-    [[nodiscard]] bool FilterActiveNow() noexcept;  // FilterActive, remembered; FLock held
-    void ShowFilterGains() noexcept;                // FLock held
-    void SetFilterCurve(const float* Values, int32_t Count, float Time);          // takes FLock
-    void ReadInfo();       // FLock held
-    void ParseLoopTags();  // FLock held
-    // The render path below Render; FLock held. Counts are whole output frames.
-    int32_t RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept;
-    int32_t DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept;
-    int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept;
-    int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept;
-    void JumpToCue(int32_t Index) noexcept;
+    void SetFilterPointLocked(int32_t Index, float Value, float Time) noexcept
+        OGGMIX_REQUIRES(FLock);
+    [[nodiscard]] bool FilterActiveNow() noexcept  // FilterActive, remembered
+        OGGMIX_REQUIRES(FLock);
+    void ShowFilterGains() noexcept OGGMIX_REQUIRES(FLock);
+    void SetFilterCurve(const float* Values, int32_t Count, float Time);  // takes FLock
+    void ReadInfo() OGGMIX_REQUIRES(FLock);
+    void ParseLoopTags() OGGMIX_REQUIRES(FLock);
+    // The render path below Render. Counts are whole output frames.
+    int32_t RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept OGGMIX_REQUIRES(FLock);
+    int32_t DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    void JumpToCue(int32_t Index) noexcept OGGMIX_REQUIRES(FLock);
     // Moves the decoder to Seconds; on success drops the held frame and restarts the stream
-    // clock there. Resets FLastTime either way. False when the decoder refused. FLock held.
-    bool SeekDecoder(double Seconds) noexcept;
+    // clock there. Resets FLastTime either way. False when the decoder refused.
+    bool SeekDecoder(double Seconds) noexcept OGGMIX_REQUIRES(FLock);
     // The decoder's time in seconds (TimeTell); while a failed seek has left the decoder
-    // without a position, the time from before that seek. FLock held.
-    [[nodiscard]] double DecoderTime() noexcept;
+    // without a position, the time from before that seek.
+    [[nodiscard]] double DecoderTime() noexcept OGGMIX_REQUIRES(FLock);
 
     TALOGGSemaphore FLock;
 
@@ -243,43 +248,45 @@ private:
     std::array<TLoopCue, kCueCount> FCues{};
 
     // Transport and timing. Guarded by FLock.
-    bool FLoop = false;
-    bool FPlaying = false;
-    int32_t FCurrentHalf = 0;       // bytes: 0 or FRingSize / 2
-    int64_t FTimestamp = 0;         // ms: when the block now heard started to play
-    float FRenderStartTime = 0.0f;  // seconds: decoder position at the last render's start
-    float FLastTime = 0.0f;         // seconds: last GetPlayTime result
+    bool FLoop OGGMIX_GUARDED_BY(FLock) = false;
+    bool FPlaying OGGMIX_GUARDED_BY(FLock) = false;
+    int32_t FCurrentHalf OGGMIX_GUARDED_BY(FLock) = 0;  // bytes: 0 or FRingSize / 2
+    // ms: when the block now heard started to play
+    int64_t FTimestamp OGGMIX_GUARDED_BY(FLock) = 0;
+    // seconds: decoder position at the last render's start
+    float FRenderStartTime OGGMIX_GUARDED_BY(FLock) = 0.0f;
+    float FLastTime OGGMIX_GUARDED_BY(FLock) = 0.0f;  // seconds: last GetPlayTime result
     // Where the decoder is, as the render path tracks it across cue jumps and wraps: the
     // stream time of the last seek or render start, plus internal bytes decoded since.
-    float FPosBaseSec = 0.0f;
-    int32_t FPosOffsetBytes = 0;
+    float FPosBaseSec OGGMIX_GUARDED_BY(FLock) = 0.0f;
+    int32_t FPosOffsetBytes OGGMIX_GUARDED_BY(FLock) = 0;
     // A 22050 Hz source frame becomes two output frames; when a request ends between them,
     // the second waits here for the next request. Dropped by every seek.
-    std::array<int16_t, 2> FHeldFrame{};
-    bool FHasHeldFrame = false;
+    std::array<int16_t, 2> FHeldFrame OGGMIX_GUARDED_BY(FLock){};
+    bool FHasHeldFrame OGGMIX_GUARDED_BY(FLock) = false;
     // A seek that fails part-way leaves libvorbisfile without a position until it decodes
     // again, and asked for its time meanwhile it reads outside its own tables: until samples
     // arrive, the time from before the seek stands in.
-    bool FPositionLost = false;
-    double FLostAtSec = 0.0;
+    bool FPositionLost OGGMIX_GUARDED_BY(FLock) = false;
+    double FLostAtSec OGGMIX_GUARDED_BY(FLock) = 0.0;
 
     // Fade, pan and volumes. Guarded by FLock.
-    int64_t FFadeVolume = 0;  // Q40
-    int64_t FFadeTarget = 0;  // Q40
-    int64_t FFadeStep = 0;    // Q40 per frame
-    int64_t FPan = 0;         // Q40, -1.0 .. +1.0
-    int64_t FPanTarget = 0;   // Q40
-    int64_t FPanStep = 0;     // Q40 per frame
-    int32_t FMasterVolume = 256;  // Q8
-    int32_t FVolume = 256;        // Q8
+    int64_t FFadeVolume OGGMIX_GUARDED_BY(FLock) = 0;  // Q40
+    int64_t FFadeTarget OGGMIX_GUARDED_BY(FLock) = 0;  // Q40
+    int64_t FFadeStep OGGMIX_GUARDED_BY(FLock) = 0;    // Q40 per frame
+    int64_t FPan OGGMIX_GUARDED_BY(FLock) = 0;         // Q40, -1.0 .. +1.0
+    int64_t FPanTarget OGGMIX_GUARDED_BY(FLock) = 0;   // Q40
+    int64_t FPanStep OGGMIX_GUARDED_BY(FLock) = 0;     // Q40 per frame
+    int32_t FMasterVolume OGGMIX_GUARDED_BY(FLock) = 256;  // Q8
+    int32_t FVolume OGGMIX_GUARDED_BY(FLock) = 256;        // Q8
 
     // Tone filter. The curve, guarded by FLock, is kept in transform-bin order (point 2k is
     // bin k, point 2k + 1 is bin 255 - k), so that the render path moves it and applies it a
     // vector at a time: per point its gain applied now, the gain it moves to, and the change
     // of gain per frame (0 at rest).
-    alignas(64) std::array<float, kFilterPointCount> FFilterGain{};
-    alignas(64) std::array<float, kFilterPointCount> FFilterTarget{};
-    alignas(64) std::array<float, kFilterPointCount> FFilterStep{};
+    alignas(64) std::array<float, kFilterPointCount> FFilterGain OGGMIX_GUARDED_BY(FLock){};
+    alignas(64) std::array<float, kFilterPointCount> FFilterTarget OGGMIX_GUARDED_BY(FLock){};
+    alignas(64) std::array<float, kFilterPointCount> FFilterStep OGGMIX_GUARDED_BY(FLock){};
     // The gains again, for the display, which reads them without the lock; brought up to
     // date after every render (relaxed: each value stands alone). Bin order too.
     std::array<std::atomic<float>, kFilterPointCount> FFilterGainShown{};
@@ -287,7 +294,7 @@ private:
     bool FFilterGainsUnshown = false;
     // Passes of the curve in a row in which no point had a step: after two, a pass changes
     // nothing and is skipped. Any setter resets it. Guarded by FLock.
-    int32_t FFilterStillPasses = 0;
+    int32_t FFilterStillPasses OGGMIX_GUARDED_BY(FLock) = 0;
     // FilterActive as of the last change of the curve; FilterActiveNow recomputes it then.
     bool FFilterActiveKnown = false;
     bool FFilterActive = false;
@@ -297,9 +304,9 @@ private:
     std::array<float, 64> FFilterHistoryL{};
     std::array<float, 64> FFilterHistoryR{};
     std::unique_ptr<TFFT> FFilterFFT;
-    std::unique_ptr<TFFT> FSpectrumFFT;  // under FLock, spectrum requests only
+    std::unique_ptr<TFFT> FSpectrumFFT OGGMIX_PT_GUARDED_BY(FLock);  // spectrum requests only
 
-    std::unique_ptr<TAGC> FAGC;  // guarded by FLock
+    std::unique_ptr<TAGC> FAGC OGGMIX_PT_GUARDED_BY(FLock);
 };
 
 }  // namespace oggmix

@@ -1,6 +1,4 @@
 // OggDataLib_AGC.cpp: the stream's gain-control settings.
-#include <mutex>
-
 #include "stream/OggDataLib.h"
 
 namespace oggmix {
@@ -14,7 +12,7 @@ constexpr auto kFullTargetMagnitude = static_cast<float>(kAGCDefaultTarget);
 void TOggData::SetAGCParams(int32_t Target, int32_t QuietLevel, float InitialGain,
                             float AdjustRate) {
     // Under the lock, so that the refill thread never sees half a change.
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     FAGC->Target = Target;
     FAGC->QuietLevel = QuietLevel;
     FAGC->InitialGain = InitialGain;

@@ -3,7 +3,6 @@
 // domain to each chunk in steps of at most 192 fresh frames.
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 #include "stream/OggDataLib.h"
 #include "stream/RenderKernels.h"
@@ -28,7 +27,7 @@ constexpr int BinOfPoint(int point) {
 }  // namespace
 
 void TOggData::SetFilterPoint(int32_t Index, float Value, float Time) {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     SetFilterPointLocked(Index, Value, Time);
 }
 
@@ -65,7 +64,7 @@ void TOggData::SetFilterCurve8(float V0, float V1, float V2, float V3, float V4,
 
 void TOggData::SetFilterCurve(const float* Values, int32_t Count, float Time) {
     // One lock for the whole curve: the refill thread sees either the old curve or the new one.
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     for (int32_t i = 0; i < kFilterPointCount; ++i) {
         const auto x = static_cast<float>(static_cast<double>(i) * (Count - 1) / 255.0);
         float v = CurveValue(Values, x, Count);

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
-#include <mutex>
 
 #include "base/Exceptions.h"
 
@@ -41,7 +40,7 @@ int32_t ClampToInt32(long value) noexcept {
 
 void TOggData::Close() {
     {
-        std::unique_lock guard(FLock);
+        ScopedLock guard(FLock);
         Stop(false);
         FComments.clear();
         FVendor.clear();
@@ -93,7 +92,7 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
         throw ERangeError(kLoadFailedMessage);
     }
 
-    std::unique_lock guard(FLock);
+    ScopedLock guard(FLock);
     FSource = Stream.release();  // owned by FDecoder from here on
     ReadInfo();
     ParseLoopTags();

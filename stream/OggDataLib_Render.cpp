@@ -2,7 +2,6 @@
 // and decoding through the loop cues to the end of the stream.
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "base/Clock.h"
 #include "stream/OggDataLib.h"
@@ -89,7 +88,7 @@ bool LinkHasFormat(OggVorbis_File* decoder, int link, int32_t rateHz, int32_t ch
 }  // namespace
 
 int32_t TOggData::RenderNext(int32_t Delay) noexcept {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     if (!FLoaded || !FPlaying) return 0;
     FCurrentHalf = FCurrentHalf == 0 ? FRingSize / 2 : 0;
     return Render(FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t)),
@@ -97,7 +96,7 @@ int32_t TOggData::RenderNext(int32_t Delay) noexcept {
 }
 
 int32_t TOggData::Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept {
-    auto guard = GuardIf(Lock);
+    ScopedLockIf guard(FLock, Lock);
     if (Dest == nullptr || Count <= 0) return 0;
     auto* out = static_cast<uint8_t*>(Dest);
 

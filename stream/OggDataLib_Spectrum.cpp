@@ -1,6 +1,5 @@
 // OggDataLib_Spectrum.cpp: where in the render ring the sound now heard lies, and its spectrum.
 #include <algorithm>
-#include <mutex>
 
 #include "base/Clock.h"
 #include "stream/OggDataLib.h"
@@ -8,7 +7,7 @@
 namespace oggmix {
 
 int32_t TOggData::SpectrumPosition() {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     const auto elapsedSec =
         static_cast<float>(static_cast<double>(timeGetTime() - FTimestamp) * 0.001);
     const double ringSec = static_cast<double>(FRingSize) / kWideBytesPerSecond;
@@ -27,7 +26,7 @@ void TOggData::GetSpectrum(float* Values) {
         std::fill(Values, Values + kSpectrumValueCount, 0.0f);
         return;
     }
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     TFFT& fft = *FSpectrumFFT;
     const int32_t ringValues = FRingSize / static_cast<int32_t>(sizeof(int32_t));
     int32_t index = (pos % FRingSize) / static_cast<int32_t>(sizeof(int32_t));

@@ -8,19 +8,19 @@
 namespace oggmix {
 
 void TOggData::Play(bool Loop, bool Lock) {
-    auto guard = GuardIf(Lock);
+    ScopedLockIf guard(FLock, Lock);
     FPlaying = true;
     FLoop = Loop;
 }
 
 void TOggData::Pause(bool Lock) {
-    auto guard = GuardIf(Lock);
+    ScopedLockIf guard(FLock, Lock);
     FPlaying = false;
     FLoop = false;
 }
 
 void TOggData::Stop(bool Lock) {
-    auto guard = GuardIf(Lock);
+    ScopedLockIf guard(FLock, Lock);
     Pause(false);
     FRenderStartTime = 0.0f;
     FLastTime = 0.0f;
@@ -31,7 +31,7 @@ void TOggData::Stop(bool Lock) {
 }
 
 void TOggData::Seek(float Seconds, bool Lock) {
-    auto guard = GuardIf(Lock);
+    ScopedLockIf guard(FLock, Lock);
     if (!FLoaded) return;
     // A NaN lands on the start, like any other position before it.
     if (!(Seconds >= 0.0f)) Seconds = 0.0f;
@@ -45,14 +45,14 @@ void TOggData::Seek(float Seconds, bool Lock) {
 }
 
 int32_t TOggData::GetState(bool Lock) {
-    auto guard = GuardIf(Lock);
+    ScopedLockIf guard(FLock, Lock);
     if (!FLoaded) return 0;
     if (!FPlaying) return 1;
     return FLoop ? 3 : 2;
 }
 
 float TOggData::GetTime(bool Lock) {
-    auto guard = GuardIf(Lock);
+    ScopedLockIf guard(FLock, Lock);
     if (FSource == nullptr) return 0.0f;
     return static_cast<float>(DecoderTime());
 }
@@ -62,7 +62,7 @@ bool TOggData::Seekable() {
 }
 
 float TOggData::GetPlayTime() {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     if (FRenderStartTime == 0.0f) return 0.0f;
 
     const auto ringTime = static_cast<float>(static_cast<double>(FRingSize) / kWideBytesPerSecond);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
-#include <mutex>
 
 #include "base/Saturate.h"
 #include "stream/OggDataLib.h"
@@ -84,7 +83,7 @@ bool StepRamp(int64_t& valueQ40, int64_t targetQ40, int64_t& stepQ40) {
 }  // namespace
 
 void TOggData::Fade(float Volume, float Seconds) {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     if (!(Volume >= 0.0f)) Volume = 0.0f;
     if (Volume > kMaxFadeVolume) Volume = kMaxFadeVolume;
     FFadeTarget = static_cast<int64_t>(static_cast<double>(Volume) * kQ40One);
@@ -98,19 +97,17 @@ void TOggData::Fade(float Volume, float Seconds) {
 }
 
 float TOggData::GetFadeVolume(bool Lock) {
-    std::unique_lock guard(FLock, std::defer_lock);
-    if (Lock) guard.lock();
+    ScopedLockIf guard(FLock, Lock);
     return static_cast<float>(static_cast<double>(FFadeVolume) / kQ40One);
 }
 
 float TOggData::GetFadeTarget(bool Lock) {
-    std::unique_lock guard(FLock, std::defer_lock);
-    if (Lock) guard.lock();
+    ScopedLockIf guard(FLock, Lock);
     return static_cast<float>(static_cast<double>(FFadeTarget) / kQ40One);
 }
 
 void TOggData::SetPan(float Pan, float Seconds) {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     if (!(Pan >= -1.0f)) Pan = -1.0f;
     if (Pan > 1.0f) Pan = 1.0f;
     FPanTarget = static_cast<int64_t>(static_cast<double>(Pan) * kQ40One);
@@ -123,12 +120,12 @@ void TOggData::SetPan(float Pan, float Seconds) {
 }
 
 void TOggData::SetMasterVolume(float Volume) {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     FMasterVolume = RoundHalfAway(Volume * 256.0f);
 }
 
 void TOggData::SetVolume(float Volume) {
-    std::lock_guard guard(FLock);
+    ScopedLock guard(FLock);
     FVolume = RoundHalfAway(Volume * 256.0f);
 }
 
