@@ -153,7 +153,7 @@ AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
     // The rest, up to the first sample that reaches the target, one at a time.
     const AgcRun rest =
         ScalarKernels().AgcSteadyRun(samples + i, count - i, gain, target, quietLevel);
-    AgcRun run;
+    AgcRun run{0, 0, 0};  // all given: no constructor of the shared header is emitted here
     run.Samples = i + rest.Samples;
     const int32_t peakMagnitude = _mm_cvtsi128_si32(top);
     run.PeakMagnitude = peakMagnitude > rest.PeakMagnitude ? peakMagnitude : rest.PeakMagnitude;
