@@ -44,8 +44,9 @@ template <class Lockable>
 class OGGMIX_SCOPED_CAPABILITY ScopedLockIf {
 public:
     // Not analysed inside: the analysis cannot follow a lock taken on one path only.
-    ScopedLockIf(Lockable& lock, bool take) noexcept OGGMIX_ACQUIRE(lock)
-        OGGMIX_NO_THREAD_SAFETY_ANALYSIS : FLock(lock), FTaken(take) {
+    ScopedLockIf(Lockable& lock, bool take) noexcept
+        OGGMIX_ACQUIRE(lock) OGGMIX_NO_THREAD_SAFETY_ANALYSIS : FLock(lock),
+                                                                FTaken(take) {
         if (FTaken) FLock.lock();
     }
     ~ScopedLockIf() OGGMIX_RELEASE() OGGMIX_NO_THREAD_SAFETY_ANALYSIS {

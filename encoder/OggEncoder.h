@@ -14,9 +14,9 @@
 namespace oggmix {
 
 struct EncodeOptions {
-    float Quality = 0.3f;                // libvorbisenc VBR quality, -0.1 .. 1.0
-    std::vector<std::string> Comments;   // "NAME=value" entries, in order, bytes as given
-    int32_t Serial = 1;                  // Ogg stream serial number
+    float Quality = 0.3f;               // libvorbisenc VBR quality, -0.1 .. 1.0
+    std::vector<std::string> Comments;  // "NAME=value" entries, in order, bytes as given
+    int32_t Serial = 1;                 // Ogg stream serial number
 };
 
 [[nodiscard]] std::vector<uint8_t> EncodeOgg(const Pcm& pcm, const EncodeOptions& options = {});

@@ -4,9 +4,10 @@
 // ("scalar", "sse2" or "avx2"), or else the widest the processor runs: AVX2 where it has it
 // (and the system saves its registers), else SSE2, which every x86-64 processor has. A level
 // that OGGMIX_SIMD names but the processor lacks, or a name that is none of these, is refused
-// with a message on standard error, and the widest level is used. Every level gives exactly the same samples as
-// the scalar path; they differ only in speed. There is no AVX-512 level: on these machines it
-// speeds up the transform but not a render, and on some processors it lowers the clock.
+// with a message on standard error, and the widest level is used. Every level gives exactly
+// the same samples as the scalar path; they differ only in speed. There is no AVX-512 level:
+// on these machines it speeds up the transform but not a render, and on some processors it
+// lowers the clock.
 // Threads: any; the level is a relaxed atomic, read once per kernel call.
 // Memory: no alloc.
 

@@ -85,8 +85,8 @@ using TransformLevels = EveryLevel;
 
 // The transform as defined, in double precision: Sign +1 and Scaled for Forward, Sign -1
 // unscaled for Backward.
-void DftInDouble(const std::vector<float>& re, const std::vector<float>& im, int sign,
-                 bool scaled, std::vector<double>& outRe, std::vector<double>& outIm) {
+void DftInDouble(const std::vector<float>& re, const std::vector<float>& im, int sign, bool scaled,
+                 std::vector<double>& outRe, std::vector<double>& outIm) {
     const size_t n = re.size();
     outRe.assign(n, 0.0);
     outIm.assign(n, 0.0);

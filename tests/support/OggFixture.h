@@ -1,9 +1,9 @@
 #pragma once
 // OggFixture.h: Ogg Vorbis files made at test time. EncodeOgg (encoder/OggEncoder.h) encodes
-// synthesised PCM with libvorbisenc and any list of comments; DecodeReference decodes with plain libvorbisfile, the
-// reference that the stream engine's output is checked against (Vorbis is lossy, so never
-// check against the synthesised PCM). OggOfPackets wraps arbitrary packets in Ogg pages, for
-// streams that are Ogg but not Vorbis.
+// synthesised PCM with libvorbisenc and any list of comments; DecodeReference decodes with
+// plain libvorbisfile, the reference that the stream engine's output is checked against
+// (Vorbis is lossy, so never check against the synthesised PCM). OggOfPackets wraps
+// arbitrary packets in Ogg pages, for streams that are Ogg but not Vorbis.
 // Threads: any. Memory: allocates. Errors: std::runtime_error.
 
 #include <cstdint>
