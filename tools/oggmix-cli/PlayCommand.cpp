@@ -1,6 +1,8 @@
 // PlayCommand.cpp: `oggmix-cli play`: plays files through the sound device (the back end that
 // OGGMIX_AUDIO names), with the player's own audio feed, until the time is up, every stream
-// has ended (--no-loop), or Ctrl-C.
+// has ended (--no-loop), or Ctrl-C. The files are loaded and started before the feed's
+// channel plays, so that its first block is music. A sound device that goes away is said
+// once; the player goes on in real time and says when the device is back.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include "base/Exceptions.h"
 #include "feed/AudioFeed.h"
 #include "sound/platform/AudioBackend.h"
+#include "sound/platform/DeviceStatus.h"
 #include "sound/voxa.h"
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/MixOptions.h"
@@ -88,6 +91,8 @@ std::string ParseArgs(std::span<const std::string> args, PlayArgs& out) {
     return {};
 }
 
+double FramesToMs(int32_t frames) { return 1000.0 * frames / kDeviceFramesPerSecond; }
+
 // A level of 0..1 as a bar on a 48 dB scale.
 std::string Meter(float level) {
     constexpr int kWidth = 16;
@@ -108,10 +113,13 @@ public:
     StatusLine(const StatusLine&) = delete;
     StatusLine& operator=(const StatusLine&) = delete;
 
-    void Draw(AudioFeed& feed) {
+    void Draw(AudioFeed& feed, const SoundDeviceStatus& device) {
         if (!FShown) return;
         std::string line;
-        char part[64];
+        char part[96];
+        std::snprintf(part, sizeof part, "[%s %d/%.0f ms] ", device.Lost ? "lost" : "period",
+                      device.PeriodFrames, FramesToMs(device.DelayFrames));
+        line += part;
         for (int32_t slot = 0; slot < feed.StreamCount(); ++slot) {
             std::snprintf(part, sizeof part, "%d: %6.1f/%.1f s  ", slot,
                           static_cast<double>(feed.Player().GetPlayTime(slot)),
@@ -123,10 +131,57 @@ public:
         std::fflush(stderr);
         FDrawn = true;
     }
+    // A message on a line of its own, also when stderr is no terminal.
+    void Say(const std::string& message) {
+        if (FDrawn) std::fputs("\r\x1b[K", stderr);
+        std::fprintf(stderr, "oggmix-cli play: %s\n", message.c_str());
+        std::fflush(stderr);
+    }
 
 private:
     bool FShown;
     bool FDrawn = false;
+};
+
+// Says what happens to the sound device: its period and latency once it has run a moment,
+// "sound device lost" once per loss, and when it is back.
+class DeviceWatch {
+public:
+    explicit DeviceWatch(StatusLine& status)
+        : FStatus(status), FSeenLosses(CurrentSoundDeviceStatus().Losses) {}
+
+    SoundDeviceStatus Check(Clock::duration playedFor) {
+        const SoundDeviceStatus device = CurrentSoundDeviceStatus();
+        if (!FReported && !device.Lost && playedFor >= kSettleTime) {
+            FReported = true;
+            FStatus.Say(Describe(device));
+        }
+        if (device.Losses != FSeenLosses) {
+            FSeenLosses = device.Losses;
+            FStatus.Say("sound device lost; playing on, trying to reopen it every second");
+        }
+        if (FWasLost && !device.Lost) FStatus.Say("sound device back: " + Describe(device));
+        FWasLost = device.Lost;
+        return device;
+    }
+
+private:
+    // The back ends learn their latency from the first pulls.
+    static constexpr auto kSettleTime = std::chrono::milliseconds(500);
+
+    static std::string Describe(const SoundDeviceStatus& device) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "sound device %s, period %d frames (%.1f ms), latency %.1f ms",
+                      device.Backend.c_str(), device.PeriodFrames, FramesToMs(device.PeriodFrames),
+                      FramesToMs(device.DelayFrames));
+        return text;
+    }
+
+    StatusLine& FStatus;
+    uint64_t FSeenLosses;
+    bool FReported = false;
+    bool FWasLost = false;
 };
 
 bool AnyPlaying(AudioFeed& feed) {
@@ -135,8 +190,10 @@ bool AnyPlaying(AudioFeed& feed) {
     return false;
 }
 
-// Plays until the end condition; false when the refill failed.
-bool PlayUntilDone(AudioFeed& feed, const MixOptions& mix) {
+enum class PlayEnd { Done, RefillFailed, DeviceLost };
+
+// Plays until the end condition.
+PlayEnd PlayUntilDone(AudioFeed& feed, const MixOptions& mix) {
     const auto start = Clock::now();
     const auto end = mix.Seconds ? start + std::chrono::duration_cast<Clock::duration>(
                                                std::chrono::duration<double>(*mix.Seconds))
@@ -145,17 +202,24 @@ bool PlayUntilDone(AudioFeed& feed, const MixOptions& mix) {
     // requests and it has been heard in full.
     std::optional<uint64_t> drainedAfter;
     StatusLine status;
+    DeviceWatch watch(status);
+    SoundDeviceStatus device;
     while (!gStopRequested.load(std::memory_order_relaxed)) {
-        if (feed.RefillFailure()) return false;
+        if (feed.RefillFailure()) return PlayEnd::RefillFailed;
         const auto now = Clock::now();
+        device = watch.Check(now - start);
         if (now >= end) break;
         if (mix.NoLoop && !drainedAfter && !AnyPlaying(feed))
             drainedAfter = feed.RequestedBlocks() + 2;
         if (drainedAfter && feed.RequestedBlocks() >= *drainedAfter) break;
-        status.Draw(feed);
+        status.Draw(feed, device);
         std::this_thread::sleep_for(std::min<Clock::duration>(kStatusInterval, end - now));
     }
-    return true;
+    if (watch.Check(Clock::now() - start).Lost) {
+        status.Say("ended while the sound device was lost");
+        return PlayEnd::DeviceLost;
+    }
+    return PlayEnd::Done;
 }
 
 void ReportNoDevice() {
@@ -168,6 +232,13 @@ void ReportNoDevice() {
 }
 
 int Play(const PlayArgs& args) {
+    if (AudioBackendName().starts_with("manual")) {
+        std::fprintf(stderr,
+                     "oggmix-cli play: OGGMIX_AUDIO=%s is the test device, which only moves when\n"
+                     "  a test advances it; use sdl, pulse, null or wav:PATH\n",
+                     AudioBackendName().c_str());
+        return kExitUsage;
+    }
     StopSignals signals;
     TVOXA voxa(nullptr);
     voxa.SetDebugOption({dsoExceptOnError});
@@ -176,7 +247,8 @@ int Play(const PlayArgs& args) {
         ReportNoDevice();
         return kExitFailure;
     }
-    AudioFeed feed(voxa, DecoderPathBesideExecutable(), static_cast<int32_t>(args.Files.size()));
+    AudioFeed feed(voxa, DecoderPathBesideExecutable(), static_cast<int32_t>(args.Files.size()),
+                   false);
     if (!feed.DecoderUsable()) {
         std::fprintf(stderr, "oggmix-cli: %s: an entry point is missing\n",
                      DecoderPathBesideExecutable().c_str());
@@ -192,12 +264,14 @@ int Play(const PlayArgs& args) {
     feed.Player().Lock();
     feed.Player().PlayAll(!args.Mix.NoLoop);
     feed.Player().Unlock();
+    feed.Start();
 
-    const bool refilled = PlayUntilDone(feed, args.Mix);
+    const PlayEnd ended = PlayUntilDone(feed, args.Mix);
     if (feed.DroppedBlocks() > 0)
         std::fprintf(stderr, "oggmix-cli play: %llu blocks came too late and were dropped\n",
                      static_cast<unsigned long long>(feed.DroppedBlocks()));
-    if (refilled) return kExitOk;
+    if (ended == PlayEnd::Done) return kExitOk;
+    if (ended == PlayEnd::DeviceLost) return kExitFailure;
     try {
         std::rethrow_exception(feed.RefillFailure());
     } catch (const std::exception& e) {
@@ -220,8 +294,10 @@ int Run(std::span<const std::string> argv) {
 const std::string kUsage = std::string(
     "  oggmix-cli play [OPTIONS] FILE [FILE...]\n"
     "      plays the files (slots 0, 1, ... in order, at most 8) through the sound device\n"
-    "      that OGGMIX_AUDIO names (sdl, null, wav:PATH), looping unless --no-loop, until\n"
-    "      --seconds have passed, every file has ended (--no-loop), or Ctrl-C\n") +
+    "      that OGGMIX_AUDIO names (sdl, pulse, null, wav:PATH), looping unless --no-loop,\n"
+    "      until --seconds have passed, every file has ended (--no-loop), or Ctrl-C (without\n"
+    "      either it loops until Ctrl-C); a sound device that goes away is reopened every\n"
+    "      second, and the exit status is 1 if it is still gone at the end\n") +
     MixOptionsUsage();
 
 const bool kRegistered = RegisterCommand({"play", 30, kUsage.c_str(), Run});
