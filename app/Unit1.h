@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DeviceNotice.h"
 #include "feed/AudioFeed.h"
 #include "mixer/OggPlayerLib.h"
 #include "sound/voxa.h"
@@ -158,6 +159,7 @@ private:
     QPlainTextEdit* Memo1 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
     QTimer FIdleTimer;
+    DeviceNotice FDeviceNotice;  // says when the sound device goes and returns
 
     // The window's state, in this order. FDrawing and FSeeking are touched on the UI thread
     // only.

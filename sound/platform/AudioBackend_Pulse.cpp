@@ -10,6 +10,7 @@
 
 #include "sound/platform/AudioBackend.h"
 #include "sound/platform/HeardDelay.h"
+#include "sound/platform/RealtimePriority.h"
 
 namespace oggmix {
 namespace {
@@ -74,9 +75,9 @@ public:
     bool Lost() const noexcept override { return FLost.load(std::memory_order_relaxed); }
 
 private:
-    // 80 ms held by the server keeps it fed on a loaded machine; requests of 10 ms keep it
-    // topped up.
-    static constexpr int32_t kTargetFrames = 3528;
+    // 100 ms held by the server keeps it fed with both cores busy (80 ms did not always);
+    // requests of 10 ms keep it topped up.
+    static constexpr int32_t kTargetFrames = 4410;
     static constexpr int32_t kRequestFrames = 441;
 
     HRESULT Fail(const std::string& why) {
@@ -126,6 +127,10 @@ private:
     // Main loop thread, locked.
     void Write(pa_stream* stream, size_t bytes) {
         if (!FRunning) return;
+        if (!FPriorityTried) {
+            FPriorityTried = true;
+            (void)RaiseThreadToRealtime();
+        }
         const size_t periodBytes = FPeriod.size() * sizeof(int16_t);
         bytes -= bytes % kDeviceBytesPerFrame;
         while (bytes > 0) {
@@ -165,6 +170,7 @@ private:
     pa_context* FContext = nullptr;
     pa_stream* FStream = nullptr;
     bool FRunning = false;  // main loop lock
+    bool FPriorityTried = false;  // main loop thread
     std::atomic<bool> FLost{false};
     HeardDelay FDelay;
 };

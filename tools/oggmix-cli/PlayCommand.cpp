@@ -3,6 +3,7 @@
 // has ended (--no-loop), or Ctrl-C. The files are loaded and started before the feed's
 // channel plays, so that its first block is music. A sound device that goes away is said
 // once; the player goes on in real time and says when the device is back.
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,10 +31,43 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kStatusInterval = std::chrono::milliseconds(100);
+constexpr auto kLogInterval = std::chrono::milliseconds(10);
 
 struct PlayArgs {
     std::vector<std::string> Files;
     MixOptions Mix;
+    std::string PositionLog;  // --position-log: where the heard positions go, if anywhere
+};
+
+// Every 10 ms, a line "<monotonic clock, us> <slot 0's play time, s> <MixPosition, bytes>":
+// what the player says is heard, against the clock, for measuring it against the device.
+class PositionLog {
+public:
+    explicit PositionLog(const std::string& path)
+        : FFile(path.empty() ? nullptr : std::fopen(path.c_str(), "w")) {}
+    ~PositionLog() {
+        if (FFile != nullptr) std::fclose(FFile);
+    }
+    PositionLog(const PositionLog&) = delete;
+    PositionLog& operator=(const PositionLog&) = delete;
+
+    [[nodiscard]] bool Failed(const std::string& path) const {
+        return !path.empty() && FFile == nullptr;
+    }
+    [[nodiscard]] bool Active() const noexcept { return FFile != nullptr; }
+    void Write(AudioFeed& feed) {
+        if (FFile == nullptr) return;
+        const float playTimeSec = feed.Player().GetPlayTime(0);
+        const int32_t mixPosition = feed.Player().MixPosition();
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        std::fprintf(FFile, "%lld %.4f %d\n",
+                     static_cast<long long>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000,
+                     static_cast<double>(playTimeSec), mixPosition);
+    }
+
+private:
+    std::FILE* FFile;
 };
 
 // Set by SIGINT and SIGTERM; the main loop ends the playing in order.
@@ -78,6 +112,11 @@ std::string ParseArgs(std::span<const std::string> args, PlayArgs& out) {
         case OptionParse::Parsed: continue;
         case OptionParse::Invalid: return error;
         case OptionParse::NotAMixOption: break;
+        }
+        if (args[i] == "--position-log") {
+            if (++i == args.size()) return "--position-log needs a FILE";
+            out.PositionLog = args[i];
+            continue;
         }
         if (args[i].size() > 1 && args[i][0] == '-') return "unknown option " + args[i];
         out.Files.push_back(args[i]);
@@ -193,7 +232,7 @@ bool AnyPlaying(AudioFeed& feed) {
 enum class PlayEnd { Done, RefillFailed, DeviceLost };
 
 // Plays until the end condition.
-PlayEnd PlayUntilDone(AudioFeed& feed, const MixOptions& mix) {
+PlayEnd PlayUntilDone(AudioFeed& feed, const MixOptions& mix, PositionLog& positions) {
     const auto start = Clock::now();
     const auto end = mix.Seconds ? start + std::chrono::duration_cast<Clock::duration>(
                                                std::chrono::duration<double>(*mix.Seconds))
@@ -213,7 +252,9 @@ PlayEnd PlayUntilDone(AudioFeed& feed, const MixOptions& mix) {
             drainedAfter = feed.RequestedBlocks() + 2;
         if (drainedAfter && feed.RequestedBlocks() >= *drainedAfter) break;
         status.Draw(feed, device);
-        std::this_thread::sleep_for(std::min<Clock::duration>(kStatusInterval, end - now));
+        positions.Write(feed);
+        const Clock::duration interval = positions.Active() ? kLogInterval : kStatusInterval;
+        std::this_thread::sleep_for(std::min<Clock::duration>(interval, end - now));
     }
     if (watch.Check(Clock::now() - start).Lost) {
         status.Say("ended while the sound device was lost");
@@ -238,6 +279,11 @@ int Play(const PlayArgs& args) {
                      "  a test advances it; use sdl, pulse, null or wav:PATH\n",
                      AudioBackendName().c_str());
         return kExitUsage;
+    }
+    PositionLog positions(args.PositionLog);
+    if (positions.Failed(args.PositionLog)) {
+        std::fprintf(stderr, "oggmix-cli play: cannot write %s\n", args.PositionLog.c_str());
+        return kExitFailure;
     }
     StopSignals signals;
     TVOXA voxa(nullptr);
@@ -266,7 +312,7 @@ int Play(const PlayArgs& args) {
     feed.Player().Unlock();
     feed.Start();
 
-    const PlayEnd ended = PlayUntilDone(feed, args.Mix);
+    const PlayEnd ended = PlayUntilDone(feed, args.Mix, positions);
     if (feed.DroppedBlocks() > 0)
         std::fprintf(stderr, "oggmix-cli play: %llu blocks came too late and were dropped\n",
                      static_cast<unsigned long long>(feed.DroppedBlocks()));
@@ -297,7 +343,9 @@ const std::string kUsage = std::string(
     "      that OGGMIX_AUDIO names (sdl, pulse, null, wav:PATH), looping unless --no-loop,\n"
     "      until --seconds have passed, every file has ended (--no-loop), or Ctrl-C (without\n"
     "      either it loops until Ctrl-C); a sound device that goes away is reopened every\n"
-    "      second, and the exit status is 1 if it is still gone at the end\n") +
+    "      second, and the exit status is 1 if it is still gone at the end\n"
+    "      --position-log FILE      every 10 ms a line: monotonic clock (us), slot 0's play\n"
+    "                               time (s), the mixer's heard offset (bytes)\n") +
     MixOptionsUsage();
 
 const bool kRegistered = RegisterCommand({"play", 30, kUsage.c_str(), Run});
