@@ -199,7 +199,7 @@ public:
             FSeenLosses = device.Losses;
             FStatus.Say("sound device lost; playing on, trying to reopen it every second");
         }
-        if (FWasLost && !device.Lost) FStatus.Say("sound device back: " + Describe(device));
+        if (FWasLost && !device.Lost) FStatus.Say("sound device back (" + device.Backend + ")");
         FWasLost = device.Lost;
         return device;
     }
