@@ -170,5 +170,18 @@ TEST_F(PlayCommand, RenderOnlyOptionsAndBadArgumentsAreUsageErrors) {
     }
 }
 
+TEST_F(PlayCommand, EverySubcommandExplainsItselfAndTheTestDeviceIsRefused) {
+    for (const std::string command : {"info", "render", "spectrum", "play"}) {
+        const ProgramResult help = Cli({command, "-h"});
+        EXPECT_EQ(help.ExitCode, 0) << command;
+        EXPECT_THAT(help.Out, HasSubstr("oggmix-cli " + command)) << command;
+    }
+    EXPECT_THAT(Cli({"play", "--help"}).Out, HasSubstr("loops until Ctrl-C"));
+    setenv("OGGMIX_AUDIO", "manual", 1);
+    const ProgramResult refused = Cli({"play", "--seconds", "1", musicPath});
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_THAT(refused.Err, HasSubstr("OGGMIX_AUDIO=manual is the test device"));
+}
+
 }  // namespace
 }  // namespace oggmix::test
