@@ -99,8 +99,8 @@ private:
             if (!PA_CONTEXT_IS_GOOD(state)) return pa_strerror(pa_context_errno(FContext));
             pa_threaded_mainloop_wait(FMainloop);
         }
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, kDeviceFramesPerSecond, kDeviceChannels};
-        FStream = pa_stream_new(FContext, "oggmix", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_S16LE, kDeviceFramesPerSecond, kDeviceChannels};
+        FStream = pa_stream_new(FContext, "oggmix", &format, nullptr);
         if (FStream == nullptr) return pa_strerror(pa_context_errno(FContext));
         pa_stream_set_state_callback(FStream, &PulseBackend::StreamState, this);
         pa_stream_set_write_callback(FStream, &PulseBackend::WriteRequest, this);
