@@ -127,10 +127,6 @@ private:
     // Main loop thread, locked.
     void Write(pa_stream* stream, size_t bytes) {
         if (!FRunning) return;
-        if (!FPriorityTried) {
-            FPriorityTried = true;
-            (void)RaiseThreadToRealtime();
-        }
         const size_t periodBytes = FPeriod.size() * sizeof(int16_t);
         bytes -= bytes % kDeviceBytesPerFrame;
         while (bytes > 0) {
@@ -148,8 +144,14 @@ private:
                                                                1'000'000));
     }
 
+    // The server's requests arrive on the main loop's thread (Start writes from its caller's).
     static void WriteRequest(pa_stream* stream, size_t bytes, void* userdata) {
-        static_cast<PulseBackend*>(userdata)->Write(stream, bytes);
+        auto* self = static_cast<PulseBackend*>(userdata);
+        if (!self->FPriorityTried) {
+            self->FPriorityTried = true;
+            (void)RaiseThreadToRealtime();
+        }
+        self->Write(stream, bytes);
     }
     static void ContextState(pa_context* context, void* userdata) {
         auto* self = static_cast<PulseBackend*>(userdata);
