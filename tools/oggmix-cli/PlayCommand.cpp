@@ -57,16 +57,26 @@ public:
     [[nodiscard]] bool Active() const noexcept { return FFile != nullptr; }
     void Write(AudioFeed& feed) {
         if (FFile == nullptr) return;
+        const int64_t beforeUs = MonotonicUs();
         const float playTimeSec = feed.Player().GetPlayTime(0);
         const int32_t mixPosition = feed.Player().MixPosition();
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        std::fprintf(FFile, "%lld %.4f %d\n",
-                     static_cast<long long>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000,
+        const int64_t afterUs = MonotonicUs();
+        // A reading that waited (the thread was preempted, or a render held the lock) has no
+        // one moment: it is left out.
+        if (afterUs - beforeUs > kMaxReadingUs) return;
+        std::fprintf(FFile, "%lld %.4f %d\n", static_cast<long long>((beforeUs + afterUs) / 2),
                      static_cast<double>(playTimeSec), mixPosition);
     }
 
 private:
+    static constexpr int64_t kMaxReadingUs = 500;
+
+    static int64_t MonotonicUs() {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return int64_t{now.tv_sec} * 1'000'000 + now.tv_nsec / 1000;
+    }
+
     std::FILE* FFile;
 };
 
