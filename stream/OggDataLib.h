@@ -97,14 +97,15 @@ public:
     [[nodiscard]] bool LoadFromStream(std::unique_ptr<MemoryStream> Stream);
     // The lines (split at CR LF) of the value of the first comment named Name (any case).
     [[nodiscard]] std::vector<std::string> GetComments(const std::string& Name) const;
-    // Splits Text at Separator; Shift-JIS lead bytes start two-byte characters. Blanks are
-    // dropped when SkipBlanks; "//" ends the text when StopAtComment; at least MinFields.
+    // Splits Text at Separator; a UTF-8 lead byte and the continuation bytes after it are one
+    // character. Blanks are dropped when SkipBlanks; "//" ends the text when StopAtComment;
+    // at least MinFields.
     [[nodiscard]] static std::vector<std::string> SplitFields(const std::string& Text,
                                                               const std::string& Separator,
                                                               int32_t MinFields,
                                                               bool StopAtComment,
                                                               bool SkipBlanks);
-    [[nodiscard]] static bool IsLeadByte(uint8_t b) noexcept;  // 0x81..0x9F, 0xE0..0xFF
+    [[nodiscard]] static bool IsLeadByte(uint8_t b) noexcept;  // UTF-8 leads 0xC2..0xF4
 
     // Read-outs of the loaded stream (zero and empty while closed). UI thread.
     [[nodiscard]] float TotalTime() const noexcept { return FTotalTime; }        // seconds

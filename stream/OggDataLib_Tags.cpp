@@ -24,6 +24,11 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) noexcept {
     return true;
 }
 
+bool IsContinuationByte(uint8_t b) noexcept { return (b & 0xC0) == 0x80; }
+
+// The bytes of the UTF-8 sequence that lead byte b starts.
+size_t Utf8SequenceBytes(uint8_t b) noexcept { return b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2; }
+
 size_t SkipDigits(std::string_view text, size_t at) noexcept {
     while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
     return at;
@@ -138,10 +143,16 @@ std::vector<std::string> TOggData::SplitFields(const std::string& Text,
     std::string current;
     bool lastWasSeparator = false;
     for (size_t i = 0; i < Text.size();) {
-        // A lead byte and the byte after it are one character, so a trail byte is never taken
-        // for a separator, blank or slash. A lead byte at the very end stands alone.
-        const size_t width =
-            IsLeadByte(static_cast<uint8_t>(Text[i])) && i + 1 < Text.size() ? 2 : 1;
+        // A lead byte and the continuation bytes after it are one character. Only
+        // continuation bytes join, so no separator, blank or slash is ever swallowed, even
+        // after a broken sequence.
+        size_t width = 1;
+        if (IsLeadByte(static_cast<uint8_t>(Text[i]))) {
+            const size_t sequence = Utf8SequenceBytes(static_cast<uint8_t>(Text[i]));
+            while (width < sequence && i + width < Text.size() &&
+                   IsContinuationByte(static_cast<uint8_t>(Text[i + width])))
+                ++width;
+        }
         const std::string_view character(Text.data() + i, width);
         const size_t next = i + width;
         lastWasSeparator = false;
@@ -164,8 +175,6 @@ std::vector<std::string> TOggData::SplitFields(const std::string& Text,
     return fields;
 }
 
-bool TOggData::IsLeadByte(uint8_t b) noexcept {
-    return (b >= 0x81 && b <= 0x9F) || b >= 0xE0;
-}
+bool TOggData::IsLeadByte(uint8_t b) noexcept { return b >= 0xC2 && b <= 0xF4; }
 
 }  // namespace oggmix

@@ -49,14 +49,15 @@ TEST(OggDataSplitFields, TwoSlashesEndTheTextOnlyWhenAskedFor) {
     EXPECT_EQ(TOggData::SplitFields("a/ /b", ",", 0, true, true), (Fields{"a//b"}));
 }
 
-TEST(OggDataSplitFields, ALeadByteTakesTheNextByteWithIt) {
-    // 0x82 is a lead byte: the separator, blank or slash after it is its second byte.
-    EXPECT_EQ(TOggData::SplitFields("a\x82,b", ",", 0, true, true), (Fields{"a\x82,b"}));
-    EXPECT_EQ(TOggData::SplitFields("\x82 x", ",", 0, true, true), (Fields{"\x82 x"}));
-    EXPECT_EQ(TOggData::SplitFields("\x82//x", ",", 0, true, true), (Fields{"\x82//x"}));
-    // 0xA0 is not a lead byte; a lead byte at the very end stands alone.
-    EXPECT_EQ(TOggData::SplitFields("a\xA0,b\x82", ",", 0, true, true),
-              (Fields{"a\xA0", "b\x82"}));
+TEST(OggDataSplitFields, AUtf8CharacterKeepsItsBytesTogetherAndTakesNoOtherByte) {
+    // "あ" is E3 81 82 and "、" E3 80 81: bytes that Shift-JIS would read as lead bytes.
+    EXPECT_EQ(TOggData::SplitFields("2あ,3", ",", 0, true, true), (Fields{"2あ", "3"}));
+    EXPECT_EQ(TOggData::SplitFields("、 x//あ", ",", 0, true, true), (Fields{"、x"}));
+    // A lead byte whose continuation bytes are missing stands alone: the separator, blank or
+    // slash after it stays what it is.
+    EXPECT_EQ(TOggData::SplitFields("a\xE3,b\xC3", ",", 0, true, true),
+              (Fields{"a\xE3", "b\xC3"}));
+    EXPECT_EQ(TOggData::SplitFields("\xF0\x9F x//y", ",", 0, true, true), (Fields{"\xF0\x9Fx"}));
 }
 
 TEST(OggDataSplitFields, SeparatorCanBeAnyCharacter) {
@@ -64,17 +65,17 @@ TEST(OggDataSplitFields, SeparatorCanBeAnyCharacter) {
     EXPECT_EQ(TOggData::SplitFields("1,2", ";", 0, true, true), (Fields{"1,2"}));
 }
 
-TEST(OggDataIsLeadByte, CoversExactlyTheShiftJisLeadRanges) {
+TEST(OggDataIsLeadByte, CoversExactlyTheUtf8LeadBytes) {
     int leadBytes = 0;
     for (int b = 0; b < 256; ++b) leadBytes += TOggData::IsLeadByte(static_cast<uint8_t>(b));
-    EXPECT_EQ(leadBytes, (0x9F - 0x81 + 1) + (0xFF - 0xE0 + 1));
-    EXPECT_FALSE(TOggData::IsLeadByte(0x80));
-    EXPECT_TRUE(TOggData::IsLeadByte(0x81));
-    EXPECT_TRUE(TOggData::IsLeadByte(0x9F));
-    EXPECT_FALSE(TOggData::IsLeadByte(0xA0));
-    EXPECT_FALSE(TOggData::IsLeadByte(0xDF));
-    EXPECT_TRUE(TOggData::IsLeadByte(0xE0));
-    EXPECT_TRUE(TOggData::IsLeadByte(0xFF));
+    EXPECT_EQ(leadBytes, 0xF4 - 0xC2 + 1);
+    EXPECT_FALSE(TOggData::IsLeadByte('a'));
+    EXPECT_FALSE(TOggData::IsLeadByte(0x82));  // a continuation byte
+    EXPECT_FALSE(TOggData::IsLeadByte(0xC1));  // only ever an overlong form
+    EXPECT_TRUE(TOggData::IsLeadByte(0xC2));
+    EXPECT_TRUE(TOggData::IsLeadByte(0xE3));
+    EXPECT_TRUE(TOggData::IsLeadByte(0xF4));
+    EXPECT_FALSE(TOggData::IsLeadByte(0xF5));
 }
 
 // ---- Comments and cues of loaded files ----
@@ -176,6 +177,12 @@ TEST_F(OggDataTags, BlanksRemarksAndExtraFieldsAreIgnored) {
     EXPECT_THAT(Cue(2), IsCue(1.0f, 2.0f, 3));
     EXPECT_THAT(Cue(3), IsCue(4.0f, 5.0f, 6));
     EXPECT_EQ(CuesInUse(), 4);
+}
+
+TEST_F(OggDataTags, JapaneseTextBeforeASeparatorChangesNoOtherField) {
+    LoadWith({"COMMENT=*looptime,9,1,2あ,3\r\n*looptime,サビ,4,5,6"});
+    EXPECT_THAT(Cue(9), IsCue(1.0f, 0.0f, 3));  // "2あ" is no number; the count stands
+    EXPECT_THAT(Cue(0), IsCue(4.0f, 5.0f, 6));  // "サビ" is no index: cue 0
 }
 
 TEST_F(OggDataTags, NumbersFollowTheDecimalGrammarWithSignsFractionsAndExponents) {
