@@ -7,6 +7,7 @@
 // Threads: any. Memory: allocates. Errors: std::runtime_error.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ struct EncodeOptions {
     float Quality = 0.3f;                // libvorbisenc VBR quality, -0.1 .. 1.0
     std::vector<std::string> Comments;   // "NAME=value" entries, in order, bytes as given
     int32_t Serial = 1;                  // Ogg stream serial number
+    bool PagePerPacket = false;          // every packet ends a page, so each has its granule
 };
 
 [[nodiscard]] std::vector<uint8_t> EncodeOgg(const Pcm& pcm, const EncodeOptions& options = {});
@@ -39,6 +41,26 @@ struct Decoded {
 
 // Decodes the whole file with libvorbisfile directly. Throws when it cannot be opened.
 [[nodiscard]] Decoded DecodeReference(std::span<const uint8_t> oggBytes);
+
+// libvorbisfile over the bytes, for the reference of a stretch of a file too long to decode
+// whole. The bytes must outlive the reader. Throws when a call fails.
+class ReferenceReader {
+public:
+    explicit ReferenceReader(std::span<const uint8_t> oggBytes);
+    ~ReferenceReader();
+    ReferenceReader(const ReferenceReader&) = delete;
+    ReferenceReader& operator=(const ReferenceReader&) = delete;
+
+    void SeekTime(double seconds);  // ov_time_seek
+    void SeekFrame(int64_t frame);  // ov_pcm_seek
+    [[nodiscard]] int64_t Tell();   // ov_pcm_tell
+    // The next frames, interleaved, as ov_read(…, 0, 2, 1) gives them.
+    [[nodiscard]] std::vector<int16_t> Read(int64_t frames);
+
+private:
+    struct State;
+    std::unique_ptr<State> FState;
+};
 
 // One logical Ogg stream holding the packets in order (first packet BOS, last EOS).
 [[nodiscard]] std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets,
