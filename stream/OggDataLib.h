@@ -67,6 +67,14 @@ struct TLoopCue {
     int32_t Count = 0;
 };
 
+// The same cue exact to the frame, in source frames at the stream's own rate: the sample
+// numbers of "*loopsample" tags, the frames nearest to the times of "*looptime" tags. The
+// render path jumps by these; float seconds cannot tell frames apart beyond about a minute.
+struct CueFrames {
+    int64_t StartFrame = 0;  // the first frame played after the jump
+    int64_t EndFrame = 0;    // the jump comes right before this frame is played
+};
+
 inline constexpr int kFilterPointCount = 256;
 inline constexpr int kSpectrumValueCount = 256;
 inline constexpr int32_t kChunkBytes = 4096;  // output bytes per chunk of a render
@@ -116,6 +124,9 @@ public:
     [[nodiscard]] const std::vector<std::string>& Comments() const noexcept { return FComments; }
     [[nodiscard]] int64_t PcmTotal() const noexcept { return FPcmTotal; }  // samples per channel
     [[nodiscard]] const std::array<TLoopCue, kCueCount>& Cues() const noexcept { return FCues; }
+    [[nodiscard]] const std::array<CueFrames, kCueCount>& CuePositions() const noexcept {
+        return FCueFrames;
+    }
 
     // ---- Transport (OggDataLib_Transport.cpp) ----
 
@@ -145,8 +156,9 @@ public:
     [[nodiscard]] int32_t BufferSize() const noexcept { return FRingSize / 2; }
     // Renders Count bytes of wide (8 bytes/frame) or narrow (4 bytes/frame, clipped) frames to
     // Dest; returns the bytes rendered (whole frames), the rest of Count is zero-filled.
-    // Cues jump at the frame their LoopEnd falls on; a LoopEnd at or past the end of the data
-    // jumps where the data ends.
+    // Cues jump right before their end frame. An end within one output frame past the end of
+    // the data jumps where the data ends; one further beyond is never reached. A jump that
+    // would not move playback by a whole frame is not taken.
     int32_t Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept;
 
     // ---- Volume, fades and pan (OggDataLib_Volume.cpp) ----
@@ -215,12 +227,18 @@ private:
     int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept;
     int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept;
     void JumpToCue(int32_t Index) noexcept;
-    // Moves the decoder to Seconds; on success drops the held frame and restarts the stream
-    // clock there. Resets FLastTime either way. False when the decoder refused. FLock held.
+    // Output frames that source frames make (the format conversion below the cue logic).
+    [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept;
+    // Move the decoder to Seconds or to a source frame; on success drop the held frame. Reset
+    // FLastTime either way. False when the decoder refused. FLock held.
     bool SeekDecoder(double Seconds) noexcept;
+    bool SeekDecoderToFrame(int64_t Frame) noexcept;
+    bool SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame) noexcept;
     // The decoder's time in seconds (TimeTell); while a failed seek has left the decoder
     // without a position, the time from before that seek. FLock held.
     [[nodiscard]] double DecoderTime() noexcept;
+    // The same as the source frame the decoder delivers next (PcmTell). FLock held.
+    [[nodiscard]] int64_t DecoderFrame() noexcept;
 
     TALOGGSemaphore FLock;
 
@@ -241,6 +259,7 @@ private:
     std::vector<std::string> FComments;
     int64_t FPcmTotal = 0;
     std::array<TLoopCue, kCueCount> FCues{};
+    std::array<CueFrames, kCueCount> FCueFrames{};
 
     // Transport and timing. Guarded by FLock.
     bool FLoop = false;
@@ -249,10 +268,6 @@ private:
     int64_t FTimestamp = 0;         // ms: when the block now heard started to play
     float FRenderStartTime = 0.0f;  // seconds: decoder position at the last render's start
     float FLastTime = 0.0f;         // seconds: last GetPlayTime result
-    // Where the decoder is, as the render path tracks it across cue jumps and wraps: the
-    // stream time of the last seek or render start, plus internal bytes decoded since.
-    float FPosBaseSec = 0.0f;
-    int32_t FPosOffsetBytes = 0;
     // A 22050 Hz source frame becomes two output frames; when a request ends between them,
     // the second waits here for the next request. Dropped by every seek.
     std::array<int16_t, 2> FHeldFrame{};
@@ -262,6 +277,7 @@ private:
     // arrive, the time from before the seek stands in.
     bool FPositionLost = false;
     double FLostAtSec = 0.0;
+    int64_t FLostAtFrame = 0;
 
     // Fade, pan and volumes. Guarded by FLock.
     int64_t FFadeVolume = 0;  // Q40

@@ -63,6 +63,7 @@ void TOggData::Close() {
         FDecoder = OggVorbis_File{};
         FPositionLost = false;
         FCues.fill(TLoopCue{});
+        FCueFrames.fill(CueFrames{});
         // Reset here rather than after the unlock: the gain control is guarded by FLock.
         FAGC->Reset();
     }

@@ -1,7 +1,9 @@
 // OggDataLib_Tags.cpp: comment lookup and the loop-tag grammar ("*looptime", "*loopsample").
 #include "stream/OggDataLib.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -12,6 +14,9 @@ namespace {
 constexpr int32_t kDefaultCueIndex = 0;
 constexpr float kDefaultCueTime = 0.0f;
 constexpr int32_t kDefaultCueCount = -1;  // endless
+// Cue frames are kept within about 290 days at 44100 Hz, so that no sum or product of them
+// can overflow; such ends are never reached anyway.
+constexpr int64_t kMaxCueFrames = int64_t{1} << 40;
 
 char LowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
@@ -53,11 +58,18 @@ std::optional<int32_t> ParseInteger(std::string_view field) noexcept {
     return value;
 }
 
+// A number field as the cue table keeps it (Single) and as exactly as a double holds it, for
+// the frame the cue jumps at.
+struct Number {
+    float Single = 0.0f;
+    double Exact = 0.0;
+};
+
 // A whole field that is a decimal number: optional sign, digits with an optional fraction
 // ("1", "1.", ".5"), optional exponent. "." is the separator whatever the locale; no hex, no
 // infinities. A value beyond the float range is not a float: nullopt. Tiny values also come
 // back as nullopt, which is harmless because every number field defaults to 0.
-std::optional<float> ParseSingle(std::string_view field) noexcept {
+std::optional<Number> ParseNumber(std::string_view field) noexcept {
     const std::string_view number = WithoutPlus(field);
     size_t at = !number.empty() && number.front() == '-' ? 1 : 0;
     const size_t integerEnd = SkipDigits(number, at);
@@ -78,10 +90,19 @@ std::optional<float> ParseSingle(std::string_view field) noexcept {
     }
     if (at != number.size()) return std::nullopt;
 
-    float value = 0.0f;
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (error != std::errc() || end != number.data() + number.size()) return std::nullopt;
+    // Each type rounds the text itself: a float taken from the double could round twice.
+    Number value;
+    const char* last = number.data() + number.size();
+    const auto [end, error] = std::from_chars(number.data(), last, value.Single);
+    if (error != std::errc() || end != last) return std::nullopt;
+    std::from_chars(number.data(), last, value.Exact);
     return value;
+}
+
+// The nearest frame, halves away from zero, within the range cues are kept in.
+int64_t NearestFrame(double frames) noexcept {
+    constexpr auto kMax = static_cast<double>(kMaxCueFrames);
+    return std::llround(std::clamp(frames, -kMax, kMax));
 }
 
 }  // namespace
@@ -115,6 +136,8 @@ std::vector<std::string> TOggData::GetComments(const std::string& Name) const {
 
 void TOggData::ParseLoopTags() {
     if (FSource == nullptr) return;
+    FCues.fill(TLoopCue{});
+    FCueFrames.fill(CueFrames{});
     for (std::string line : GetComments("COMMENT")) {
         for (char& c : line) c = LowerAscii(c);
         const std::vector<std::string> f = SplitFields(line, ",", 5, true, true);
@@ -123,16 +146,18 @@ void TOggData::ParseLoopTags() {
 
         const int32_t index = ParseInteger(f[1]).value_or(kDefaultCueIndex);
         if (index < 0 || index >= kCueCount) continue;
-        float start = ParseSingle(f[2]).value_or(kDefaultCueTime);
-        float end = ParseSingle(f[3]).value_or(kDefaultCueTime);
+        const Number start = ParseNumber(f[2]).value_or(Number{kDefaultCueTime, 0.0});
+        const Number end = ParseNumber(f[3]).value_or(Number{kDefaultCueTime, 0.0});
         const int32_t count = ParseInteger(f[4]).value_or(kDefaultCueCount);
-        // Sample numbers count at the stream's own rate; they pass through a float first, so
-        // beyond 2^24 they lose precision. A loaded stream's rate is at least 1.
-        if (!inSeconds) {
-            start /= static_cast<float>(FRate);
-            end /= static_cast<float>(FRate);
-        }
-        FCues[index] = TLoopCue{start, end, count};
+        // Sample numbers count at the stream's own rate. The seconds of the table pass through
+        // a float first, so beyond 2^24 they lose precision; the frames keep every sample.
+        // A loaded stream's rate is at least 1.
+        const auto rate = static_cast<float>(FRate);
+        const double framesPerUnit = inSeconds ? FRate : 1.0;
+        FCues[index] = inSeconds ? TLoopCue{start.Single, end.Single, count}
+                                 : TLoopCue{start.Single / rate, end.Single / rate, count};
+        FCueFrames[index] = {NearestFrame(start.Exact * framesPerUnit),
+                             NearestFrame(end.Exact * framesPerUnit)};
     }
 }
 

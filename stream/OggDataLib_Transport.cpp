@@ -39,7 +39,7 @@ void TOggData::Seek(float Seconds, bool Lock) {
     if (GetTime(false) != Seconds && Seekable() && !SeekDecoder(Seconds) &&
         Seconds >= FTotalTime && FPcmTotal > 0) {
         // The decoder refuses its own end time; the last frame is as close as it goes.
-        SeekDecoder(static_cast<double>(FPcmTotal - 1) / FRate);
+        SeekDecoderToFrame(FPcmTotal - 1);
     }
     FLastTime = 0.0f;
 }
