@@ -127,6 +127,13 @@ public:
     [[nodiscard]] const std::array<CueFrames, kCueCount>& CuePositions() const noexcept {
         return FCueFrames;
     }
+    // Off by default. On: a stream without "*looptime"/"*loopsample" cues takes cue 0 from the
+    // LOOPSTART with LOOPLENGTH (or LOOPEND) comments that other tools write: sample numbers,
+    // or times [[HH:]MM:]SS[.fff] (a colon or a point says which); endless; an end beyond the
+    // data loops where the data ends. Kept across loads; a loaded stream's cues are read again
+    // at once, with its repeat counters cleared. Takes FLock.
+    void SetLoopStartTags(bool On);
+    [[nodiscard]] bool LoopStartTags() const noexcept { return FLoopStartTags; }
 
     // ---- Transport (OggDataLib_Transport.cpp) ----
 
@@ -221,6 +228,7 @@ private:
     void SetFilterCurve(const float* Values, int32_t Count, float Time);          // takes FLock
     void ReadInfo();       // FLock held
     void ParseLoopTags();  // FLock held
+    void ParseLoopStartTags();  // FLock held; cue 0 from LOOPSTART and LOOPLENGTH or LOOPEND
     // The render path below Render; FLock held. Counts are whole output frames.
     int32_t RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept;
     int32_t DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept;
@@ -260,6 +268,7 @@ private:
     int64_t FPcmTotal = 0;
     std::array<TLoopCue, kCueCount> FCues{};
     std::array<CueFrames, kCueCount> FCueFrames{};
+    bool FLoopStartTags = false;  // a setting: survives Close
 
     // Transport and timing. Guarded by FLock.
     bool FLoop = false;

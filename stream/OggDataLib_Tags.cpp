@@ -1,9 +1,11 @@
-// OggDataLib_Tags.cpp: comment lookup and the loop-tag grammar ("*looptime", "*loopsample").
+// OggDataLib_Tags.cpp: comment lookup and the loop-tag grammar ("*looptime", "*loopsample",
+// and on request LOOPSTART with LOOPLENGTH or LOOPEND).
 #include "stream/OggDataLib.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -105,6 +107,57 @@ int64_t NearestFrame(double frames) noexcept {
     return std::llround(std::clamp(frames, -kMax, kMax));
 }
 
+bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+
+std::string_view Trimmed(std::string_view text) noexcept {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Digits only, at least one, as a whole number that fits 64 bits.
+std::optional<int64_t> ParseDigits(std::string_view text) noexcept {
+    if (text.empty() || SkipDigits(text, 0) != text.size()) return std::nullopt;
+    int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return std::nullopt;
+    return value;
+}
+
+// A LOOPSTART, LOOPLENGTH or LOOPEND value in frames at rateHz: a sample number, or a time
+// [[HH:]MM:]SS[.fff], which a colon or a point tells apart. nullopt when unreadable.
+std::optional<int64_t> ParseLoopPosition(std::string_view text, int32_t rateHz) noexcept {
+    text = Trimmed(text);
+    if (text.find_first_of(":.") == std::string_view::npos) {
+        const std::optional<int64_t> samples = ParseDigits(text);
+        if (!samples) return std::nullopt;
+        return std::min(*samples, kMaxCueFrames);
+    }
+    double seconds = 0.0;
+    for (int part = 0;; ++part) {
+        const size_t colon = text.find(':');
+        if (colon == std::string_view::npos) break;
+        const std::optional<int64_t> whole = ParseDigits(text.substr(0, colon));
+        if (part == 2 || !whole) return std::nullopt;
+        seconds = (seconds + static_cast<double>(std::min(*whole, kMaxCueFrames))) * 60.0;
+        text.remove_prefix(colon + 1);
+    }
+    const size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    if ((whole.empty() && fraction.empty()) || SkipDigits(whole, 0) != whole.size() ||
+        SkipDigits(fraction, 0) != fraction.size())
+        return std::nullopt;
+    const std::optional<Number> last = ParseNumber(text);
+    if (!last) return std::nullopt;
+    return NearestFrame((seconds + last->Exact) * rateHz);
+}
+
+float FramesToSec(int64_t frames, int32_t rateHz) noexcept {
+    return static_cast<float>(static_cast<double>(frames) / rateHz);
+}
+
 }  // namespace
 
 std::vector<std::string> TOggData::GetComments(const std::string& Name) const {
@@ -134,10 +187,19 @@ std::vector<std::string> TOggData::GetComments(const std::string& Name) const {
     return lines;
 }
 
+void TOggData::SetLoopStartTags(bool On) {
+    std::lock_guard guard(FLock);
+    if (FLoopStartTags == On) return;
+    FLoopStartTags = On;
+    ParseLoopTags();
+    FRepeatCount.fill(0);
+}
+
 void TOggData::ParseLoopTags() {
     if (FSource == nullptr) return;
     FCues.fill(TLoopCue{});
     FCueFrames.fill(CueFrames{});
+    bool anyCueLine = false;
     for (std::string line : GetComments("COMMENT")) {
         for (char& c : line) c = LowerAscii(c);
         const std::vector<std::string> f = SplitFields(line, ",", 5, true, true);
@@ -158,7 +220,28 @@ void TOggData::ParseLoopTags() {
                                  : TLoopCue{start.Single / rate, end.Single / rate, count};
         FCueFrames[index] = {NearestFrame(start.Exact * framesPerUnit),
                              NearestFrame(end.Exact * framesPerUnit)};
+        anyCueLine = true;
     }
+    if (FLoopStartTags && !anyCueLine) ParseLoopStartTags();
+}
+
+void TOggData::ParseLoopStartTags() {
+    const auto frames = [this](const char* name) -> std::optional<int64_t> {
+        const std::vector<std::string> lines = GetComments(name);
+        if (lines.empty()) return std::nullopt;
+        return ParseLoopPosition(lines.front(), FRate);
+    };
+    const std::optional<int64_t> start = frames("LOOPSTART");
+    if (!start) return;
+    std::optional<int64_t> end;
+    if (const std::optional<int64_t> length = frames("LOOPLENGTH")) end = *start + *length;
+    else end = frames("LOOPEND");
+    if (!end) return;
+    // An end beyond the data loops where the data ends.
+    const int64_t endFrame = FPcmTotal > 0 ? std::min(*end, FPcmTotal) : *end;
+    if (endFrame <= *start) return;
+    FCues[0] = TLoopCue{FramesToSec(*start, FRate), FramesToSec(endFrame, FRate), -1};
+    FCueFrames[0] = {*start, endFrame};
 }
 
 std::vector<std::string> TOggData::SplitFields(const std::string& Text,

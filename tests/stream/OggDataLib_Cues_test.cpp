@@ -210,6 +210,19 @@ TEST_P(OggDataCuesZeroLength, IsNotTakenAndPlaybackGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(BothRates, OggDataCuesZeroLength, ::testing::Values(44100, 22050));
 
+TEST(OggDataCues, LoopStartTagsTurnedOnDuringPlayLoopExactlyBetweenTheirSamples) {
+    TestStream s = MakeNoiseStream(44100, 2, 1.0, {"LOOPSTART=22050", "LOOPLENGTH=11027"});
+    s.Data->Play(false, true);
+    std::vector<int16_t> out = RenderBlocks(*s.Data, 1);
+    s.Data->SetLoopStartTags(true);
+    const std::vector<int16_t> rest = RenderBlocks(*s.Data, 8);
+    out.insert(out.end(), rest.begin(), rest.end());
+    std::vector<int16_t> expected = Expected(s, {{0, 33077}});
+    while (expected.size() < out.size()) AppendFrames(expected, s.Frames, 22050, 33077);
+    expected.resize(out.size());
+    EXPECT_TRUE(SameFrames(out, expected));
+}
+
 TEST(OggDataCues, LoopStartOutsideTheStreamGoesOnFromTheLoopEnd) {
     TestStream s = MakeNoiseStream(44100, 2, 1.0, {Tag("*looptime,0,50.0,0.5,-1")});
     s.Data->Play(false, true);

@@ -85,10 +85,11 @@ protected:
     static void SetUpTestSuite() { test::BindDecoder(); }
 
     // Loads a short file carrying the comments; rateHz is the stream's own rate.
-    void LoadWith(const std::vector<std::string>& comments, int32_t rateHz = 44100) {
+    void LoadWith(const std::vector<std::string>& comments, int32_t rateHz = 44100,
+                  double seconds = 0.05) {
         test::EncodeOptions options;
         options.Comments = comments;
-        auto bytes = test::EncodeOgg(test::Silence(rateHz, 2, 0.05), options);
+        auto bytes = test::EncodeOgg(test::Silence(rateHz, 2, seconds), options);
         ASSERT_TRUE(FData.LoadFromStream(std::make_unique<MemoryStream>(std::move(bytes))));
     }
     const TLoopCue& Cue(int index) const { return FData.Cues()[static_cast<size_t>(index)]; }
@@ -103,6 +104,10 @@ protected:
 
 MATCHER_P3(IsCue, start, end, count, "") {
     return arg.LoopStart == start && arg.LoopEnd == end && arg.Count == count;
+}
+
+MATCHER_P2(IsAt, startFrame, endFrame, "") {
+    return arg.StartFrame == startFrame && arg.EndFrame == endFrame;
 }
 
 TEST_F(OggDataTags, ValueIsSplitIntoLinesOnlyAtCrLf) {
@@ -244,6 +249,72 @@ TEST_F(OggDataTags, ALoadReplacesTheCuesOfTheStreamBefore) {
     LoadWith({"COMMENT=*looptime,0,1,2,3\r\n*looptime,7,1,2,3"});
     LoadWith({"COMMENT=*looptime,1,4,5,6"});
     EXPECT_THAT(Cue(1), IsCue(4.0f, 5.0f, 6));
+    EXPECT_EQ(CuesInUse(), 1);
+}
+
+// ---- LOOPSTART with LOOPLENGTH or LOOPEND, when asked for ----
+
+class OggDataLoopStartTags : public OggDataTags {
+protected:
+    // A four-second file (176400 frames) read with the tags turned on.
+    void LoadOn(const std::vector<std::string>& comments, int32_t rateHz = 44100) {
+        FData.SetLoopStartTags(true);
+        LoadWith(comments, rateHz, 4.0);
+    }
+    const CueFrames& Frames(int index) const {
+        return FData.CuePositions()[static_cast<size_t>(index)];
+    }
+};
+
+TEST_F(OggDataLoopStartTags, EachSpellingMakesAnEndlessCueZeroExactToTheSample) {
+    LoadOn({"LOOPSTART=44101", "LOOPLENGTH=88199"});
+    EXPECT_THAT(Frames(0), IsAt(44101, 132300));
+    EXPECT_THAT(Cue(0), IsCue(44101.0f / 44100.0f, 3.0f, -1));
+    LoadOn({"loopstart= 44101 ", "LoopEnd=132300"});
+    EXPECT_THAT(Frames(0), IsAt(44101, 132300));
+    LoadOn({"LOOPSTART=0:01.5", "LOOPEND=00:00:03.25"});
+    EXPECT_THAT(Frames(0), IsAt(66150, 143325));
+    LoadOn({"LOOPSTART=1.", "LOOPLENGTH=.5"}, 22050);
+    EXPECT_THAT(Frames(0), IsAt(22050, 33075));
+    EXPECT_EQ(CuesInUse(), 1);
+}
+
+TEST_F(OggDataLoopStartTags, AreIgnoredUnlessTurnedOnAndTurningThemOnReadsTheLoadedStreamAgain) {
+    LoadWith({"LOOPSTART=44100", "LOOPLENGTH=44100"}, 44100, 4.0);
+    EXPECT_EQ(CuesInUse(), 0);
+    FData.SetLoopStartTags(true);
+    EXPECT_THAT(Frames(0), IsAt(44100, 88200));
+    FData.SetLoopStartTags(false);
+    EXPECT_EQ(CuesInUse(), 0);
+}
+
+TEST_F(OggDataLoopStartTags, MakeNoCueWithoutAReadableStartOrWithoutLength) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"LOOPLENGTH=1000"},
+        {"LOOPSTART=abc", "LOOPLENGTH=1000"},
+        {"LOOPSTART=-5", "LOOPLENGTH=1000"},
+        {"LOOPSTART=1:2:3:4", "LOOPLENGTH=1000"},
+        {"LOOPSTART=1000"},
+        {"LOOPSTART=1000", "LOOPLENGTH=0"},
+        {"LOOPSTART=1000", "LOOPEND=1000"},
+        {"LOOPSTART=1000", "LOOPEND=999"},
+        {"LOOPSTART=1000", "LOOPLENGTH=x"},
+    };
+    for (const auto& comments : cases) {
+        SCOPED_TRACE(comments.front());
+        LoadOn(comments);
+        EXPECT_EQ(CuesInUse(), 0);
+    }
+}
+
+TEST_F(OggDataLoopStartTags, AnEndBeyondTheDataLoopsWhereTheDataEnds) {
+    LoadOn({"LOOPSTART=1000", "LOOPLENGTH=999999999"});
+    EXPECT_THAT(Frames(0), IsAt(1000, FData.PcmTotal()));
+}
+
+TEST_F(OggDataLoopStartTags, CommentTagsWinOverThem) {
+    LoadOn({"LOOPSTART=1000", "LOOPLENGTH=2000", "COMMENT=*looptime,3,1,2,-1"});
+    EXPECT_THAT(Cue(3), IsCue(1.0f, 2.0f, -1));
     EXPECT_EQ(CuesInUse(), 1);
 }
 
