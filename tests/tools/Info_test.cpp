@@ -85,6 +85,15 @@ TEST_F(InfoCommand, PrintsEachFileExactlyWithABlankLineBetween) {
     EXPECT_EQ(result.Out, expected);
 }
 
+TEST_F(InfoCommand, LoopTagsShowTheCueFromLoopStartAndLoopEnd) {
+    const std::string file = Write("tags.ogg", test::Sine(22050, 1, 1.0, 300.0),
+                                   {"LOOPSTART=2205", "LoopEnd=0:00.5"});
+    EXPECT_THAT(Info({file}).Out, testing::Not(HasSubstr("Cue ")));
+    const test::ProgramResult result = Info({"--loop-tags", file});
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_THAT(result.Out, testing::EndsWith("Seekable: yes\nCue 0: 0.100000001 0.5 -1\n"));
+}
+
 TEST_F(InfoCommand, FailedFilesAreReportedAndTheOthersStillPrinted) {
     const std::string good = Write("good.ogg", test::Sine(44100, 2, 0.3, 440.0), {});
     const std::string missing = FDir.Path() + "/missing.ogg";

@@ -211,6 +211,21 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const auto&, size_t) { return int16_t{0}; }}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.Name; });
 
+TEST_F(RenderCommand, LoopTagsLoopTheFileBetweenItsLoopStartAndLoopLength) {
+    EncodeOptions options;
+    options.Comments = {"LOOPSTART=11025", "LOOPLENGTH=22050"};
+    const std::vector<uint8_t> ogg = EncodeOgg(Noise(44100, 2, 1.5, kNoiseSeed, 0.2), options);
+    const std::vector<int16_t> reference = Narrowed(DecodeReference(ogg).Samples);
+    const std::string path = dir.Write("tags.ogg", ogg);
+    const std::vector<int16_t> out = RenderSamples({"--loop-tags", "--seconds", "1", path});
+    std::vector<int16_t> expected(reference.begin(), reference.begin() + 2 * 33075);
+    while (expected.size() < out.size())
+        expected.insert(expected.end(), reference.begin() + 2 * 11025,
+                        reference.begin() + 2 * 33075);
+    expected.resize(out.size());
+    EXPECT_EQ(out, expected);
+}
+
 // ---- Usage errors and failures ----
 
 TEST_F(RenderCommand, WrongUsageExitsWithStatusTwoAndTheUsage) {
