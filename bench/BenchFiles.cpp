@@ -34,6 +34,12 @@ const BenchFile& MonoFile() {
     return file;
 }
 
+BenchFile WithComments(const BenchFile& file, const std::vector<std::string>& comments) {
+    std::vector<test::OggPacket> packets = test::PacketsOf(file.Ogg);
+    packets.at(1).Bytes = test::VorbisCommentPacket("oggmix bench", comments);
+    return {test::OggOfPagedPackets(packets), file.RateHz, file.Channels};
+}
+
 int32_t BlocksPerFile() { return static_cast<int32_t>(std::ceil(kMusicSec / kBlockSec)); }
 
 std::unique_ptr<TOggData> PlayingStream(const BenchFile& file, float StartSec) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "decoder/OggWuvorbisLib.h"
@@ -28,6 +29,9 @@ struct BenchFile {
 
 [[nodiscard]] const BenchFile& StereoFile();  // 44100 Hz, 2 channels
 [[nodiscard]] const BenchFile& MonoFile();    // 22050 Hz, 1 channel
+// file again with these comments ("NAME=value") in place of its own.
+[[nodiscard]] BenchFile WithComments(const BenchFile& file,
+                                     const std::vector<std::string>& comments);
 // Output blocks that cover the whole file once.
 [[nodiscard]] int32_t BlocksPerFile();
 
