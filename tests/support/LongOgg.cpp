@@ -36,9 +36,9 @@ size_t RepeatablePacket(const std::vector<OggPacket>& packets, int64_t fromFrame
 LongOgg MakeLongOgg(int32_t rateHz, int32_t channels, std::array<int64_t, 2> burstNearFrames,
                     const std::vector<std::string>& comments) {
     const Pcm silence = Silence(rateHz, channels, kSilenceSec);
-    const Pcm pcm = Concat(Concat(Concat(silence, Noise(rateHz, channels, kBurstSec, kBurstSeed)),
-                                  Concat(silence, Noise(rateHz, channels, kBurstSec, kBurstSeed + 1))),
-                           silence);
+    const Pcm first = Concat(silence, Noise(rateHz, channels, kBurstSec, kBurstSeed));
+    const Pcm second = Concat(silence, Noise(rateHz, channels, kBurstSec, kBurstSeed + 1));
+    const Pcm pcm = Concat(Concat(first, second), silence);
     EncodeOptions options;
     options.Comments = comments;
     options.PagePerPacket = true;
