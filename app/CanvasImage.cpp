@@ -32,7 +32,8 @@ void CanvasImage::FillRect(int left, int top, int right, int bottom, QRgb colour
     // bits() once: scanLine() would check for a shared copy on every row.
     uchar* row = FCanvas.bits() + top * FRowBytes;
     for (int y = top; y < bottom; ++y, row += FRowBytes)
-        std::fill(reinterpret_cast<QRgb*>(row) + left, reinterpret_cast<QRgb*>(row) + right, colour);
+        std::fill(reinterpret_cast<QRgb*>(row) + left, reinterpret_cast<QRgb*>(row) + right,
+                  colour);
 }
 
 void CanvasImage::Column(int x, int heightPx, QRgb colour) noexcept {

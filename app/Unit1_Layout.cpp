@@ -2,6 +2,7 @@
 // size, range and start value, and the window's fonts.
 #include <QFileDialog>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -171,6 +172,8 @@ QLabel* MakeLabel(QWidget* parent, const LabelSpec& spec) {
     label->setFont(FontOf(spec.Font));
     label->move(spec.Left, spec.Top);
     label->adjustSize();
+    // One line as high as the font: the leading below it would reach into the row beneath.
+    label->resize(label->width(), QFontMetrics(label->font()).height());
     return label;
 }
 
