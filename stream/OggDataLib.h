@@ -31,6 +31,7 @@
 #include "decoder/OggWuvorbisLib.h"
 #include "stream/FFTLib.h"
 #include "stream/PcmFormat.h"
+#include "stream/RateConverter.h"
 #include "stream/uAGC.h"
 
 namespace oggmix {
@@ -135,6 +136,18 @@ public:
     void SetLoopStartTags(bool On);
     [[nodiscard]] bool LoopStartTags() const noexcept { return FLoopStartTags; }
 
+    // ---- Conversion of other formats (OggDataLib_Convert.cpp). Off by default. ----
+
+    // On: a stream of 8000..192000 Hz with 1..8 channels renders as 44100 Hz stereo (3..8
+    // channels mixed down, other rates than 44100 and 22050 Hz resampled); 44100 and 22050 Hz
+    // streams of one or two channels render as they do with it off. Off: formats other than
+    // those render silence and pause the stream. Kept across loads; takes effect at once,
+    // from the position being rendered. Takes FLock; allocates.
+    void SetConversion(bool On);
+    [[nodiscard]] bool Conversion() const noexcept { return FConversion; }
+    // Whether the loaded stream renders music with the current setting (false while closed).
+    [[nodiscard]] bool Renders() const noexcept;
+
     // ---- Transport (OggDataLib_Transport.cpp) ----
 
     void Play(bool Loop, bool Lock);  // continues from the decoder position
@@ -232,6 +245,13 @@ private:
     // The render path below Render; FLock held. Counts are whole output frames.
     int32_t RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept;
     int32_t DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept;
+    // Count output bytes through the converter, which DecodeWithCues feeds at the source rate.
+    int32_t ConvertWithCues(int16_t* Dest, int32_t Count) noexcept;
+    // Makes, drops or restarts the converter for the loaded stream and the setting; a restart
+    // primes it with the music before the decoder's position. FLock held; allocates.
+    void PrepareConverter();
+    // Seconds of music inside the converter: how far the decoder runs ahead of the output.
+    [[nodiscard]] double ConverterLagSec() const noexcept;
     int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept;
     int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept;
     void JumpToCue(int32_t Index) noexcept;
@@ -257,7 +277,8 @@ private:
     std::vector<int32_t> FRing;       // two blocks of wide frames
     int32_t FRingSize = 0;            // bytes
     std::array<int32_t, kCueCount> FRepeatCount{};
-    std::array<int16_t, 4096> FDecodeBuffer{};  // decoder output before format conversion
+    // Decoder output before format conversion: a chunk's frames of up to eight channels.
+    std::array<int16_t, 8192> FDecodeBuffer{};
     std::array<int16_t, 4096> FWorkBuffer{};    // one converted chunk through the effect stages
     float FTotalTime = 0.0f;
     int64_t FTotalSize = 0;
@@ -287,6 +308,19 @@ private:
     bool FPositionLost = false;
     double FLostAtSec = 0.0;
     int64_t FLostAtFrame = 0;
+
+    // Conversion. Guarded by FLock. The converter exists while a loaded stream needs its rate
+    // changed with the switch on; it takes stereo frames at the source rate from FConvInput.
+    bool FConversion = false;
+    std::unique_ptr<RateConverter> FConverter;
+    std::array<int16_t, 2048> FConvInput{};
+    int32_t FConvInputFrames = 0;  // frames held in FConvInput
+    int32_t FConvInputUsed = 0;    // frames of them already converted
+    // The music has ended and its last frames are still coming out of the converter; the
+    // stream pauses once they are out.
+    bool FConvEnding = false;
+    // The converter holds the end of the music and must restart before playing on.
+    bool FConvStale = false;
 
     // Fade, pan and volumes. Guarded by FLock.
     int64_t FFadeVolume = 0;  // Q40

@@ -62,6 +62,7 @@ void TOggData::Close() {
         std::fill(FRing.begin(), FRing.end(), 0);
         FDecoder = OggVorbis_File{};
         FPositionLost = false;
+        FConverter.reset();
         FCues.fill(TLoopCue{});
         FCueFrames.fill(CueFrames{});
         // Reset here rather than after the unlock: the gain control is guarded by FLock.
@@ -99,6 +100,7 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
     ReadInfo();
     ParseLoopTags();
     FLoaded = true;
+    PrepareConverter();
     return true;
 }
 

@@ -5,8 +5,10 @@
 #include <mutex>
 
 #include "base/Clock.h"
+#include "stream/Downmix.h"
 #include "stream/OggDataLib.h"
 #include "stream/RenderKernels.h"
+#include "stream/SourceFormat.h"
 
 namespace oggmix {
 namespace {
@@ -117,7 +119,8 @@ int32_t TOggData::Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bo
         // A held frame is output before anything the decoder delivers next, so the render
         // starts one frame before the decoder's position.
         const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
-        FRenderStartTime = static_cast<float>(DecoderTime() - heldSec);
+        const double decoderSec = DecoderTime() - heldSec;
+        FRenderStartTime = static_cast<float>(decoderSec - ConverterLagSec());
         while (done < wholeBytes) {
             const int32_t n = RenderChunk(out + done, wholeBytes - done, Wide);
             if (n < 1) break;
@@ -133,10 +136,12 @@ int32_t TOggData::RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept {
     static_assert(kChunkBytes <= static_cast<int32_t>(sizeof(FWorkBuffer)));
     if (!FLoaded || !FPlaying) return 0;
     const int32_t n = std::min(Count, kChunkBytes);
+    const int32_t internalBytes = Wide ? n / 2 : n;
     // The work buffer is not cleared first: decoding writes every byte it reports, and each
     // stage reads only those.
     // A wide frame takes half as many internal bytes as it occupies in the output.
-    const int32_t c = DecodeWithCues(FWorkBuffer.data(), Wide ? n / 2 : n);
+    const int32_t c = FConverter ? ConvertWithCues(FWorkBuffer.data(), internalBytes)
+                                 : DecodeWithCues(FWorkBuffer.data(), internalBytes);
     if (c <= 0) return 0;
     ApplyFilter(FWorkBuffer.data(), c, true);
     FAGC->Process(FWorkBuffer.data(), c);
@@ -214,8 +219,9 @@ void TOggData::JumpToCue(int32_t Index) noexcept {
 }
 
 int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {
-    // A 22050 Hz source frame is output twice; DecodeBlock refuses every other rate.
-    return FRate == kFramesPerSecond / 2 ? 2 * sourceFrames : sourceFrames;
+    // A 22050 Hz source frame is output twice; ahead of a converter frames stay at the source's
+    // rate; DecodeBlock refuses every other rate.
+    return FRate == kFramesPerSecond / 2 && !FConverter ? 2 * sourceFrames : sourceFrames;
 }
 
 bool TOggData::SeekDecoder(double Seconds) noexcept {
@@ -276,9 +282,15 @@ int32_t TOggData::ReadPcm(int16_t* Dest, int32_t Count) noexcept {
 // to the decoder are whole source frames, and the second output frame of a 22050 Hz source
 // frame that does not fit waits in FHeldFrame. >0 bytes, 0 end of data, <0 error.
 int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
-    static_assert(kChunkBytes <= static_cast<int32_t>(sizeof(FDecodeBuffer)));
-    const int32_t repeat = FRate == kFramesPerSecond ? 1 : FRate == kFramesPerSecond / 2 ? 2 : 0;
-    if (repeat == 0 || FChannels < 1 || FChannels > 2) return -1;
+    static_assert(BytesToFrames(kChunkBytes) * kMaxConvertedChannels * kBytesPerSample <=
+                  static_cast<int32_t>(sizeof(FDecodeBuffer)));
+    // Ahead of the converter the source's own rate passes unchanged.
+    const int32_t repeat = FConverter                      ? 1
+                           : FRate == kFramesPerSecond     ? 1
+                           : FRate == kFramesPerSecond / 2 ? 2
+                                                           : 0;
+    const int32_t maxChannels = FConversion ? kMaxConvertedChannels : 2;
+    if (repeat == 0 || FChannels < 1 || FChannels > maxChannels) return -1;
 
     int32_t written = 0;
     if (FHasHeldFrame) {
@@ -311,15 +323,20 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     if (got > 0) FPositionLost = false;
     if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
     const int32_t framesRead = got / sourceFrameBytes;
+    int32_t channels = FChannels;
+    if (channels > 2) {
+        DownmixToStereo(FDecodeBuffer.data(), FDecodeBuffer.data(), framesRead, channels);
+        channels = 2;
+    }
     // Source frames whose every copy fits go through the kernel; a last one may have to hold
     // its second copy back.
     const int32_t whole = std::min(framesRead, outFrames / repeat);
-    Kernels().ExpandFrames(out, FDecodeBuffer.data(), whole, FChannels, repeat);
+    Kernels().ExpandFrames(out, FDecodeBuffer.data(), whole, channels, repeat);
     int32_t frame = whole * repeat;
     for (int32_t f = whole; f < framesRead; ++f) {
         // Mono takes its one sample for both channels.
-        const int16_t l = FDecodeBuffer[f * FChannels];
-        const int16_t r = FDecodeBuffer[f * FChannels + FChannels - 1];
+        const int16_t l = FDecodeBuffer[f * channels];
+        const int16_t r = FDecodeBuffer[f * channels + channels - 1];
         for (int32_t k = 0; k < repeat; ++k) {
             if (frame < outFrames) {
                 out[2 * frame] = l;
