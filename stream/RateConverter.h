@@ -1,13 +1,16 @@
 #pragma once
 // RateConverter.h: converts 16-bit stereo at a source rate to 44100 Hz with libsoxr at its
 // high-quality setting, keeping count of where the music inside it stands. The output is
-// aligned in time with the input: output frame k of a fresh start is music time
+// aligned in time with the input: output frame k of a restart is music time
 // start + k / 44100, so positions convert both ways without a phase offset.
+// libsoxr grows its buffers to what the pattern of its calls needs, so every call hands it
+// the same number of frames; a restart runs that pattern over silence until the buffers
+// have their final size.
 // Threads: the owner's; not thread-safe. Locks: none (the owning stream's FLock guards it).
-// Memory: construction and Restart allocate (libsoxr's state); Process and Finish do not once
-//         a Restart has run a conversion with the largest spans they are then handed.
+// Memory: construction and Restart allocate; Process and Finish do not.
 // Units:   frames are stereo frames (two samples); the source rate in Hz.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -23,7 +26,7 @@ struct ConverterStep {
 
 class RateConverter {
 public:
-    // Throws ERangeError when libsoxr refuses the rate.
+    // Throws ERangeError when libsoxr refuses the rate. Ready as after Restart(0).
     explicit RateConverter(int32_t sourceRateHz);
     ~RateConverter();
     RateConverter(const RateConverter&) = delete;
@@ -34,33 +37,43 @@ public:
     // so that the filter's history holds real music.
     [[nodiscard]] int32_t PrimeFrames() const noexcept { return FPrimeFrames; }
 
-    // Starts a fresh conversion whose first `primeFrames` source frames are only history: the
-    // output they account for is dropped as it appears. Allocates.
-    void Restart(int64_t primeFrames);
-    // Converts as much of Input as Output has room for. Progress is zero only when Input is
-    // empty and nothing is waiting inside.
+    // Starts a fresh conversion whose first historyFrames source frames only fill the
+    // filter: the output they account for is dropped as it appears. Allocates.
+    void Restart(int64_t historyFrames);
+    // Converts Input into Output as far as both go. Progress is zero only when Input is
+    // empty and no converted frame is waiting.
     ConverterStep Process(std::span<const int16_t> Input, std::span<int16_t> Output) noexcept;
     // After the last source frame: pushes silence through until the output holds all of the
     // music fed. >0 frames written; 0 when all of it is out.
     int32_t Finish(std::span<int16_t> Output) noexcept;
 
-    // Seconds of music fed but not yet output (negative while a restart's dropped output,
-    // rounded up to whole frames, runs ahead of its history).
+    // Seconds of music fed but not yet output (slightly negative while a restart's dropped
+    // output, rounded up to whole frames, runs ahead of its history).
     [[nodiscard]] double LagSec() const noexcept;
 
 private:
+    static constexpr int32_t kStepFrames = 256;     // source frames of every libsoxr call
+    static constexpr int32_t kOutputFrames = 8192;  // room for one call's output at 8000 Hz
+
     struct SoxrDeleter {
         void operator()(::soxr* state) const noexcept;
     };
-    // One soxr_process call; the counts go into the totals.
-    ConverterStep Step(std::span<const int16_t> Input, std::span<int16_t> Output) noexcept;
+    // Takes input frames into the step buffer; runs libsoxr once when it is full.
+    int32_t Feed(std::span<const int16_t> Input, bool countAsMusic) noexcept;
+    // Hands converted frames out (or drops what a restart owes); frames handed out.
+    int32_t Take(std::span<int16_t> Output) noexcept;
 
     int32_t FSourceRateHz;
     int32_t FPrimeFrames;
     std::unique_ptr<::soxr, SoxrDeleter> FState;
-    int64_t FFedFrames = 0;     // source frames since the restart, silence of Finish excluded
-    int64_t FOutFrames = 0;     // output frames since the restart, dropped ones included
-    int64_t FDropFrames = 0;    // output frames still to drop
+    std::array<int16_t, 2 * kStepFrames> FStep{};
+    int32_t FStepFrames = 0;
+    std::array<int16_t, 2 * kOutputFrames> FOutput{};
+    int32_t FOutputBegin = 0;  // frames
+    int32_t FOutputEnd = 0;    // frames
+    int64_t FFedFrames = 0;    // music frames since the restart, silence excluded
+    int64_t FOutFrames = 0;    // output frames since the restart, dropped ones included
+    int64_t FDropFrames = 0;   // output frames still to drop
 };
 
 }  // namespace oggmix

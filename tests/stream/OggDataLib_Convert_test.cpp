@@ -129,6 +129,29 @@ std::vector<double> FineConversion(const std::vector<int16_t>& samples, int32_t 
     return out;
 }
 
+// The interleaved stereo frames converted by a RateConverter of its own, fed in one run and
+// finished: what a stream must output for music that reaches it in this order.
+std::vector<int16_t> ConvertedAlone(const std::vector<int16_t>& stereo, int32_t rateHz) {
+    RateConverter converter(rateHz);
+    std::vector<int16_t> out;
+    std::vector<int16_t> buffer(2048);
+    std::span<const int16_t> input(stereo);
+    while (!input.empty()) {
+        const ConverterStep step = converter.Process(input, buffer);
+        input = input.subspan(2 * static_cast<size_t>(step.ConsumedFrames));
+        out.insert(out.end(), buffer.begin(), buffer.begin() + 2 * step.ProducedFrames);
+    }
+    while (const int32_t n = converter.Finish(buffer))
+        out.insert(out.end(), buffer.begin(), buffer.begin() + 2 * n);
+    return out;
+}
+
+// Frames [from, to) of the reference decode.
+std::vector<int16_t> ReferenceFrames(const TestStream& s, int64_t from, int64_t to) {
+    const auto& samples = s.Reference.Samples;
+    return {samples.begin() + from * 2, samples.begin() + to * 2};
+}
+
 class ConvertedTone : public ::testing::TestWithParam<double> {};
 
 TEST_P(ConvertedTone, KeepsItsLevelAndAddsNothingAboveMinus90Db) {
@@ -165,6 +188,97 @@ TEST(OggDataConvert, ToneAbove22050HzOf96000HzFileIsRemoved) {
                                    96000);
     const Spur spur = StrongestOther(PowerSpectrum(out, 2, 0, 44100 / 4), {}, 44100);
     EXPECT_LT(spur.Db - sourceDb, -90.0) << spur.FreqHz << " Hz";
+}
+
+TEST(OggDataConvert, SixChannelsMixDownWithCentreAndSurroundsAt3DbAndTheLfeDropped) {
+    // Vorbis order: front left, centre, front right, rear left, rear right, LFE; one tone each
+    // on the left side, the centre and the LFE.
+    constexpr std::array<double, 6> kToneHz{1000.0, 2000.0, 0.0, 3000.0, 0.0, 100.0};
+    Pcm pcm{48000, 6, {}};
+    for (int32_t c = 0; c < 6; ++c) {
+        const Pcm tone = kToneHz[c] > 0.0 ? Sine(48000, 1, 1.0, kToneHz[c], 0.3)
+                                          : Silence(48000, 1, 1.0);
+        pcm.Samples.resize(tone.Samples.size() * 6);
+        for (size_t f = 0; f < tone.Samples.size(); ++f) pcm.Samples[f * 6 + c] = tone.Samples[f];
+    }
+    TestStream s = MakeConverted(pcm);
+    const std::vector<int16_t> out = RenderAll(*s.Data, 44100);
+
+    const double sum = 1.0 + 2.0 * std::sqrt(0.5);  // no sum of full-scale inputs clips
+    const auto leftDb = [&](int32_t channel, double freqHz) {
+        return ToneDb(PowerSpectrum(s.Reference.Samples, 6, channel, 12000), freqHz, 48000);
+    };
+    const std::vector<double> left = PowerSpectrum(out, 2, 0, 11025);
+    const std::vector<double> right = PowerSpectrum(out, 2, 1, 11025);
+    const double gainDb = -20.0 * std::log10(sum);
+    const double minus3Db = 20.0 * std::log10(std::sqrt(0.5));
+    EXPECT_NEAR(ToneDb(left, 1000.0, 44100), leftDb(0, 1000.0) + gainDb, 0.1);
+    EXPECT_NEAR(ToneDb(left, 2000.0, 44100), leftDb(1, 2000.0) + gainDb + minus3Db, 0.1);
+    EXPECT_NEAR(ToneDb(right, 2000.0, 44100), leftDb(1, 2000.0) + gainDb + minus3Db, 0.1);
+    EXPECT_NEAR(ToneDb(left, 3000.0, 44100), leftDb(3, 3000.0) + gainDb + minus3Db, 0.1);
+    // What is left at the LFE's and the other side's frequencies is the codec's own noise.
+    const double lfeDb = leftDb(5, 100.0);
+    EXPECT_LT(ToneDb(left, 100.0, 44100) - lfeDb, -60.0);
+    EXPECT_LT(ToneDb(right, 100.0, 44100) - lfeDb, -60.0);
+    EXPECT_LT(ToneDb(right, 1000.0, 44100) - leftDb(0, 1000.0), -60.0);
+}
+
+TEST(OggDataConvert, LoopJumpAndEndFeedTheConverterAsOneRunOfTheSplicedMusic) {
+    TestStream s = MakeConverted(Noise(48000, 2, 1.5, kNoiseSeed),
+                                 {Tag("*loopsample,0,24000,60000,1")});
+    const int64_t total = s.Reference.PcmTotal;
+    std::vector<int16_t> spliced = ReferenceFrames(s, 0, 60000);
+    const std::vector<int16_t> tail = ReferenceFrames(s, 24000, total);
+    spliced.insert(spliced.end(), tail.begin(), tail.end());
+    const std::vector<int16_t> expected = ConvertedAlone(spliced, 48000);
+
+    const std::vector<int16_t> out = RenderAll(*s.Data, 10 * 44100);
+    EXPECT_TRUE(SameFrames(out, Clipped(expected)));
+    EXPECT_EQ(s.Data->GetState(true), 1);
+    EXPECT_EQ(s.Data->GetTime(true), 0.0f);
+}
+
+TEST(OggDataConvert, SeekStartsWithTheMusicBeforeTheTargetAlreadyInTheFilter) {
+    TestStream whole = MakeConverted(Noise(48000, 2, 2.0, kNoiseSeed));
+    const std::vector<int16_t> continuous = RenderAll(*whole.Data, 2 * 44100);
+    TestStream s = MakeConverted(Noise(48000, 2, 2.0, kNoiseSeed));
+    s.Data->Seek(1.0f, true);
+    EXPECT_EQ(s.Data->GetTime(true), 1.0f);
+    const std::vector<int16_t> out = RenderAll(*s.Data, 4410);
+    ASSERT_EQ(out.size(), 2u * 4410);
+    int32_t worst = 0;
+    for (size_t i = 0; i < out.size(); ++i)
+        worst = std::max(worst, std::abs(out[i] - continuous[2 * 44100 + i]));
+    EXPECT_LE(worst, 1);
+}
+
+class PassingFormat : public ::testing::TestWithParam<std::pair<int32_t, int32_t>> {};
+
+TEST_P(PassingFormat, RendersBitForBitAsWithTheConversionOff) {
+    const auto [rateHz, channels] = GetParam();
+    TestStream s = MakeNoiseStream(rateHz, channels, 1.0);
+    s.Data->SetConversion(true);
+    s.Data->Play(false, true);
+    const std::vector<int16_t> out = RenderBlocks(*s.Data, 16);
+    ASSERT_GE(out.size(), s.Frames.size());
+    EXPECT_TRUE(SameFrames({out.begin(), out.begin() + static_cast<ptrdiff_t>(s.Frames.size())},
+                           s.Frames));
+}
+
+INSTANTIATE_TEST_SUITE_P(WithoutResampler, PassingFormat,
+                         ::testing::Values(std::pair{44100, 1}, std::pair{44100, 2},
+                                           std::pair{22050, 1}, std::pair{22050, 2}));
+
+TEST(OggDataConvert, RenderingThroughTheConverterAllocatesNothing) {
+    TestStream s = MakeConverted(Noise(32000, 1, 0.5, kNoiseSeed),
+                                 {Tag("*loopsample,0,3200,12800,-1")});
+    s.Data->Play(true, true);
+    ASSERT_GT(s.Data->RenderNext(0), 0);
+    const AllocationScope scope;
+    const size_t heapBytes = mallinfo2().uordblks;  // libsoxr allocates with malloc
+    for (int block = 0; block < 12; ++block) ASSERT_GT(s.Data->RenderNext(0), 0);
+    EXPECT_EQ(scope.Count(), 0);
+    EXPECT_EQ(mallinfo2().uordblks, heapBytes);
 }
 
 }  // namespace
