@@ -40,6 +40,10 @@ void Print(const std::string& path, TOggData& data) {
     std::printf("TotalTime: %.15g\n", static_cast<double>(data.TotalTime()));
     std::printf("TotalSize: %lld\n", static_cast<long long>(data.TotalSize()));
     std::printf("Seekable: %s\n", data.Seekable() ? "yes" : "no");
+    if (const std::string reason = SilenceReason(data); reason.empty())
+        std::printf("Playable: yes\n");
+    else
+        std::printf("Playable: no (%s)\n", reason.c_str());
     for (size_t index = 0; index < data.Cues().size(); ++index) {
         const TLoopCue& cue = data.Cues()[index];
         if (cue.Count == 0) continue;

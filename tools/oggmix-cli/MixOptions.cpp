@@ -147,12 +147,17 @@ OptionParse ParseMixOption(std::span<const std::string> args, size_t& index, Mix
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
 
-    if (name == "--no-loop" || name == "--loop-tags") {
+    // The options without a value.
+    bool MixOptions::*const flag = name == "--no-loop"     ? &MixOptions::NoLoop
+                                   : name == "--loop-tags" ? &MixOptions::LoopTags
+                                   : name == "--resample"  ? &MixOptions::Resample
+                                                           : nullptr;
+    if (flag != nullptr) {
         if (equals != std::string::npos) {
             error = name + " takes no value";
             return OptionParse::Invalid;
         }
-        (name == "--no-loop" ? options.NoLoop : options.LoopTags) = true;
+        options.*flag = true;
         return OptionParse::Parsed;
     }
     static constexpr std::string_view kValued[] = {"--volume", "--master", "--pan",
@@ -226,7 +231,9 @@ const char* MixOptionsUsage() noexcept {
            "      --agc SLOT:LEVEL         gain control: 0 off, 1.0 aims at full level\n"
            "      --seconds S              length (default: the longest file)\n"
            "      --no-loop                play each file once\n"
-           "      --loop-tags              also loop by LOOPSTART with LOOPLENGTH or LOOPEND";
+           "      --loop-tags              also loop by LOOPSTART with LOOPLENGTH or LOOPEND\n"
+           "      --resample               convert other rates and 3 to 8 channels to 44100 Hz\n"
+           "                               stereo (without it such files are refused)";
 }
 
 void ApplyMixOptions(const MixOptions& options, TOggPlayer& mixer) {

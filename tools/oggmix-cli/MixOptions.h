@@ -59,6 +59,7 @@ struct MixOptions {
     std::optional<double> Seconds;        // --seconds S: the length to render or play
     bool NoLoop = false;                  // --no-loop
     bool LoopTags = false;                // --loop-tags: cues from LOOPSTART and its kin too
+    bool Resample = false;                // --resample: conversion on for every file
 
     // The highest slot any option names, or -1.
     [[nodiscard]] int32_t HighestSlot() const noexcept;

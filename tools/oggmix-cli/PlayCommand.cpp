@@ -311,7 +311,8 @@ int Play(const PlayArgs& args) {
         return kExitFailure;
     }
     for (int32_t slot = 0; slot < feed.StreamCount(); ++slot) {
-        if (!LoadStreamFile(feed.Stream(slot), args.Files[static_cast<size_t>(slot)]))
+        if (!LoadStreamFile(feed.Stream(slot), args.Files[static_cast<size_t>(slot)],
+                            args.Mix.Resample))
             return kExitFailure;
         feed.Player().SetSlot(slot, &feed.Stream(slot), true);
     }
