@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/ConversionOffer.h"
 #include "app/ExceptionDisplay.h"
 #include "app/TextFormat.h"
 #include "base/Exceptions.h"
@@ -132,6 +133,11 @@ void TForm1::LoadOgg(int32_t c, const std::string& FileName) {
     // Shrinking the range below the bar's position moves the bar, and that seeks the new
     // stream there: intended, the bar and the stream agree afterwards.
     FChannels[c].Seek->setMaximum(RoundHalfEven(static_cast<double>(stream.TotalTime())));
+
+    // A format the stream does not play as it is: the user hears why, and may convert it.
+    OfferConversion(this, stream, FileName, [this, c] {
+        if (FPlayer != nullptr) FPlayer->Play(c, true);
+    });
 }
 
 void TForm1::WMDropFiles(const std::vector<std::string>& FileNames) {

@@ -1,9 +1,10 @@
 #pragma once
 // SourceFormat.h: which Ogg Vorbis formats a stream renders as they are, and which only with
 // the conversion switched on (TOggData::SetConversion). Anything else renders silence.
-// Threads: any. Memory: no alloc.
+// Threads: any. Memory: no alloc, except FormatProblem.
 
 #include <cstdint>
+#include <string>
 
 #include "stream/PcmFormat.h"
 
@@ -26,5 +27,9 @@ inline constexpr int32_t kMaxConvertedChannels = 8;
     return rateHz >= kMinConvertedRateHz && rateHz <= kMaxConvertedRateHz && channels >= 1 &&
            channels <= kMaxConvertedChannels;
 }
+
+// What keeps a format from playing as it is, for messages: "48000 Hz", "6 channels" or both
+// ("48000 Hz, 6 channels"); empty when it plays as it is. Allocates.
+[[nodiscard]] std::string FormatProblem(int32_t rateHz, int32_t channels);
 
 }  // namespace oggmix

@@ -148,6 +148,10 @@ void AddStreamFigures() {
                     2.0);
     AddLevelFigures("render/mono22/filter+agc", &MonoFile);
     AddCueFigure();
+    AddStreamFigure("render/stereo48/defaults", "render 48 kHz stereo, converted", &Stereo48File,
+                    {}, 1.30, "decode floor 48 kHz stereo (ov_read, 4096-byte reads), per block");
+    AddStreamFigure("render/mono32/defaults", "render 32 kHz mono, converted", &Mono32File, {},
+                    1.40, "decode floor 32 kHz mono (ov_read, 4096-byte reads), per block");
 }
 
 }  // namespace oggmix::bench

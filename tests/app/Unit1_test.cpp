@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTest>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,6 +17,7 @@
 #include <thread>
 
 #include "sound/platform/ManualAudio.h"
+#include "app/ConversionOffer.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace oggmix::test {
@@ -187,6 +190,29 @@ TEST_F(TForm1Load, FileThatIsNotOggVorbisShowsTheMessageAndTheChannelPlaysOn) {
     // The window goes on working.
     Click(*Window, "Button29");  // PAUSE
     EXPECT_EQ(stream->GetState(true), 1);
+}
+
+TEST_F(TForm1Load, FileOfAnotherRateSaysWhyItIsSilentAndPlaysOnceConverted) {
+    const std::string file48k = WriteToneFile(*Files, "tone48k.ogg", 1.0, 48000, 2);
+    ASSERT_TRUE(DropFiles(*Window, {ToneFile, file48k}));
+    auto boxes = Window->findChildren<QMessageBox*>(QString::fromLatin1(kConversionBoxName));
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0]->text(), QStringLiteral("tone48k.ogg: would play silence: 48000 Hz; "
+                                               "converting it to 44100 Hz stereo plays it."));
+    // The other channel plays on meanwhile; this one renders nothing.
+    EXPECT_GT(RenderPeak(*Window->Player()), 0);
+    EXPECT_EQ(Window->OggData(0)->GetState(true), 3);
+    EXPECT_EQ(Window->OggData(1)->GetState(true), 1);
+
+    for (QAbstractButton* button : boxes[0]->buttons())
+        if (button->text() == QString::fromLatin1(kConvertCaption))
+            QTest::mouseClick(button, Qt::LeftButton);
+    ProcessEvents();
+    EXPECT_TRUE(Window->OggData(1)->Conversion());
+    EXPECT_EQ(Window->OggData(1)->GetState(true), 3);
+    Window->Player()->Pause(0);
+    EXPECT_GT(RenderPeak(*Window->Player()), 0);
+    EXPECT_EQ(Window->OggData(1)->GetState(true), 3);
 }
 
 TEST_F(TForm1Load, NameThatIsNoFileDoesNothing) {

@@ -47,13 +47,8 @@ std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::st
 
 std::string SilenceReason(const TOggData& stream) {
     if (stream.Renders()) return {};
-    std::string format;
-    if (!RateWithoutResampler(stream.Rate())) format = std::to_string(stream.Rate()) + " Hz";
-    if (stream.Channels() < 1 || stream.Channels() > 2) {
-        if (!format.empty()) format += ", ";
-        format += std::to_string(stream.Channels()) + " channels";
-    }
-    return format + (PlaysConverted(stream.Rate(), stream.Channels())
+    return FormatProblem(stream.Rate(), stream.Channels()) +
+           (PlaysConverted(stream.Rate(), stream.Channels())
                          ? "; --resample converts it"
                          : "; no conversion plays it");
 }
