@@ -39,7 +39,7 @@ void TOggData::PrepareConverter() {
         return;
     }
     try {
-        if (!FConverter) FConverter = std::make_unique<RateConverter>(FRate);
+        if (!FConverter) FConverter = std::make_unique<RateConverter>(FRate, FChannels);
     } catch (const std::exception&) {
         // Without a converter the format stays unsupported: the stream renders silence.
         return;

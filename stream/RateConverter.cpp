@@ -22,14 +22,14 @@ constexpr double kPrimeSec = 0.05;
 constexpr int64_t kWarmUpSteps = 128;
 constexpr std::array<int16_t, 1024 * kSamplesPerFrame> kSilence{};
 
-soxr_t CreateState(int32_t sourceRateHz) {
+soxr_t CreateState(int32_t sourceRateHz, int32_t channels) {
     soxr_error_t error = nullptr;
     soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
     // Rounded, not dithered: the same input gives the same output every time.
     io.flags |= SOXR_NO_DITHER;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-    soxr_t state = soxr_create(sourceRateHz, kFramesPerSecond, kSamplesPerFrame, &error, &io,
-                               &quality, nullptr);
+    soxr_t state = soxr_create(sourceRateHz, kFramesPerSecond, static_cast<unsigned>(channels),
+                               &error, &io, &quality, nullptr);
     if (error != nullptr || state == nullptr) {
         soxr_delete(state);
         throw ERangeError("ファイルの読み込みに失敗");
@@ -46,15 +46,17 @@ int64_t OutputFramesFor(int64_t sourceFrames, int32_t rateHz) noexcept {
 
 void RateConverter::SoxrDeleter::operator()(::soxr* state) const noexcept { soxr_delete(state); }
 
-RateConverter::RateConverter(int32_t sourceRateHz)
-    : FSourceRateHz(sourceRateHz), FPrimeFrames(static_cast<int32_t>(kPrimeSec * sourceRateHz)) {
+RateConverter::RateConverter(int32_t sourceRateHz, int32_t sourceChannels)
+    : FSourceRateHz(sourceRateHz),
+      FChannels(sourceChannels == 1 ? 1 : 2),
+      FPrimeFrames(static_cast<int32_t>(kPrimeSec * sourceRateHz)) {
     Restart(0);
 }
 
 RateConverter::~RateConverter() = default;
 
 void RateConverter::Restart(int64_t historyFrames) {
-    FState.reset(CreateState(FSourceRateHz));
+    FState.reset(CreateState(FSourceRateHz, FChannels));
     FStepFrames = 0;
     FOutputBegin = 0;
     FOutputEnd = 0;
@@ -84,8 +86,12 @@ void RateConverter::Restart(int64_t historyFrames) {
 int32_t RateConverter::Feed(std::span<const int16_t> Input, bool countAsMusic) noexcept {
     const int32_t frames = std::min(kStepFrames - FStepFrames,
                                     static_cast<int32_t>(Input.size() / kSamplesPerFrame));
-    std::memcpy(FStep.data() + FStepFrames * kSamplesPerFrame, Input.data(),
-                static_cast<size_t>(frames) * kSamplesPerFrame * sizeof(int16_t));
+    if (FChannels == kSamplesPerFrame) {
+        std::memcpy(FStep.data() + FStepFrames * kSamplesPerFrame, Input.data(),
+                    static_cast<size_t>(frames) * kSamplesPerFrame * sizeof(int16_t));
+    } else {
+        for (int32_t f = 0; f < frames; ++f) FStep[FStepFrames + f] = Input[2 * f];
+    }
     FStepFrames += frames;
     if (countAsMusic) FFedFrames += frames;
     if (FStepFrames == kStepFrames && FOutputBegin == FOutputEnd) {
@@ -110,8 +116,13 @@ int32_t RateConverter::Take(std::span<int16_t> Output) noexcept {
     FOutFrames += drop;
     const int32_t frames = std::min(FOutputEnd - FOutputBegin,
                                     static_cast<int32_t>(Output.size() / kSamplesPerFrame));
-    std::memcpy(Output.data(), FOutput.data() + FOutputBegin * kSamplesPerFrame,
-                static_cast<size_t>(frames) * kSamplesPerFrame * sizeof(int16_t));
+    if (FChannels == kSamplesPerFrame) {
+        std::memcpy(Output.data(), FOutput.data() + FOutputBegin * kSamplesPerFrame,
+                    static_cast<size_t>(frames) * kSamplesPerFrame * sizeof(int16_t));
+    } else {
+        for (int32_t f = 0; f < frames; ++f)
+            Output[2 * f] = Output[2 * f + 1] = FOutput[FOutputBegin + f];
+    }
     FOutputBegin += frames;
     FOutFrames += frames;
     return frames;

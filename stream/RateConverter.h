@@ -5,7 +5,8 @@
 // start + k / 44100, so positions convert both ways without a phase offset.
 // libsoxr grows its buffers to what the pattern of its calls needs, so every call hands it
 // the same number of frames; a restart runs that pattern over silence until the buffers
-// have their final size.
+// have their final size. Music whose two channels are one (a mono source) is converted once
+// and duplicated, at half the cost.
 // Threads: the owner's; not thread-safe. Locks: none (the owning stream's FLock guards it).
 // Memory: construction and Restart allocate; Process and Finish do not.
 // Units:   frames are stereo frames (two samples); the source rate in Hz.
@@ -27,7 +28,8 @@ struct ConverterStep {
 class RateConverter {
 public:
     // Throws ERangeError when libsoxr refuses the rate. Ready as after Restart(0).
-    explicit RateConverter(int32_t sourceRateHz);
+    // sourceChannels 1: the input's right samples equal its left ones and are not read.
+    RateConverter(int32_t sourceRateHz, int32_t sourceChannels);
     ~RateConverter();
     RateConverter(const RateConverter&) = delete;
     RateConverter& operator=(const RateConverter&) = delete;
@@ -64,11 +66,12 @@ private:
     int32_t Take(std::span<int16_t> Output) noexcept;
 
     int32_t FSourceRateHz;
+    int32_t FChannels;  // converted: 1 or 2
     int32_t FPrimeFrames;
     std::unique_ptr<::soxr, SoxrDeleter> FState;
-    std::array<int16_t, 2 * kStepFrames> FStep{};
+    std::array<int16_t, 2 * kStepFrames> FStep{};  // FChannels samples per frame
     int32_t FStepFrames = 0;
-    std::array<int16_t, 2 * kOutputFrames> FOutput{};
+    std::array<int16_t, 2 * kOutputFrames> FOutput{};  // FChannels samples per frame
     int32_t FOutputBegin = 0;  // frames
     int32_t FOutputEnd = 0;    // frames
     int64_t FFedFrames = 0;    // music frames since the restart, silence excluded

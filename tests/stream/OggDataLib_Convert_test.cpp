@@ -132,7 +132,7 @@ std::vector<double> FineConversion(const std::vector<int16_t>& samples, int32_t 
 // The interleaved stereo frames converted by a RateConverter of its own, fed in one run and
 // finished: what a stream must output for music that reaches it in this order.
 std::vector<int16_t> ConvertedAlone(const std::vector<int16_t>& stereo, int32_t rateHz) {
-    RateConverter converter(rateHz);
+    RateConverter converter(rateHz, 2);
     std::vector<int16_t> out;
     std::vector<int16_t> buffer(2048);
     std::span<const int16_t> input(stereo);
