@@ -42,6 +42,7 @@ int32_t ClampToInt32(long value) noexcept {
 void TOggData::Close() {
     {
         std::unique_lock guard(FLock);
+        FConverter.reset();  // first, so that the rewind below does not restart it
         Stop(false);
         FComments.clear();
         FVendor.clear();
@@ -62,7 +63,6 @@ void TOggData::Close() {
         std::fill(FRing.begin(), FRing.end(), 0);
         FDecoder = OggVorbis_File{};
         FPositionLost = false;
-        FConverter.reset();
         FCues.fill(TLoopCue{});
         FCueFrames.fill(CueFrames{});
         // Reset here rather than after the unlock: the gain control is guarded by FLock.
