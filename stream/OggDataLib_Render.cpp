@@ -278,9 +278,11 @@ int32_t TOggData::ReadPcm(int16_t* Dest, int32_t Count) noexcept {
     return done;
 }
 
-// One read, converted to 16-bit stereo at 44100 Hz. Count is whole output frames; requests
-// to the decoder are whole source frames, and the second output frame of a 22050 Hz source
-// frame that does not fit waits in FHeldFrame. >0 bytes, 0 end of data, <0 error.
+// One read, converted to 16-bit stereo at 44100 Hz (with a converter: at the source's rate,
+// for the converter to take on). 3 to 8 channels are mixed down first. Count is whole output
+// frames; requests to the decoder are whole source frames, and the second output frame of a
+// 22050 Hz source frame that does not fit waits in FHeldFrame. >0 bytes, 0 end of data, <0
+// error.
 int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     static_assert(BytesToFrames(kChunkBytes) * kMaxConvertedChannels * kBytesPerSample <=
                   static_cast<int32_t>(sizeof(FDecodeBuffer)));
