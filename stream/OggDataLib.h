@@ -149,6 +149,8 @@ public:
     [[nodiscard]] bool Renders() const noexcept;
 
     // ---- Transport (OggDataLib_Transport.cpp) ----
+    // With the conversion at work, Seek and Stop restart the converter with the music before
+    // the new position, and so does Play after the music has ended: they allocate.
 
     void Play(bool Loop, bool Lock);  // continues from the decoder position
     void Pause(bool Lock);            // keeps the position; clears the loop flag

@@ -44,10 +44,11 @@ public:
     void Restart(int64_t historyFrames);
     // Converts Input into Output as far as both go. Progress is zero only when Input is
     // empty and no converted frame is waiting.
-    ConverterStep Process(std::span<const int16_t> Input, std::span<int16_t> Output) noexcept;
+    [[nodiscard]] ConverterStep Process(std::span<const int16_t> Input,
+                                        std::span<int16_t> Output) noexcept;
     // After the last source frame: pushes silence through until the output holds all of the
     // music fed. >0 frames written; 0 when all of it is out.
-    int32_t Finish(std::span<int16_t> Output) noexcept;
+    [[nodiscard]] int32_t Finish(std::span<int16_t> Output) noexcept;
 
     // Seconds of music fed but not yet output (slightly negative while a restart's dropped
     // output, rounded up to whole frames, runs ahead of its history).
