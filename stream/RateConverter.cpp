@@ -116,6 +116,7 @@ int32_t RateConverter::Take(std::span<int16_t> Output) noexcept {
     FOutFrames += drop;
     const int32_t frames = std::min(FOutputEnd - FOutputBegin,
                                     static_cast<int32_t>(Output.size() / kSamplesPerFrame));
+    if (frames == 0) return 0;  // Output may be empty, with no memory behind it
     if (FChannels == kSamplesPerFrame) {
         std::memcpy(Output.data(), FOutput.data() + FOutputBegin * kSamplesPerFrame,
                     static_cast<size_t>(frames) * kSamplesPerFrame * sizeof(int16_t));
