@@ -92,7 +92,7 @@ TEST_F(InfoCommand, LoopTagsShowTheCueFromLoopStartAndLoopEnd) {
     EXPECT_THAT(Info({file}).Out, testing::Not(HasSubstr("Cue ")));
     const test::ProgramResult result = Info({"--loop-tags", file});
     EXPECT_EQ(result.ExitCode, 0);
-    EXPECT_THAT(result.Out, testing::EndsWith("Seekable: yes\nCue 0: 0.100000001 0.5 -1\n"));
+    EXPECT_THAT(result.Out, testing::EndsWith("Playable: yes\nCue 0: 0.100000001 0.5 -1\n"));
 }
 
 TEST_F(InfoCommand, FailedFilesAreReportedAndTheOthersStillPrinted) {
