@@ -8,11 +8,13 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QStringList>
 #include <QUrl>
 
 #include <filesystem>
 #include <system_error>
 
+#include "app/ConversionOffer.h"
 #include "app/ExceptionDisplay.h"
 #include "app/TextFormat.h"
 #include "base/Exceptions.h"
@@ -116,19 +118,26 @@ void TForm1::LoadOgg(int32_t c, const std::string& FileName) {
     FPlayer->SetSlot(c, &stream, true);
     FPlayer->Play(c, true);
 
-    Memo1->clear();
-    Memo1->appendPlainText(DisplayText(stream.Vendor()));
+    // The whole text in one call: appending line by line lays the memo out again for every
+    // line, which holds the window still for a comment of thousands of lines.
+    QStringList memo{DisplayText(stream.Vendor())};
     for (const std::string& line : stream.GetComments("COMMENT"))
-        Memo1->appendPlainText(DisplayText(line));
-    Memo1->appendPlainText(QStringLiteral("Channels:%1").arg(stream.Channels()));
-    Memo1->appendPlainText(QStringLiteral("Rate:%1").arg(stream.Rate()));
-    Memo1->appendPlainText(QString::fromStdString(
+        memo.push_back(DisplayText(line));
+    memo.push_back(QStringLiteral("Channels:%1").arg(stream.Channels()));
+    memo.push_back(QStringLiteral("Rate:%1").arg(stream.Rate()));
+    memo.push_back(QString::fromStdString(
         "TotalTime:" + FormatGeneral(static_cast<double>(stream.TotalTime()))));
-    Memo1->appendPlainText(QStringLiteral("TotalSize:%1").arg(stream.TotalSize()));
+    memo.push_back(QStringLiteral("TotalSize:%1").arg(stream.TotalSize()));
+    Memo1->setPlainText(memo.join(QLatin1Char('\n')));
 
     // Shrinking the range below the bar's position moves the bar, and that seeks the new
     // stream there: intended, the bar and the stream agree afterwards.
     FChannels[c].Seek->setMaximum(RoundHalfEven(static_cast<double>(stream.TotalTime())));
+
+    // A format the stream does not play as it is: the user hears why, and may convert it.
+    OfferConversion(this, stream, FileName, [this, c] {
+        if (FPlayer != nullptr) FPlayer->Play(c, true);
+    });
 }
 
 void TForm1::WMDropFiles(const std::vector<std::string>& FileNames) {

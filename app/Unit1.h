@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DeviceNotice.h"
 #include "feed/AudioFeed.h"
 #include "mixer/OggPlayerLib.h"
 #include "sound/voxa.h"
@@ -38,13 +39,13 @@ class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
-class QProgressBar;
 class QPushButton;
 class QScrollBar;
 
 namespace oggmix {
 
 class CanvasImage;
+class LevelMeter;
 
 inline constexpr int kChannelCount = 2;
 inline constexpr int kFilterPresetCount = static_cast<int>(kFilterPresets.size());
@@ -153,11 +154,12 @@ private:
     CanvasImage* FMixPicture = nullptr;      // Image1
     CanvasImage* FLimiterPicture = nullptr;  // Image4
     QLabel* ListenerLabel = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;  // left
-    QProgressBar* ProgressBar2 = nullptr;  // right
+    LevelMeter* ProgressBar1 = nullptr;  // left
+    LevelMeter* ProgressBar2 = nullptr;  // right
     QPlainTextEdit* Memo1 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
     QTimer FIdleTimer;
+    DeviceNotice FDeviceNotice;  // says when the sound device goes and returns
 
     // The window's state, in this order. FDrawing and FSeeking are touched on the UI thread
     // only.

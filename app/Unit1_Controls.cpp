@@ -1,5 +1,6 @@
 // Unit1_Controls.cpp: what each control does: per-channel transport, fades, seek, volume,
 // tone-filter presets and gain control; the mix's transport, master volume and limiter.
+#include <QDir>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QScrollBar>
@@ -58,6 +59,9 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::LoadClick(int c) {
+    // The dialog was made before start-up moved to the program's folder: it opens where the
+    // program now stands, as a dialog made at the click would.
+    OpenDialog1->setDirectory(QDir::currentPath());
     if (OpenDialog1->exec() != QDialog::Accepted) return;
     const QStringList chosen = OpenDialog1->selectedFiles();
     if (!chosen.isEmpty()) LoadOgg(c, chosen.first().toStdString());

@@ -1,14 +1,15 @@
 // Unit1_Display.cpp: the live display: play times, level meters, seek positions, the filter
 // curve and spectrum of each channel, the mix spectrum and the limiter's state. One pass per
-// timer tick, on the UI thread; it allocates nothing but its formatted strings.
+// timer tick, on the UI thread; it allocates nothing but its formatted strings, and asks for a
+// repaint only of the controls and pictures whose content changed.
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QScrollBar>
 
 #include <algorithm>
 
 #include "app/CanvasImage.h"
+#include "app/LevelMeter.h"
 #include "app/Unit1.h"
 
 namespace oggmix {
@@ -36,6 +37,12 @@ int LimiterX(int32_t magnitude) noexcept {
     return Nearest(static_cast<double>(magnitude) / kMaxSampleMagnitude * kFullScaleX);
 }
 
+// Setting a text repaints the control even when the text stays the same.
+template <class Control>
+void ShowText(Control& control, const QString& text) {
+    if (control.text() != text) control.setText(text);
+}
+
 }  // namespace
 
 void TForm1::AppIdle() {
@@ -43,19 +50,19 @@ void TForm1::AppIdle() {
     FDrawing = true;
 
     for (int c = 0; c < kChannelCount; ++c)
-        FChannels[c].PlayTime->setText(
-            QString::asprintf("%.2f sec", static_cast<double>(FPlayer->GetPlayTime(c))));
-    ProgressBar1->setValue(std::clamp(Nearest(FPlayer->GetLevel(0) * 100.0), 0, 100));
-    ProgressBar2->setValue(std::clamp(Nearest(FPlayer->GetLevel(1) * 100.0), 0, 100));
+        ShowText(*FChannels[c].PlayTime,
+                 QString::asprintf("%.2f sec", static_cast<double>(FPlayer->GetPlayTime(c))));
+    ProgressBar1->ShowValue(Nearest(FPlayer->GetLevel(0) * 100.0));
+    ProgressBar2->ShowValue(Nearest(FPlayer->GetLevel(1) * 100.0));
     for (int c = 0; c < kChannelCount; ++c)
         FChannels[c].Seek->setValue(Nearest(FPlayer->GetTime(c)));
 
     for (int c = 0; c < kChannelCount; ++c) DrawChannelPicture(c);
     DrawMixPicture();
     DrawLimiterPicture();
-    ListenerLabel->setText(QString::asprintf("pos(%d) down.%d delay.%d", FPlayer->GetLimiterLevel(),
-                                             FPlayer->Down(), FPlayer->Delay()));
-    ListenerLabel->adjustSize();
+    ShowText(*ListenerLabel, QString::asprintf("pos(%d) down.%d delay.%d",
+                                               FPlayer->GetLimiterLevel(), FPlayer->Down(),
+                                               FPlayer->Delay()));
 
     FDrawing = false;
 }
@@ -71,6 +78,7 @@ void TForm1::DrawChannelPicture(int c) {
     for (int i = 0; i < kChannelColumns; ++i)
         picture.Column(i + 1, Nearest(FSpectrum[c][kPointsPerColumn * i] * kSpectrumScalePx),
                        qRgb(255, 0, 255));
+    picture.Present();
 }
 
 void TForm1::DrawMixPicture() {
@@ -83,6 +91,7 @@ void TForm1::DrawMixPicture() {
     }
     for (int i = 0; i < kMixColumns; ++i)
         picture.Column(i + 1, Nearest(FMixSpectrum[i] * kSpectrumScalePx), qRgb(255, i, 255));
+    picture.Present();
 }
 
 void TForm1::DrawLimiterPicture() {
@@ -98,6 +107,7 @@ void TForm1::DrawLimiterPicture() {
     picture.FillRect(fullScaleX, 0, fullScaleX + 1, kLimiterMarkBottom, qRgb(0, 255, 0));
     picture.FillRect(peakX, 0, peakX + 1, kLimiterMarkBottom, qRgb(255, 0, 0));
     picture.FillRect(levelX, 0, levelX + 1, kLimiterMarkBottom, qRgb(255, 255, 255));
+    picture.Present();
 }
 
 }  // namespace oggmix

@@ -2,10 +2,10 @@
 // size, range and start value, and the window's fonts.
 #include <QFileDialog>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 
@@ -13,6 +13,8 @@
 #include <string>
 
 #include "app/CanvasImage.h"
+#include "app/LevelMeter.h"
+#include "app/ReadoutBox.h"
 #include "app/Unit1.h"
 
 namespace oggmix {
@@ -23,10 +25,10 @@ constexpr int kClientHeight = 479;
 constexpr int kButtonWidth = 65;
 constexpr int kButtonHeight = 17;
 
-// The font the window asks for, then Japanese fonts that stand in for it where it is missing.
-const QStringList kFontFamilies = {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
-                                   QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP"),
-                                   QStringLiteral("VL PGothic")};
+// The font the window asks for, then its stand-in: IPAGothic, whose Latin letters are half as
+// wide as they are high, fits every caption in its place; the proportional IPAPGothic is wider
+// and cuts "MiddleReso", "Down" and the limiter line.
+const QStringList kFontFamilies = {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAGothic")};
 constexpr int kFormFontPx = 12;
 constexpr int kGroupFontPx = 16;  // bold
 constexpr int kSmallFontPx = 13;
@@ -170,6 +172,8 @@ QLabel* MakeLabel(QWidget* parent, const LabelSpec& spec) {
     label->setFont(FontOf(spec.Font));
     label->move(spec.Left, spec.Top);
     label->adjustSize();
+    // One line as high as the font: the leading below it would reach into the row beneath.
+    label->resize(label->width(), QFontMetrics(label->font()).height());
     return label;
 }
 
@@ -196,8 +200,8 @@ CanvasImage* MakePicture(QWidget* parent, const BoxSpec& spec) {
     return new CanvasImage(parent, spec.Name, spec.Left, spec.Top, spec.Width, spec.Height);
 }
 
-QProgressBar* MakeMeter(QWidget* parent, const BoxSpec& spec) {
-    auto* meter = new QProgressBar(parent);
+LevelMeter* MakeMeter(QWidget* parent, const BoxSpec& spec) {
+    auto* meter = new LevelMeter(parent);
     meter->setObjectName(QString::fromLatin1(spec.Name));
     meter->setGeometry(spec.Left, spec.Top, spec.Width, spec.Height);
     meter->setRange(0, 100);
@@ -207,12 +211,9 @@ QProgressBar* MakeMeter(QWidget* parent, const BoxSpec& spec) {
 }
 
 QLineEdit* MakePlayTimeBox(QWidget* parent, const BoxSpec& spec) {
-    auto* edit = new QLineEdit(QStringLiteral("Edit1"), parent);
+    auto* edit = new ReadoutBox(QStringLiteral("Edit1"), parent);
     edit->setObjectName(QString::fromLatin1(spec.Name));
     edit->setGeometry(spec.Left, spec.Top, spec.Width, spec.Height);
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Base, palette.color(QPalette::Light));
-    edit->setPalette(palette);
     return edit;
 }
 
@@ -251,6 +252,9 @@ void TForm1::CreateControls() {
 
     for (const LabelSpec& label : kMixLabels) MakeLabel(this, label);
     ListenerLabel = MakeLabel(this, kListenerLabel);
+    // The display rewrites it on every pass: it reaches to the window's edge once and for all,
+    // so that a longer text neither resizes it nor is cut.
+    ListenerLabel->resize(kClientWidth - kListenerLabel.Left, ListenerLabel->height());
     FPlayAllButton = MakeButton(this, kPlayAllButton);
     FStopAllButton = MakeButton(this, kStopAllButton);
     FMasterVolumeBar = MakeBar(this, kMasterVolumeBar);

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/MemoryStream.h"
+#include "stream/SourceFormat.h"
 #include "tests/support/OggFixture.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TestPaths.h"
@@ -34,10 +35,27 @@ const BenchFile& MonoFile() {
     return file;
 }
 
+BenchFile WithComments(const BenchFile& file, const std::vector<std::string>& comments) {
+    std::vector<test::OggPacket> packets = test::PacketsOf(file.Ogg);
+    packets.at(1).Bytes = test::VorbisCommentPacket("oggmix bench", comments);
+    return {test::OggOfPagedPackets(packets), file.RateHz, file.Channels};
+}
+
+const BenchFile& Stereo48File() {
+    static const BenchFile file = Encode(48000, 2);
+    return file;
+}
+
+const BenchFile& Mono32File() {
+    static const BenchFile file = Encode(32000, 1);
+    return file;
+}
+
 int32_t BlocksPerFile() { return static_cast<int32_t>(std::ceil(kMusicSec / kBlockSec)); }
 
 std::unique_ptr<TOggData> PlayingStream(const BenchFile& file, float StartSec) {
     auto stream = std::make_unique<TOggData>(kBufferBytes);
+    stream->SetConversion(!PlaysAsIs(file.RateHz, file.Channels));
     if (!stream->LoadFromStream(std::make_unique<MemoryStream>(file.Ogg)))
         throw std::runtime_error("cannot load the benchmark file");
     stream->Seek(StartSec, true);
@@ -52,7 +70,8 @@ FloorDecoder::FloorDecoder(const BenchFile& file, float StartSec) {
     source.release();  // the decoder's close callback frees it
     if (StartSec > 0.0f) (void)VorbisFileDLL->TimeSeek(&FDecoder, StartSec);
     // The source frames that make one block of 44100 Hz output frames.
-    const int32_t sourceFrames = kBlockFrames / (kFramesPerSecond / file.RateHz);
+    const auto sourceFrames =
+        static_cast<int32_t>(int64_t{kBlockFrames} * file.RateHz / kFramesPerSecond);
     FBlockSourceBytes = sourceFrames * file.Channels * kBytesPerSample;
     FBuffer.resize(kFloorReadBytes);
 }

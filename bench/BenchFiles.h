@@ -1,12 +1,14 @@
 #pragma once
 // BenchFiles.h: the material every benchmark plays, made once per run by the test-support
 // encoder: about 60 s of music-like sound at Vorbis quality 3, as 44100 Hz stereo and as
-// 22050 Hz mono; streams loaded from it; and a plain decoder over it that reads through the
+// 22050 Hz mono, and for the conversion as 48000 Hz stereo and 32000 Hz mono; streams loaded
+// from it (converting where the rate or channel count needs it); and a plain decoder over it that reads through the
 // binding the way the decode floor is defined (4096-byte reads from memory).
 // Threads: the benchmark thread. Memory: allocates (outside the timed parts).
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "decoder/OggWuvorbisLib.h"
@@ -28,6 +30,11 @@ struct BenchFile {
 
 [[nodiscard]] const BenchFile& StereoFile();  // 44100 Hz, 2 channels
 [[nodiscard]] const BenchFile& MonoFile();    // 22050 Hz, 1 channel
+[[nodiscard]] const BenchFile& Stereo48File();  // 48000 Hz, 2 channels
+[[nodiscard]] const BenchFile& Mono32File();    // 32000 Hz, 1 channel
+// file again with these comments ("NAME=value") in place of its own.
+[[nodiscard]] BenchFile WithComments(const BenchFile& file,
+                                     const std::vector<std::string>& comments);
 // Output blocks that cover the whole file once.
 [[nodiscard]] int32_t BlocksPerFile();
 

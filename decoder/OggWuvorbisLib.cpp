@@ -157,6 +157,14 @@ double TVorbisFileDLL::TimeTell(OggVorbis_File* vf) noexcept {
     return FEntry.wu_ov_time_tell ? FEntry.wu_ov_time_tell(vf) : OV_EFAULT;
 }
 
+int32_t TVorbisFileDLL::PcmSeek(OggVorbis_File* vf, int64_t PosSamples) noexcept {
+    return FEntry.wu_ov_pcm_seek ? FEntry.wu_ov_pcm_seek(vf, PosSamples) : OV_EFAULT;
+}
+
+int64_t TVorbisFileDLL::PcmTell(OggVorbis_File* vf) noexcept {
+    return FEntry.wu_ov_pcm_tell ? FEntry.wu_ov_pcm_tell(vf) : OV_EFAULT;
+}
+
 int32_t TVorbisFileDLL::Read(OggVorbis_File* vf, void* Buffer, int32_t Length, int32_t BigEndianP,
                              int32_t Word, int32_t Sgned, int32_t* BitStream) noexcept {
     if (!FEntry.wu_ov_read) return OV_EFAULT;

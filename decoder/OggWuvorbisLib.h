@@ -61,6 +61,9 @@ public:
     [[nodiscard]] int32_t Seekable(OggVorbis_File* vf) noexcept;                 // nonzero: yes
     int32_t TimeSeek(OggVorbis_File* vf, double PosSec) noexcept;                // 0: success
     [[nodiscard]] double TimeTell(OggVorbis_File* vf) noexcept;                  // seconds
+    // Exact to the sample: the next Read starts at sample PosSamples of the whole stream.
+    int32_t PcmSeek(OggVorbis_File* vf, int64_t PosSamples) noexcept;             // 0: success
+    [[nodiscard]] int64_t PcmTell(OggVorbis_File* vf) noexcept;  // the next sample Read gives
     // >0 bytes written (at most Length), 0 end of stream, <0 error.
     [[nodiscard]] int32_t Read(OggVorbis_File* vf, void* Buffer, int32_t Length,
                                int32_t BigEndianP, int32_t Word, int32_t Sgned,

@@ -17,7 +17,8 @@ void AppendPage(std::vector<uint8_t>& out, const ogg_page& page) {
 // Owns the libvorbis encoder state for one file.
 class Encoder {
 public:
-    Encoder(const Pcm& pcm, const EncodeOptions& options) {
+    Encoder(const Pcm& pcm, const EncodeOptions& options)
+        : FPagePerPacket(options.PagePerPacket) {
         vorbis_info_init(&FInfo);
         if (vorbis_encode_init_vbr(&FInfo, pcm.Channels, pcm.RateHz, options.Quality) != 0) {
             vorbis_info_clear(&FInfo);
@@ -76,11 +77,15 @@ private:
             vorbis_bitrate_addblock(&FBlock);
             while (vorbis_bitrate_flushpacket(&FDsp, &packet) != 0) {
                 ogg_stream_packetin(&FStream, &packet);
-                while (ogg_stream_pageout(&FStream, &page) != 0) AppendPage(out, page);
+                if (FPagePerPacket)
+                    while (ogg_stream_flush(&FStream, &page) != 0) AppendPage(out, page);
+                else
+                    while (ogg_stream_pageout(&FStream, &page) != 0) AppendPage(out, page);
             }
         }
     }
 
+    bool FPagePerPacket;
     vorbis_info FInfo{};
     vorbis_comment FComment{};
     vorbis_dsp_state FDsp{};

@@ -17,6 +17,7 @@ struct EncodeOptions {
     float Quality = 0.3f;               // libvorbisenc VBR quality, -0.1 .. 1.0
     std::vector<std::string> Comments;  // "NAME=value" entries, in order, bytes as given
     int32_t Serial = 1;                 // Ogg stream serial number
+    bool PagePerPacket = false;         // every packet ends a page, so each has its granule
 };
 
 [[nodiscard]] std::vector<uint8_t> EncodeOgg(const Pcm& pcm, const EncodeOptions& options = {});

@@ -10,7 +10,8 @@
 
 namespace oggmix {
 
-AudioFeed::AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t StreamCount)
+AudioFeed::AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t StreamCount,
+                     bool StartPlaying)
     : FVoxa(Voxa) {
     if (StreamCount < 1 || StreamCount > kSlotCount)
         throw ERangeError("stream count must be 1 to 8");
@@ -27,7 +28,12 @@ AudioFeed::AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t Stream
     };
     for (int32_t i = 0; i < StreamCount; ++i)
         FOggData.push_back(std::make_unique<TOggData>(kStreamBytes));
+    if (StartPlaying) Start();
+}
 
+void AudioFeed::Start() {
+    if (FStarted) return;
+    FStarted = true;
     if (TVOXAChannel* channel = FVoxa.Channels(0)) {
         channel->SetWaveData(FWaveData.get());
         channel->Play();
@@ -35,7 +41,7 @@ AudioFeed::AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t Stream
 }
 
 AudioFeed::~AudioFeed() {
-    if (TVOXAChannel* channel = FVoxa.Channels(0)) {
+    if (TVOXAChannel* channel = FStarted ? FVoxa.Channels(0) : nullptr) {
         channel->Stop();
         channel->SetWaveData(nullptr);
     }

@@ -6,8 +6,10 @@
 // Start-up (constructor), in order: bind the decoding library; create the 65536-byte
 // 44100 Hz 16-bit stereo wave data and bind FillWave; create the mixer (65536 bytes, 8 slots)
 // and bind GetPlayPosition; create the stream objects (65536 bytes each, not in any slot);
-// attach the wave data to channel 0 and play it. From then on the mixer's blocks are heard,
-// silence while no slot plays.
+// attach the wave data to channel 0 and play it (unless StartPlaying is false: then Start
+// does, once the host has loaded and started its streams, so that the first block the
+// channel requests is music). From then on the mixer's blocks are heard, silence while no
+// slot plays.
 // Shutdown (destructor), in order: stop channel 0 and detach it; unbind FillWave and free the
 // wave data (which ends its notification thread); empty the streams' slots; free the streams,
 // then the mixer; unload the decoding library.
@@ -41,7 +43,8 @@ public:
     static constexpr int32_t kStreamBytes = 65536;
 
     // DecoderPath: the decoding library (libwuvorbis.so). StreamCount: 1 .. kSlotCount.
-    AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t StreamCount);
+    AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t StreamCount,
+              bool StartPlaying = true);
     ~AudioFeed();
     AudioFeed(const AudioFeed&) = delete;
     AudioFeed& operator=(const AudioFeed&) = delete;
@@ -54,6 +57,8 @@ public:
         return static_cast<int32_t>(FOggData.size());
     }
     [[nodiscard]] TVOXAWaveData& WaveData() noexcept { return *FWaveData; }
+    // Attaches the wave data to channel 0 and plays it; nothing when it already plays.
+    void Start();
     // False when the decoding library lacks an entry point (loading a file will then fail).
     [[nodiscard]] bool DecoderUsable() const noexcept { return FDecoderUsable; }
 
@@ -92,6 +97,7 @@ private:
     std::unique_ptr<TOggPlayer> FPlayer;
     std::vector<std::unique_ptr<TOggData>> FOggData;
     std::unique_ptr<TVOXAWaveData> FWaveData;
+    bool FStarted = false;
     std::atomic<uint64_t> FRequested{0};
     std::atomic<uint64_t> FWritten{0};
     std::atomic<uint64_t> FDropped{0};

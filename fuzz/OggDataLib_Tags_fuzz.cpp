@@ -1,8 +1,9 @@
 // OggDataLib_Tags_fuzz.cpp: any comment text through the loop-tag grammar. The input becomes
 // the user comments of a short valid Vorbis file (FuzzInput.h); the file is loaded, which
 // reads the comments and parses the loop tags, and played a few blocks through whatever cues
-// came out. Checks that comments keep their bytes, that GetComments splits exactly at CR LF,
-// that SplitFields loses no character, and that every cue time is finite.
+// came out (for half the inputs with the LOOPSTART tags read too). Checks that comments keep
+// their bytes, that GetComments splits exactly at CR LF, that SplitFields loses no character,
+// and that every cue time is finite.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -100,6 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     packets[1].Bytes = test::VorbisCommentPacket("fuzz", comments);
 
     TOggData stream(kBufferSize);
+    // Half the inputs also go through the LOOPSTART, LOOPLENGTH and LOOPEND values.
+    stream.SetLoopStartTags(size % 2 == 1);
     Check(stream.LoadFromStream(std::make_unique<MemoryStream>(test::OggOfPagedPackets(packets))),
           "a valid file is not loaded");
     Check(stream.Comments() == comments, "the comments lost or changed bytes");

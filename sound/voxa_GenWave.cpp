@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sound/voxa.h"
+#include "sound/platform/RealtimePriority.h"
 #include "sound/voxa_Internal.h"
 
 namespace oggmix {
@@ -144,6 +145,8 @@ std::exception_ptr TVOXANotifyThread::FatalException() const {
 }
 
 void TVOXANotifyThread::Execute() noexcept {
+    // A refill that waits behind ordinary work reaches the ring too late.
+    (void)RaiseThreadToRealtime();
     int state = 0;
     try {
         while (!FTerminated.load(std::memory_order_relaxed)) {

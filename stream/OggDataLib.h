@@ -31,6 +31,7 @@
 #include "base/ThreadSafety.h"
 #include "decoder/OggWuvorbisLib.h"
 #include "stream/FFTLib.h"
+#include "stream/RateConverter.h"
 #include "stream/uAGC.h"
 
 namespace oggmix {
@@ -68,6 +69,15 @@ struct TLoopCue {
 };
 
 inline constexpr int kCueCount = 16;  // loop cues per stream, indices 0..15
+
+// The same cue exact to the frame, in source frames at the stream's own rate: the sample
+// numbers of "*loopsample" tags, the frames nearest to the times of "*looptime" tags. The
+// render path jumps by these; float seconds cannot tell frames apart beyond about a minute.
+struct CueFrames {
+    int64_t StartFrame = 0;  // the first frame played after the jump
+    int64_t EndFrame = 0;    // the jump comes right before this frame is played
+};
+
 inline constexpr int kFilterPointCount = 256;
 inline constexpr int kSpectrumValueCount = 256;
 inline constexpr int32_t kChunkBytes = 4096;  // output bytes per chunk of a render
@@ -98,14 +108,15 @@ public:
     [[nodiscard]] bool LoadFromStream(std::unique_ptr<MemoryStream> Stream);
     // The lines (split at CR LF) of the value of the first comment named Name (any case).
     [[nodiscard]] std::vector<std::string> GetComments(const std::string& Name) const;
-    // Splits Text at Separator; Shift-JIS lead bytes start two-byte characters. Blanks are
-    // dropped when SkipBlanks; "//" ends the text when StopAtComment; at least MinFields.
+    // Splits Text at Separator; a UTF-8 lead byte and the continuation bytes after it are one
+    // character. Blanks are dropped when SkipBlanks; "//" ends the text when StopAtComment;
+    // at least MinFields.
     [[nodiscard]] static std::vector<std::string> SplitFields(const std::string& Text,
                                                               const std::string& Separator,
                                                               int32_t MinFields,
                                                               bool StopAtComment,
                                                               bool SkipBlanks);
-    [[nodiscard]] static bool IsLeadByte(uint8_t b) noexcept;  // 0x81..0x9F, 0xE0..0xFF
+    [[nodiscard]] static bool IsLeadByte(uint8_t b) noexcept;  // UTF-8 leads 0xC2..0xF4
 
     // Read-outs of the loaded stream (zero and empty while closed). UI thread.
     [[nodiscard]] float TotalTime() const noexcept { return FTotalTime; }        // seconds
@@ -116,8 +127,36 @@ public:
     [[nodiscard]] const std::vector<std::string>& Comments() const noexcept { return FComments; }
     [[nodiscard]] int64_t PcmTotal() const noexcept { return FPcmTotal; }  // samples per channel
     [[nodiscard]] const std::array<TLoopCue, kCueCount>& Cues() const noexcept { return FCues; }
+    [[nodiscard]] const std::array<CueFrames, kCueCount>& CuePositions() const noexcept {
+        return FCueFrames;
+    }
+    // Off by default. On: a stream without "*looptime"/"*loopsample" cues takes cue 0 from the
+    // LOOPSTART with LOOPLENGTH (or LOOPEND) comments that other tools write: sample numbers,
+    // or times [[HH:]MM:]SS[.fff] (a colon or a point says which); endless; an end beyond the
+    // data loops where the data ends. Kept across loads; a loaded stream's cues are read again
+    // at once, with its repeat counters cleared. Takes FLock.
+    void SetLoopStartTags(bool On);
+    [[nodiscard]] bool LoopStartTags() const noexcept { return FLoopStartTags; }
+
+    // ---- Conversion of other formats (OggDataLib_Convert.cpp). Off by default. ----
+
+    // On: a stream of 8000..192000 Hz with 1..8 channels renders as 44100 Hz stereo (3..8
+    // channels mixed down, other rates than 44100 and 22050 Hz resampled); 44100 and 22050 Hz
+    // streams of one or two channels render as they do with it off. Off: formats other than
+    // those render silence and pause the stream. Kept across loads; takes effect at once,
+    // from the position being rendered. Takes FLock; allocates.
+    void SetConversion(bool On);
+    // No lock: the thread that switches it reads it.
+    [[nodiscard]] bool Conversion() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        return FConversion;
+    }
+    // Whether the loaded stream renders music with the current setting (false while closed).
+    // No lock, like Conversion.
+    [[nodiscard]] bool Renders() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
 
     // ---- Transport (OggDataLib_Transport.cpp) ----
+    // With the conversion at work, Seek and Stop restart the converter with the music before
+    // the new position, and so does Play after the music has ended: they allocate.
 
     void Play(bool Loop, bool Lock);  // continues from the decoder position
     void Pause(bool Lock);            // keeps the position; clears the loop flag
@@ -146,8 +185,9 @@ public:
     [[nodiscard]] int32_t BufferSize() const noexcept { return FRingSize / 2; }
     // Renders Count bytes of wide (8 bytes/frame) or narrow (4 bytes/frame, clipped) frames to
     // Dest; returns the bytes rendered (whole frames), the rest of Count is zero-filled.
-    // Cues jump at the frame their LoopEnd falls on; a LoopEnd at or past the end of the data
-    // jumps where the data ends.
+    // Cues jump right before their end frame. An end within one output frame past the end of
+    // the data jumps where the data ends; one further beyond is never reached. A jump that
+    // would not move playback by a whole frame is not taken.
     int32_t Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept;
 
     // ---- Volume, fades and pan (OggDataLib_Volume.cpp) ----
@@ -214,18 +254,35 @@ private:
     void SetFilterCurve(const float* Values, int32_t Count, float Time);  // takes FLock
     void ReadInfo() OGGMIX_REQUIRES(FLock);
     void ParseLoopTags() OGGMIX_REQUIRES(FLock);
+    // Cue 0 from LOOPSTART and LOOPLENGTH or LOOPEND.
+    void ParseLoopStartTags() OGGMIX_REQUIRES(FLock);
     // The render path below Render. Counts are whole output frames.
     int32_t RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept OGGMIX_REQUIRES(FLock);
     int32_t DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    // Count output bytes through the converter, which DecodeWithCues feeds at the source rate.
+    int32_t ConvertWithCues(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    // Makes, drops or restarts the converter for the loaded stream and the setting; a restart
+    // primes it with the music before the decoder's position. Allocates.
+    void PrepareConverter() OGGMIX_REQUIRES(FLock);
+    // Seconds of music inside the converter: how far the decoder runs ahead of the output.
+    [[nodiscard]] double ConverterLagSec() const noexcept OGGMIX_REQUIRES(FLock);
     int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
     int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
     void JumpToCue(int32_t Index) noexcept OGGMIX_REQUIRES(FLock);
-    // Moves the decoder to Seconds; on success drops the held frame and restarts the stream
-    // clock there. Resets FLastTime either way. False when the decoder refused.
+    // Output frames that source frames make (the format conversion below the cue logic).
+    [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept
+        OGGMIX_REQUIRES(FLock);
+    // Move the decoder to Seconds or to a source frame; on success drop the held frame. Reset
+    // FLastTime either way. False when the decoder refused.
     bool SeekDecoder(double Seconds) noexcept OGGMIX_REQUIRES(FLock);
+    bool SeekDecoderToFrame(int64_t Frame) noexcept OGGMIX_REQUIRES(FLock);
+    bool SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame) noexcept
+        OGGMIX_REQUIRES(FLock);
     // The decoder's time in seconds (TimeTell); while a failed seek has left the decoder
     // without a position, the time from before that seek.
     [[nodiscard]] double DecoderTime() noexcept OGGMIX_REQUIRES(FLock);
+    // The same as the source frame the decoder delivers next (PcmTell).
+    [[nodiscard]] int64_t DecoderFrame() noexcept OGGMIX_REQUIRES(FLock);
 
     TALOGGSemaphore FLock;
 
@@ -236,7 +293,8 @@ private:
     std::vector<int32_t> FRing;       // two blocks of wide frames
     int32_t FRingSize = 0;            // bytes
     std::array<int32_t, kCueCount> FRepeatCount{};
-    std::array<int16_t, 4096> FDecodeBuffer{};  // decoder output before format conversion
+    // Decoder output before format conversion: a chunk's frames of up to eight channels.
+    std::array<int16_t, 8192> FDecodeBuffer{};
     std::array<int16_t, 4096> FWorkBuffer{};    // one converted chunk through the effect stages
     float FTotalTime = 0.0f;
     int64_t FTotalSize = 0;
@@ -246,6 +304,8 @@ private:
     std::vector<std::string> FComments;
     int64_t FPcmTotal = 0;
     std::array<TLoopCue, kCueCount> FCues{};
+    std::array<CueFrames, kCueCount> FCueFrames{};
+    bool FLoopStartTags = false;  // a setting: survives Close
 
     // Transport and timing. Guarded by FLock.
     bool FLoop OGGMIX_GUARDED_BY(FLock) = false;
@@ -256,10 +316,6 @@ private:
     // seconds: decoder position at the last render's start
     float FRenderStartTime OGGMIX_GUARDED_BY(FLock) = 0.0f;
     float FLastTime OGGMIX_GUARDED_BY(FLock) = 0.0f;  // seconds: last GetPlayTime result
-    // Where the decoder is, as the render path tracks it across cue jumps and wraps: the
-    // stream time of the last seek or render start, plus internal bytes decoded since.
-    float FPosBaseSec OGGMIX_GUARDED_BY(FLock) = 0.0f;
-    int32_t FPosOffsetBytes OGGMIX_GUARDED_BY(FLock) = 0;
     // A 22050 Hz source frame becomes two output frames; when a request ends between them,
     // the second waits here for the next request. Dropped by every seek.
     std::array<int16_t, 2> FHeldFrame OGGMIX_GUARDED_BY(FLock){};
@@ -269,6 +325,20 @@ private:
     // arrive, the time from before the seek stands in.
     bool FPositionLost OGGMIX_GUARDED_BY(FLock) = false;
     double FLostAtSec OGGMIX_GUARDED_BY(FLock) = 0.0;
+    int64_t FLostAtFrame OGGMIX_GUARDED_BY(FLock) = 0;
+
+    // Conversion. Guarded by FLock. The converter exists while a loaded stream needs its rate
+    // changed with the switch on; it takes stereo frames at the source rate from FConvInput.
+    bool FConversion OGGMIX_GUARDED_BY(FLock) = false;
+    std::unique_ptr<RateConverter> FConverter OGGMIX_GUARDED_BY(FLock);
+    std::array<int16_t, 2048> FConvInput OGGMIX_GUARDED_BY(FLock){};
+    int32_t FConvInputFrames OGGMIX_GUARDED_BY(FLock) = 0;  // frames held in FConvInput
+    int32_t FConvInputUsed OGGMIX_GUARDED_BY(FLock) = 0;    // frames of them already converted
+    // The music has ended and its last frames are still coming out of the converter; the
+    // stream pauses once they are out.
+    bool FConvEnding OGGMIX_GUARDED_BY(FLock) = false;
+    // The converter holds the end of the music and must restart before playing on.
+    bool FConvStale OGGMIX_GUARDED_BY(FLock) = false;
 
     // Fade, pan and volumes. Guarded by FLock.
     int64_t FFadeVolume OGGMIX_GUARDED_BY(FLock) = 0;  // Q40

@@ -41,6 +41,7 @@ int32_t ClampToInt32(long value) noexcept {
 void TOggData::Close() {
     {
         ScopedLock guard(FLock);
+        FConverter.reset();  // first, so that the rewind below does not restart it
         Stop(false);
         FComments.clear();
         FVendor.clear();
@@ -62,6 +63,7 @@ void TOggData::Close() {
         FDecoder = OggVorbis_File{};
         FPositionLost = false;
         FCues.fill(TLoopCue{});
+        FCueFrames.fill(CueFrames{});
         // Reset here rather than after the unlock: the gain control is guarded by FLock.
         FAGC->Reset();
     }
@@ -97,6 +99,7 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
     ReadInfo();
     ParseLoopTags();
     FLoaded = true;
+    PrepareConverter();
     return true;
 }
 

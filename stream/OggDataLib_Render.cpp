@@ -4,18 +4,13 @@
 #include <cstring>
 
 #include "base/Clock.h"
+#include "stream/Downmix.h"
 #include "stream/OggDataLib.h"
 #include "stream/RenderKernels.h"
+#include "stream/SourceFormat.h"
 
 namespace oggmix {
 namespace {
-
-// The internal format is 16-bit stereo at 44100 Hz whatever the source, so internal bytes
-// measure stream time: kBytesPerSecond of them per second.
-float PosSec(float baseSec, int32_t offsetBytes) noexcept {
-    return static_cast<float>(static_cast<double>(baseSec) +
-                              static_cast<double>(offsetBytes) / kBytesPerSecond);
-}
 
 bool Armed(const TLoopCue& cue, int32_t repeats) noexcept {
     return repeats < cue.Count || cue.Count == -1;
@@ -23,40 +18,49 @@ bool Armed(const TLoopCue& cue, int32_t repeats) noexcept {
 
 bool Blocked(uint32_t mask, int32_t index) noexcept { return ((mask >> index) & 1u) != 0; }
 
+// A jump that lands where it is taken would only ever repeat itself.
+bool JumpMoves(const CueFrames& frames) noexcept { return frames.StartFrame != frames.EndFrame; }
+
 struct CueSplit {
     int32_t Index = -1;  // no cue
-    int32_t Bytes = 0;   // internal bytes before the jump
+    int32_t Frames = 0;  // output frames before the jump
 };
 
-// The armed cue whose LoopEnd playback reaches first between posSec and endSec, and how many
-// bytes of the room come before it. A tie goes to the lower index. A blocked cue may not jump
-// before a frame has been decoded.
+// The armed cue whose end playback reaches first within roomFrames output frames, and how many
+// output frames come before it. posFrame is the source frame the decoder delivers next;
+// heldFrames output frames of the source frame before it are still to come. A tie goes to
+// the lower index. A blocked cue may not jump before a frame has been decoded.
+template <class ToOutputFrames>
 CueSplit NextSplit(const std::array<TLoopCue, kCueCount>& cues,
-                   const std::array<int32_t, kCueCount>& repeats, uint32_t blocked, float posSec,
-                   float endSec, int32_t roomBytes) noexcept {
+                   const std::array<CueFrames, kCueCount>& frames,
+                   const std::array<int32_t, kCueCount>& repeats, uint32_t blocked,
+                   int64_t posFrame, int32_t heldFrames, int32_t roomFrames,
+                   ToOutputFrames toOutputFrames) noexcept {
     CueSplit best;
     for (int32_t i = 0; i < kCueCount; ++i) {
-        const TLoopCue& cue = cues[i];
-        if (!Armed(cue, repeats[i]) || !(cue.LoopEnd >= posSec && cue.LoopEnd <= endSec)) continue;
-        // To the nearest byte, then down to a whole frame: the jump is exact to the frame.
-        const float bytes = (cue.LoopEnd - posSec) * static_cast<float>(kBytesPerSecond);
-        const int32_t split = std::min(RoundHalfAway(bytes) & ~(kBytesPerFrame - 1), roomBytes);
-        if (split == 0 && Blocked(blocked, i)) continue;
-        if (best.Index < 0 || split < best.Bytes) best = {i, split};
+        if (!Armed(cues[i], repeats[i]) || !JumpMoves(frames[i]) || frames[i].EndFrame < posFrame)
+            continue;
+        const int64_t split = heldFrames + toOutputFrames(frames[i].EndFrame - posFrame);
+        if (split > roomFrames || (split == 0 && Blocked(blocked, i))) continue;
+        if (best.Index < 0 || split < best.Frames) best = {i, static_cast<int32_t>(split)};
     }
     return best;
 }
 
-// The armed cue with the nearest LoopEnd at or beyond endSec, where the data ran out: a loop
-// end written at (or, through rounding, just past) the end of the stream jumps there.
+// The armed cue with the nearest end just past endFrame, where the data ran out: a loop end
+// written at the end of the stream that rounding put up to one output frame beyond it jumps
+// there. Ends further beyond are never reached.
 int32_t CueAtStreamEnd(const std::array<TLoopCue, kCueCount>& cues,
+                       const std::array<CueFrames, kCueCount>& frames,
                        const std::array<int32_t, kCueCount>& repeats, uint32_t blocked,
-                       float endSec) noexcept {
+                       int64_t endFrame, int32_t rateHz) noexcept {
     int32_t best = -1;
     for (int32_t i = 0; i < kCueCount; ++i) {
-        const TLoopCue& cue = cues[i];
-        if (!Armed(cue, repeats[i]) || Blocked(blocked, i) || !(cue.LoopEnd >= endSec)) continue;
-        if (best < 0 || cue.LoopEnd < cues[best].LoopEnd) best = i;
+        const int64_t beyond = frames[i].EndFrame - endFrame;  // source frames
+        if (!Armed(cues[i], repeats[i]) || Blocked(blocked, i) || !JumpMoves(frames[i]) ||
+            beyond < 0 || beyond * kFramesPerSecond > rateHz)
+            continue;
+        if (best < 0 || frames[i].EndFrame < frames[best].EndFrame) best = i;
     }
     return best;
 }
@@ -114,9 +118,8 @@ int32_t TOggData::Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bo
         // A held frame is output before anything the decoder delivers next, so the render
         // starts one frame before the decoder's position.
         const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
-        FRenderStartTime = static_cast<float>(DecoderTime() - heldSec);
-        FPosBaseSec = FRenderStartTime;
-        FPosOffsetBytes = 0;
+        const double decoderSec = DecoderTime() - heldSec;
+        FRenderStartTime = static_cast<float>(decoderSec - ConverterLagSec());
         while (done < wholeBytes) {
             const int32_t n = RenderChunk(out + done, wholeBytes - done, Wide);
             if (n < 1) break;
@@ -132,10 +135,12 @@ int32_t TOggData::RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept {
     static_assert(kChunkBytes <= static_cast<int32_t>(sizeof(FWorkBuffer)));
     if (!FLoaded || !FPlaying) return 0;
     const int32_t n = std::min(Count, kChunkBytes);
+    const int32_t internalBytes = Wide ? n / 2 : n;
     // The work buffer is not cleared first: decoding writes every byte it reports, and each
     // stage reads only those.
     // A wide frame takes half as many internal bytes as it occupies in the output.
-    const int32_t c = DecodeWithCues(FWorkBuffer.data(), Wide ? n / 2 : n);
+    const int32_t c = FConverter ? ConvertWithCues(FWorkBuffer.data(), internalBytes)
+                                 : DecodeWithCues(FWorkBuffer.data(), internalBytes);
     if (c <= 0) return 0;
     ApplyFilter(FWorkBuffer.data(), c, true);
     FAGC->Process(FWorkBuffer.data(), c);
@@ -144,33 +149,39 @@ int32_t TOggData::RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept {
 
 // Decodes Count internal bytes into Buffer as a run of segments: each ends where an armed cue
 // jumps, where the data ends, or at the end of the chunk. Every segment starts from the
-// decoder's real position, so cues after a jump or a wrap see the time actually played.
-// Without a frame decoded in between, a cue jumps at most once and the stream wraps at most
-// once, so cues that jump onto each other's ends and empty streams cannot keep the loop
-// turning.
+// decoder's real position, in source frames, so jumps are exact to the frame at any length and
+// cues after a jump or a wrap see the frames actually played. Without a frame decoded in
+// between, a cue jumps at most once and the stream wraps at most once, so cues that jump onto
+// each other's ends and empty streams cannot keep the loop turning.
 int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
-    int32_t done = 0;
+    const int32_t countFrames = BytesToFrames(Count);
+    // Called within this function, FLock held; the analysis does not follow it into lambdas.
+    const auto toOutputFrames = [this](int64_t sourceFrames) OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        return OutputFrames(sourceFrames);
+    };
+    int32_t doneFrames = 0;
     uint32_t jumpedWithoutData = 0;  // one bit per cue
     bool wrappedWithoutData = false;
-    while (done < Count) {
-        const int32_t room = Count - done;
-        const float posSec = PosSec(FPosBaseSec, FPosOffsetBytes);
+    while (doneFrames < countFrames) {
+        const int32_t roomFrames = countFrames - doneFrames;
+        const int64_t posFrame = DecoderFrame();
         // Playback that has moved past a cue's end re-arms it for the next time it comes
         // before that end again.
         for (int32_t i = 0; i < kCueCount; ++i)
-            if (FCues[i].LoopEnd < posSec) FRepeatCount[i] = 0;
+            if (FCueFrames[i].EndFrame < posFrame) FRepeatCount[i] = 0;
 
-        const CueSplit split = NextSplit(FCues, FRepeatCount, jumpedWithoutData, posSec,
-                                         PosSec(FPosBaseSec, FPosOffsetBytes + room), room);
-        const int32_t wantBytes = split.Index >= 0 ? split.Bytes : room;
-        const int32_t n = ReadPcm(Buffer + done / kBytesPerSample, wantBytes);
+        const CueSplit split =
+            NextSplit(FCues, FCueFrames, FRepeatCount, jumpedWithoutData, posFrame,
+                      FHasHeldFrame ? 1 : 0, roomFrames, toOutputFrames);
+        const int32_t wantFrames = split.Index >= 0 ? split.Frames : roomFrames;
+        const int32_t n = ReadPcm(Buffer + 2 * doneFrames, FramesToBytes(wantFrames));
         if (n < 0) return n;
-        done += n;
+        doneFrames += BytesToFrames(n);
         if (n > 0) {
             jumpedWithoutData = 0;
             wrappedWithoutData = false;
         }
-        if (n == wantBytes) {
+        if (n == FramesToBytes(wantFrames)) {
             if (split.Index >= 0) {
                 JumpToCue(split.Index);
                 jumpedWithoutData |= 1u << split.Index;
@@ -179,54 +190,76 @@ int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
         }
 
         // The data ended before the split or the end of the chunk.
-        const float endSec = PosSec(FPosBaseSec, FPosOffsetBytes);
-        const int32_t endCue = CueAtStreamEnd(FCues, FRepeatCount, jumpedWithoutData, endSec);
+        const int64_t endFrame = DecoderFrame();
+        const int32_t endCue =
+            CueAtStreamEnd(FCues, FCueFrames, FRepeatCount, jumpedWithoutData, endFrame, FRate);
         if (endCue >= 0) {
             JumpToCue(endCue);
             jumpedWithoutData |= 1u << endCue;
             continue;
         }
-        for (int32_t i = 0; i < kCueCount; ++i)
-            if (FCues[i].LoopEnd >= endSec) FRepeatCount[i] = 0;
         if (FLoop && !wrappedWithoutData) {
-            SeekDecoder(0.0);
+            // The wrap passes every end that lies at or beyond the end of the data.
+            for (int32_t i = 0; i < kCueCount; ++i)
+                if (FCueFrames[i].EndFrame >= endFrame) FRepeatCount[i] = 0;
+            SeekDecoderToFrame(0);
             wrappedWithoutData = true;
             continue;
         }
         // The end without looping, or a looping stream with nothing to play: paused and
-        // rewound, the rest of the block silent.
+        // rewound, the rest of the block silent; the repeat counters stay.
         Pause(false);
-        SeekDecoder(0.0);
-        return done;
+        SeekDecoderToFrame(0);
+        return FramesToBytes(doneFrames);
     }
-    return done;
+    return FramesToBytes(doneFrames);
 }
 
 void TOggData::JumpToCue(int32_t Index) noexcept {
     if (FCues[Index].Count != -1) ++FRepeatCount[Index];
-    SeekDecoder(FCues[Index].LoopStart);
+    SeekDecoderToFrame(FCueFrames[Index].StartFrame);
+}
+
+int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {
+    // A 22050 Hz source frame is output twice; ahead of a converter frames stay at the source's
+    // rate; DecodeBlock refuses every other rate.
+    return FRate == kFramesPerSecond / 2 && !FConverter ? 2 * sourceFrames : sourceFrames;
 }
 
 bool TOggData::SeekDecoder(double Seconds) noexcept {
-    FLastTime = 0.0f;
     const double beforeSec = DecoderTime();
+    const int64_t beforeFrame = DecoderFrame();
+    return SettleSeek(VorbisFileDLL->TimeSeek(&FDecoder, Seconds), beforeSec, beforeFrame);
+}
+
+bool TOggData::SeekDecoderToFrame(int64_t Frame) noexcept {
+    const double beforeSec = DecoderTime();
+    const int64_t beforeFrame = DecoderFrame();
+    return SettleSeek(VorbisFileDLL->PcmSeek(&FDecoder, Frame), beforeSec, beforeFrame);
+}
+
+bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame) noexcept {
+    FLastTime = 0.0f;
     // A refused seek (a position outside the stream) leaves the decoder where it was, and
     // playback goes on from there; one that fails part-way leaves it somewhere, without a
-    // position until it decodes. Either way the time before the seek stands until then.
-    if (VorbisFileDLL->TimeSeek(&FDecoder, Seconds) != 0) {
+    // position until it decodes. Either way the position before the seek stands until then.
+    if (Result != 0) {
         FPositionLost = true;
-        FLostAtSec = beforeSec;
+        FLostAtSec = BeforeSec;
+        FLostAtFrame = BeforeFrame;
         return false;
     }
     FPositionLost = false;
     FHasHeldFrame = false;
-    FPosBaseSec = static_cast<float>(VorbisFileDLL->TimeTell(&FDecoder));
-    FPosOffsetBytes = 0;
     return true;
 }
 
 double TOggData::DecoderTime() noexcept {
     return FPositionLost ? FLostAtSec : VorbisFileDLL->TimeTell(&FDecoder);
+}
+
+int64_t TOggData::DecoderFrame() noexcept {
+    return FPositionLost ? FLostAtFrame : VorbisFileDLL->PcmTell(&FDecoder);
 }
 
 // Decodes exactly Count internal bytes unless the data ends (fewer) or the decoder fails.
@@ -243,18 +276,25 @@ int32_t TOggData::ReadPcm(int16_t* Dest, int32_t Count) noexcept {
         }
         if (n == 0) break;
         done += n;
-        FPosOffsetBytes += n;
     }
     return done;
 }
 
-// One read, converted to 16-bit stereo at 44100 Hz. Count is whole output frames; requests
-// to the decoder are whole source frames, and the second output frame of a 22050 Hz source
-// frame that does not fit waits in FHeldFrame. >0 bytes, 0 end of data, <0 error.
+// One read, converted to 16-bit stereo at 44100 Hz (with a converter: at the source's rate,
+// for the converter to take on). 3 to 8 channels are mixed down first. Count is whole output
+// frames; requests to the decoder are whole source frames, and the second output frame of a
+// 22050 Hz source frame that does not fit waits in FHeldFrame. >0 bytes, 0 end of data, <0
+// error.
 int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
-    static_assert(kChunkBytes <= static_cast<int32_t>(sizeof(FDecodeBuffer)));
-    const int32_t repeat = FRate == kFramesPerSecond ? 1 : FRate == kFramesPerSecond / 2 ? 2 : 0;
-    if (repeat == 0 || FChannels < 1 || FChannels > 2) return -1;
+    static_assert(BytesToFrames(kChunkBytes) * kMaxConvertedChannels * kBytesPerSample <=
+                  static_cast<int32_t>(sizeof(FDecodeBuffer)));
+    // Ahead of the converter the source's own rate passes unchanged.
+    const int32_t repeat = FConverter                      ? 1
+                           : FRate == kFramesPerSecond     ? 1
+                           : FRate == kFramesPerSecond / 2 ? 2
+                                                           : 0;
+    const int32_t maxChannels = FConversion ? kMaxConvertedChannels : 2;
+    if (repeat == 0 || FChannels < 1 || FChannels > maxChannels) return -1;
 
     int32_t written = 0;
     if (FHasHeldFrame) {
@@ -287,15 +327,20 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     if (got > 0) FPositionLost = false;
     if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
     const int32_t framesRead = got / sourceFrameBytes;
+    int32_t channels = FChannels;
+    if (channels > 2) {
+        DownmixToStereo(FDecodeBuffer.data(), FDecodeBuffer.data(), framesRead, channels);
+        channels = 2;
+    }
     // Source frames whose every copy fits go through the kernel; a last one may have to hold
     // its second copy back.
     const int32_t whole = std::min(framesRead, outFrames / repeat);
-    Kernels().ExpandFrames(out, FDecodeBuffer.data(), whole, FChannels, repeat);
+    Kernels().ExpandFrames(out, FDecodeBuffer.data(), whole, channels, repeat);
     int32_t frame = whole * repeat;
     for (int32_t f = whole; f < framesRead; ++f) {
         // Mono takes its one sample for both channels.
-        const int16_t l = FDecodeBuffer[f * FChannels];
-        const int16_t r = FDecodeBuffer[f * FChannels + FChannels - 1];
+        const int16_t l = FDecodeBuffer[f * channels];
+        const int16_t r = FDecodeBuffer[f * channels + channels - 1];
         for (int32_t k = 0; k < repeat; ++k) {
             if (frame < outFrames) {
                 out[2 * frame] = l;

@@ -9,6 +9,8 @@ namespace oggmix {
 
 void TOggData::Play(bool Loop, bool Lock) {
     ScopedLockIf guard(FLock, Lock);
+    // Music that ended inside the converter restarts it at the rewound position.
+    if (FConverter && (FConvStale || FConvEnding)) PrepareConverter();
     FPlaying = true;
     FLoop = Loop;
 }
@@ -36,11 +38,13 @@ void TOggData::Seek(float Seconds, bool Lock) {
     // A NaN lands on the start, like any other position before it.
     if (!(Seconds >= 0.0f)) Seconds = 0.0f;
     if (Seconds > FTotalTime) Seconds = FTotalTime;
-    if (GetTime(false) != Seconds && Seekable() && !SeekDecoder(Seconds) &&
+    // Through the converter the decoder runs ahead of the output, so it always moves.
+    if ((FConverter || GetTime(false) != Seconds) && Seekable() && !SeekDecoder(Seconds) &&
         Seconds >= FTotalTime && FPcmTotal > 0) {
         // The decoder refuses its own end time; the last frame is as close as it goes.
-        SeekDecoder(static_cast<double>(FPcmTotal - 1) / FRate);
+        SeekDecoderToFrame(FPcmTotal - 1);
     }
+    if (FConverter) PrepareConverter();
     FLastTime = 0.0f;
 }
 
@@ -54,6 +58,7 @@ int32_t TOggData::GetState(bool Lock) {
 float TOggData::GetTime(bool Lock) {
     ScopedLockIf guard(FLock, Lock);
     if (FSource == nullptr) return 0.0f;
+    if (FConverter) return static_cast<float>(std::max(0.0, DecoderTime() - ConverterLagSec()));
     return static_cast<float>(DecoderTime());
 }
 

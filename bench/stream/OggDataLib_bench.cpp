@@ -95,6 +95,37 @@ void AddLevelFigures(const std::string& name, const BenchFile& (*file)()) {
     }
 }
 
+// The loop end lies a tenth of a second into the block that starts at kCueBlockStartSec; the
+// zero-length cue's end is a time at which the decoder used to land a frame before the cue.
+constexpr float kCueBlockStartSec = 29.9f;
+constexpr const char* kZeroLengthCue = "COMMENT=*looptime,0,30.0000204,30.0000204,-1";
+constexpr const char* kOrdinaryCue = "COMMENT=*looptime,0,20.0,30.0000204,-1";
+
+// Blocks that hold a cue's end: one with a cue that would jump onto itself, against one with
+// an ordinary jump back. Each block starts from a seek made before it, untimed.
+void AddCueFigure() {
+    FigureDef def;
+    def.Name = "render/stereo/zero-length-cue";
+    def.Caption = "render 44.1 kHz stereo, a zero-length cue in the block";
+    def.BaselineText = "the same with one jump";
+    def.Target = 1.0;
+    def.Iterations = BlocksPerFile();
+    AddFigure(def, [] {
+        std::shared_ptr<TOggData> still =
+            PlayingStream(WithComments(StereoFile(), {kZeroLengthCue}));
+        std::shared_ptr<TOggData> jumping =
+            PlayingStream(WithComments(StereoFile(), {kOrdinaryCue}));
+        FigureWork work;
+        work.Candidate = [still] { (void)still->RenderNext(0); };
+        work.Baseline = [jumping] { (void)jumping->RenderNext(0); };
+        work.BeforeUnit = [still, jumping] {
+            still->Seek(kCueBlockStartSec, true);
+            jumping->Seek(kCueBlockStartSec, true);
+        };
+        return work;
+    });
+}
+
 }  // namespace
 
 void AddStreamFigures() {
@@ -116,6 +147,11 @@ void AddStreamFigures() {
                     "render 22.05 kHz mono, filter moving + gain control", &MonoFile, {true, true},
                     2.0);
     AddLevelFigures("render/mono22/filter+agc", &MonoFile);
+    AddCueFigure();
+    AddStreamFigure("render/stereo48/defaults", "render 48 kHz stereo, converted", &Stereo48File,
+                    {}, 1.30, "decode floor 48 kHz stereo (ov_read, 4096-byte reads), per block");
+    AddStreamFigure("render/mono32/defaults", "render 32 kHz mono, converted", &Mono32File, {},
+                    1.40, "decode floor 32 kHz mono (ov_read, 4096-byte reads), per block");
 }
 
 }  // namespace oggmix::bench

@@ -34,6 +34,8 @@ HRESULT CreateAudioBackend(std::string_view name, std::unique_ptr<AudioBackend>&
     Backend.reset();
     if (name.empty() || name == "sdl") {
         Backend = MakeSdlBackend();
+    } else if (name == "pulse") {
+        Backend = MakePulseBackend();
     } else if (name == "null") {
         Backend = MakeNullBackend();
     } else if (name.starts_with("wav:") && name.size() > 4) {
@@ -50,7 +52,7 @@ HRESULT CreateAudioBackend(std::string_view name, std::unique_ptr<AudioBackend>&
     }
     if (!Backend) {
         SetLastAudioBackendError("unknown audio back end '" + std::string(name) +
-                                 "' (sdl, null, wav:PATH or manual)");
+                                 "' (sdl, pulse, null, wav:PATH or manual)");
         return DSERR_NODRIVER;
     }
     return DS_OK;

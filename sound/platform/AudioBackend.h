@@ -2,6 +2,7 @@
 // AudioBackend.h: where the software sound device's mix goes. One abstract back end, one file
 // per kind, one factory that reads OGGMIX_AUDIO:
 //   sdl (default)  the real sound device through SDL2's audio callback
+//   pulse          the PulseAudio server through libpulse, with its latency queried
 //   null           consumes audio in real time and discards it
 //   wav:PATH       consumes audio in real time and writes it to a WAV file at PATH
 //   manual[:N]     moves only when a test calls ManualAudio::Advance; write-cursor lead N frames
@@ -11,7 +12,9 @@
 // Threads: Open..Close on one thread; the pull runs on the device thread (SDL's callback, the
 //          pump's thread, or the thread that advances the manual back end) between Start and
 //          Stop, never after Stop has returned.
-// Errors:  failures are result codes (DSERR_NODRIVER); LastAudioBackendError says why.
+// Errors:  failures are result codes (DSERR_NODRIVER); LastAudioBackendError says why. A
+//          device that goes away while open says so through Lost; the sound device then
+//          closes it and opens a new one when it can.
 
 #include <cstdint>
 #include <functional>
@@ -45,8 +48,13 @@ public:
     virtual void Start() = 0;
     virtual void Stop() = 0;
     virtual void Close() = 0;
-    // Frames the back end takes per pull, by which the write cursor leads the play cursor.
+    // Frames the back end takes per pull, by which the write cursor leads what was pulled.
     [[nodiscard]] virtual int32_t PeriodFrames() const noexcept = 0;
+    // Frames pulled that the listener has not heard yet, at this moment (what the back end's
+    // and the server's buffers hold). 0 where a pull is heard at once. Any thread.
+    [[nodiscard]] virtual int32_t DelayFrames() const noexcept { return 0; }
+    // True once the device has gone away; the back end pulls no more. Any thread.
+    [[nodiscard]] virtual bool Lost() const noexcept { return false; }
 };
 
 // Parses a back-end name as OGGMIX_AUDIO gives it ("" means sdl) into Backend; DSERR_NODRIVER
@@ -60,6 +68,7 @@ public:
 void SetLastAudioBackendError(std::string message);
 
 std::unique_ptr<AudioBackend> MakeSdlBackend();
+std::unique_ptr<AudioBackend> MakePulseBackend();
 std::unique_ptr<AudioBackend> MakeNullBackend();
 std::unique_ptr<AudioBackend> MakeWavBackend(std::string path);
 std::unique_ptr<AudioBackend> MakeManualBackend(int32_t periodFrames);

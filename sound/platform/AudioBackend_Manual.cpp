@@ -1,6 +1,7 @@
 // AudioBackend_Manual.cpp: the test back end; the device moves only when a test advances it.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <mutex>
 
 #include "sound/platform/AudioBackend.h"
@@ -15,6 +16,8 @@ class ManualBackend;
 // closing waits for a pull in progress.
 std::mutex gManualMutex;
 ManualBackend* gOpenManual = nullptr;  // guarded by gManualMutex
+std::atomic<int32_t> gDelayFrames{0};
+std::atomic<bool> gAvailable{true};
 
 class ManualBackend final : public AudioBackend {
 public:
@@ -23,6 +26,10 @@ public:
 
     HRESULT Open(PullFn pull) override {
         std::lock_guard guard(gManualMutex);
+        if (!gAvailable.load(std::memory_order_relaxed)) {
+            SetLastAudioBackendError("the manual audio device is unavailable");
+            return DSERR_NODRIVER;
+        }
         if (gOpenManual != nullptr) {
             SetLastAudioBackendError("the manual audio device is already open");
             return DSERR_NODRIVER;
@@ -46,10 +53,14 @@ public:
         if (gOpenManual == this) gOpenManual = nullptr;
     }
     int32_t PeriodFrames() const noexcept override { return FPeriodFrames; }
+    int32_t DelayFrames() const noexcept override {
+        return gDelayFrames.load(std::memory_order_relaxed);
+    }
+    bool Lost() const noexcept override { return !gAvailable.load(std::memory_order_relaxed); }
 
     // gManualMutex held.
     void Pull(std::span<int16_t> out) {
-        if (FRunning) FPull(out);
+        if (FRunning && gAvailable.load(std::memory_order_relaxed)) FPull(out);
         else std::fill(out.begin(), out.end(), int16_t{0});
     }
 
@@ -85,6 +96,10 @@ bool IsOpen() {
     std::lock_guard guard(gManualMutex);
     return gOpenManual != nullptr;
 }
+
+void SetDelayFrames(int32_t Frames) { gDelayFrames.store(Frames, std::memory_order_relaxed); }
+
+void SetAvailable(bool Available) { gAvailable.store(Available, std::memory_order_relaxed); }
 
 }  // namespace ManualAudio
 }  // namespace oggmix

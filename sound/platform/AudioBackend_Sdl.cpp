@@ -1,8 +1,14 @@
 // AudioBackend_Sdl.cpp: the real sound device through SDL2's audio callback (audio subsystem
-// only). SDL converts to the device's own format when it differs from ours.
+// only). SDL converts to the device's own format when it differs from ours. SDL cannot say
+// how much of the sound it has not played yet: after each callback the period just pulled is
+// in SDL's buffer and about one more period in the server's (SDL asks the server for a
+// latency of one period), and that drains in real time until the next callback.
 #include <SDL.h>
 
+#include <atomic>
+
 #include "sound/platform/AudioBackend.h"
+#include "sound/platform/HeardDelay.h"
 
 namespace oggmix {
 namespace {
@@ -32,15 +38,20 @@ public:
             return DSERR_NODRIVER;
         }
         FPeriodFrames = have.samples;
+        FDelay.Reset();
         SetLastAudioBackendError({});
         return DS_OK;
     }
     void Start() override {
-        if (FDevice != 0) SDL_PauseAudioDevice(FDevice, 0);
+        if (FDevice == 0) return;
+        SDL_PauseAudioDevice(FDevice, 0);
+        FStarted.store(true, std::memory_order_relaxed);
     }
     void Stop() override {
         // Pausing takes SDL's device lock, so no callback runs once it returns.
-        if (FDevice != 0) SDL_PauseAudioDevice(FDevice, 1);
+        if (FDevice == 0) return;
+        FStarted.store(false, std::memory_order_relaxed);
+        SDL_PauseAudioDevice(FDevice, 1);
     }
     void Close() override {
         if (FDevice == 0) return;
@@ -49,19 +60,30 @@ public:
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
     int32_t PeriodFrames() const noexcept override { return FPeriodFrames; }
+    int32_t DelayFrames() const noexcept override { return FDelay.Now(); }
+    // SDL stops a device that went away (its device-removed event) and reports it stopped.
+    bool Lost() const noexcept override {
+        return FStarted.load(std::memory_order_relaxed) && FDevice != 0 &&
+               SDL_GetAudioDeviceStatus(FDevice) == SDL_AUDIO_STOPPED;
+    }
 
 private:
-    static constexpr int kWantedPeriodFrames = 1024;
+    // 46 ms: enough for a loaded machine to keep the server fed (see bench/RESULTS.md), and
+    // small enough that the heard position lags the ring's refill by well under a block.
+    static constexpr int kWantedPeriodFrames = 2048;
 
     static void SDLCALL Callback(void* userdata, Uint8* stream, int len) {
         auto* self = static_cast<SdlBackend*>(userdata);
         self->FPull(std::span<int16_t>(reinterpret_cast<int16_t*>(stream),
                                        static_cast<size_t>(len) / sizeof(int16_t)));
+        self->FDelay.Record(2 * self->FPeriodFrames);
     }
 
     PullFn FPull;
     SDL_AudioDeviceID FDevice = 0;
     int32_t FPeriodFrames = kWantedPeriodFrames;
+    std::atomic<bool> FStarted{false};
+    HeardDelay FDelay;
 };
 
 }  // namespace

@@ -16,5 +16,11 @@ inline constexpr int32_t kDefaultPeriodFrames = 256;
 bool Advance(int32_t Frames, std::vector<int16_t>* Out = nullptr);
 // True while a manual device is open.
 [[nodiscard]] bool IsOpen();
+// What the open manual device reports as pulled but not yet heard (0 until set). Kept until
+// changed, also for manual devices opened later.
+void SetDelayFrames(int32_t Frames);
+// False: the open manual device is lost and no manual device can be opened; true: it can be
+// opened again. Starts true.
+void SetAvailable(bool Available);
 
 }  // namespace oggmix::ManualAudio

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sound/platform/Listener3D.h"
 #include "sound/platform/SoundDevice_Internal.h"
 
 namespace oggmix {
@@ -58,7 +59,6 @@ SoundBuffer::SoundBuffer(const SoundBuffer& original)
     : IDirectSoundBuffer8(),
       IDirectSoundNotify(),
       IDirectSound3DBuffer(),
-      IDirectSound3DListener(),
       FCore(original.FCore),
       FMemory(original.FMemory),
       FPrimary(false),
@@ -83,7 +83,9 @@ HRESULT SoundBuffer::QueryInterface(const GUID& riid, void** ppvObject) {
     } else if (riid == IID_IDirectSound3DBuffer && !FPrimary && (FFlags & DSBCAPS_CTRL3D) != 0) {
         *ppvObject = static_cast<IDirectSound3DBuffer*>(this);
     } else if (riid == IID_IDirectSound3DListener && FPrimary && (FFlags & DSBCAPS_CTRL3D) != 0) {
-        *ppvObject = static_cast<IDirectSound3DListener*>(this);
+        // A listener object of its own, counted apart from this buffer; owned by its count.
+        *ppvObject = static_cast<IDirectSound3DListener*>(new Listener3D(*this));
+        return S_OK;
     } else {
         return E_NOINTERFACE;
     }
@@ -110,15 +112,27 @@ DWORD SoundBuffer::LeadBytes() const noexcept {
     return FBytes == 0 ? 0 : lead % FBytes;
 }
 
+DWORD SoundBuffer::UnheardBytes() const noexcept {
+    // Whole frames, never more than this buffer has mixed since it started, and less than a
+    // turn of the ring.
+    const DWORD delay = static_cast<DWORD>(FCore->DelayFrames()) * FFormat.nBlockAlign;
+    const DWORD mixed = FMixedBytes.load(std::memory_order_relaxed);
+    return std::min({delay, mixed, FBytes - FBytes % FFormat.nBlockAlign - FFormat.nBlockAlign});
+}
+
 HRESULT SoundBuffer::GetCurrentPosition(DWORD* pdwCurrentPlayCursor,
                                         DWORD* pdwCurrentWriteCursor) {
     if (pdwCurrentPlayCursor == nullptr && pdwCurrentWriteCursor == nullptr)
         return DSERR_INVALIDPARAM;
-    const DWORD play = FPlayCursor.load(std::memory_order_acquire);
+    const DWORD mixed = FPlayCursor.load(std::memory_order_acquire);
     const bool playing = (FStatus.load(std::memory_order_relaxed) & DSBSTATUS_PLAYING) != 0;
-    if (pdwCurrentPlayCursor != nullptr) *pdwCurrentPlayCursor = play;
+    // The play cursor is what is heard now: behind what was mixed by what the back end and
+    // the server still hold. The write cursor stays ahead of what was mixed.
+    const bool moving = playing && FBytes != 0;
+    if (pdwCurrentPlayCursor != nullptr)
+        *pdwCurrentPlayCursor = moving ? (mixed + FBytes - UnheardBytes()) % FBytes : mixed;
     if (pdwCurrentWriteCursor != nullptr)
-        *pdwCurrentWriteCursor = (playing && FBytes != 0) ? (play + LeadBytes()) % FBytes : play;
+        *pdwCurrentWriteCursor = moving ? (mixed + LeadBytes()) % FBytes : mixed;
     return DS_OK;
 }
 
@@ -173,6 +187,7 @@ HRESULT SoundBuffer::Play(DWORD dwReserved1, DWORD dwPriority, DWORD dwFlags) {
     if (!FPrimary && !FInVoices) {
         FCore->AddVoice(this);
         FInVoices = true;
+        FMixedBytes.store(0, std::memory_order_relaxed);
     }
     FStatus.store(status, std::memory_order_relaxed);
     return DS_OK;
@@ -184,6 +199,7 @@ HRESULT SoundBuffer::SetCurrentPosition(DWORD dwNewPosition) {
     std::lock_guard guard(FCore->VoiceMutex());
     FPlayCursor.store(dwNewPosition - dwNewPosition % FFormat.nBlockAlign,
                       std::memory_order_release);
+    FMixedBytes.store(0, std::memory_order_relaxed);
     return DS_OK;
 }
 
@@ -242,14 +258,14 @@ HRESULT SoundBuffer::SetAllParameters(const DS3DBUFFER* pcDs3dBuffer, DWORD dwAp
     return DS_OK;
 }
 
-HRESULT SoundBuffer::GetAllParameters(DS3DLISTENER* pListener) {
+HRESULT SoundBuffer::GetListenerParameters(DS3DLISTENER* pListener) {
     if (pListener == nullptr) return DSERR_INVALIDPARAM;
     std::lock_guard guard(FParamsMutex);
     *pListener = F3DListener;
     return DS_OK;
 }
 
-HRESULT SoundBuffer::SetAllParameters(const DS3DLISTENER* pcListener, DWORD dwApply) {
+HRESULT SoundBuffer::SetListenerParameters(const DS3DLISTENER* pcListener, DWORD dwApply) {
     if (pcListener == nullptr || pcListener->dwSize != sizeof(DS3DLISTENER) || dwApply > 1)
         return DSERR_INVALIDPARAM;
     std::lock_guard guard(FParamsMutex);
@@ -265,6 +281,7 @@ bool SoundBuffer::MixInto(std::span<int32_t> acc) noexcept {
     const bool stereo = FFormat.nChannels == 2;
     const bool looping = (FStatus.load(std::memory_order_relaxed) & DSBSTATUS_LOOPING) != 0;
     DWORD play = FPlayCursor.load(std::memory_order_relaxed);
+    DWORD mixedBytes = 0;
     bool stillPlaying = true;
     for (size_t i = 0; i + 1 < acc.size(); i += 2) {
         const int16_t left = SampleAt(memory + play);
@@ -274,6 +291,7 @@ bool SoundBuffer::MixInto(std::span<int32_t> acc) noexcept {
         for (const Notify& notify : FNotifies)
             if (notify.Offset >= play && notify.Offset < play + blockAlign) notify.Event->Set();
         play += blockAlign;
+        mixedBytes += blockAlign;
         // A trailing partial frame of an odd-sized ring is never played.
         if (play + blockAlign > FBytes) {
             play = 0;
@@ -285,6 +303,10 @@ bool SoundBuffer::MixInto(std::span<int32_t> acc) noexcept {
     }
     // Release: the bytes passed are read before the host may see the cursor beyond them.
     FPlayCursor.store(play, std::memory_order_release);
+    // Saturates well inside 32 bits: one mix adds less than a ring.
+    FMixedBytes.store(std::min(FMixedBytes.load(std::memory_order_relaxed) + mixedBytes,
+                               DSBSIZE_MAX),
+                      std::memory_order_relaxed);
     if (!stillPlaying) {
         FInVoices = false;
         StopLocked();

@@ -1,8 +1,6 @@
 // SoundDevice.cpp: the device object and its mixer, and the process-wide entry points that
 // make it (CoInitializeEx, CoUninitialize, CoCreateInstance).
-#include <algorithm>
 #include <atomic>
-#include <limits>
 
 #include "sound/platform/SoundDevice_Internal.h"
 
@@ -87,10 +85,10 @@ public:
     HRESULT Initialize(const GUID* pcGuidDevice) override {
         if (FCore) return DSERR_ALREADYINITIALIZED;
         if (pcGuidDevice != nullptr && *pcGuidDevice != GUID_NULL) return DSERR_NODRIVER;
+        const std::string name = AudioBackendName();
         std::unique_ptr<AudioBackend> backend;
-        if (const HRESULT hr = CreateAudioBackend(AudioBackendName(), backend); hr != DS_OK)
-            return hr;
-        auto core = std::make_shared<DeviceCore>(std::move(backend));
+        if (const HRESULT hr = CreateAudioBackend(name, backend); hr != DS_OK) return hr;
+        auto core = std::make_shared<DeviceCore>(std::move(backend), name);
         if (const HRESULT hr = core->Open(); hr != DS_OK) return hr;
         FCore = std::move(core);
         return DS_OK;
@@ -104,55 +102,6 @@ private:
 };
 
 }  // namespace
-
-DeviceCore::~DeviceCore() { Close(); }
-
-HRESULT DeviceCore::Open() {
-    FVoices.reserve(16);
-    const HRESULT hr = FBackend->Open([this](std::span<int16_t> out) { Mix(out); });
-    if (hr != DS_OK) return hr;
-    FPeriodFrames = FBackend->PeriodFrames();
-    FOpen = true;
-    FBackend->Start();
-    return DS_OK;
-}
-
-void DeviceCore::Close() {
-    if (!FOpen) return;
-    FOpen = false;
-    FBackend->Stop();
-    FBackend->Close();
-}
-
-void DeviceCore::AddVoice(SoundBuffer* voice) { FVoices.push_back(voice); }
-
-void DeviceCore::RemoveVoice(SoundBuffer* voice) noexcept {
-    std::erase(FVoices, voice);
-}
-
-void DeviceCore::Mix(std::span<int16_t> out) noexcept {
-    std::lock_guard guard(FVoiceMutex);
-    while (!out.empty()) {
-        const size_t samples = std::min(out.size(), FAccumulator.size()) & ~size_t{1};
-        if (samples == 0) break;
-        const std::span<int32_t> acc(FAccumulator.data(), samples);
-        std::fill(acc.begin(), acc.end(), 0);
-        for (size_t i = 0; i < FVoices.size();) {
-            if (FVoices[i]->MixInto(acc)) {
-                ++i;
-            } else {
-                // Stopped at the end of its ring; the order of voices does not change a sum.
-                FVoices[i] = FVoices.back();
-                FVoices.pop_back();
-            }
-        }
-        for (size_t i = 0; i < samples; ++i)
-            out[i] = static_cast<int16_t>(std::clamp<int32_t>(
-                acc[i], std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
-        out = out.subspan(samples);
-    }
-    std::fill(out.begin(), out.end(), int16_t{0});
-}
 
 HRESULT CoInitializeEx(void*, DWORD) {
     return gCoInitCount.fetch_add(1, std::memory_order_relaxed) == 0 ? S_OK : S_FALSE;

@@ -11,11 +11,14 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "sound/platform/AudioBackend.h"
@@ -45,18 +48,29 @@ struct EventHandle {
     std::shared_ptr<EventState> State;
 };
 
+// The device mixer and its back end. While the back end is lost a stand-in pulls in real
+// time (into nothing), so cursors, fill requests and everything timed by them go on; a watch
+// thread notices the loss and opens the named back end again every second until it works.
+// FBackendMutex guards only the pointer to the back end in use (held for a swap or one
+// constant-time query), so no cursor query waits for a back end to open.
 class DeviceCore {
 public:
     static constexpr int32_t kMixChunkFrames = 1024;
+    static constexpr auto kWatchInterval = std::chrono::milliseconds(50);
+    static constexpr auto kReopenInterval = std::chrono::seconds(1);
 
-    explicit DeviceCore(std::unique_ptr<AudioBackend> backend) : FBackend(std::move(backend)) {}
+    DeviceCore(std::unique_ptr<AudioBackend> backend, std::string backendName)
+        : FBackend(std::move(backend)), FBackendName(std::move(backendName)) {}
     ~DeviceCore();
     DeviceCore(const DeviceCore&) = delete;
     DeviceCore& operator=(const DeviceCore&) = delete;
 
-    [[nodiscard]] HRESULT Open();  // opens and starts the back end
+    [[nodiscard]] HRESULT Open();  // opens and starts the back end, then watches it
     void Close();                  // stops and closes it; no pull runs afterwards
-    [[nodiscard]] int32_t PeriodFrames() const noexcept { return FPeriodFrames; }
+    [[nodiscard]] int32_t PeriodFrames() const noexcept;
+    [[nodiscard]] int32_t DelayFrames() const noexcept;  // 0 while lost
+    [[nodiscard]] bool Lost() const noexcept { return FLost.load(std::memory_order_relaxed); }
+    [[nodiscard]] const std::string& BackendName() const noexcept { return FBackendName; }
 
     std::mutex& VoiceMutex() noexcept { return FVoiceMutex; }
     void AddVoice(SoundBuffer* voice);            // FVoiceMutex held
@@ -64,10 +78,22 @@ public:
 
 private:
     void Mix(std::span<int16_t> out) noexcept;  // device thread
+    [[nodiscard]] AudioBackend::PullFn Pull();
+    void Watch();                                // the watch thread
+    void ReplaceBackend(std::unique_ptr<AudioBackend> next);  // watch thread; next opened
+    void LoseBackend();                                       // watch thread
+    [[nodiscard]] bool ReopenBackend();                       // watch thread
 
-    std::unique_ptr<AudioBackend> FBackend;
-    int32_t FPeriodFrames = 0;
-    bool FOpen = false;
+    mutable std::mutex FBackendMutex;
+    std::unique_ptr<AudioBackend> FBackend;  // guarded by FBackendMutex; swapped by Watch
+    const std::string FBackendName;
+    bool FOpen = false;  // Open/Close thread
+    std::atomic<bool> FLost{false};
+
+    std::mutex FWatchMutex;
+    std::condition_variable FWatchWake;
+    bool FClosing = false;  // guarded by FWatchMutex
+    std::thread FWatch;
 
     std::mutex FVoiceMutex;
     // Guarded by FVoiceMutex.
@@ -78,8 +104,7 @@ private:
 
 class SoundBuffer final : public IDirectSoundBuffer8,
                           public IDirectSoundNotify,
-                          public IDirectSound3DBuffer,
-                          public IDirectSound3DListener {
+                          public IDirectSound3DBuffer {
 public:
     // desc already checked by the device.
     SoundBuffer(std::shared_ptr<DeviceCore> core, const DSBUFFERDESC& desc);
@@ -108,8 +133,9 @@ public:
 
     HRESULT GetAllParameters(DS3DBUFFER* pDs3dBuffer) override;
     HRESULT SetAllParameters(const DS3DBUFFER* pcDs3dBuffer, DWORD dwApply) override;
-    HRESULT GetAllParameters(DS3DLISTENER* pListener) override;
-    HRESULT SetAllParameters(const DS3DLISTENER* pcListener, DWORD dwApply) override;
+    // The primary buffer's stored listener record, behind its listener object.
+    HRESULT GetListenerParameters(DS3DLISTENER* pListener);
+    HRESULT SetListenerParameters(const DS3DLISTENER* pcListener, DWORD dwApply);
 
     // Adds Frames frames of this voice to acc (interleaved left, right) and advances the cursor.
     // False when the voice stopped at the end of the ring. Device thread, FVoiceMutex held.
@@ -129,6 +155,7 @@ private:
     ~SoundBuffer();
     void StopLocked() noexcept;  // FVoiceMutex held
     [[nodiscard]] DWORD LeadBytes() const noexcept;
+    [[nodiscard]] DWORD UnheardBytes() const noexcept;
 
     const std::shared_ptr<DeviceCore> FCore;
     const std::shared_ptr<SoundMemory> FMemory;  // null for the primary buffer
@@ -140,8 +167,11 @@ private:
     std::atomic<ULONG> FRefCount{1};
     // Written under FVoiceMutex; read anywhere (relaxed is enough for the status, the cursor
     // is stored with release after the device has read the bytes it passed).
-    std::atomic<DWORD> FPlayCursor{0};
+    std::atomic<DWORD> FPlayCursor{0};  // the next byte the device mixes
     std::atomic<DWORD> FStatus{0};
+    // Bytes mixed since the buffer started or was repositioned (saturating): no more than
+    // these can still be on their way to the listener.
+    std::atomic<DWORD> FMixedBytes{0};
     // Guarded by FVoiceMutex.
     bool FInVoices = false;
     std::vector<Notify> FNotifies;

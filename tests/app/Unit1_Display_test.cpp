@@ -1,6 +1,8 @@
 // Unit1_Display_test.cpp: the live display as a user sees it: play-time texts, meters, seek
 // positions, and the pixels of the filter, spectrum and limiter pictures.
+#include <QEvent>
 #include <QLabel>
+#include <QMap>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -140,6 +142,36 @@ TEST_F(TForm1Display, SeekBarsFollowTheDecoderPosition) {
     EXPECT_GT(Find<QScrollBar>(*Window, "ScrollBar1").value(), 0);
     const QRegularExpression playTime(QStringLiteral("^\\d+\\.\\d\\d sec$"));
     EXPECT_TRUE(playTime.match(Find<QLineEdit>(*Window, "Edit1").text()).hasMatch());
+}
+
+// Counts the paint events of the window's controls by object name.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget& window) {
+        for (QWidget* control : window.findChildren<QWidget*>()) control->installEventFilter(this);
+    }
+    QMap<QString, int> Painted;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++Painted[watched->objectName()];
+        return false;
+    }
+};
+
+TEST_F(TForm1Display, APassRepaintsOnlyTheControlsWhoseContentChanged) {
+    Window->AppIdle();
+    ProcessEvents();
+    const PaintCounter counter(*Window);
+    Window->AppIdle();
+    ProcessEvents();
+    EXPECT_TRUE(counter.Painted.isEmpty()) << counter.Painted.firstKey().toStdString();
+
+    MoveBar(*Window, "MinVolumeBar", 0);  // the limiter's band widens
+    Window->AppIdle();
+    ProcessEvents();
+    EXPECT_EQ(counter.Painted.keys(), (QStringList{QStringLiteral("Image4"),
+                                                   QStringLiteral("MinVolumeBar")}));
 }
 
 TEST_F(TForm1Display, TheTimerKeepsTheDisplayFresh) {

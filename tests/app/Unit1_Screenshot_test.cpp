@@ -1,6 +1,7 @@
 // Unit1_Screenshot_test.cpp: the window as a user sees it with music playing in both
 // channels. With OGGMIX_SCREENSHOT=PATH the picture is also saved there as PNG (the README's
 // screenshot comes from this test).
+#include <QDir>
 #include <QImage>
 
 #include "app/CanvasImage.h"
@@ -10,6 +11,10 @@ namespace oggmix::test {
 namespace {
 
 using TForm1Screenshot = WindowTest;
+
+// The folder the tests were started in: the window makes its program's folder current, and a
+// relative OGGMIX_SCREENSHOT path means the former.
+const QString kStartFolder = QDir::currentPath();
 
 TEST_F(TForm1Screenshot, WindowShowsItsControlsAndDrawnPicturesWithMusicPlaying) {
     const PinnedClock clock(1'000'000);
@@ -32,7 +37,8 @@ TEST_F(TForm1Screenshot, WindowShowsItsControlsAndDrawnPicturesWithMusicPlaying)
         EXPECT_EQ(shot.copy(picture.geometry()), picture.Canvas()) << name;
     }
     if (const QByteArray path = qgetenv("OGGMIX_SCREENSHOT"); !path.isEmpty()) {
-        EXPECT_TRUE(shot.save(QString::fromLocal8Bit(path), "PNG")) << path.toStdString();
+        const QString file = QDir(kStartFolder).absoluteFilePath(QString::fromLocal8Bit(path));
+        EXPECT_TRUE(shot.save(file, "PNG")) << file.toStdString();
     }
 }
 

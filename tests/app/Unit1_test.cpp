@@ -1,16 +1,23 @@
 // Unit1_test.cpp: the main window's start-up (with and without the decoding library),
 // loading by dialog and by dropped files with the memo's information, failed loads, and
 // shutdown.
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTest>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <atomic>
 #include <filesystem>
 #include <thread>
 
 #include "sound/platform/ManualAudio.h"
+#include "app/ConversionOffer.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace oggmix::test {
@@ -185,6 +192,29 @@ TEST_F(TForm1Load, FileThatIsNotOggVorbisShowsTheMessageAndTheChannelPlaysOn) {
     EXPECT_EQ(stream->GetState(true), 1);
 }
 
+TEST_F(TForm1Load, FileOfAnotherRateSaysWhyItIsSilentAndPlaysOnceConverted) {
+    const std::string file48k = WriteToneFile(*Files, "tone48k.ogg", 1.0, 48000, 2);
+    ASSERT_TRUE(DropFiles(*Window, {ToneFile, file48k}));
+    auto boxes = Window->findChildren<QMessageBox*>(QString::fromLatin1(kConversionBoxName));
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0]->text(), QStringLiteral("tone48k.ogg: would play silence: 48000 Hz; "
+                                               "converting it to 44100 Hz stereo plays it."));
+    // The other channel plays on meanwhile; this one renders nothing.
+    EXPECT_GT(RenderPeak(*Window->Player()), 0);
+    EXPECT_EQ(Window->OggData(0)->GetState(true), 3);
+    EXPECT_EQ(Window->OggData(1)->GetState(true), 1);
+
+    for (QAbstractButton* button : boxes[0]->buttons())
+        if (button->text() == QString::fromLatin1(kConvertCaption))
+            QTest::mouseClick(button, Qt::LeftButton);
+    ProcessEvents();
+    EXPECT_TRUE(Window->OggData(1)->Conversion());
+    EXPECT_EQ(Window->OggData(1)->GetState(true), 3);
+    Window->Player()->Pause(0);
+    EXPECT_GT(RenderPeak(*Window->Player()), 0);
+    EXPECT_EQ(Window->OggData(1)->GetState(true), 3);
+}
+
 TEST_F(TForm1Load, NameThatIsNoFileDoesNothing) {
     Window->LoadOgg(0, Files->Path() + "/missing.ogg");
     EXPECT_TRUE(ExceptionMessages(*Window).isEmpty());
@@ -206,6 +236,44 @@ TEST_F(TForm1Load, CancellingTheDialogChangesNothing) {
     EXPECT_EQ(Window->Player()->Slots(0), nullptr);
     EXPECT_EQ(MemoLines(*Window), QStringList{QString()});
     EXPECT_TRUE(ExceptionMessages(*Window).isEmpty());
+}
+
+TEST_F(TForm1Load, LoadOpensTheDialogInTheCurrentFolderOfTheMoment) {
+    // Start-up has made the program's folder current; the current folder moved on since, to
+    // one that no dialog has shown yet.
+    const TempDir elsewhere;
+    const std::filesystem::path programFolder = std::filesystem::current_path();
+    std::filesystem::current_path(elsewhere.Path());
+    QString shownFolder;
+    QFileDialog& dialog = Find<QFileDialog>(*Window, "OpenDialog1");
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (!dialog.isVisible()) return;
+        shownFolder = dialog.directory().absolutePath();
+        dialog.reject();
+    });
+    look.start(1);
+    Click(*Window, "Button1");
+    look.stop();
+    std::filesystem::current_path(programFolder);
+    EXPECT_EQ(shownFolder, QDir(QString::fromStdString(elsewhere.Path())).absolutePath());
+}
+
+TEST_F(TForm1Load, TenThousandCommentLinesReachTheMemoInOneChange) {
+    std::string comment = "COMMENT=";
+    for (int i = 0; i < 10000; ++i) comment += "line " + std::to_string(i) + "\r\n";
+    comment += "last";
+    const std::string file = WriteToneFile(*Files, "commented.ogg", 0.5, 44100, 2, {comment});
+    int changes = 0;
+    QObject::connect(&Find<QPlainTextEdit>(*Window, "Memo1"), &QPlainTextEdit::textChanged,
+                     [&] { ++changes; });
+    ASSERT_TRUE(DropFiles(*Window, {file}));
+    const QStringList lines = MemoLines(*Window);
+    ASSERT_EQ(lines.size(), 1 + 10001 + 4);
+    EXPECT_EQ(lines[1], QStringLiteral("line 0"));
+    EXPECT_EQ(lines[10001], QStringLiteral("last"));
+    // Line by line, the memo would be laid out again some 10 000 times.
+    EXPECT_LE(changes, 2);
 }
 
 TEST_F(TForm1Load, SeekBarBeyondTheNewLengthClampsAndSeeksTheNewStream) {

@@ -1,6 +1,6 @@
 // The audio feed on the manual device: the mixer's blocks are heard in order after the ring's
-// first half, late blocks are dropped, silence without streams, the cursor test, start-up
-// failure and the shutdown order.
+// first half, late blocks are dropped, silence without streams, the cursor test, a start
+// after the streams, start-up failure and the shutdown order.
 #include "feed/AudioFeed.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +109,22 @@ TEST_F(AudioFeedTest, TheMixersBlocksAreHeardInOrderAfterTheRingsFirstHalf) {
     }
     EXPECT_NE(Half(heard, 2), std::vector<int16_t>(kHalfSamples, 0));
     player.ClearSlot(0, true);
+}
+
+TEST_F(AudioFeedTest, StartedAfterItsStreamsTheFirstBlockRequestedIsMusic) {
+    const std::string file = WriteOgg(1.0);
+    FFeed = std::make_unique<AudioFeed>(*FVoxa, WuvorbisPath(), 1, false);
+    ASSERT_TRUE(FFeed->Stream(0).LoadFromFile(file));
+    FFeed->Player().SetSlot(0, &FFeed->Stream(0), true);
+    FFeed->Player().Play(0, true);
+    ASSERT_TRUE(WaitForPolls(*FFeed->WaveData().Thread()));
+    EXPECT_EQ(FFeed->RequestedBlocks(), 0u);  // the channel does not play yet
+
+    FFeed->Start();
+    WaitForFills(1);
+    std::vector<int16_t> heard;
+    Advance(2 * kHalfFrames, &heard);  // the ring's silent first half, then the first block
+    EXPECT_NE(Half(heard, 1), std::vector<int16_t>(kHalfSamples, 0));
 }
 
 TEST_F(AudioFeedTest, ABlockForAHalfTheDeviceHasReachedIsDropped) {

@@ -2,11 +2,15 @@
 // looping and one-shot play, notification events, duplicates, interfaces by GUID, mixing.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include "sound/platform/AudioBackend.h"
 #include "sound/platform/ComPtr.h"
+#include "sound/platform/DeviceStatus.h"
 #include "sound/platform/DirectSound.h"
 #include "sound/platform/ManualAudio.h"
 
@@ -16,6 +20,16 @@ namespace {
 WAVEFORMATEX Pcm16(WORD channels, DWORD rate = 44100) {
     const WORD align = static_cast<WORD>(channels * 2);
     return {WAVE_FORMAT_PCM, channels, rate, rate * align, align, 16, 0};
+}
+
+// Waits until done() holds; false only when the run hung.
+bool WaitUntilTrue(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 class SoundDevice : public ::testing::Test {
@@ -179,6 +193,44 @@ TEST_F(SoundDevice, TheWriteCursorLeadsByThePeriodOnlyWhilePlaying) {
     DWORD status = 99;
     ASSERT_EQ(buffer->GetStatus(&status), DS_OK);
     EXPECT_EQ(status, 0u);
+}
+
+TEST_F(SoundDevice, ThePlayCursorIsWhatIsHeardBehindWhatTheBackEndHolds) {
+    ManualAudio::SetDelayFrames(300);  // 1200 bytes still on their way to the listener
+    auto buffer = MakeBuffer(4096);
+    auto mono = MakeBuffer(4096, 1);
+    ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    ASSERT_EQ(mono->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    (void)Heard(200);  // less than the delay has been mixed: nothing of it heard yet
+    EXPECT_EQ(Cursors(buffer.Get()), std::make_pair(DWORD{0}, DWORD{1056}));
+    (void)Heard(800);  // mixed 4000 bytes: heard up to 2800; the write cursor wraps
+    EXPECT_EQ(Cursors(buffer.Get()), std::make_pair(DWORD{2800}, DWORD{160}));
+    EXPECT_EQ(Cursors(mono.Get()), std::make_pair(DWORD{1400}, DWORD{2128}));
+    (void)Heard(100);  // the play cursor wraps behind the mixed one
+    EXPECT_EQ(Cursors(buffer.Get()), std::make_pair(DWORD{3200}, DWORD{560}));
+    ASSERT_EQ(buffer->Stop(), DS_OK);
+    EXPECT_EQ(Cursors(buffer.Get()), std::make_pair(DWORD{304}, DWORD{304}));
+    ManualAudio::SetDelayFrames(0);
+}
+
+TEST_F(SoundDevice, ALostBackEndIsStoodInForInRealTimeAndReopenedWhenItReturns) {
+    auto buffer = MakeBuffer(4096);
+    Fill(buffer.Get(), 0, std::vector<int16_t>(2048, 7));
+    ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    (void)Heard(100);
+    const uint64_t losses = CurrentSoundDeviceStatus().Losses;
+    ManualAudio::SetAvailable(false);
+    ASSERT_TRUE(WaitUntilTrue([] { return CurrentSoundDeviceStatus().Lost; }));
+    EXPECT_EQ(CurrentSoundDeviceStatus().Losses, losses + 1);
+    EXPECT_FALSE(ManualAudio::Advance(1));
+    // The device goes on in real time while lost: the cursor moves past where it was.
+    ASSERT_TRUE(WaitUntilTrue([&] { return Cursors(buffer.Get()).first != 400; }));
+    ManualAudio::SetAvailable(true);
+    ASSERT_TRUE(WaitUntilTrue([] { return !CurrentSoundDeviceStatus().Lost; }));
+    EXPECT_EQ(CurrentSoundDeviceStatus().Losses, losses + 1);
+    const DWORD before = Cursors(buffer.Get()).first;
+    EXPECT_EQ(Heard(4), (std::vector<int16_t>(8, 7)));  // the same buffer, still playing
+    EXPECT_EQ(Cursors(buffer.Get()).first, (before + 16) % 4096);
 }
 
 TEST_F(SoundDevice, LoopingPlayRepeatsTheRingAndOneShotPlayEndsWithItsStopEvent) {

@@ -168,6 +168,17 @@ TEST_F(VOXA, Use3DAppliesTheListenerRecordOnceAtCreation) {
     EXPECT_EQ(std::memcmp(&applied, &voxa.Listener()->Params(), sizeof applied), 0);
 }
 
+TEST_F(VOXA, TheListenerIsCountedApartFromThePrimaryBuffer) {
+    // Shutdown releases the listener, then the primary buffer: each must return 0.
+    TVOXA voxa(nullptr);
+    voxa.SetDebugOption({dsoExceptOnError});
+    voxa.SetUse3D(true);
+    voxa.Loaded();
+    ASSERT_NE(voxa.Listener3D(), nullptr);
+    voxa.Listener3D()->AddRef();
+    EXPECT_EQ(voxa.Listener3D()->Release(), 1u);
+}
+
 TEST_F(VOXA, Without3DThereIsNoListener) {
     const auto voxa = LoadedVoxa({dsoExceptOnError});
     EXPECT_EQ(voxa->Listener(), nullptr);

@@ -157,17 +157,68 @@ TEST(OggDataCues, LoopEndAtTheEndOfTheStreamJumpsThereEvenWithoutLooping) {
     EXPECT_TRUE(SameFrames(out, expected));
 }
 
-TEST(OggDataCues, LoopEndBeyondTheEndJumpsWhereTheDataEnds) {
-    TestStream s = MakeNoiseStream(44100, 2, 1.0, {Tag("*looptime,0,0.25,100.0,2")});
+TEST(OggDataCues, LoopEndOneFramePastTheEndJumpsWhereTheDataEndsTwoFramesPastIsNeverReached) {
+    TestStream s = MakeNoiseStream(
+        44100, 2, 1.0, {Tag("*loopsample,0,22050,44101,1\r\n*loopsample,1,11025,44102,-1")});
+    ASSERT_EQ(s.Data->PcmTotal(), 44100);
+    s.Data->Play(false, true);
+    const std::vector<int16_t> expected = Expected(s, {{0, -1}, {22050, -1}});
+    EXPECT_TRUE(SameFrames(RenderUntilStopped(*s.Data, expected.size()), expected));
+}
+
+TEST(OggDataCues, LoopEndFarBeyondTheEndIsNeverReachedWithOrWithoutLooping) {
+    TestStream s = MakeNoiseStream(44100, 2, 1.0, {Tag("*looptime,0,0.25,100.0,-1")});
+    s.Data->Play(false, true);
+    const std::vector<int16_t> once = Expected(s, {{0, -1}});
+    EXPECT_TRUE(SameFrames(RenderUntilStopped(*s.Data, once.size()), once));
+
     s.Data->Play(true, true);
-    const std::vector<int16_t> out = RenderBlocks(*s.Data, 16);
+    const std::vector<int16_t> out = RenderBlocks(*s.Data, 12);
     std::vector<int16_t> expected;
-    while (expected.size() < out.size()) {
-        // Twice from the loop start, then on through the wrap, where the cue is armed again.
-        expected.insert(expected.end(), s.Frames.begin(), s.Frames.end());
-        AppendFrames(expected, s.Frames, 11025, s.FrameCount());
-        AppendFrames(expected, s.Frames, 11025, s.FrameCount());
-    }
+    while (expected.size() < out.size()) AppendFrames(expected, s.Frames, 0, s.FrameCount());
+    expected.resize(out.size());
+    EXPECT_TRUE(SameFrames(out, expected));
+}
+
+TEST(OggDataCues, TheEndWithoutLoopingKeepsTheRepeatCounters) {
+    TestStream s = MakeNoiseStream(44100, 2, 1.0, {Tag("*loopsample,0,22050,44100,1")});
+    s.Data->Play(false, true);
+    const std::vector<int16_t> first = Expected(s, {{0, -1}, {22050, -1}});
+    EXPECT_TRUE(SameFrames(RenderUntilStopped(*s.Data, first.size()), first));
+    // The cue has jumped its once; played again, the stream runs through to its end.
+    s.Data->Play(false, true);
+    const std::vector<int16_t> again = Expected(s, {{0, -1}});
+    EXPECT_TRUE(SameFrames(RenderUntilStopped(*s.Data, again.size()), again));
+}
+
+// A cue whose start is its end would jump onto itself: it is not taken. Before, the decoder
+// landed a frame early and the cue jumped again after every frame.
+class OggDataCuesZeroLength : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(OggDataCuesZeroLength, IsNotTakenAndPlaybackGoesOn) {
+    TestStream s = MakeNoiseStream(GetParam(), 2, 1.0,
+                                   {Tag("*looptime,0,0.5000204,0.5000204,-1\r\n"
+                                        "*loopsample,1,8821,8821,-1")});
+    s.Data->Play(false, true);
+    const std::vector<int16_t> expected = Expected(s, {{0, -1}});
+    const std::vector<int16_t> out = RenderBlocks(*s.Data, 12);
+    ASSERT_GE(out.size(), expected.size());
+    EXPECT_TRUE(SameFrames(std::vector<int16_t>(out.begin(), out.begin() + expected.size()),
+                           expected));
+    EXPECT_EQ(s.Data->GetState(true), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothRates, OggDataCuesZeroLength, ::testing::Values(44100, 22050));
+
+TEST(OggDataCues, LoopStartTagsTurnedOnDuringPlayLoopExactlyBetweenTheirSamples) {
+    TestStream s = MakeNoiseStream(44100, 2, 1.0, {"LOOPSTART=22050", "LOOPLENGTH=11027"});
+    s.Data->Play(false, true);
+    std::vector<int16_t> out = RenderBlocks(*s.Data, 1);
+    s.Data->SetLoopStartTags(true);
+    const std::vector<int16_t> rest = RenderBlocks(*s.Data, 8);
+    out.insert(out.end(), rest.begin(), rest.end());
+    std::vector<int16_t> expected = Expected(s, {{0, 33077}});
+    while (expected.size() < out.size()) AppendFrames(expected, s.Frames, 22050, 33077);
     expected.resize(out.size());
     EXPECT_TRUE(SameFrames(out, expected));
 }
@@ -179,17 +230,18 @@ TEST(OggDataCues, LoopStartOutsideTheStreamGoesOnFromTheLoopEnd) {
     EXPECT_TRUE(SameFrames(RenderUntilStopped(*s.Data, expected.size()), expected));
 }
 
-// A 22050 Hz source frame is two output frames; a loop end on an odd output frame splits one.
+// A 22050 Hz source frame is two output frames; cues jump between source frames, at the one
+// nearest to their time, whatever output frames the requests end on.
 class OggDataCues22050 : public ::testing::TestWithParam<int32_t> {};
 
-TEST_P(OggDataCues22050, LoopEndOnAnOddOutputFrameJumpsThere) {
+TEST_P(OggDataCues22050, LoopEndJumpsAtTheSourceFrameNearestToItsTime) {
     char end[32];
-    std::snprintf(end, sizeof end, "%.9g", 50001.0 / 44100.0);
+    std::snprintf(end, sizeof end, "%.9g", 25000.7 / 22050.0);  // nearest: source frame 25001
     TestStream s = MakeNoiseStream(22050, GetParam(), 2.0,
                                    {Tag((std::string("*looptime,0,0.5,") + end + ",3").c_str())});
     s.Data->Play(false, true);
     const std::vector<int16_t> expected =
-        Expected(s, {{0, 50001}, {22050, 50001}, {22050, 50001}, {22050, -1}});
+        Expected(s, {{0, 50002}, {22050, 50002}, {22050, 50002}, {22050, -1}});
     EXPECT_TRUE(SameFrames(RenderUntilStopped(*s.Data, expected.size()), expected));
     EXPECT_EQ(s.Data->GetState(true), 1);
     EXPECT_EQ(s.Data->GetTime(true), 0.0f);

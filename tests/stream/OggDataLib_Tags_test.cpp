@@ -49,14 +49,15 @@ TEST(OggDataSplitFields, TwoSlashesEndTheTextOnlyWhenAskedFor) {
     EXPECT_EQ(TOggData::SplitFields("a/ /b", ",", 0, true, true), (Fields{"a//b"}));
 }
 
-TEST(OggDataSplitFields, ALeadByteTakesTheNextByteWithIt) {
-    // 0x82 is a lead byte: the separator, blank or slash after it is its second byte.
-    EXPECT_EQ(TOggData::SplitFields("a\x82,b", ",", 0, true, true), (Fields{"a\x82,b"}));
-    EXPECT_EQ(TOggData::SplitFields("\x82 x", ",", 0, true, true), (Fields{"\x82 x"}));
-    EXPECT_EQ(TOggData::SplitFields("\x82//x", ",", 0, true, true), (Fields{"\x82//x"}));
-    // 0xA0 is not a lead byte; a lead byte at the very end stands alone.
-    EXPECT_EQ(TOggData::SplitFields("a\xA0,b\x82", ",", 0, true, true),
-              (Fields{"a\xA0", "b\x82"}));
+TEST(OggDataSplitFields, AUtf8CharacterKeepsItsBytesTogetherAndTakesNoOtherByte) {
+    // "あ" is E3 81 82 and "、" E3 80 81: bytes that Shift-JIS would read as lead bytes.
+    EXPECT_EQ(TOggData::SplitFields("2あ,3", ",", 0, true, true), (Fields{"2あ", "3"}));
+    EXPECT_EQ(TOggData::SplitFields("、 x//あ", ",", 0, true, true), (Fields{"、x"}));
+    // A lead byte whose continuation bytes are missing stands alone: the separator, blank or
+    // slash after it stays what it is.
+    EXPECT_EQ(TOggData::SplitFields("a\xE3,b\xC3", ",", 0, true, true),
+              (Fields{"a\xE3", "b\xC3"}));
+    EXPECT_EQ(TOggData::SplitFields("\xF0\x9F x//y", ",", 0, true, true), (Fields{"\xF0\x9Fx"}));
 }
 
 TEST(OggDataSplitFields, SeparatorCanBeAnyCharacter) {
@@ -64,17 +65,17 @@ TEST(OggDataSplitFields, SeparatorCanBeAnyCharacter) {
     EXPECT_EQ(TOggData::SplitFields("1,2", ";", 0, true, true), (Fields{"1,2"}));
 }
 
-TEST(OggDataIsLeadByte, CoversExactlyTheShiftJisLeadRanges) {
+TEST(OggDataIsLeadByte, CoversExactlyTheUtf8LeadBytes) {
     int leadBytes = 0;
     for (int b = 0; b < 256; ++b) leadBytes += TOggData::IsLeadByte(static_cast<uint8_t>(b));
-    EXPECT_EQ(leadBytes, (0x9F - 0x81 + 1) + (0xFF - 0xE0 + 1));
-    EXPECT_FALSE(TOggData::IsLeadByte(0x80));
-    EXPECT_TRUE(TOggData::IsLeadByte(0x81));
-    EXPECT_TRUE(TOggData::IsLeadByte(0x9F));
-    EXPECT_FALSE(TOggData::IsLeadByte(0xA0));
-    EXPECT_FALSE(TOggData::IsLeadByte(0xDF));
-    EXPECT_TRUE(TOggData::IsLeadByte(0xE0));
-    EXPECT_TRUE(TOggData::IsLeadByte(0xFF));
+    EXPECT_EQ(leadBytes, 0xF4 - 0xC2 + 1);
+    EXPECT_FALSE(TOggData::IsLeadByte('a'));
+    EXPECT_FALSE(TOggData::IsLeadByte(0x82));  // a continuation byte
+    EXPECT_FALSE(TOggData::IsLeadByte(0xC1));  // only ever an overlong form
+    EXPECT_TRUE(TOggData::IsLeadByte(0xC2));
+    EXPECT_TRUE(TOggData::IsLeadByte(0xE3));
+    EXPECT_TRUE(TOggData::IsLeadByte(0xF4));
+    EXPECT_FALSE(TOggData::IsLeadByte(0xF5));
 }
 
 // ---- Comments and cues of loaded files ----
@@ -84,10 +85,11 @@ protected:
     static void SetUpTestSuite() { test::BindDecoder(); }
 
     // Loads a short file carrying the comments; rateHz is the stream's own rate.
-    void LoadWith(const std::vector<std::string>& comments, int32_t rateHz = 44100) {
+    void LoadWith(const std::vector<std::string>& comments, int32_t rateHz = 44100,
+                  double seconds = 0.05) {
         test::EncodeOptions options;
         options.Comments = comments;
-        auto bytes = test::EncodeOgg(test::Silence(rateHz, 2, 0.05), options);
+        auto bytes = test::EncodeOgg(test::Silence(rateHz, 2, seconds), options);
         ASSERT_TRUE(FData.LoadFromStream(std::make_unique<MemoryStream>(std::move(bytes))));
     }
     const TLoopCue& Cue(int index) const { return FData.Cues()[static_cast<size_t>(index)]; }
@@ -102,6 +104,10 @@ protected:
 
 MATCHER_P3(IsCue, start, end, count, "") {
     return arg.LoopStart == start && arg.LoopEnd == end && arg.Count == count;
+}
+
+MATCHER_P2(IsAt, startFrame, endFrame, "") {
+    return arg.StartFrame == startFrame && arg.EndFrame == endFrame;
 }
 
 TEST_F(OggDataTags, ValueIsSplitIntoLinesOnlyAtCrLf) {
@@ -178,6 +184,12 @@ TEST_F(OggDataTags, BlanksRemarksAndExtraFieldsAreIgnored) {
     EXPECT_EQ(CuesInUse(), 4);
 }
 
+TEST_F(OggDataTags, JapaneseTextBeforeASeparatorChangesNoOtherField) {
+    LoadWith({"COMMENT=*looptime,9,1,2あ,3\r\n*looptime,サビ,4,5,6"});
+    EXPECT_THAT(Cue(9), IsCue(1.0f, 0.0f, 3));  // "2あ" is no number; the count stands
+    EXPECT_THAT(Cue(0), IsCue(4.0f, 5.0f, 6));  // "サビ" is no index: cue 0
+}
+
 TEST_F(OggDataTags, NumbersFollowTheDecimalGrammarWithSignsFractionsAndExponents) {
     LoadWith({"COMMENT=*looptime,+1,+.5,2.,-3\r\n"
               "*looptime,2,1.5e1,25E-1,+7\r\n"
@@ -237,6 +249,72 @@ TEST_F(OggDataTags, ALoadReplacesTheCuesOfTheStreamBefore) {
     LoadWith({"COMMENT=*looptime,0,1,2,3\r\n*looptime,7,1,2,3"});
     LoadWith({"COMMENT=*looptime,1,4,5,6"});
     EXPECT_THAT(Cue(1), IsCue(4.0f, 5.0f, 6));
+    EXPECT_EQ(CuesInUse(), 1);
+}
+
+// ---- LOOPSTART with LOOPLENGTH or LOOPEND, when asked for ----
+
+class OggDataLoopStartTags : public OggDataTags {
+protected:
+    // A four-second file (176400 frames) read with the tags turned on.
+    void LoadOn(const std::vector<std::string>& comments, int32_t rateHz = 44100) {
+        FData.SetLoopStartTags(true);
+        LoadWith(comments, rateHz, 4.0);
+    }
+    const CueFrames& Frames(int index) const {
+        return FData.CuePositions()[static_cast<size_t>(index)];
+    }
+};
+
+TEST_F(OggDataLoopStartTags, EachSpellingMakesAnEndlessCueZeroExactToTheSample) {
+    LoadOn({"LOOPSTART=44101", "LOOPLENGTH=88199"});
+    EXPECT_THAT(Frames(0), IsAt(44101, 132300));
+    EXPECT_THAT(Cue(0), IsCue(44101.0f / 44100.0f, 3.0f, -1));
+    LoadOn({"loopstart= 44101 ", "LoopEnd=132300"});
+    EXPECT_THAT(Frames(0), IsAt(44101, 132300));
+    LoadOn({"LOOPSTART=0:01.5", "LOOPEND=00:00:03.25"});
+    EXPECT_THAT(Frames(0), IsAt(66150, 143325));
+    LoadOn({"LOOPSTART=1.", "LOOPLENGTH=.5"}, 22050);
+    EXPECT_THAT(Frames(0), IsAt(22050, 33075));
+    EXPECT_EQ(CuesInUse(), 1);
+}
+
+TEST_F(OggDataLoopStartTags, AreIgnoredUnlessTurnedOnAndTurningThemOnReadsTheLoadedStreamAgain) {
+    LoadWith({"LOOPSTART=44100", "LOOPLENGTH=44100"}, 44100, 4.0);
+    EXPECT_EQ(CuesInUse(), 0);
+    FData.SetLoopStartTags(true);
+    EXPECT_THAT(Frames(0), IsAt(44100, 88200));
+    FData.SetLoopStartTags(false);
+    EXPECT_EQ(CuesInUse(), 0);
+}
+
+TEST_F(OggDataLoopStartTags, MakeNoCueWithoutAReadableStartOrWithoutLength) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"LOOPLENGTH=1000"},
+        {"LOOPSTART=abc", "LOOPLENGTH=1000"},
+        {"LOOPSTART=-5", "LOOPLENGTH=1000"},
+        {"LOOPSTART=1:2:3:4", "LOOPLENGTH=1000"},
+        {"LOOPSTART=1000"},
+        {"LOOPSTART=1000", "LOOPLENGTH=0"},
+        {"LOOPSTART=1000", "LOOPEND=1000"},
+        {"LOOPSTART=1000", "LOOPEND=999"},
+        {"LOOPSTART=1000", "LOOPLENGTH=x"},
+    };
+    for (const auto& comments : cases) {
+        SCOPED_TRACE(comments.front());
+        LoadOn(comments);
+        EXPECT_EQ(CuesInUse(), 0);
+    }
+}
+
+TEST_F(OggDataLoopStartTags, AnEndBeyondTheDataLoopsWhereTheDataEnds) {
+    LoadOn({"LOOPSTART=1000", "LOOPLENGTH=999999999"});
+    EXPECT_THAT(Frames(0), IsAt(1000, FData.PcmTotal()));
+}
+
+TEST_F(OggDataLoopStartTags, CommentTagsWinOverThem) {
+    LoadOn({"LOOPSTART=1000", "LOOPLENGTH=2000", "COMMENT=*looptime,3,1,2,-1"});
+    EXPECT_THAT(Cue(3), IsCue(1.0f, 2.0f, -1));
     EXPECT_EQ(CuesInUse(), 1);
 }
 

@@ -91,6 +91,48 @@ Decoded DecodeReference(std::span<const uint8_t> oggBytes) {
     return decoded;
 }
 
+struct ReferenceReader::State {
+    MemoryReader Reader;
+    OggVorbis_File File{};
+};
+
+ReferenceReader::ReferenceReader(std::span<const uint8_t> oggBytes)
+    : FState(std::make_unique<State>()) {
+    FState->Reader.bytes = oggBytes;
+    const ov_callbacks callbacks{ReadMemory, SeekMemory, nullptr, TellMemory};
+    if (ov_open_callbacks(&FState->Reader, &FState->File, nullptr, 0, callbacks) < 0)
+        throw std::runtime_error("libvorbisfile cannot open the data");
+}
+
+ReferenceReader::~ReferenceReader() { ov_clear(&FState->File); }
+
+void ReferenceReader::SeekTime(double seconds) {
+    if (ov_time_seek(&FState->File, seconds) != 0) throw std::runtime_error("ov_time_seek failed");
+}
+
+void ReferenceReader::SeekFrame(int64_t frame) {
+    if (ov_pcm_seek(&FState->File, frame) != 0) throw std::runtime_error("ov_pcm_seek failed");
+}
+
+int64_t ReferenceReader::Tell() { return ov_pcm_tell(&FState->File); }
+
+std::vector<int16_t> ReferenceReader::Read(int64_t frames) {
+    const int channels = ov_info(&FState->File, -1)->channels;
+    std::vector<int16_t> samples(static_cast<size_t>(frames * channels));
+    size_t done = 0;
+    int section = 0;
+    while (done < samples.size()) {
+        const auto wantBytes = static_cast<int>(std::min<size_t>(samples.size() - done, 2048) * 2);
+        const long n =
+            ov_read(&FState->File, reinterpret_cast<char*>(samples.data() + done), wantBytes, 0,
+                    2, 1, &section);
+        if (n == OV_HOLE) continue;
+        if (n <= 0) throw std::runtime_error("the data ended before the frames asked for");
+        done += static_cast<size_t>(n) / 2;
+    }
+    return samples;
+}
+
 std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets,
                                   int32_t serial) {
     // Each packet on a page of its own, its index as the granule position.

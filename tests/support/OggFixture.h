@@ -7,6 +7,7 @@
 // Threads: any. Memory: allocates. Errors: std::runtime_error.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,6 +36,26 @@ struct Decoded {
 
 // Decodes the whole file with libvorbisfile directly. Throws when it cannot be opened.
 [[nodiscard]] Decoded DecodeReference(std::span<const uint8_t> oggBytes);
+
+// libvorbisfile over the bytes, for the reference of a stretch of a file too long to decode
+// whole. The bytes must outlive the reader. Throws when a call fails.
+class ReferenceReader {
+public:
+    explicit ReferenceReader(std::span<const uint8_t> oggBytes);
+    ~ReferenceReader();
+    ReferenceReader(const ReferenceReader&) = delete;
+    ReferenceReader& operator=(const ReferenceReader&) = delete;
+
+    void SeekTime(double seconds);  // ov_time_seek
+    void SeekFrame(int64_t frame);  // ov_pcm_seek
+    [[nodiscard]] int64_t Tell();   // ov_pcm_tell
+    // The next frames, interleaved, as ov_read(…, 0, 2, 1) gives them.
+    [[nodiscard]] std::vector<int16_t> Read(int64_t frames);
+
+private:
+    struct State;
+    std::unique_ptr<State> FState;
+};
 
 // One logical Ogg stream holding the packets in order (first packet BOS, last EOS).
 [[nodiscard]] std::vector<uint8_t> OggOfPackets(const std::vector<std::vector<uint8_t>>& packets,

@@ -68,6 +68,10 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 // libvorbisfile 1.3.7 loses a serial-number list (8 bytes) when a chained file's later link
 // has broken headers; nothing outside the library can reach it to free it. Only allocations
 // made inside libvorbisfile are matched: a decoder state or a file that we fail to free still
-// shows through its MemoryStream, which our code allocates.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libvorbisfile.so\n"; }
+// shows through its MemoryStream, which our code allocates. libvorbisenc 1.3.7 loses part of
+// its setup (2848 bytes) when it encodes more than two channels, although the fixture encoder
+// clears everything it was given.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libvorbisfile.so\nleak:libvorbisenc.so\n";
+}
 extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }

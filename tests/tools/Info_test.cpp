@@ -40,7 +40,8 @@ std::string FormatLines(const test::Decoded& reference) {
            "Rate: " + std::to_string(reference.RateHz) + "\n" +
            "PcmTotal: " + std::to_string(reference.PcmTotal) + "\n" +
            "TotalTime: " + Format("%.15g", static_cast<float>(reference.TimeTotal)) + "\n" +
-           "TotalSize: " + std::to_string(reference.PcmTotal * 4) + "\n" + "Seekable: yes\n";
+           "TotalSize: " + std::to_string(reference.PcmTotal * 4) + "\n" + "Seekable: yes\n" +
+           "Playable: yes\n";
 }
 
 class InfoCommand : public testing::Test {
@@ -85,6 +86,15 @@ TEST_F(InfoCommand, PrintsEachFileExactlyWithABlankLineBetween) {
     EXPECT_EQ(result.Out, expected);
 }
 
+TEST_F(InfoCommand, LoopTagsShowTheCueFromLoopStartAndLoopEnd) {
+    const std::string file = Write("tags.ogg", test::Sine(22050, 1, 1.0, 300.0),
+                                   {"LOOPSTART=2205", "LoopEnd=0:00.5"});
+    EXPECT_THAT(Info({file}).Out, testing::Not(HasSubstr("Cue ")));
+    const test::ProgramResult result = Info({"--loop-tags", file});
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_THAT(result.Out, testing::EndsWith("Playable: yes\nCue 0: 0.100000001 0.5 -1\n"));
+}
+
 TEST_F(InfoCommand, FailedFilesAreReportedAndTheOthersStillPrinted) {
     const std::string good = Write("good.ogg", test::Sine(44100, 2, 0.3, 440.0), {});
     const std::string missing = FDir.Path() + "/missing.ogg";
@@ -99,6 +109,15 @@ TEST_F(InfoCommand, FailedFilesAreReportedAndTheOthersStillPrinted) {
     const std::string block = "File: " + good + "\nVendor: " + FReferences[0].Vendor + "\n" +
                               FormatLines(FReferences[0]);
     EXPECT_EQ(result.Out, block + "\n" + block);
+}
+
+TEST_F(InfoCommand, FilesThatWouldPlaySilenceSayWhyAndHowToConvertThem) {
+    const std::string rate = Write("48k.ogg", test::Sine(48000, 2, 0.3, 440.0), {});
+    const std::string channels = Write("six.ogg", test::Silence(44100, 6, 0.3), {});
+    const test::ProgramResult result = Info({rate, channels});
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_THAT(result.Out, HasSubstr("Playable: no (48000 Hz; --resample converts it)\n"));
+    EXPECT_THAT(result.Out, HasSubstr("Playable: no (6 channels; --resample converts it)\n"));
 }
 
 TEST_F(InfoCommand, WrongUsageExitsWithTwoAndTheUsage) {

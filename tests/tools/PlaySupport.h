@@ -114,12 +114,14 @@ inline bool AllZero(std::vector<int16_t>::const_iterator begin,
 class Child {
 public:
     Child(const std::string& program, const std::vector<std::string>& args,
-          const std::string& stdoutPath = "/dev/null") {
+          const std::string& stdoutPath = "/dev/null",
+          const std::string& stderrPath = "/dev/null") {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
         std::vector<std::string> strings{program};
         strings.insert(strings.end(), args.begin(), args.end());
         std::vector<char*> argv;

@@ -93,6 +93,27 @@ TEST_F(PlayCommand, NoLoopPlaysEachFileOnceAndEndsByItself) {
     EXPECT_TRUE(AllZero(heard.begin() + static_cast<long>(at.Offset + at.Match), heard.end()));
 }
 
+TEST_F(PlayCommand, AFileOfAnotherRateIsRefusedWithoutResampleAndHeardAsRenderedWithIt) {
+    setenv("OGGMIX_AUDIO", ("wav:" + wavPath).c_str(), 1);
+    const std::vector<uint8_t> ogg = EncodeOgg(Music(48000, 2, 1.2, 3));
+    const std::string path = dir.Write("music48k.ogg", ogg);
+    const ProgramResult refused = Cli({"play", "--no-loop", path});
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_THAT(refused.Err, HasSubstr(path + ": would play silence: 48000 Hz"));
+
+    const ProgramResult result = Cli({"play", "--no-loop", "--resample", path});
+    ASSERT_EQ(result.ExitCode, 0) << result.Err;
+    const std::vector<int16_t> heard = ReadPcm(wavPath, 44);
+    const ProgramResult render = Cli({"render", "--no-loop", "--resample", path, "-o",
+                                      dir.Path() + "/rendered.wav"});
+    ASSERT_EQ(render.ExitCode, 0) << render.Err;
+    const std::vector<int16_t> rendered = ReadPcm(dir.Path() + "/rendered.wav", 44);
+    const auto musicFrames = static_cast<size_t>(DecodeReference(ogg).PcmTotal * 44100 / 48000);
+    const Alignment at = Align(heard, rendered);
+    ASSERT_TRUE(at.Found);
+    EXPECT_GE(at.Match, 2 * musicFrames) << "the end was cut";
+}
+
 TEST_F(PlayCommand, SeveralFilesAreMixedIntoSlotsInOrderWithTheMixOptions) {
     const std::string tonePath = dir.Write("tone.ogg", EncodeOgg(Sine(kRate, 2, 0.7, 440.0, 0.2)));
     setenv("OGGMIX_AUDIO", ("wav:" + wavPath).c_str(), 1);
@@ -168,6 +189,19 @@ TEST_F(PlayCommand, RenderOnlyOptionsAndBadArgumentsAreUsageErrors) {
         EXPECT_EQ(result.ExitCode, 2) << args.size();
         EXPECT_THAT(result.Err, HasSubstr("oggmix-cli play")) << args.size();
     }
+}
+
+TEST_F(PlayCommand, EverySubcommandExplainsItselfAndTheTestDeviceIsRefused) {
+    for (const std::string command : {"info", "render", "spectrum", "play"}) {
+        const ProgramResult help = Cli({command, "-h"});
+        EXPECT_EQ(help.ExitCode, 0) << command;
+        EXPECT_THAT(help.Out, HasSubstr("oggmix-cli " + command)) << command;
+    }
+    EXPECT_THAT(Cli({"play", "--help"}).Out, HasSubstr("loops until Ctrl-C"));
+    setenv("OGGMIX_AUDIO", "manual", 1);
+    const ProgramResult refused = Cli({"play", "--seconds", "1", musicPath});
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_THAT(refused.Err, HasSubstr("OGGMIX_AUDIO=manual is the test device"));
 }
 
 }  // namespace

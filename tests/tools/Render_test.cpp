@@ -211,6 +211,21 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const auto&, size_t) { return int16_t{0}; }}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.Name; });
 
+TEST_F(RenderCommand, LoopTagsLoopTheFileBetweenItsLoopStartAndLoopLength) {
+    EncodeOptions options;
+    options.Comments = {"LOOPSTART=11025", "LOOPLENGTH=22050"};
+    const std::vector<uint8_t> ogg = EncodeOgg(Noise(44100, 2, 1.5, kNoiseSeed, 0.2), options);
+    const std::vector<int16_t> reference = Narrowed(DecodeReference(ogg).Samples);
+    const std::string path = dir.Write("tags.ogg", ogg);
+    const std::vector<int16_t> out = RenderSamples({"--loop-tags", "--seconds", "1", path});
+    std::vector<int16_t> expected(reference.begin(), reference.begin() + 2 * 33075);
+    while (expected.size() < out.size())
+        expected.insert(expected.end(), reference.begin() + 2 * 11025,
+                        reference.begin() + 2 * 33075);
+    expected.resize(out.size());
+    EXPECT_EQ(out, expected);
+}
+
 // ---- Usage errors and failures ----
 
 TEST_F(RenderCommand, WrongUsageExitsWithStatusTwoAndTheUsage) {
@@ -254,6 +269,31 @@ TEST_F(RenderCommand, FileThatIsNotOggVorbisFailsWithTheLoadMessage) {
     const ProgramResult result = Render({text});
     EXPECT_EQ(result.ExitCode, 1);
     EXPECT_THAT(result.Err, HasSubstr("oggmix-cli: " + text + ": ファイルの読み込みに失敗"));
+}
+
+TEST_F(RenderCommand, FileOfAnotherRateIsRefusedWithoutResampleAndConvertedWithIt) {
+    const std::vector<uint8_t> ogg = EncodeOgg(Sine(48000, 2, 0.5, 440.0, 0.3));
+    const std::string path = dir.Write("48k.ogg", ogg);
+    for (const bool stream : {false, true}) {
+        SCOPED_TRACE(stream ? "--stream" : "mixer");
+        std::vector<std::string> args{path};
+        if (stream) args.push_back("--stream");
+        const ProgramResult refused = Render(args);
+        EXPECT_EQ(refused.ExitCode, 1);
+        EXPECT_EQ(refused.Err, "oggmix-cli: " + path +
+                                   ": would play silence: 48000 Hz; --resample converts it\n");
+        EXPECT_FALSE(std::filesystem::exists(outPath));
+
+        args.push_back("--resample");
+        const std::vector<int16_t> samples = RenderSamples(args);
+        const int64_t frames = (DecodeReference(ogg).PcmTotal * 44100 + 47999) / 48000;
+        EXPECT_EQ(static_cast<int64_t>(samples.size()), 2 * frames);
+        double sumSquares = 0.0;
+        for (const int16_t s : samples) sumSquares += static_cast<double>(s) * s;
+        // The tone's level: 0.3 of full scale, as an RMS.
+        EXPECT_NEAR(std::sqrt(sumSquares / samples.size()), 0.3 * 32767 / std::sqrt(2.0), 200.0);
+        std::filesystem::remove(outPath);
+    }
 }
 
 TEST_F(RenderCommand, OutputThatCannotBeCreatedFails) {

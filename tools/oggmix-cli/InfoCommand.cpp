@@ -12,8 +12,9 @@ namespace oggmix::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "  oggmix-cli info FILE...\n"
-    "      prints each file's vendor, comments, format, length and loop cues";
+    "  oggmix-cli info FILE... [--loop-tags]\n"
+    "      prints each file's vendor, comments, format, length and loop cues\n"
+    "      --loop-tags              also read cues from LOOPSTART with LOOPLENGTH or LOOPEND";
 constexpr int32_t kStreamBufferBytes = 65536;
 
 // One comment per line: its own line breaks are shown as \r and \n.
@@ -39,6 +40,10 @@ void Print(const std::string& path, TOggData& data) {
     std::printf("TotalTime: %.15g\n", static_cast<double>(data.TotalTime()));
     std::printf("TotalSize: %lld\n", static_cast<long long>(data.TotalSize()));
     std::printf("Seekable: %s\n", data.Seekable() ? "yes" : "no");
+    if (const std::string reason = SilenceReason(data); reason.empty())
+        std::printf("Playable: yes\n");
+    else
+        std::printf("Playable: no (%s)\n", reason.c_str());
     for (size_t index = 0; index < data.Cues().size(); ++index) {
         const TLoopCue& cue = data.Cues()[index];
         if (cue.Count == 0) continue;
@@ -60,6 +65,7 @@ int UsageError(const std::string& why) {
 
 int Run(std::span<const std::string> args) {
     std::vector<std::string> files;
+    bool loopTags = false;
     bool options = true;
     for (const std::string& arg : args) {
         if (options && arg == "--") {
@@ -67,6 +73,8 @@ int Run(std::span<const std::string> args) {
         } else if (options && (arg == "--help" || arg == "-h")) {
             std::printf("%s\n", kUsage);
             return kExitOk;
+        } else if (options && arg == "--loop-tags") {
+            loopTags = true;
         } else if (options && arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option '" + arg + "'");
         } else {
@@ -79,6 +87,7 @@ int Run(std::span<const std::string> args) {
     int status = kExitOk;
     bool first = true;
     TOggData data(kStreamBufferBytes);
+    data.SetLoopStartTags(loopTags);
     for (const std::string& path : files) {
         try {
             if (!data.LoadFromFile(path)) {

@@ -150,12 +150,17 @@ OptionParse ParseMixOption(std::span<const std::string> args, size_t& index, Mix
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
 
-    if (name == "--no-loop") {
+    // The options without a value.
+    bool MixOptions::*const flag = name == "--no-loop"     ? &MixOptions::NoLoop
+                                   : name == "--loop-tags" ? &MixOptions::LoopTags
+                                   : name == "--resample"  ? &MixOptions::Resample
+                                                           : nullptr;
+    if (flag != nullptr) {
         if (equals != std::string::npos) {
-            error = "--no-loop takes no value";
+            error = name + " takes no value";
             return OptionParse::Invalid;
         }
-        options.NoLoop = true;
+        options.*flag = true;
         return OptionParse::Parsed;
     }
     static constexpr std::string_view kValued[] = {"--volume", "--master", "--pan",
@@ -228,10 +233,17 @@ const char* MixOptionsUsage() noexcept {
            "                               over SEC seconds (default 5)\n"
            "      --agc SLOT:LEVEL         gain control: 0 off, 1.0 aims at full level\n"
            "      --seconds S              length (default: the longest file)\n"
-           "      --no-loop                play each file once";
+           "      --no-loop                play each file once\n"
+           "      --loop-tags              also loop by LOOPSTART with LOOPLENGTH or LOOPEND\n"
+           "      --resample               convert other rates and 3 to 8 channels to 44100 Hz\n"
+           "                               stereo (without it such files are refused)";
 }
 
 void ApplyMixOptions(const MixOptions& options, TOggPlayer& mixer) {
+    if (options.LoopTags) {
+        for (int32_t slot = 0; slot < kMixSlots; ++slot)
+            if (TOggData* stream = mixer.Slots(slot)) stream->SetLoopStartTags(true);
+    }
     for (const SlotValue& volume : options.Volumes) mixer.SetVolume(volume.Slot, volume.Value);
     if (options.MasterVolume) mixer.SetMasterVolume(*options.MasterVolume);
     // The mixer has no pan of its own: it goes to the slot's stream directly.
@@ -253,6 +265,7 @@ void ApplyMixOptions(const MixOptions& options, TOggPlayer& mixer) {
 }
 
 void ApplyStreamOptions(const MixOptions& options, TOggData& stream) {
+    if (options.LoopTags) stream.SetLoopStartTags(true);
     for (const SlotValue& volume : options.Volumes) {
         if (volume.Slot == 0) stream.SetVolume(volume.Value);
     }

@@ -58,6 +58,8 @@ struct MixOptions {
     std::vector<SlotValue> GainControls;  // --agc SLOT:LEVEL, 0 off .. 1.0 aims at 30000
     std::optional<double> Seconds;        // --seconds S: the length to render or play
     bool NoLoop = false;                  // --no-loop
+    bool LoopTags = false;                // --loop-tags: cues from LOOPSTART and its kin too
+    bool Resample = false;                // --resample: conversion on for every file
 
     // The highest slot any option names, or -1.
     [[nodiscard]] int32_t HighestSlot() const noexcept;
@@ -83,9 +85,9 @@ using OtherArgument = std::function<std::string(std::span<const std::string> arg
 // The usage lines of the mix options, for the subcommands' usage texts.
 [[nodiscard]] const char* MixOptionsUsage() noexcept;
 
-// Applies the options to the streams in the mixer's slots, in this order: volumes, master
-// volume, pans, fades, seeks, limiter (with Level -1), filter presets (through the mixer's
-// SetFilterCurve4/8), gain control; each kind in command-line order.
+// Applies the options to the streams in the mixer's slots, in this order: loop tags, volumes,
+// master volume, pans, fades, seeks, limiter (with Level -1), filter presets (through the
+// mixer's SetFilterCurve4/8), gain control; each kind in command-line order.
 void ApplyMixOptions(const MixOptions& options, TOggPlayer& mixer);
 // The same for one stream played without a mixer, as slot 0; there is no limiter to set.
 void ApplyStreamOptions(const MixOptions& options, TOggData& stream);

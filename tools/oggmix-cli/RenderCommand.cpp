@@ -171,7 +171,7 @@ int Run(std::span<const std::string> argv) {
     if (const std::string error = ParseArgs(argv, args); !error.empty()) return UsageError(error);
     if (!BindDecoderBesideExecutable()) return kExitFailure;
     const std::vector<std::unique_ptr<TOggData>> streams =
-        LoadStreamFiles(args.Files, kMixBufferBytes);
+        LoadStreamFiles(args.Files, kMixBufferBytes, args.Mix.Resample);
     if (streams.empty()) return kExitFailure;
 
     try {

@@ -109,7 +109,7 @@ int Run(std::span<const std::string> argv) {
     if (const std::string error = ParseArgs(argv, args); !error.empty()) return UsageError(error);
     if (!BindDecoderBesideExecutable()) return kExitFailure;
     const std::vector<std::unique_ptr<TOggData>> streams =
-        LoadStreamFiles({args.File}, kMixBufferBytes);
+        LoadStreamFiles({args.File}, kMixBufferBytes, args.Mix.Resample);
     if (streams.empty()) return kExitFailure;
 
     TOggPlayer mixer(kMixBufferBytes, kMixSlots);
@@ -127,7 +127,7 @@ const std::string kUsage = std::string(
     "  oggmix-cli spectrum [OPTIONS] FILE --at SECONDS\n"
     "      plays FILE through the mixer (slot 0, looping) up to SECONDS and prints the 256\n"
     "      values of the mix spectrum of the frames heard then, one per line; takes the\n"
-    "      mix options of render, except --seconds\n");
+    "      mix options of render (--resample too), except --seconds\n");
 
 const bool kRegistered = RegisterCommand({"spectrum", 40, kUsage.c_str(), Run});
 

@@ -8,6 +8,7 @@
 #include "base/Exceptions.h"
 #include "base/PcmFormat.h"
 #include "decoder/OggWuvorbisLib.h"
+#include "stream/SourceFormat.h"
 
 namespace oggmix::cli {
 
@@ -29,12 +30,12 @@ bool BindDecoderBesideExecutable() {
 }
 
 std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::string>& paths,
-                                                       int32_t bufferBytes) {
+                                                       int32_t bufferBytes, bool resample) {
     std::vector<std::unique_ptr<TOggData>> streams;
     bool allLoaded = true;
     for (const std::string& path : paths) {
         auto stream = std::make_unique<TOggData>(bufferBytes);
-        if (!LoadStreamFile(*stream, path)) {
+        if (!LoadStreamFile(*stream, path, resample)) {
             allLoaded = false;
             continue;
         }
@@ -44,9 +45,25 @@ std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::st
     return streams;
 }
 
-bool LoadStreamFile(TOggData& stream, const std::string& path) {
+std::string SilenceReason(const TOggData& stream) {
+    if (stream.Renders()) return {};
+    return FormatProblem(stream.Rate(), stream.Channels()) +
+           (PlaysConverted(stream.Rate(), stream.Channels())
+                         ? "; --resample converts it"
+                         : "; no conversion plays it");
+}
+
+bool LoadStreamFile(TOggData& stream, const std::string& path, bool resample) {
     try {
-        if (stream.LoadFromFile(path)) return true;
+        stream.SetConversion(resample);
+        if (stream.LoadFromFile(path)) {
+            const std::string reason = SilenceReason(stream);
+            if (reason.empty()) return true;
+            std::fprintf(stderr, "oggmix-cli: %s: would play silence: %s\n", path.c_str(),
+                         reason.c_str());
+            stream.Close();
+            return false;
+        }
         std::fprintf(stderr, "oggmix-cli: %s: no such file\n", path.c_str());
     } catch (const Exception& e) {
         std::fprintf(stderr, "oggmix-cli: %s: %s\n", path.c_str(), e.what());
@@ -57,6 +74,9 @@ bool LoadStreamFile(TOggData& stream, const std::string& path) {
 int64_t OutputFrames(const TOggData& stream) noexcept {
     if (stream.Rate() == kFramesPerSecond) return stream.PcmTotal();
     if (stream.Rate() == kFramesPerSecond / 2) return 2 * stream.PcmTotal();
+    // Converted: every source frame's share of output, the last one rounded up.
+    if (stream.Rate() > 0 && stream.PcmTotal() > 0)
+        return (stream.PcmTotal() * kFramesPerSecond + stream.Rate() - 1) / stream.Rate();
     return std::llround(static_cast<double>(stream.TotalTime()) * kFramesPerSecond);
 }
 

@@ -18,16 +18,20 @@ namespace oggmix::cli {
 // Binds libwuvorbis.so beside the executable. On failure prints the reason and returns false.
 [[nodiscard]] bool BindDecoderBesideExecutable();
 
-// Loads path into stream; on failure prints the reason and returns false.
-[[nodiscard]] bool LoadStreamFile(TOggData& stream, const std::string& path);
+// Why the loaded stream would render silence with its conversion setting ("48000 Hz;
+// --resample converts it"), or an empty string when it renders music.
+[[nodiscard]] std::string SilenceReason(const TOggData& stream);
+
+// Loads path into stream, with the conversion on when resample. A file that cannot be loaded
+// or would render silence is reported and refused: false.
+[[nodiscard]] bool LoadStreamFile(TOggData& stream, const std::string& path, bool resample);
 
 // Loads each path into its own stream of bufferBytes. Every failure is reported; the result
 // is empty when any file failed.
 [[nodiscard]] std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(
-    const std::vector<std::string>& paths, int32_t bufferBytes);
+    const std::vector<std::string>& paths, int32_t bufferBytes, bool resample);
 
-// The length of a loaded stream in output frames (44100 Hz): exact for the rates the engine
-// converts, otherwise from its total time.
+// The length of a loaded stream in output frames (44100 Hz).
 [[nodiscard]] int64_t OutputFrames(const TOggData& stream) noexcept;
 
 }  // namespace oggmix::cli

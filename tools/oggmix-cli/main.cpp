@@ -2,6 +2,7 @@
 // --version; refuses an OGGMIX_SIMD that cannot be met before doing anything else.
 #include <algorithm>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,13 @@ void PrintUsageTo(std::FILE* out) {
 // The version and the instruction-set level of the render kernels (OGGMIX_SIMD chooses it).
 void PrintVersion() {
     std::printf("oggmix-cli %s\nsimd %s\n", OGGMIX_VERSION, SimdLevelName(ActiveSimdLevel()));
+}
+
+// --help or -h among a subcommand's options (those before a "--").
+bool WantsHelp(std::span<const std::string> args) {
+    const auto options = std::find(args.begin(), args.end(), "--");
+    return std::any_of(args.begin(), options,
+                       [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
 }
 
 }  // namespace
@@ -62,8 +70,12 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     for (const Command& command : Registry()) {
-        if (args[0] == command.Name)
-            return command.Run(std::span<const std::string>(args).subspan(1));
+        if (args[0] != command.Name) continue;
+        const auto rest = std::span<const std::string>(args).subspan(1);
+        if (!WantsHelp(rest)) return command.Run(rest);
+        const std::string usage = command.Usage;
+        std::printf("usage:\n%s%s", usage.c_str(), usage.ends_with('\n') ? "" : "\n");
+        return kExitOk;
     }
     std::fprintf(stderr, "oggmix-cli: unknown command '%s'\n", args[0].c_str());
     PrintUsage();

@@ -1,0 +1,122 @@
+// OggDataLib_Convert.cpp: the conversion of other rates and channel counts: the switch, the
+// converter's restarts with music before the position, and rendering through it.
+#include <algorithm>
+
+#include "stream/OggDataLib.h"
+#include "stream/SourceFormat.h"
+
+namespace oggmix {
+
+void TOggData::SetConversion(bool On) {
+    ScopedLock guard(FLock);
+    if (On == FConversion) return;
+    // The output goes on from what was last heard, not from where the decoder ran ahead to.
+    const float heardSec = GetTime(false);
+    FConversion = On;
+    FConverter.reset();
+    if (FLoaded && Seekable()) SeekDecoder(heardSec);
+    PrepareConverter();
+}
+
+bool TOggData::Renders() const noexcept {
+    if (!FLoaded) return false;
+    return PlaysAsIs(FRate, FChannels) || (FConversion && PlaysConverted(FRate, FChannels));
+}
+
+double TOggData::ConverterLagSec() const noexcept {
+    return FConverter ? FConverter->LagSec() : 0.0;
+}
+
+void TOggData::PrepareConverter() {
+    FConvInputFrames = 0;
+    FConvInputUsed = 0;
+    FConvEnding = false;
+    FConvStale = false;
+    if (FSource == nullptr || !FConversion || RateWithoutResampler(FRate) ||
+        !PlaysConverted(FRate, FChannels)) {
+        FConverter.reset();
+        return;
+    }
+    try {
+        if (!FConverter) FConverter = std::make_unique<RateConverter>(FRate, FChannels);
+    } catch (const std::exception&) {
+        // Without a converter the format stays unsupported: the stream renders silence.
+        return;
+    }
+
+    // The filter's history is the music just before the position, so the first frames out
+    // are already right; at the start of the stream it is the silence before it.
+    const int64_t targetFrame = DecoderFrame();
+    const int64_t startFrame = std::max<int64_t>(0, targetFrame - FConverter->PrimeFrames());
+    int64_t historyFrames = 0;
+    if (startFrame < targetFrame && SeekDecoderToFrame(startFrame))
+        historyFrames = targetFrame - DecoderFrame();
+    FConverter->Restart(historyFrames);
+    const auto scratch = std::span<int16_t>(FWorkBuffer);
+    for (int64_t fed = 0; fed < historyFrames;) {
+        const auto wantFrames =
+            static_cast<int32_t>(std::min<int64_t>(historyFrames - fed, FConvInput.size() / 2));
+        const int32_t got = DecodeBlock(FConvInput.data(), FramesToBytes(wantFrames));
+        if (got <= 0) {
+            // The history could not be read: start afresh at the position without it.
+            SeekDecoderToFrame(targetFrame);
+            FConverter->Restart(0);
+            return;
+        }
+        auto input = std::span<const int16_t>(FConvInput).first(2 * BytesToFrames(got));
+        while (!input.empty()) {
+            const ConverterStep step = FConverter->Process(input, scratch);
+            if (step.ConsumedFrames == 0) break;
+            input = input.subspan(2 * static_cast<size_t>(step.ConsumedFrames));
+        }
+        fed += BytesToFrames(got);
+    }
+}
+
+// Pulls output from the converter and feeds it the music the cues choose, in the source's
+// own rate; a loop jump or a wrap only changes what comes next, so the converter runs on
+// through it without a seam. At the end of the music the converter is emptied before the
+// stream pauses.
+int32_t TOggData::ConvertWithCues(int16_t* Dest, int32_t Count) noexcept {
+    const int32_t wantFrames = BytesToFrames(Count);
+    int32_t doneFrames = 0;
+    while (doneFrames < wantFrames) {
+        const auto output = std::span<int16_t>(Dest + 2 * doneFrames,
+                                               2 * static_cast<size_t>(wantFrames - doneFrames));
+        if (FConvInputUsed == FConvInputFrames && !FConvEnding) {
+            const int32_t got =
+                DecodeWithCues(FConvInput.data(), FramesToBytes(FConvInput.size() / 2));
+            // Deliberate: a decoding error has paused the stream; what is out stays.
+            if (got < 0) return doneFrames > 0 ? FramesToBytes(doneFrames) : got;
+            FConvInputFrames = BytesToFrames(got);
+            FConvInputUsed = 0;
+            if (!FPlaying) {
+                // The music ended (and the decoder is rewound); its last frames are still in
+                // the converter, so the stream plays on until they are out.
+                FPlaying = true;
+                FConvEnding = true;
+            }
+        }
+        if (FConvInputUsed < FConvInputFrames) {
+            const auto input = std::span<const int16_t>(FConvInput).subspan(
+                2 * static_cast<size_t>(FConvInputUsed),
+                2 * static_cast<size_t>(FConvInputFrames - FConvInputUsed));
+            const ConverterStep step = FConverter->Process(input, output);
+            FConvInputUsed += step.ConsumedFrames;
+            doneFrames += step.ProducedFrames;
+            if (step.ConsumedFrames == 0 && step.ProducedFrames == 0) break;
+            continue;
+        }
+        const int32_t n = FConverter->Finish(output);
+        if (n == 0) {
+            FConvEnding = false;
+            FConvStale = true;
+            Pause(false);
+            break;
+        }
+        doneFrames += n;
+    }
+    return FramesToBytes(doneFrames);
+}
+
+}  // namespace oggmix
