@@ -237,6 +237,16 @@ oggmix_result oggmix_device_status(oggmix_player* player, int* available, const 
     });
 }
 
+oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
+                              uint64_t* late_blocks) {
+    if (written_blocks == nullptr || late_blocks == nullptr) return NullArgument("a count");
+    return Call(player, [&](oggmix_player& p) {
+        const oggmix::DeliveryStats stats = p.Player->Delivery();
+        *written_blocks = stats.WrittenBlocks;
+        *late_blocks = stats.LateBlocks;
+    });
+}
+
 const char* oggmix_last_error(void) { return tLastError.c_str(); }
 
 }  // extern "C"

@@ -21,14 +21,14 @@ protected:
         FTrack = LoadBytes(FBytes);
     }
     // Reads the position now; checks it after the next frames are heard.
-    void Mark() { FMarks.push_back({FHeardFrames, PositionFrames(FTrack)}); }
+    void Mark() { FMarks.push_back({HeardFrames(), PositionFrames(FTrack)}); }
     // The frames heard from each mark are the track's frames from the marked position on.
     void ExpectMarksMatchTheSound() {
         constexpr int64_t kCompared = 32;
         for (const auto& [heardAt, positionFrames] : FMarks) {
-            ASSERT_LE((heardAt + kCompared) * 2, static_cast<int64_t>(FHeard.size()));
+            ASSERT_LE((heardAt + kCompared) * 2, static_cast<int64_t>(Heard().size()));
             ASSERT_LE((positionFrames + kCompared) * 2, static_cast<int64_t>(FReference.size()));
-            const auto heard = FHeard.begin() + heardAt * 2;
+            const auto heard = Heard().begin() + heardAt * 2;
             const auto expected = FReference.begin() + positionFrames * 2;
             EXPECT_TRUE(std::equal(heard, heard + kCompared * 2, expected))
                 << "heard frame " << heardAt << " is not frame " << positionFrames;
@@ -105,12 +105,12 @@ TEST_F(MusicPosition, AFadeInAskedWithPlayRisesFromSilence) {
     FPlayer->Play(tone, {.Loop = true, .FadeInSec = 0.5});
     Listen(44100);
     // The music starts with the block after the one being filled: find its first sound.
-    const auto first = std::find_if(FHeard.begin(), FHeard.end(), [](int16_t s) { return s; });
-    ASSERT_NE(first, FHeard.end());
-    const int64_t start = (first - FHeard.begin()) / 2;
-    const int32_t early = PeakOf(FHeard, start, 2205);
-    const int32_t middle = PeakOf(FHeard, start + 11025, 2205);
-    const int32_t late = PeakOf(FHeard, start + 26460, 2205);
+    const auto first = std::find_if(Heard().begin(), Heard().end(), [](int16_t s) { return s; });
+    ASSERT_NE(first, Heard().end());
+    const int64_t start = (first - Heard().begin()) / 2;
+    const int32_t early = PeakOf(Heard(), start, 2205);
+    const int32_t middle = PeakOf(Heard(), start + 11025, 2205);
+    const int32_t late = PeakOf(Heard(), start + 26460, 2205);
     EXPECT_LT(early, middle / 4);
     EXPECT_LT(middle, late * 3 / 4);
     EXPECT_GT(late, 15000);  // full volume: the tone's peak is about 16384
@@ -123,10 +123,10 @@ TEST_F(MusicPosition, APauseFallsSilentWithinTwoBlocksAndResumeGoesOnFromThere) 
     FPlayer->Play(FTrack);
     Listen(20000);
     FPlayer->Pause(FTrack);
-    const int64_t pausedAt = FHeardFrames;
+    const int64_t pausedAt = HeardFrames();
     Listen(3 * kTestBlockFrames);
     const int64_t stood = PositionFrames(FTrack);
-    EXPECT_EQ(PeakOf(FHeard, pausedAt + 2 * kTestBlockFrames, kTestBlockFrames), 0);
+    EXPECT_EQ(PeakOf(Heard(), pausedAt + 2 * kTestBlockFrames, kTestBlockFrames), 0);
     EXPECT_FALSE(FPlayer->IsPlaying(FTrack));
     Listen(10000);
     EXPECT_EQ(PositionFrames(FTrack), stood);

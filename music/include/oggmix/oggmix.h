@@ -113,6 +113,10 @@ oggmix_result oggmix_set_event_callback(oggmix_player* player, oggmix_event_call
  * while the device plays), valid until the player is closed. */
 oggmix_result oggmix_device_status(oggmix_player* player, int* available, const char** status);
 
+/* Blocks handed to the sound device so far, and those it had already passed (heard as gaps). */
+oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
+                              uint64_t* late_blocks);
+
 /* The message of this thread's last failure ("" before any). */
 const char* oggmix_last_error(void);
 
