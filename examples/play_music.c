@@ -4,8 +4,8 @@
 #include <stdio.h>
 #include <time.h>
 
-static void wait(double seconds) {
-    struct timespec t = {(time_t)seconds, (long)((seconds - (time_t)seconds) * 1e9)};
+static void wait_ms(long ms) {
+    struct timespec t = {ms / 1000, ms % 1000 * 1000000L};
     nanosleep(&t, NULL);
 }
 
@@ -14,28 +14,22 @@ int main(int argc, char** argv) {
     oggmix_track first = 0, second = 0;
     double at = 0.0;
     if (argc != 3) return fprintf(stderr, "usage: play_music_c FIRST.ogg SECOND.ogg\n"), 2;
-    if (oggmix_open(NULL, &player) != OGGMIX_OK ||
-        oggmix_load_file(player, argv[1], &first) != OGGMIX_OK ||
-        oggmix_load_file(player, argv[2], &second) != OGGMIX_OK) {
+    if (oggmix_open(NULL, &player) || oggmix_load_file(player, argv[1], &first) ||
+        oggmix_load_file(player, argv[2], &second)) {
         fprintf(stderr, "play_music_c: %s\n", oggmix_last_error());
-        oggmix_close(player);
-        return 1;
+        return oggmix_close(player), 1;
     }
     oggmix_play(player, first, 1, 0.5);
-    wait(1.5);
+    wait_ms(1500);
     oggmix_cross_fade(player, first, second, 1.0, 1);
-    wait(1.5);
+    wait_ms(1500);
     oggmix_pause(player, second, OGGMIX_DEFAULT_PAUSE_FADE_SEC);
-    wait(0.5);
-    oggmix_position(player, second, &at);
-    printf("paused at %.3f s\n", at);
-    wait(0.5);
-    oggmix_position(player, second, &at);
-    printf("still at %.3f s\n", at);
+    wait_ms(500);
+    oggmix_position(player, second, &at), printf("paused at %.3f s\n", at);
+    wait_ms(500);
+    oggmix_position(player, second, &at), printf("still at %.3f s\n", at);
     oggmix_resume(player, second, OGGMIX_DEFAULT_PAUSE_FADE_SEC);
-    wait(1.0);
-    oggmix_position(player, second, &at);
-    printf("playing at %.3f s\n", at);
-    oggmix_close(player);
-    return 0;
+    wait_ms(1000);
+    oggmix_position(player, second, &at), printf("playing at %.3f s\n", at);
+    return oggmix_close(player);
 }
