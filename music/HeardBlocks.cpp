@@ -69,6 +69,19 @@ std::optional<double> HeardBlocks::PositionOf(uint32_t TrackId, HeardFrame Heard
     return std::nullopt;
 }
 
+std::optional<double> HeardBlocks::FadeEndAfter(uint32_t TrackId, int64_t Seq,
+                                                double FadeSec) const {
+    const BlockRecord* first = nullptr;
+    for (const BlockRecord& record : FRecords)
+        if (record.TrackId == TrackId && record.Seq > Seq && (!first || record.Seq < first->Seq))
+            first = &record;
+    if (first == nullptr) return std::nullopt;
+    const auto fadeFrames = static_cast<int32_t>(std::lround(FadeSec * kFramesPerSec));
+    if (fadeFrames >= first->Frames || (first->JumpFrame >= 0 && first->JumpFrame <= fadeFrames))
+        return std::nullopt;
+    return first->StartSec + fadeFrames / kFramesPerSec;
+}
+
 void HeardBlocks::TakeDueEvents(HeardFrame Heard, std::vector<MusicEvent>& Out) {
     while (FEventCount > 0) {
         const PendingEvent& event = FEvents[static_cast<size_t>(FFirstEvent)];

@@ -43,7 +43,7 @@ struct HeardFrame {
 
 class HeardBlocks {
 public:
-    static constexpr int kRecordCapacity = 64;  // 8 slots x 8 blocks: far more than in flight
+    static constexpr int kRecordCapacity = 256;  // 8 slots x 32 blocks: far more than in flight
     static constexpr int kEventCapacity = 256;  // events heard but not yet polled
 
     explicit HeardBlocks(int32_t BlockFrames);
@@ -62,6 +62,11 @@ public:
     // Mixer lock held: TrackId's position at Heard, or none when no block of the track is in
     // flight (the track's own position then holds).
     [[nodiscard]] std::optional<double> PositionOf(uint32_t TrackId, HeardFrame Heard) const;
+    // Mixer lock held: the position at which a fade of FadeSec, begun with the first block of
+    // TrackId after block Seq, reached silence; none when that block is no longer known or
+    // the fade did not end inside it, before any jump.
+    [[nodiscard]] std::optional<double> FadeEndAfter(uint32_t TrackId, int64_t Seq,
+                                                     double FadeSec) const;
     // Mixer lock held: moves the events heard by Heard to Out, in order.
     void TakeDueEvents(HeardFrame Heard, std::vector<MusicEvent>& Out);
 

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ struct MusicPlayer::Impl {
         int32_t Slot = -1;
         bool Loop = true;
         bool Pausing = false;   // faded out by Pause; Resume continues
+        int64_t PauseSeq = -1;  // the last block begun before the pause
+        double PauseFadeSec = 0.0;
         bool Stopping = false;  // faded out by Stop; rewound once silent
     };
     // What OnBlockStart saw of a slot's track, for OnBlockMixed.
@@ -66,6 +69,9 @@ struct MusicPlayer::Impl {
     void StopLocked(TrackState& State, double FadeOutSec);
     // Tracks whose fade-out to stop has finished are rewound. Mixer lock held.
     void FinishStops();
+    // Where a paused track's pause fade fell silent, if known: the stream itself stops only
+    // at the end of that block, having played silence. Mixer lock held.
+    [[nodiscard]] std::optional<double> PausedAt(Track Which, const TrackState& State) const;
     [[nodiscard]] music::HeardFrame HeardNow() const;
     Track AddTrack(std::unique_ptr<TOggData> Stream, const std::string& Name);
 

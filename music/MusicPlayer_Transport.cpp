@@ -52,6 +52,11 @@ void MusicPlayer::Impl::FinishStops() {
     }
 }
 
+std::optional<double> MusicPlayer::Impl::PausedAt(Track Which, const TrackState& State) const {
+    if (!State.Pausing || State.Stream->GetState(true) >= 2) return std::nullopt;
+    return FHeard.FadeEndAfter(Which.Id, State.PauseSeq, State.PauseFadeSec);
+}
+
 void MusicPlayer::Play(Track Which, const PlayOptions& Options) {
     const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
     Impl::TrackState& state = FImpl->Find(Which);
@@ -76,6 +81,8 @@ void MusicPlayer::Pause(Track Which, double FadeSec) {
     stream.Fade(0.0f, static_cast<float>(fadeSec));
     if (fadeSec < 0.01) stream.Pause(true);
     state.Pausing = true;
+    state.PauseSeq = FImpl->FHeard.CurrentSeq();
+    state.PauseFadeSec = fadeSec;
 }
 
 void MusicPlayer::Resume(Track Which, double FadeSec) {
@@ -83,6 +90,9 @@ void MusicPlayer::Resume(Track Which, double FadeSec) {
     Impl::TrackState& state = FImpl->Find(Which);
     MixerGuard guard(FImpl->FFeed->Player());
     if (!state.Pausing) return;
+    // Back to where the pause fell silent, so that nothing is skipped.
+    if (const std::optional<double> at = FImpl->PausedAt(Which, state))
+        state.Stream->Seek(static_cast<float>(*at), true);
     FImpl->EnsureSlot(Which, state);
     // From the present fade volume: a pause still fading out turns back up from there.
     state.Stream->Fade(1.0f, static_cast<float>(fadeSec));
@@ -119,6 +129,7 @@ double MusicPlayer::Position(Track Which) {
     if (heard) return *heard;
     // Nothing of the track in flight: where the stream stands is what is heard next.
     if (state.Stopping && state.Stream->GetState(true) < 2) return 0.0;
+    if (const std::optional<double> at = FImpl->PausedAt(Which, state)) return *at;
     return state.Stream->GetTime(true);
 }
 
