@@ -20,11 +20,15 @@ void MusicPlayer::Impl::StartLocked(Track Which, TrackState& State, bool Loop,
                                     double FadeInSec) {
     EnsureSlot(Which, State);
     TOggData& stream = *State.Stream;
-    if (State.Stopping) stream.Stop(true);
-    const bool sounding = stream.GetState(true) >= 2 && !State.Pausing && !State.Stopping;
-    // Under the mixer's lock no render sees the silent start of a fade-in (which would
-    // pause the stream).
-    if (!sounding && FadeInSec > 0.0) stream.Fade(0.0f, 0.0f);
+    // A track still fading out (to stop or to pause) turns back up from where its fade is.
+    const bool running = stream.GetState(true) >= 2;
+    if (!running && State.Stopping) stream.Stop(true);
+    // The stream stopped only at the end of the block its pause fade fell silent in.
+    if (const std::optional<double> at = PausedAt(Which, State))
+        stream.Seek(static_cast<float>(*at), true);
+    // Under the mixer's lock no render sees the silent start of a fade-in (which would pause
+    // the stream).
+    if (!running && FadeInSec > 0.0) stream.Fade(0.0f, 0.0f);
     stream.Fade(1.0f, static_cast<float>(FadeInSec));
     stream.Play(Loop, true);
     State.Loop = Loop;
@@ -89,15 +93,7 @@ void MusicPlayer::Resume(Track Which, double FadeSec) {
     const double fadeSec = music::CheckSeconds(FadeSec, "the resume fade");
     Impl::TrackState& state = FImpl->Find(Which);
     MixerGuard guard(FImpl->FFeed->Player());
-    if (!state.Pausing) return;
-    // Back to where the pause fell silent, so that nothing is skipped.
-    if (const std::optional<double> at = FImpl->PausedAt(Which, state))
-        state.Stream->Seek(static_cast<float>(*at), true);
-    FImpl->EnsureSlot(Which, state);
-    // From the present fade volume: a pause still fading out turns back up from there.
-    state.Stream->Fade(1.0f, static_cast<float>(fadeSec));
-    state.Stream->Play(state.Loop, true);
-    state.Pausing = false;
+    if (state.Pausing) FImpl->StartLocked(Which, state, state.Loop, fadeSec);
 }
 
 void MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) {

@@ -23,7 +23,9 @@ protected:
         ASSERT_EQ(oggmix_open(&FOptions, &FPlayer), OGGMIX_OK) << oggmix_last_error();
     }
     void TearDown() override {
-        if (FPlayer != nullptr) EXPECT_EQ(oggmix_close(FPlayer), OGGMIX_OK);
+        if (FPlayer != nullptr) {
+            EXPECT_EQ(oggmix_close(FPlayer), OGGMIX_OK);
+        }
     }
     oggmix_track Load(const std::vector<uint8_t>& bytes) {
         oggmix_track track = 0;

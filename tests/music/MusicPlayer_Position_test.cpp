@@ -92,6 +92,21 @@ TEST_F(MusicPosition, LoopAndEndEventsArriveOnceEachWhenHeard) {
     EXPECT_EQ(FPlayer->Position(once), 0.0);
 }
 
+TEST_F(MusicPosition, ACrossFadeBackTurnsTheFadingTrackUpWhereItIs) {
+    LoadLooping();
+    const Track other = LoadBytes(EncodeOgg(Music(44100, 2, 2.0, 9)));
+    Listen(100);
+    FPlayer->Play(FTrack);
+    Listen(22050);
+    FPlayer->CrossFade(FTrack, other, 1.0);
+    Listen(11025);
+    const int64_t fading = PositionFrames(FTrack);
+    FPlayer->CrossFade(other, FTrack, 0.5);
+    Listen(3 * kTestBlockFrames);
+    EXPECT_TRUE(FPlayer->IsPlaying(FTrack));
+    EXPECT_GT(PositionFrames(FTrack), fading);  // going on, not from the start again
+}
+
 int32_t PeakOf(const std::vector<int16_t>& heard, int64_t firstFrame, int64_t frames) {
     int32_t peak = 0;
     for (int64_t i = firstFrame * 2; i < (firstFrame + frames) * 2; ++i)

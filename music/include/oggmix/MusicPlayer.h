@@ -56,12 +56,14 @@ struct Track {
 
 struct PlayerOptions {
     // Where the sound goes: "sdl", "null", "wav:PATH" or "manual" (tests); empty: the
-    // environment variable OGGMIX_AUDIO, else "sdl".
+    // environment variable OGGMIX_AUDIO, else "sdl". A name given here stands in for
+    // OGGMIX_AUDIO while the device opens (the environment is shared by the process).
     std::string Backend;
     // libwuvorbis.so; empty: beside the program, then beside the oggmix library, then the
     // installed folder.
     std::string DecoderPath;
-    // Frames per block, 1024 .. 8192 (a multiple of 4): shorter is quicker to respond.
+    // Frames per block, 1024 .. 8192 (a multiple of 4): shorter is quicker to respond, but
+    // below 2048 a busy machine may deliver blocks late (heard as gaps; see Delivery).
     int32_t BlockFrames = 2048;
     // False: when the device cannot be opened, play silently (everything else runs as usual)
     // and report it through DeviceAvailable and DeviceStatus.
@@ -106,13 +108,16 @@ public:
     // call data given as bytes.
     [[nodiscard]] Track Load(const std::string& Path);
     [[nodiscard]] Track Load(std::span<const std::byte> Bytes, const std::string& Name = "data");
-    void Unload(Track Which);
+    void Unload(Track Which);  // a playing track falls silent at once
 
     // Plays from the present position (a stopped track from its start). A track that is
-    // already playing only takes the loop setting and the fade-in.
+    // still fading out (Stop, Pause, CrossFade) turns back up from where its fade is, over
+    // FadeInSec; one playing at full volume only takes the loop setting.
     void Play(Track Which, const PlayOptions& Options = {});
     // Fades out, then rewinds to the start.
     void Stop(Track Which, double FadeOutSec = 0.0);
+    // Fades out and holds the position where the fade fell silent; Resume fades back in
+    // from there, with the loop setting of the last Play.
     void Pause(Track Which, double FadeSec = kDefaultPauseFadeSec);
     void Resume(Track Which, double FadeSec = kDefaultPauseFadeSec);
     // Fades From out (then stops it) while To fades in from its present position.
