@@ -108,7 +108,8 @@ ClassifiedBlock ClassifyBlock(const BlockObservation& Seen, int32_t BlockFrames,
         // before a frame because a fade-out had already reached silence.
         if (spanFrames == 0) return result;
         const bool ended = SecToFrames(Seen.EndSec) == 0;
-        const double playedSec = ended ? Seen.LengthSec - Seen.StartSec : Seen.EndSec - Seen.StartSec;
+        const double stoppedSec = ended ? Seen.LengthSec : Seen.EndSec;
+        const double playedSec = stoppedSec - Seen.StartSec;
         record.Frames = std::clamp(SecToFrames(playedSec), 0, BlockFrames);
         result.Record = record;
         if (ended) {
