@@ -1,6 +1,7 @@
 // MusicPlayer.cpp: opening and closing the player, loading and unloading tracks, and the
 // refill thread's hooks that record what each block holds.
 #include <cstdlib>
+#include <new>
 #include <optional>
 
 #include "base/Exceptions.h"
@@ -86,9 +87,12 @@ MusicPlayer::Impl::Impl(const PlayerOptions& Options)
     try {
         // Started below, once the hooks are in place.
         FFeed = std::make_unique<AudioFeed>(*FVoxa, decoder, 1, false, FBlockFrames);
-    } catch (const Exception& e) {
+    } catch (const ERangeError& e) {
         throw MusicError(MusicErrorCode::NoDecoder,
                          "the decoding library " + decoder + " cannot be loaded: " + e.Message());
+    } catch (const EVOXA& e) {
+        throw MusicError(MusicErrorCode::NoDevice,
+                         "the sound device (" + backend + ") failed: " + e.Message());
     }
     if (!FFeed->DecoderUsable())
         throw MusicError(MusicErrorCode::NoDecoder,
@@ -181,6 +185,8 @@ Track MusicPlayer::Load(const std::string& Path) {
                                                          ")");
     } catch (const ERangeError&) {
         throw MusicError(MusicErrorCode::NotOggVorbis, Path + ": not an Ogg Vorbis file");
+    } catch (const std::bad_alloc&) {
+        throw MusicError(MusicErrorCode::ReadFailed, Path + ": too large to hold in memory");
     }
     return FImpl->AddTrack(std::move(stream), Path);
 }

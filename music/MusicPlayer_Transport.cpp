@@ -1,6 +1,7 @@
 // MusicPlayer_Transport.cpp: play, stop, pause, resume, cross-fade and seek; the position
 // being heard; events.
 #include <cmath>
+#include <limits>
 
 #include "music/MusicArguments.h"
 #include "music/MusicPlayer_Impl.h"
@@ -116,6 +117,8 @@ void MusicPlayer::Seek(Track Which, double Seconds) {
                              std::to_string(Seconds) + " s");
     MixerGuard guard(FImpl->FFeed->Player());
     state.Stream->Seek(static_cast<float>(Seconds), true);
+    // The place sought replaces a pause's resume point.
+    state.PauseSeq = std::numeric_limits<int64_t>::max();
 }
 
 double MusicPlayer::Position(Track Which) {

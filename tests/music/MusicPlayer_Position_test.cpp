@@ -155,5 +155,23 @@ TEST_F(MusicPosition, APauseFallsSilentWithinTwoBlocksAndResumeGoesOnFromThere) 
     EXPECT_LT(FMarks.back().second, stood + 3 * kTestBlockFrames);
 }
 
+TEST_F(MusicPosition, ASeekWhilePausedIsWhereResumeGoesOn) {
+    LoadLooping();
+    Listen(100);
+    FPlayer->Play(FTrack);
+    Listen(30000);
+    FPlayer->Pause(FTrack);
+    Listen(3 * kTestBlockFrames);
+    FPlayer->Seek(FTrack, 0.25);
+    EXPECT_EQ(PositionFrames(FTrack), 11025);
+    FPlayer->Resume(FTrack);
+    Listen(3 * kTestBlockFrames);
+    Mark();
+    Listen(64);
+    ExpectMarksMatchTheSound();
+    EXPECT_GT(FMarks.back().second, 11025);
+    EXPECT_LT(FMarks.back().second, 11025 + 3 * kTestBlockFrames);
+}
+
 }  // namespace
 }  // namespace oggmix::test
