@@ -82,6 +82,18 @@ std::optional<double> HeardBlocks::FadeEndAfter(uint32_t TrackId, int64_t Seq,
     return first->StartSec + fadeFrames / kFramesPerSec;
 }
 
+void HeardBlocks::DropEvents(uint32_t TrackId) noexcept {
+    int32_t kept = 0;
+    for (int32_t i = 0; i < FEventCount; ++i) {
+        const auto from = static_cast<size_t>((FFirstEvent + i) % kEventCapacity);
+        const PendingEvent event = FEvents[from];
+        if (event.Event.Which.Id == TrackId) continue;
+        FEvents[static_cast<size_t>((FFirstEvent + kept) % kEventCapacity)] = event;
+        ++kept;
+    }
+    FEventCount = kept;
+}
+
 void HeardBlocks::TakeDueEvents(HeardFrame Heard, std::vector<MusicEvent>& Out) {
     while (FEventCount > 0) {
         const PendingEvent& event = FEvents[static_cast<size_t>(FFirstEvent)];

@@ -67,6 +67,8 @@ public:
     // the fade did not end inside it, before any jump.
     [[nodiscard]] std::optional<double> FadeEndAfter(uint32_t TrackId, int64_t Seq,
                                                      double FadeSec) const;
+    // Mixer lock held: forgets the events of a track that is going away.
+    void DropEvents(uint32_t TrackId) noexcept;
     // Mixer lock held: moves the events heard by Heard to Out, in order.
     void TakeDueEvents(HeardFrame Heard, std::vector<MusicEvent>& Out);
 

@@ -211,6 +211,7 @@ void MusicPlayer::Unload(Track Which) {
             FImpl->FFeed->Player().ClearSlot(state.Slot, false);
             FImpl->FSlotTrack[static_cast<size_t>(state.Slot)] = 0;
         }
+        FImpl->FHeard.DropEvents(Which.Id);
     }
     FImpl->FTracks.erase(Which.Id);
 }

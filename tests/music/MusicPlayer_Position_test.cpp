@@ -107,6 +107,19 @@ TEST_F(MusicPosition, ACrossFadeBackTurnsTheFadingTrackUpWhereItIs) {
     EXPECT_GT(PositionFrames(FTrack), fading);  // going on, not from the start again
 }
 
+TEST_F(MusicPosition, TheEventsOfAnUnloadedTrackAreNotHandedOut) {
+    const auto bytes = EncodeOgg(Music(44100, 2, 0.2, 5));
+    const Track once = LoadBytes(bytes);
+    const Track kept = LoadBytes(bytes);
+    FPlayer->Play(once, {.Loop = false});
+    FPlayer->Play(kept, {.Loop = false});
+    Listen(10 * kTestBlockFrames);  // both ends heard
+    FPlayer->Unload(once);
+    const std::vector<MusicEvent> events = FPlayer->Poll();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].Which, kept);
+}
+
 int32_t PeakOf(const std::vector<int16_t>& heard, int64_t firstFrame, int64_t frames) {
     int32_t peak = 0;
     for (int64_t i = firstFrame * 2; i < (firstFrame + frames) * 2; ++i)

@@ -108,7 +108,8 @@ public:
     // call data given as bytes.
     [[nodiscard]] Track Load(const std::string& Path);
     [[nodiscard]] Track Load(std::span<const std::byte> Bytes, const std::string& Name = "data");
-    void Unload(Track Which);  // a playing track falls silent at once
+    // A playing track falls silent at once; events of the track not yet polled are dropped.
+    void Unload(Track Which);
 
     // Plays from the present position (a stopped track from its start). A track that is
     // still fading out (Stop, Pause, CrossFade) turns back up from where its fade is, over
