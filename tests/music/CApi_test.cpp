@@ -58,11 +58,12 @@ TEST_F(CInterface, FailuresAreCodesWithAMessageAndStaleHandlesAreRefused) {
     EXPECT_EQ(second, nullptr);
 
     ASSERT_EQ(oggmix_close(FPlayer), OGGMIX_OK);
+    oggmix_player* closed = FPlayer;
+    ASSERT_EQ(oggmix_open(&FOptions, &FPlayer), OGGMIX_OK) << oggmix_last_error();
     double seconds = 0.0;
-    EXPECT_EQ(oggmix_position(FPlayer, 1, &seconds), OGGMIX_ERROR_INVALID_PLAYER);
-    EXPECT_EQ(oggmix_close(FPlayer), OGGMIX_ERROR_INVALID_PLAYER);
+    EXPECT_EQ(oggmix_position(closed, 1, &seconds), OGGMIX_ERROR_INVALID_PLAYER);
+    EXPECT_EQ(oggmix_close(closed), OGGMIX_ERROR_INVALID_PLAYER);
     EXPECT_EQ(oggmix_play(nullptr, 1, 1, 0.0), OGGMIX_ERROR_INVALID_PLAYER);
-    FPlayer = nullptr;
 }
 
 void CountEvent(const oggmix_event* event, void* user) {

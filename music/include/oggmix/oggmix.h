@@ -18,7 +18,7 @@
 extern "C" {
 #endif
 
-typedef struct oggmix_player oggmix_player;
+typedef struct oggmix_player oggmix_player; /* a handle, never given out twice */
 typedef uint32_t oggmix_track; /* 0: no track */
 
 typedef enum oggmix_result {
