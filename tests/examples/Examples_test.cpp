@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,23 @@ int32_t Peak(const std::vector<int16_t>& samples, int64_t firstFrame, int64_t fr
         for (int c = 0; c < 2; ++c)
             peak = std::max(peak, std::abs(int32_t{samples[static_cast<size_t>(2 * f + c)]}));
     return peak;
+}
+
+// The amplitude of the tone of freqHz in the left channel over frames from firstFrame
+// (Goertzel), as a fraction of full scale.
+double ToneLevel(const std::vector<int16_t>& samples, int64_t firstFrame, int64_t frames,
+                 double freqHz) {
+    const double w = 2.0 * 3.14159265358979323846 * freqHz / kFramesPerSecond;
+    const double coefficient = 2.0 * std::cos(w);
+    double s1 = 0.0;
+    double s2 = 0.0;
+    for (int64_t f = firstFrame; f < firstFrame + frames; ++f) {
+        const double s0 = samples[static_cast<size_t>(2 * f)] / 32768.0 + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return 2.0 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(frames);
 }
 
 // The longest run of silent frames after firstFrame: {start, length}.
@@ -95,6 +113,17 @@ TEST_P(ExampleProgram, PlaysFadesPausesAndResumesAsItSays) {
     // The fade-in: quiet at first, full (the tones peak near 16384) once it is over.
     EXPECT_LT(Peak(heard, onset, 2205), 4000);
     EXPECT_GT(Peak(heard, onset + kFramesPerSecond, 2205), 14000);
+    // The cross-fade from the 440 Hz track to the 660 Hz one, over a second from 1.5 s.
+    const auto level = [&](double atSec, double freqHz) {
+        return ToneLevel(heard, onset + static_cast<int64_t>(atSec * kFramesPerSecond), 4410,
+                         freqHz);
+    };
+    EXPECT_GT(level(1.0, 440.0), 0.4);
+    EXPECT_LT(level(1.0, 660.0), 0.02);
+    EXPECT_GT(level(2.0, 440.0), 0.1);
+    EXPECT_GT(level(2.0, 660.0), 0.1);
+    EXPECT_LT(level(2.8, 440.0), 0.02);
+    EXPECT_GT(level(2.8, 660.0), 0.4);
     // The pause: half a second of silence (less the fade and up to two blocks), then sound.
     const auto [silenceStart, silenceFrames] = LongestSilence(heard, onset);
     EXPECT_GT(silenceFrames, kFramesPerSecond / 4);
