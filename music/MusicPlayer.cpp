@@ -8,6 +8,7 @@
 #include "music/DecoderSearch.h"
 #include "music/MusicPlayer_Impl.h"
 #include "sound/platform/AudioBackend.h"
+#include "sound/platform/DeviceStatus.h"
 
 namespace oggmix {
 namespace {
@@ -111,6 +112,7 @@ MusicPlayer::Impl::Impl(const PlayerOptions& Options)
                                        uint32_t offset, uint32_t size) {
         OnFill(sender, channel, offset, size);
     });
+    FSeenLosses = CurrentSoundDeviceStatus().Losses;
     FFeed->Start();
 }
 
@@ -275,7 +277,9 @@ MusicPlayer::MusicPlayer(const PlayerOptions& Options)
 
 MusicPlayer::~MusicPlayer() = default;
 
-bool MusicPlayer::DeviceAvailable() const noexcept { return FImpl->FDeviceStatus.empty(); }
+bool MusicPlayer::DeviceAvailable() const {
+    return FImpl->FDeviceStatus.empty() && !CurrentSoundDeviceStatus().Lost;
+}
 const std::string& MusicPlayer::DeviceStatus() const noexcept { return FImpl->FDeviceStatus; }
 int32_t MusicPlayer::BlockFrames() const noexcept { return FImpl->FBlockFrames; }
 

@@ -73,6 +73,8 @@ struct MusicPlayer::Impl {
     // at the end of that block, having played silence. Mixer lock held.
     [[nodiscard]] std::optional<double> PausedAt(Track Which, const TrackState& State) const;
     [[nodiscard]] music::HeardFrame HeardNow() const;
+    // Appends DeviceLost or DeviceBack when the device changed since the last look.
+    void CheckDevice(std::vector<MusicEvent>& Out);
     Track AddTrack(std::unique_ptr<TOggData> Stream, const std::string& Name);
 
     // Refill thread.
@@ -99,7 +101,8 @@ struct MusicPlayer::Impl {
     std::array<SlotBefore, AudioFeed::kSlotCount> FSlotBefore{};  // refill thread only
     std::map<uint32_t, TrackState> FTracks;
     std::function<void(const MusicEvent&)> FCallback;
-    std::vector<MusicEvent> FDue;  // events taken by Poll, reused
+    bool FDeviceLost = false;    // as last reported by Poll
+    uint64_t FSeenLosses = 0;    // device losses in the process when Poll last looked
     // Declared last: destroyed first, so that the refill thread has ended before anything
     // its hooks touch goes.
     std::unique_ptr<AudioFeed> FFeed;

@@ -5,6 +5,7 @@
 
 #include "music/MusicArguments.h"
 #include "music/MusicPlayer_Impl.h"
+#include "sound/platform/DeviceStatus.h"
 
 namespace oggmix {
 
@@ -139,6 +140,20 @@ bool MusicPlayer::IsPlaying(Track Which) {
     return state.Stream->GetState(true) >= 2 && !state.Pausing && !state.Stopping;
 }
 
+void MusicPlayer::Impl::CheckDevice(std::vector<MusicEvent>& Out) {
+    const SoundDeviceStatus device = CurrentSoundDeviceStatus();
+    // A loss and return between two polls still counts as both.
+    if (!FDeviceLost && (device.Lost || device.Losses != FSeenLosses)) {
+        Out.push_back({MusicEventKind::DeviceLost, Track{}, -1});
+        FDeviceLost = true;
+    }
+    if (FDeviceLost && !device.Lost) {
+        Out.push_back({MusicEventKind::DeviceBack, Track{}, -1});
+        FDeviceLost = false;
+    }
+    FSeenLosses = device.Losses;
+}
+
 std::vector<MusicEvent> MusicPlayer::Poll() {
     if (const std::exception_ptr failure = FImpl->FFeed->RefillFailure()) {
         try {
@@ -149,6 +164,7 @@ std::vector<MusicEvent> MusicPlayer::Poll() {
         }
     }
     std::vector<MusicEvent> due;
+    FImpl->CheckDevice(due);
     {
         MixerGuard guard(FImpl->FFeed->Player());
         FImpl->FHeard.TakeDueEvents(FImpl->HeardNow(), due);

@@ -120,6 +120,26 @@ TEST_F(MusicPosition, TheEventsOfAnUnloadedTrackAreNotHandedOut) {
     EXPECT_EQ(events[0].Which, kept);
 }
 
+TEST_F(MusicPosition, TheDeviceGoingAndComingBackIsReportedOnceEach) {
+    const auto count = [](const std::vector<MusicEvent>& events, MusicEventKind kind) {
+        return std::count_if(events.begin(), events.end(),
+                             [&](const MusicEvent& e) { return e.Kind == kind; });
+    };
+    struct Available {
+        ~Available() { ManualAudio::SetAvailable(true); }
+    } restore;
+    ManualAudio::SetAvailable(false);
+    ASSERT_TRUE(WaitUntil([&] { return !FPlayer->DeviceAvailable(); }));
+    std::vector<MusicEvent> events = FPlayer->Poll();
+    EXPECT_EQ(count(events, MusicEventKind::DeviceLost), 1);
+    EXPECT_TRUE(FPlayer->Poll().empty());
+    ManualAudio::SetAvailable(true);
+    ASSERT_TRUE(WaitUntil([&] { return FPlayer->DeviceAvailable(); }));
+    events = FPlayer->Poll();
+    EXPECT_EQ(count(events, MusicEventKind::DeviceBack), 1);
+    EXPECT_EQ(events.size(), 1u);
+}
+
 int32_t PeakOf(const std::vector<int16_t>& heard, int64_t firstFrame, int64_t frames) {
     int32_t peak = 0;
     for (int64_t i = firstFrame * 2; i < (firstFrame + frames) * 2; ++i)

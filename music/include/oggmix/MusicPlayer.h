@@ -2,8 +2,9 @@
 // oggmix/MusicPlayer.h: music for a game in one object. A MusicPlayer opens the sound device,
 // binds the decoding library and runs the mixer; tracks are Ogg Vorbis files held in memory,
 // named by handles, played with fades, cross-fades, loops (the files' own loop tags), volume,
-// pan, a tone filter and gain control. Positions are those of the music being heard, and loop
-// and end events reach the game on its own thread through Poll.
+// pan, a tone filter and gain control. Positions are those of the music being heard; loop and
+// end events, and the sound device going away and coming back, reach the game on its own
+// thread through Poll.
 //
 // Threads: every call on one thread (the game's); the player mixes on a thread of its own.
 // Errors:  every failure throws MusicError with an English message; no call ends the process.
@@ -78,13 +79,15 @@ struct PlayOptions {
 enum class ToneFilter { Off, LowPass, HighPass, LowReso, HighReso, LoHiPass, MiddleReso, Wave };
 
 enum class MusicEventKind {
-    Looped,  // playback jumped back: CueIndex is the loop tag's index, -1 the track's end
-    Ended,   // a track played without looping reached its end and stopped
+    Looped,      // playback jumped back: CueIndex is the loop tag's index, -1 the track's end
+    Ended,       // a track played without looping reached its end and stopped
+    DeviceLost,  // the sound device went away; playback goes on unheard, in real time
+    DeviceBack,  // the sound device is back and plays the music where the clock has got to
 };
 
 struct MusicEvent {
     MusicEventKind Kind;
-    Track Which;
+    Track Which;  // no track (Id 0) for the device's events
     int32_t CueIndex = -1;
 };
 
@@ -140,13 +143,15 @@ public:
     [[nodiscard]] double Length(Track Which);
     [[nodiscard]] bool IsPlaying(Track Which);
 
-    // Events heard since the last poll, in order, each once. The callback, if set, is called
-    // for each of them from inside Poll, before Poll returns them.
+    // Events since the last poll, each once: the device's first, then the tracks' in the
+    // order heard. The callback, if set, is called for each of them from inside Poll, before
+    // Poll returns them. A failure of the mixing thread throws here.
     std::vector<MusicEvent> Poll();
     void SetEventCallback(std::function<void(const MusicEvent&)> Callback);
 
-    [[nodiscard]] bool DeviceAvailable() const noexcept;
-    // Empty while the device plays; otherwise why it could not be opened.
+    // False while playing silently: without a device from the start, or while it is lost.
+    [[nodiscard]] bool DeviceAvailable() const;
+    // Empty when the device opened; otherwise why it could not be opened.
     [[nodiscard]] const std::string& DeviceStatus() const noexcept;
     [[nodiscard]] int32_t BlockFrames() const noexcept;
     [[nodiscard]] DeliveryStats Delivery() const noexcept;

@@ -51,7 +51,9 @@ typedef enum oggmix_tone_filter {
 
 typedef enum oggmix_event_kind {
     OGGMIX_EVENT_LOOPED = 0, /* cue_index: the loop tag, -1 the track's end */
-    OGGMIX_EVENT_ENDED = 1
+    OGGMIX_EVENT_ENDED = 1,
+    OGGMIX_EVENT_DEVICE_LOST = 2, /* track 0; playback goes on unheard */
+    OGGMIX_EVENT_DEVICE_BACK = 3  /* track 0 */
 } oggmix_event_kind;
 
 typedef struct oggmix_event {
@@ -109,8 +111,9 @@ oggmix_result oggmix_poll(oggmix_player* player, oggmix_event* events, size_t ca
 oggmix_result oggmix_set_event_callback(oggmix_player* player, oggmix_event_callback callback,
                                         void* user_data);
 
-/* 1 while the device plays, 0 when the player plays silently; *status explains (empty text
- * while the device plays), valid until the player is closed. */
+/* 1 while the device plays, 0 while the player plays silently (no device from the start, or
+ * a lost one); *status says why a device could not be opened (empty text when it opened),
+ * valid until the player is closed. */
 oggmix_result oggmix_device_status(oggmix_player* player, int* available, const char** status);
 
 /* Blocks handed to the sound device so far, and those it had already passed (heard as gaps). */
