@@ -140,6 +140,13 @@ std::string MusicPlayer::Impl::Describe(Track Which, const TrackState& State) co
     return "track " + std::to_string(Which.Id) + " (" + State.Name + ")";
 }
 
+std::unique_ptr<TOggData> MusicPlayer::Impl::NewStream() const {
+    auto stream = std::make_unique<TOggData>(FFeed->StreamBytes());
+    // A game's music comes from many tools: their LOOPSTART tags loop it too.
+    stream->SetLoopStartTags(true);
+    return stream;
+}
+
 Track MusicPlayer::Impl::AddTrack(std::unique_ptr<TOggData> Stream, const std::string& Name) {
     const bool rateOk = Stream->Rate() == 44100 || Stream->Rate() == 22050;
     if (!rateOk || Stream->Channels() < 1 || Stream->Channels() > 2)
@@ -178,7 +185,7 @@ void MusicPlayer::Impl::EnsureSlot(Track Which, TrackState& State) {
 }
 
 Track MusicPlayer::Load(const std::string& Path) {
-    auto stream = std::make_unique<TOggData>(FImpl->FFeed->StreamBytes());
+    auto stream = FImpl->NewStream();
     try {
         if (!stream->LoadFromFile(Path))
             throw MusicError(MusicErrorCode::FileNotFound, Path + ": no such file");
@@ -194,7 +201,7 @@ Track MusicPlayer::Load(const std::string& Path) {
 }
 
 Track MusicPlayer::Load(std::span<const std::byte> Bytes, const std::string& Name) {
-    auto stream = std::make_unique<TOggData>(FImpl->FFeed->StreamBytes());
+    auto stream = FImpl->NewStream();
     const auto* first = reinterpret_cast<const uint8_t*>(Bytes.data());
     try {
         (void)stream->LoadFromStream(

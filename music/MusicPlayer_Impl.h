@@ -75,6 +75,8 @@ struct MusicPlayer::Impl {
     [[nodiscard]] music::HeardFrame HeardNow() const;
     // Appends DeviceLost or DeviceBack when the device changed since the last look.
     void CheckDevice(std::vector<MusicEvent>& Out);
+    // A stream for a track: sized for the feed, reading LOOPSTART tags as well.
+    [[nodiscard]] std::unique_ptr<TOggData> NewStream() const;
     Track AddTrack(std::unique_ptr<TOggData> Stream, const std::string& Name);
 
     // Refill thread.

@@ -147,6 +147,17 @@ int32_t PeakOf(const std::vector<int16_t>& heard, int64_t firstFrame, int64_t fr
     return peak;
 }
 
+TEST_F(MusicPosition, LoopStartTagsLoopATrackToo) {
+    const Track tagged = LoadBytes(EncodeOgg(
+        Music(44100, 2, 2.0, 3), {.Comments = {"LOOPSTART=22050", "LOOPLENGTH=44100"}}));
+    FPlayer->Play(tagged);
+    Listen(44100 * 2);  // the end of the loop, 1.5 s, is heard
+    const std::vector<MusicEvent> events = FPlayer->Poll();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].Kind, MusicEventKind::Looped);
+    EXPECT_EQ(events[0].CueIndex, 0);
+}
+
 TEST_F(MusicPosition, AFadeInAskedWithPlayRisesFromSilence) {
     const Track tone = LoadBytes(EncodeOgg(Sine(44100, 2, 2.0, 440.0, 0.5)));
     Listen(100);
