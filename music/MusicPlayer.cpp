@@ -142,18 +142,19 @@ std::string MusicPlayer::Impl::Describe(Track Which, const TrackState& State) co
 
 std::unique_ptr<TOggData> MusicPlayer::Impl::NewStream() const {
     auto stream = std::make_unique<TOggData>(FFeed->StreamBytes());
-    // A game's music comes from many tools: their LOOPSTART tags loop it too.
+    // A game's music comes from many tools: their LOOPSTART tags loop it too, and any rate
+    // and channel count plays.
     stream->SetLoopStartTags(true);
+    stream->SetConversion(true);
     return stream;
 }
 
 Track MusicPlayer::Impl::AddTrack(std::unique_ptr<TOggData> Stream, const std::string& Name) {
-    const bool rateOk = Stream->Rate() == 44100 || Stream->Rate() == 22050;
-    if (!rateOk || Stream->Channels() < 1 || Stream->Channels() > 2)
+    if (!Stream->Renders())
         throw MusicError(MusicErrorCode::Unsupported,
                          Name + ": " + std::to_string(Stream->Rate()) + " Hz with " +
                              std::to_string(Stream->Channels()) +
-                             " channels cannot be played (44100 or 22050 Hz, mono or stereo)");
+                             " channels cannot be played (8000 to 192000 Hz, 1 to 8 channels)");
     Stream->Fade(1.0f, 0.0f);
     Stream->SetMasterVolume(static_cast<float>(FMasterVolume));
     const Track track{gNextTrackId.fetch_add(1)};
