@@ -1,10 +1,14 @@
 # Install rules and the exported CMake package. Included last, once every target exists.
 #   bin/                  the executables and libwuvorbis.so, which they load from their own folder
 #   lib/                  the static libraries
-#   include/oggmix/       the public headers, by subsystem folder (#include "stream/OggDataLib.h")
+#   lib/liboggmix.so      the C interface of the music player (oggmix::oggmix)
+#   include/oggmix/       the music player's headers (#include <oggmix/MusicPlayer.h>,
+#                         <oggmix/oggmix.h>), and the stack's public headers by subsystem
+#                         folder, which the stack's targets include as "stream/OggDataLib.h"
 #   share/oggmix/         demo.ogg
-#   lib/cmake/oggmix/     find_package(oggmix): oggmix::base, ::decoder, ::stream, ::mixer, ...
-#                         and oggmix::wuvorbis, the decoding library to copy beside a program
+#   lib/cmake/oggmix/     find_package(oggmix): oggmix::music, oggmix::oggmix, the stack's
+#                         oggmix::base, ::decoder, ::stream, ::mixer, ... and oggmix::wuvorbis,
+#                         the decoding library to copy beside a program
 include(CMakePackageConfigHelpers)
 
 set(OGGMIX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/oggmix)
@@ -21,11 +25,27 @@ foreach(_name base decoder stream mixer sound_platform sound feed)
       $<INSTALL_INTERFACE:${OGGMIX_INSTALL_INCLUDEDIR}>)
   endif()
 endforeach()
+# The music player's headers sit under include/oggmix/ and are named with that prefix, so
+# its targets add only include/ to a game's search path.
+if(TARGET oggmix_music)
+  list(APPEND _oggmix_libraries oggmix_music)
+  set_target_properties(oggmix_music PROPERTIES EXPORT_NAME music)
+  set_target_properties(oggmix_c PROPERTIES EXPORT_NAME oggmix)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/music/include/oggmix/
+    DESTINATION ${OGGMIX_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
+endif()
+# A consumer that sets no standard of its own still compiles the headers as C++20.
+foreach(_lib ${_oggmix_libraries})
+  target_compile_features(${_lib} PUBLIC cxx_std_20)
+endforeach()
 set_target_properties(wuvorbis PROPERTIES EXPORT_NAME wuvorbis)
 
 install(TARGETS ${_oggmix_libraries} wuvorbis EXPORT oggmixTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR})  # the module, beside the executables
+if(TARGET oggmix_c)
+  install(TARGETS oggmix_c EXPORT oggmixTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 foreach(_program oggmix-cli oggmix)
   if(TARGET ${_program})
@@ -34,13 +54,15 @@ foreach(_program oggmix-cli oggmix)
 endforeach()
 install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/demo.ogg DESTINATION ${OGGMIX_INSTALL_DATADIR})
 
-# Public headers only: a unit's private *_Internal.h stays behind, as do the library's C source.
+# Public headers only: a unit's private *_Internal.h stays behind, as do the vector kernels'
+# templates (which need it), the decoding library's C source and the music player's inside.
 foreach(_dir base decoder stream mixer sound feed)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${_dir})
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/${_dir}/
       DESTINATION ${OGGMIX_INSTALL_INCLUDEDIR}/${_dir}
       FILES_MATCHING PATTERN "*.h"
       PATTERN "*_Internal.h" EXCLUDE
+      PATTERN "RenderKernels_Vector.h" EXCLUDE
       PATTERN "wuvorbis" EXCLUDE)
   endif()
 endforeach()

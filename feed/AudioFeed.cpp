@@ -11,23 +11,28 @@
 namespace oggmix {
 
 AudioFeed::AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t StreamCount,
-                     bool StartPlaying)
-    : FVoxa(Voxa) {
+                     bool StartPlaying, int32_t BlockFrames)
+    : FVoxa(Voxa), FBlockFrames(BlockFrames) {
     if (StreamCount < 1 || StreamCount > kSlotCount)
         throw ERangeError("stream count must be 1 to 8");
+    if (BlockFrames < kMinBlockFrames || BlockFrames > kBlockFrames || BlockFrames % 4 != 0)
+        throw ERangeError("block size must be 1024 to 8192 frames, a multiple of 4");
     FDecoderUsable = LoadVorbisFileDLL(DecoderPath);
 
+    // Ring, mixer ring and stream block: two blocks of 16-bit frames, two of 16-bit frames,
+    // one of wide frames; all the same number of bytes.
+    const int32_t bufferBytes = StreamBytes();
     FWaveData = std::make_unique<TVOXAWaveData>(&FVoxa, kFramesPerSecond, kBitsPerSample, true,
-                                                kRingBytes, false);
+                                                static_cast<uint32_t>(bufferBytes), false);
     FWaveData->SetOnFill([this](TVOXAGenWave* sender, TVOXAChannel* channel, uint32_t offset,
                                 uint32_t size) { FillWave(sender, channel, offset, size); });
 
-    FPlayer = std::make_unique<TOggPlayer>(kMixerBytes, kSlotCount);
+    FPlayer = std::make_unique<TOggPlayer>(bufferBytes, kSlotCount);
     FPlayer->OnGetPosition = [this](int32_t& position, int32_t& size) {
         GetPlayPosition(position, size);
     };
     for (int32_t i = 0; i < StreamCount; ++i)
-        FOggData.push_back(std::make_unique<TOggData>(kStreamBytes));
+        FOggData.push_back(std::make_unique<TOggData>(bufferBytes));
     if (StartPlaying) Start();
 }
 
@@ -57,7 +62,7 @@ void AudioFeed::FillWave(TVOXAGenWave* Sender, TVOXAChannel*, uint32_t Offset, u
     FRequested.fetch_add(1, std::memory_order_relaxed);
     FPlayer->RenderNext();
     // The mixer's block is all there is to copy, whatever size the ring asks for.
-    const uint32_t blockBytes = static_cast<uint32_t>(kMixerBytes / 2);
+    const auto blockBytes = static_cast<uint32_t>(FPlayer->BlockBytes());
     if (CanWriteBlock(Sender, Offset, Size)) {
         FWaveData->WriteData(Offset, FPlayer->GetBlock(), std::min(Size, blockBytes));
         // Release: whoever sees the count also sees this fill's reads of the mixer's block,

@@ -3,9 +3,9 @@
 // test application's form): a streaming sound buffer on channel 0 of a sound component,
 // refilled one block at a time from a TOggPlayer whose slots hold the host's streams.
 //
-// Start-up (constructor), in order: bind the decoding library; create the 65536-byte
-// 44100 Hz 16-bit stereo wave data and bind FillWave; create the mixer (65536 bytes, 8 slots)
-// and bind GetPlayPosition; create the stream objects (65536 bytes each, not in any slot);
+// Start-up (constructor), in order: bind the decoding library; create the 44100 Hz 16-bit
+// stereo wave data of two blocks and bind FillWave; create the mixer (two blocks, 8 slots) and
+// bind GetPlayPosition; create the stream objects (a block of wide frames each, in no slot);
 // attach the wave data to channel 0 and play it (unless StartPlaying is false: then Start
 // does, once the host has loaded and started its streams, so that the first block the
 // channel requests is music). From then on the mixer's blocks are heard, silence while no
@@ -41,10 +41,15 @@ public:
     static constexpr int32_t kMixerBytes = 65536;
     static constexpr int32_t kSlotCount = 8;
     static constexpr int32_t kStreamBytes = 65536;
+    // The block the sizes above give; a host may ask for shorter blocks, for less latency.
+    static constexpr int32_t kBlockFrames = kRingBytes / 8;
+    static constexpr int32_t kMinBlockFrames = 1024;
 
     // DecoderPath: the decoding library (libwuvorbis.so). StreamCount: 1 .. kSlotCount.
+    // BlockFrames: kMinBlockFrames .. kBlockFrames, a multiple of 4; ring, mixer and streams
+    // are sized for it (a stream put into a slot needs StreamBytes()).
     AudioFeed(TVOXA& Voxa, const std::string& DecoderPath, int32_t StreamCount,
-              bool StartPlaying = true);
+              bool StartPlaying = true, int32_t BlockFrames = kBlockFrames);
     ~AudioFeed();
     AudioFeed(const AudioFeed&) = delete;
     AudioFeed& operator=(const AudioFeed&) = delete;
@@ -57,6 +62,9 @@ public:
         return static_cast<int32_t>(FOggData.size());
     }
     [[nodiscard]] TVOXAWaveData& WaveData() noexcept { return *FWaveData; }
+    [[nodiscard]] int32_t BlockFrames() const noexcept { return FBlockFrames; }
+    // The BufferSize of a stream that may go into the mixer's slots.
+    [[nodiscard]] int32_t StreamBytes() const noexcept { return FBlockFrames * 8; }
     // Attaches the wave data to channel 0 and plays it; nothing when it already plays.
     void Start();
     // False when the decoding library lacks an entry point (loading a file will then fail).
@@ -91,6 +99,7 @@ private:
     };
 
     TVOXA& FVoxa;
+    int32_t FBlockFrames;
     // Declared so that destruction after a failed start-up follows the shutdown order too.
     DecoderBinding FDecoder;
     bool FDecoderUsable = false;

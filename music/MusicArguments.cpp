@@ -1,0 +1,31 @@
+// MusicArguments.cpp: range checks with English messages.
+#include "music/MusicArguments.h"
+
+#include <cstdio>
+
+#include "oggmix/MusicPlayer.h"
+
+namespace oggmix::music {
+namespace {
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+}  // namespace
+
+double CheckRange(double Value, double Min, double Max, const std::string& What) {
+    if (!(Value >= Min && Value <= Max))
+        throw MusicError(MusicErrorCode::InvalidArgument, What + " must be " + Number(Min) +
+                                                              " to " + Number(Max) + ", not " +
+                                                              Number(Value));
+    return Value;
+}
+
+double CheckSeconds(double Value, const std::string& What) {
+    return CheckRange(Value, 0.0, 3600.0, What + " (seconds)");
+}
+
+}  // namespace oggmix::music

@@ -1,0 +1,164 @@
+#pragma once
+// oggmix/MusicPlayer.h: music for a game in one object. A MusicPlayer opens the sound device,
+// binds the decoding library and runs the mixer; tracks are Ogg Vorbis files held in memory,
+// named by handles, played with fades, cross-fades, loops (the files' own loop tags), volume,
+// pan, a tone filter and gain control. Positions are those of the music being heard; loop and
+// end events, and the sound device going away and coming back, reach the game on its own
+// thread through Poll.
+//
+// Threads: every call on one thread (the game's); the player mixes on a thread of its own.
+// Errors:  every failure throws MusicError with an English message; no call ends the process.
+// Latency: a change (pause, fade, cross-fade, seek) is heard at most two blocks after the call;
+//          a block is PlayerOptions::BlockFrames frames of 44100 Hz stereo.
+// Units:   seconds as double; volumes 1.0 = as recorded; pan -1 left .. +1 right.
+// This header needs only the standard library.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace oggmix {
+
+// What went wrong, for code that reacts to causes (the C interface returns these numbers).
+enum class MusicErrorCode : int32_t {
+    InvalidArgument = 1,  // a value out of range
+    InvalidTrack = 2,     // a handle that was never loaded here, or was unloaded
+    FileNotFound = 3,
+    ReadFailed = 4,       // the file exists but cannot be read
+    NotOggVorbis = 5,
+    Unsupported = 6,      // Ogg Vorbis in a format the player cannot play
+    NoDecoder = 7,        // the decoding library was not found or is unusable
+    NoDevice = 8,         // the sound device cannot be opened
+    TooManyPlaying = 9,   // every mixer slot holds a playing track
+    Internal = 10,
+};
+
+class MusicError : public std::runtime_error {
+public:
+    MusicError(MusicErrorCode Code, const std::string& Message)
+        : std::runtime_error(Message), FCode(Code) {}
+    [[nodiscard]] MusicErrorCode Code() const noexcept { return FCode; }
+
+private:
+    MusicErrorCode FCode;
+};
+
+// A loaded track. Handles are unique in the process: one from another player, or from a player
+// that is gone, is refused with InvalidTrack rather than reaching another track.
+struct Track {
+    uint32_t Id = 0;  // 0: no track
+    friend bool operator==(Track, Track) = default;
+};
+
+struct PlayerOptions {
+    // Where the sound goes: "sdl", "null", "wav:PATH" or "manual" (tests); empty: the
+    // environment variable OGGMIX_AUDIO, else "sdl". A name given here stands in for
+    // OGGMIX_AUDIO while the device opens (the environment is shared by the process).
+    std::string Backend;
+    // libwuvorbis.so; empty: beside the program, then beside the oggmix library, then the
+    // installed folder.
+    std::string DecoderPath;
+    // Frames per block, 1024 .. 8192 (a multiple of 4): shorter is quicker to respond, but
+    // below 2048 a busy machine may deliver blocks late (heard as gaps; see Delivery).
+    int32_t BlockFrames = 2048;
+    // False: when the device cannot be opened, play silently (everything else runs as usual)
+    // and report it through DeviceAvailable and DeviceStatus.
+    bool RequireDevice = true;
+};
+
+struct PlayOptions {
+    bool Loop = true;        // loop the whole track, and follow its loop tags for ever
+    double FadeInSec = 0.0;  // 0: at full volume at once
+};
+
+enum class ToneFilter { Off, LowPass, HighPass, LowReso, HighReso, LoHiPass, MiddleReso, Wave };
+
+enum class MusicEventKind {
+    Looped,      // playback jumped back: CueIndex is the loop tag's index, -1 the track's end
+    Ended,       // a track played without looping reached its end and stopped
+    DeviceLost,  // the sound device went away; playback goes on unheard, in real time
+    DeviceBack,  // the sound device is back and plays the music where the clock has got to
+};
+
+struct MusicEvent {
+    MusicEventKind Kind;
+    Track Which;  // no track (Id 0) for the device's events
+    int32_t CueIndex = -1;
+};
+
+// Blocks handed to the sound device, and those it had already passed (heard as a gap).
+struct DeliveryStats {
+    uint64_t WrittenBlocks = 0;
+    uint64_t LateBlocks = 0;
+};
+
+inline constexpr double kDefaultPauseFadeSec = 0.015;  // enough that a pause never clicks
+inline constexpr int32_t kMaxPlayingTracks = 8;
+
+class MusicPlayer {
+public:
+    explicit MusicPlayer(const PlayerOptions& Options = {});
+    ~MusicPlayer();  // stops the sound, frees every track, closes the device
+    MusicPlayer(const MusicPlayer&) = delete;
+    MusicPlayer& operator=(const MusicPlayer&) = delete;
+
+    // Loads a whole Ogg Vorbis file (stopped, at its start, volume 1). Name is what messages
+    // call data given as bytes.
+    [[nodiscard]] Track Load(const std::string& Path);
+    [[nodiscard]] Track Load(std::span<const std::byte> Bytes, const std::string& Name = "data");
+    // A playing track falls silent at once; events of the track not yet polled are dropped.
+    void Unload(Track Which);
+
+    // Plays from the present position (a stopped track from its start). A track that is
+    // still fading out (Stop, Pause, CrossFade) turns back up from where its fade is, over
+    // FadeInSec; one playing at full volume only takes the loop setting.
+    void Play(Track Which, const PlayOptions& Options = {});
+    // Fades out, then rewinds to the start.
+    void Stop(Track Which, double FadeOutSec = 0.0);
+    // Fades out and holds the position where the fade fell silent; Resume fades back in
+    // from there, with the loop setting of the last Play.
+    void Pause(Track Which, double FadeSec = kDefaultPauseFadeSec);
+    void Resume(Track Which, double FadeSec = kDefaultPauseFadeSec);
+    // Fades From out (then stops it) while To fades in from its present position.
+    void CrossFade(Track From, Track To, double Seconds, bool Loop = true);
+    void Seek(Track Which, double Seconds);  // clamped to the track's length
+
+    void SetVolume(Track Which, double Volume);              // 0 .. 2
+    void SetPan(Track Which, double Pan, double Seconds = 0.0);
+    void SetToneFilter(Track Which, ToneFilter Filter, double Seconds = 0.5);
+    void SetGainControl(Track Which, double Level);          // 0 off; 1.0 aims at 30000 peaks
+    void SetMasterVolume(double Volume);                     // 0 .. 2, every track
+    // The mix limiter: the envelope is held between Min and Max (peak sample magnitude), falls
+    // by Down / 256 per 32 frames after HoldFrames without a rise.
+    void SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t HoldFrames);
+    void ResetLimiter();
+
+    // The position in the track of the sound being heard, in seconds.
+    [[nodiscard]] double Position(Track Which);
+    [[nodiscard]] double Length(Track Which);
+    [[nodiscard]] bool IsPlaying(Track Which);
+
+    // Events since the last poll, each once: the device's first, then the tracks' in the
+    // order heard. The callback, if set, is called for each of them from inside Poll, before
+    // Poll returns them. A failure of the mixing thread throws here.
+    std::vector<MusicEvent> Poll();
+    void SetEventCallback(std::function<void(const MusicEvent&)> Callback);
+
+    // False while playing silently: without a device from the start, or while it is lost.
+    [[nodiscard]] bool DeviceAvailable() const;
+    // Empty when the device opened; otherwise why it could not be opened.
+    [[nodiscard]] const std::string& DeviceStatus() const noexcept;
+    [[nodiscard]] int32_t BlockFrames() const noexcept;
+    [[nodiscard]] DeliveryStats Delivery() const noexcept;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> FImpl;
+};
+
+}  // namespace oggmix

@@ -1,0 +1,130 @@
+/* oggmix/oggmix.h: the music player for games, as a C interface (liboggmix.so), for C and
+ * for every language that can call C (Python ctypes, C#, Rust, game engines). It is the C++
+ * oggmix::MusicPlayer behind opaque handles: see oggmix/MusicPlayer.h for what each call does.
+ *
+ * Threads: every call for one player on one thread (the game's).
+ * Errors:  every call that can fail returns an oggmix_result; on a failure
+ *          oggmix_last_error() holds an English message (per thread, until the next failure).
+ *          A player handle used after oggmix_close, or a track after oggmix_unload, is an
+ *          error, never a crash.
+ * Units:   seconds as double; volume 1.0 = as recorded; pan -1 left .. +1 right. */
+#ifndef OGGMIX_OGGMIX_H
+#define OGGMIX_OGGMIX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct oggmix_player oggmix_player; /* a handle, never given out twice */
+typedef uint32_t oggmix_track; /* 0: no track */
+
+typedef enum oggmix_result {
+    OGGMIX_OK = 0,
+    OGGMIX_ERROR_INVALID_ARGUMENT = 1,
+    OGGMIX_ERROR_INVALID_TRACK = 2,
+    OGGMIX_ERROR_FILE_NOT_FOUND = 3,
+    OGGMIX_ERROR_READ_FAILED = 4,
+    OGGMIX_ERROR_NOT_OGG_VORBIS = 5,
+    OGGMIX_ERROR_UNSUPPORTED = 6,
+    OGGMIX_ERROR_NO_DECODER = 7,
+    OGGMIX_ERROR_NO_DEVICE = 8,
+    OGGMIX_ERROR_TOO_MANY_PLAYING = 9,
+    OGGMIX_ERROR_INTERNAL = 10,
+    OGGMIX_ERROR_INVALID_PLAYER = 11 /* null, closed, or never opened */
+} oggmix_result;
+
+typedef struct oggmix_options {
+    const char* backend;      /* NULL or "": OGGMIX_AUDIO, else "sdl" */
+    const char* decoder_path; /* NULL or "": searched (beside the program, ...) */
+    int32_t block_frames;     /* 1024 .. 8192 */
+    int require_device;       /* 0: play silently when the device cannot be opened */
+} oggmix_options;
+
+typedef enum oggmix_tone_filter {
+    OGGMIX_FILTER_OFF, OGGMIX_FILTER_LOW_PASS, OGGMIX_FILTER_HIGH_PASS, OGGMIX_FILTER_LOW_RESO,
+    OGGMIX_FILTER_HIGH_RESO, OGGMIX_FILTER_LO_HI_PASS, OGGMIX_FILTER_MIDDLE_RESO,
+    OGGMIX_FILTER_WAVE
+} oggmix_tone_filter;
+
+typedef enum oggmix_event_kind {
+    OGGMIX_EVENT_LOOPED = 0, /* cue_index: the loop tag, -1 the track's end */
+    OGGMIX_EVENT_ENDED = 1,
+    OGGMIX_EVENT_DEVICE_LOST = 2, /* track 0; playback goes on unheard */
+    OGGMIX_EVENT_DEVICE_BACK = 3  /* track 0 */
+} oggmix_event_kind;
+
+typedef struct oggmix_event {
+    oggmix_event_kind kind;
+    oggmix_track track;
+    int32_t cue_index;
+} oggmix_event;
+
+typedef void (*oggmix_event_callback)(const oggmix_event* event, void* user_data);
+
+#define OGGMIX_DEFAULT_PAUSE_FADE_SEC 0.015
+
+/* The defaults: backend and decoder path searched, 2048-frame blocks, device required. */
+void oggmix_default_options(oggmix_options* options);
+/* options NULL: the defaults. On success *player is the new player. */
+oggmix_result oggmix_open(const oggmix_options* options, oggmix_player** player);
+/* Stops the sound and frees the player and its tracks. */
+oggmix_result oggmix_close(oggmix_player* player);
+
+oggmix_result oggmix_load_file(oggmix_player* player, const char* path, oggmix_track* track);
+/* The bytes are copied; name is what messages call them (NULL: "data"). */
+oggmix_result oggmix_load_memory(oggmix_player* player, const void* bytes, size_t size,
+                                 const char* name, oggmix_track* track);
+oggmix_result oggmix_unload(oggmix_player* player, oggmix_track track);
+
+oggmix_result oggmix_play(oggmix_player* player, oggmix_track track, int loop,
+                          double fade_in_sec);
+oggmix_result oggmix_stop(oggmix_player* player, oggmix_track track, double fade_out_sec);
+oggmix_result oggmix_pause(oggmix_player* player, oggmix_track track, double fade_sec);
+oggmix_result oggmix_resume(oggmix_player* player, oggmix_track track, double fade_sec);
+oggmix_result oggmix_cross_fade(oggmix_player* player, oggmix_track from, oggmix_track to,
+                                double seconds, int loop);
+oggmix_result oggmix_seek(oggmix_player* player, oggmix_track track, double seconds);
+
+oggmix_result oggmix_set_volume(oggmix_player* player, oggmix_track track, double volume);
+oggmix_result oggmix_set_pan(oggmix_player* player, oggmix_track track, double pan,
+                             double seconds);
+oggmix_result oggmix_set_tone_filter(oggmix_player* player, oggmix_track track,
+                                     oggmix_tone_filter filter, double seconds);
+oggmix_result oggmix_set_gain_control(oggmix_player* player, oggmix_track track, double level);
+oggmix_result oggmix_set_master_volume(oggmix_player* player, double volume);
+oggmix_result oggmix_set_limiter(oggmix_player* player, int32_t min, int32_t max, int32_t down,
+                                 int32_t hold_frames);
+oggmix_result oggmix_reset_limiter(oggmix_player* player);
+
+oggmix_result oggmix_position(oggmix_player* player, oggmix_track track, double* seconds);
+oggmix_result oggmix_length(oggmix_player* player, oggmix_track track, double* seconds);
+oggmix_result oggmix_is_playing(oggmix_player* player, oggmix_track track, int* playing);
+
+/* Copies up to capacity events heard since the last poll into events and their number into
+ * *count; the rest wait for the next poll. The callback, if set, runs inside the poll for each
+ * event as it is copied. */
+oggmix_result oggmix_poll(oggmix_player* player, oggmix_event* events, size_t capacity,
+                          size_t* count);
+oggmix_result oggmix_set_event_callback(oggmix_player* player, oggmix_event_callback callback,
+                                        void* user_data);
+
+/* 1 while the device plays, 0 while the player plays silently (no device from the start, or
+ * a lost one); *status says why a device could not be opened (empty text when it opened),
+ * valid until the player is closed. */
+oggmix_result oggmix_device_status(oggmix_player* player, int* available, const char** status);
+
+/* Blocks handed to the sound device so far, and those it had already passed (heard as gaps). */
+oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
+                              uint64_t* late_blocks);
+
+/* The message of this thread's last failure ("" before any). */
+const char* oggmix_last_error(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OGGMIX_OGGMIX_H */

@@ -1,0 +1,168 @@
+// The example programs: each plays a looping track, cross-fades to another, pauses and
+// resumes, into a WAV file; what was heard has the fade-in, the silence of the pause and sound
+// again after it, and the positions printed stand still while paused. The README shows the
+// programs' code as it stands.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/OggFixture.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TestPaths.h"
+
+namespace oggmix::test {
+namespace {
+
+constexpr int64_t kFramesPerSecond = 44100;
+
+// The samples of a 16-bit stereo WAV file, interleaved.
+std::vector<int16_t> ReadWavSamples(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        uint32_t chunkBytes = 0;
+        std::memcpy(&chunkBytes, &bytes[at + 4], 4);
+        if (std::memcmp(&bytes[at], "data", 4) == 0) {
+            const size_t end = std::min(bytes.size(), at + 8 + chunkBytes);
+            std::vector<int16_t> samples((end - at - 8) / 2);
+            std::memcpy(samples.data(), &bytes[at + 8], samples.size() * 2);
+            return samples;
+        }
+        at += 8 + chunkBytes;
+    }
+    return {};
+}
+
+int32_t Peak(const std::vector<int16_t>& samples, int64_t firstFrame, int64_t frames) {
+    int32_t peak = 0;
+    const auto last = std::min<int64_t>(static_cast<int64_t>(samples.size()) / 2,
+                                        firstFrame + frames);
+    for (int64_t f = firstFrame; f < last; ++f)
+        for (int c = 0; c < 2; ++c)
+            peak = std::max(peak, std::abs(int32_t{samples[static_cast<size_t>(2 * f + c)]}));
+    return peak;
+}
+
+// The amplitude of the tone of freqHz in the left channel over frames from firstFrame
+// (Goertzel), as a fraction of full scale.
+double ToneLevel(const std::vector<int16_t>& samples, int64_t firstFrame, int64_t frames,
+                 double freqHz) {
+    const double w = 2.0 * 3.14159265358979323846 * freqHz / kFramesPerSecond;
+    const double coefficient = 2.0 * std::cos(w);
+    double s1 = 0.0;
+    double s2 = 0.0;
+    for (int64_t f = firstFrame; f < firstFrame + frames; ++f) {
+        const double s0 = samples[static_cast<size_t>(2 * f)] / 32768.0 + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return 2.0 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(frames);
+}
+
+// The longest run of silent frames after firstFrame: {start, length}.
+std::pair<int64_t, int64_t> LongestSilence(const std::vector<int16_t>& samples,
+                                           int64_t firstFrame) {
+    std::pair<int64_t, int64_t> best{0, 0};
+    int64_t runStart = -1;
+    const auto frames = static_cast<int64_t>(samples.size()) / 2;
+    for (int64_t f = firstFrame; f <= frames; ++f) {
+        const bool silent = f < frames && samples[static_cast<size_t>(2 * f)] == 0 &&
+                            samples[static_cast<size_t>(2 * f + 1)] == 0;
+        if (silent && runStart < 0) runStart = f;
+        if (!silent && runStart >= 0) {
+            if (f - runStart > best.second) best = {runStart, f - runStart};
+            runStart = -1;
+        }
+    }
+    return best;
+}
+
+class ExampleProgram : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ExampleProgram, PlaysFadesPausesAndResumesAsItSays) {
+    TempDir dir;
+    const std::string first = dir.Write("first.ogg", EncodeOgg(Sine(44100, 2, 3.0, 440.0)));
+    const std::string second = dir.Write("second.ogg", EncodeOgg(Sine(44100, 2, 3.0, 660.0)));
+    const std::string heardPath = dir.Path() + "/heard.wav";
+    setenv("OGGMIX_AUDIO", ("wav:" + heardPath).c_str(), 1);
+    const ProgramResult run = RunProgram(ExecutableDir() + "/" + GetParam(), {first, second});
+    setenv("OGGMIX_AUDIO", "manual", 1);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+
+    double paused = -1.0;
+    double still = -1.0;
+    double playing = -1.0;
+    ASSERT_EQ(std::sscanf(run.Out.c_str(), "paused at %lf s\nstill at %lf s\nplaying at %lf s",
+                          &paused, &still, &playing),
+              3)
+        << run.Out;
+    EXPECT_EQ(paused, still);
+    EXPECT_GT(paused, 0.0);
+    EXPECT_GT(playing, paused);
+
+    const std::vector<int16_t> heard = ReadWavSamples(heardPath);
+    const auto sounding = std::find_if(heard.begin(), heard.end(), [](int16_t s) { return s; });
+    ASSERT_NE(sounding, heard.end());
+    const int64_t onset = (sounding - heard.begin()) / 2;
+    // The fade-in: quiet at first, full (the tones peak near 16384) once it is over.
+    EXPECT_LT(Peak(heard, onset, 2205), 4000);
+    EXPECT_GT(Peak(heard, onset + kFramesPerSecond, 2205), 14000);
+    // The cross-fade from the 440 Hz track to the 660 Hz one, over a second from 1.5 s.
+    const auto level = [&](double atSec, double freqHz) {
+        return ToneLevel(heard, onset + static_cast<int64_t>(atSec * kFramesPerSecond), 4410,
+                         freqHz);
+    };
+    EXPECT_GT(level(1.0, 440.0), 0.4);
+    EXPECT_LT(level(1.0, 660.0), 0.02);
+    EXPECT_GT(level(2.0, 440.0), 0.1);
+    EXPECT_GT(level(2.0, 660.0), 0.1);
+    EXPECT_LT(level(2.8, 440.0), 0.02);
+    EXPECT_GT(level(2.8, 660.0), 0.4);
+    // The pause: half a second of silence (less the fade and up to two blocks), then sound.
+    const auto [silenceStart, silenceFrames] = LongestSilence(heard, onset);
+    EXPECT_GT(silenceFrames, kFramesPerSecond / 4);
+    EXPECT_GT(silenceStart, onset + 2 * kFramesPerSecond);
+    EXPECT_GT(Peak(heard, silenceStart + silenceFrames, kFramesPerSecond / 2), 14000);
+}
+
+INSTANTIATE_TEST_SUITE_P(CAndCpp, ExampleProgram, ::testing::Values("play_music", "play_music_c"));
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The body of the first ```language block after heading in text.
+std::string CodeBlock(const std::string& text, const std::string& heading,
+                      const std::string& language) {
+    const size_t section = text.find("\n" + heading + "\n");
+    if (section == std::string::npos) return "(no section " + heading + ")";
+    const std::string fence = "\n```" + language + "\n";
+    const size_t start = text.find(fence, section);
+    if (start == std::string::npos) return "(no " + language + " block)";
+    const size_t end = text.find("\n```\n", start + fence.size());
+    return text.substr(start + fence.size(), end - start - fence.size() + 1);
+}
+
+TEST(ReadmeExamples, TheReadmeShowsTheProgramsAndTheConsumerAsTheyAre) {
+    const std::string source = OGGMIX_SOURCE_DIR;
+    const std::string readme = ReadText(source + "/README.md");
+    const std::string heading = "## Play music in your game";
+    EXPECT_EQ(readme.find("\n## "), readme.find("\n" + heading + "\n"))
+        << "the README opens with " << heading;
+    EXPECT_EQ(CodeBlock(readme, heading, "cpp"), ReadText(source + "/examples/play_music.cpp"));
+    EXPECT_EQ(CodeBlock(readme, heading, "c"), ReadText(source + "/examples/play_music.c"));
+    EXPECT_EQ(CodeBlock(readme, heading, "cmake"),
+              ReadText(source + "/tests/install/consumer/CMakeLists.txt"));
+}
+
+}  // namespace
+}  // namespace oggmix::test

@@ -1,0 +1,105 @@
+// The C interface: the same player behind opaque handles; failures are codes with a message
+// in oggmix_last_error, closed players and unloaded tracks are refused, events are handed out
+// as many as the caller has room for, each once.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "oggmix/oggmix.h"
+#include "tests/music/MusicTestSupport.h"
+
+namespace oggmix::test {
+namespace {
+
+class CInterface : public ::testing::Test {
+protected:
+    void SetUp() override {
+        oggmix_default_options(&FOptions);
+        // The library holds its own sound device, out of reach of the manual back end's
+        // controls here: it plays in real time into nothing.
+        FOptions.backend = "null";
+        FDecoder = WuvorbisPath();
+        FOptions.decoder_path = FDecoder.c_str();
+        ASSERT_EQ(oggmix_open(&FOptions, &FPlayer), OGGMIX_OK) << oggmix_last_error();
+    }
+    void TearDown() override {
+        if (FPlayer != nullptr) {
+            EXPECT_EQ(oggmix_close(FPlayer), OGGMIX_OK);
+        }
+    }
+    oggmix_track Load(const std::vector<uint8_t>& bytes) {
+        oggmix_track track = 0;
+        EXPECT_EQ(oggmix_load_memory(FPlayer, bytes.data(), bytes.size(), "fixture", &track),
+                  OGGMIX_OK)
+            << oggmix_last_error();
+        return track;
+    }
+
+    oggmix_options FOptions{};
+    std::string FDecoder;
+    oggmix_player* FPlayer = nullptr;
+};
+
+TEST_F(CInterface, FailuresAreCodesWithAMessageAndStaleHandlesAreRefused) {
+    oggmix_track track = 0;
+    EXPECT_EQ(oggmix_load_file(FPlayer, "/nowhere/song.ogg", &track), OGGMIX_ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(std::string(oggmix_last_error()).find("/nowhere/song.ogg"), std::string::npos);
+    EXPECT_EQ(oggmix_load_file(FPlayer, nullptr, &track), OGGMIX_ERROR_INVALID_ARGUMENT);
+
+    track = Load(EncodeOgg(Music(44100, 2, 0.5, 1)));
+    EXPECT_EQ(oggmix_set_volume(FPlayer, track, 3.0), OGGMIX_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(oggmix_set_tone_filter(FPlayer, track, OGGMIX_FILTER_LOW_PASS, 0.5), OGGMIX_OK);
+    EXPECT_EQ(oggmix_unload(FPlayer, track), OGGMIX_OK);
+    EXPECT_EQ(oggmix_play(FPlayer, track, 1, 0.0), OGGMIX_ERROR_INVALID_TRACK);
+    EXPECT_NE(std::string(oggmix_last_error()).find("not loaded"), std::string::npos);
+
+    oggmix_player* second = nullptr;
+    EXPECT_EQ(oggmix_open(&FOptions, &second), OGGMIX_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(second, nullptr);
+
+    ASSERT_EQ(oggmix_close(FPlayer), OGGMIX_OK);
+    oggmix_player* closed = FPlayer;
+    ASSERT_EQ(oggmix_open(&FOptions, &FPlayer), OGGMIX_OK) << oggmix_last_error();
+    double seconds = 0.0;
+    EXPECT_EQ(oggmix_position(closed, 1, &seconds), OGGMIX_ERROR_INVALID_PLAYER);
+    EXPECT_EQ(oggmix_close(closed), OGGMIX_ERROR_INVALID_PLAYER);
+    EXPECT_EQ(oggmix_play(nullptr, 1, 1, 0.0), OGGMIX_ERROR_INVALID_PLAYER);
+}
+
+void CountEvent(const oggmix_event* event, void* user) {
+    if (event->kind == OGGMIX_EVENT_ENDED) ++*static_cast<int*>(user);
+}
+
+TEST_F(CInterface, EventsBeyondTheCallersRoomWaitForTheNextPoll) {
+    const auto bytes = EncodeOgg(Music(44100, 2, 0.2, 1));
+    const oggmix_track a = Load(bytes);
+    const oggmix_track b = Load(bytes);
+    int ended = 0;
+    ASSERT_EQ(oggmix_set_event_callback(FPlayer, CountEvent, &ended), OGGMIX_OK);
+    ASSERT_EQ(oggmix_play(FPlayer, a, 0, 0.0), OGGMIX_OK);
+    ASSERT_EQ(oggmix_play(FPlayer, b, 0, 0.0), OGGMIX_OK);
+    // Polled with room for one event at a time; none is lost or handed out twice.
+    oggmix_event events[1];
+    size_t count = 0;
+    const auto pollOne = [&] {
+        return WaitUntil([&] {
+            EXPECT_EQ(oggmix_poll(FPlayer, events, 1, &count), OGGMIX_OK);
+            return count > 0;
+        });
+    };
+    ASSERT_TRUE(pollOne());
+    EXPECT_EQ(events[0].kind, OGGMIX_EVENT_ENDED);
+    const oggmix_track first = events[0].track;
+    ASSERT_TRUE(pollOne());
+    EXPECT_EQ(count, 1u);
+    EXPECT_NE(events[0].track, first);
+    ASSERT_EQ(oggmix_poll(FPlayer, events, 1, &count), OGGMIX_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(ended, 2);
+    int playing = 1;
+    ASSERT_EQ(oggmix_is_playing(FPlayer, a, &playing), OGGMIX_OK);
+    EXPECT_EQ(playing, 0);
+}
+
+}  // namespace
+}  // namespace oggmix::test

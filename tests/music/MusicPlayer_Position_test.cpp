@@ -1,0 +1,221 @@
+// The heard position and events of the front end on the manual back end: the position is the
+// frame being heard, checked against the sound itself across loop jumps and seeks; events
+// arrive once each when heard; fades after Play and pauses are heard as asked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "tests/music/MusicTestSupport.h"
+
+namespace oggmix::test {
+namespace {
+
+class MusicPosition : public ManualPlayerTest {
+protected:
+    // 2 s of music looping from 1.5 s back to 0.5 s by its tag.
+    void LoadLooping() {
+        FBytes = EncodeOgg(Music(44100, 2, 2.0, 3),
+                           {.Comments = {LoopTag("*loopsample,0,22050,66150,-1")}});
+        FReference = DecodeReference(FBytes).Samples;
+        FTrack = LoadBytes(FBytes);
+    }
+    // Reads the position now; checks it after the next frames are heard.
+    void Mark() { FMarks.push_back({HeardFrames(), PositionFrames(FTrack)}); }
+    // The frames heard from each mark are the track's frames from the marked position on.
+    void ExpectMarksMatchTheSound() {
+        constexpr int64_t kCompared = 32;
+        for (const auto& [heardAt, positionFrames] : FMarks) {
+            ASSERT_LE((heardAt + kCompared) * 2, static_cast<int64_t>(Heard().size()));
+            ASSERT_LE((positionFrames + kCompared) * 2, static_cast<int64_t>(FReference.size()));
+            const auto heard = Heard().begin() + heardAt * 2;
+            const auto expected = FReference.begin() + positionFrames * 2;
+            EXPECT_TRUE(std::equal(heard, heard + kCompared * 2, expected))
+                << "heard frame " << heardAt << " is not frame " << positionFrames;
+        }
+    }
+
+    std::vector<uint8_t> FBytes;
+    std::vector<int16_t> FReference;
+    Track FTrack;
+    std::vector<std::pair<int64_t, int64_t>> FMarks;
+};
+
+TEST_F(MusicPosition, PositionIsTheFrameHeardAcrossLoopJumpsAndSeeks) {
+    LoadLooping();
+    Listen(100);
+    FPlayer->Play(FTrack);
+    Listen(2 * kTestBlockFrames);  // the block being filled when Play came is still silent
+    // Past the first loop jump (1.5 s) and well into the second turn.
+    for (int i = 0; i < 40; ++i) {
+        Listen(2999);
+        Mark();
+    }
+    FPlayer->Seek(FTrack, 0.25);
+    for (int i = 0; i < 10; ++i) {
+        Listen(1777);
+        Mark();
+    }
+    Listen(64);
+    ExpectMarksMatchTheSound();
+    // The loop was heard: some mark lies before 1.5 s after one that lies later.
+    const bool jumped = std::adjacent_find(FMarks.begin(), FMarks.end(), [](auto& a, auto& b) {
+                            return b.second < a.second;
+                        }) != FMarks.end();
+    EXPECT_TRUE(jumped);
+}
+
+TEST_F(MusicPosition, LoopAndEndEventsArriveOnceEachWhenHeard) {
+    LoadLooping();
+    const Track once = LoadBytes(EncodeOgg(Music(44100, 2, 0.3, 5)));
+    std::vector<MusicEvent> called;
+    FPlayer->SetEventCallback([&](const MusicEvent& event) { called.push_back(event); });
+    FPlayer->Play(FTrack);
+    FPlayer->Play(once, {.Loop = false});
+    std::vector<MusicEvent> polled;
+    // 3.6 s: the loop tag jumps at 1.5 s and 2.5 s and 3.5 s of listening.
+    for (int i = 0; i < 36; ++i) {
+        Listen(4410);
+        for (const MusicEvent& event : FPlayer->Poll()) polled.push_back(event);
+    }
+    const auto count = [&](MusicEventKind kind, Track track, int32_t cue) {
+        return std::count_if(polled.begin(), polled.end(), [&](const MusicEvent& e) {
+            return e.Kind == kind && e.Which == track && e.CueIndex == cue;
+        });
+    };
+    EXPECT_EQ(count(MusicEventKind::Looped, FTrack, 0), 3);
+    EXPECT_EQ(count(MusicEventKind::Ended, once, -1), 1);
+    EXPECT_EQ(polled.size(), 4u);
+    EXPECT_EQ(called.size(), polled.size());
+    EXPECT_TRUE(FPlayer->Poll().empty());
+    EXPECT_FALSE(FPlayer->IsPlaying(once));
+    EXPECT_EQ(FPlayer->Position(once), 0.0);
+}
+
+TEST_F(MusicPosition, ACrossFadeBackTurnsTheFadingTrackUpWhereItIs) {
+    LoadLooping();
+    const Track other = LoadBytes(EncodeOgg(Music(44100, 2, 2.0, 9)));
+    Listen(100);
+    FPlayer->Play(FTrack);
+    Listen(22050);
+    FPlayer->CrossFade(FTrack, other, 1.0);
+    Listen(11025);
+    const int64_t fading = PositionFrames(FTrack);
+    FPlayer->CrossFade(other, FTrack, 0.5);
+    Listen(3 * kTestBlockFrames);
+    EXPECT_TRUE(FPlayer->IsPlaying(FTrack));
+    EXPECT_GT(PositionFrames(FTrack), fading);  // going on, not from the start again
+}
+
+TEST_F(MusicPosition, TheEventsOfAnUnloadedTrackAreNotHandedOut) {
+    const auto bytes = EncodeOgg(Music(44100, 2, 0.2, 5));
+    const Track once = LoadBytes(bytes);
+    const Track kept = LoadBytes(bytes);
+    FPlayer->Play(once, {.Loop = false});
+    FPlayer->Play(kept, {.Loop = false});
+    Listen(10 * kTestBlockFrames);  // both ends heard
+    FPlayer->Unload(once);
+    const std::vector<MusicEvent> events = FPlayer->Poll();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].Which, kept);
+}
+
+TEST_F(MusicPosition, TheDeviceGoingAndComingBackIsReportedOnceEach) {
+    const auto count = [](const std::vector<MusicEvent>& events, MusicEventKind kind) {
+        return std::count_if(events.begin(), events.end(),
+                             [&](const MusicEvent& e) { return e.Kind == kind; });
+    };
+    struct Available {
+        ~Available() { ManualAudio::SetAvailable(true); }
+    } restore;
+    ManualAudio::SetAvailable(false);
+    ASSERT_TRUE(WaitUntil([&] { return !FPlayer->DeviceAvailable(); }));
+    std::vector<MusicEvent> events = FPlayer->Poll();
+    EXPECT_EQ(count(events, MusicEventKind::DeviceLost), 1);
+    EXPECT_TRUE(FPlayer->Poll().empty());
+    ManualAudio::SetAvailable(true);
+    ASSERT_TRUE(WaitUntil([&] { return FPlayer->DeviceAvailable(); }));
+    events = FPlayer->Poll();
+    EXPECT_EQ(count(events, MusicEventKind::DeviceBack), 1);
+    EXPECT_EQ(events.size(), 1u);
+}
+
+int32_t PeakOf(const std::vector<int16_t>& heard, int64_t firstFrame, int64_t frames) {
+    int32_t peak = 0;
+    for (int64_t i = firstFrame * 2; i < (firstFrame + frames) * 2; ++i)
+        peak = std::max(peak, std::abs(int32_t{heard[static_cast<size_t>(i)]}));
+    return peak;
+}
+
+TEST_F(MusicPosition, LoopStartTagsLoopATrackToo) {
+    const Track tagged = LoadBytes(EncodeOgg(
+        Music(44100, 2, 2.0, 3), {.Comments = {"LOOPSTART=22050", "LOOPLENGTH=44100"}}));
+    FPlayer->Play(tagged);
+    Listen(44100 * 2);  // the end of the loop, 1.5 s, is heard
+    const std::vector<MusicEvent> events = FPlayer->Poll();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].Kind, MusicEventKind::Looped);
+    EXPECT_EQ(events[0].CueIndex, 0);
+}
+
+TEST_F(MusicPosition, AFadeInAskedWithPlayRisesFromSilence) {
+    const Track tone = LoadBytes(EncodeOgg(Sine(44100, 2, 2.0, 440.0, 0.5)));
+    Listen(100);
+    FPlayer->Play(tone, {.Loop = true, .FadeInSec = 0.5});
+    Listen(44100);
+    // The music starts with the block after the one being filled: find its first sound.
+    const auto first = std::find_if(Heard().begin(), Heard().end(), [](int16_t s) { return s; });
+    ASSERT_NE(first, Heard().end());
+    const int64_t start = (first - Heard().begin()) / 2;
+    const int32_t early = PeakOf(Heard(), start, 2205);
+    const int32_t middle = PeakOf(Heard(), start + 11025, 2205);
+    const int32_t late = PeakOf(Heard(), start + 26460, 2205);
+    EXPECT_LT(early, middle / 4);
+    EXPECT_LT(middle, late * 3 / 4);
+    EXPECT_GT(late, 15000);  // full volume: the tone's peak is about 16384
+    EXPECT_TRUE(FPlayer->IsPlaying(tone));
+}
+
+TEST_F(MusicPosition, APauseFallsSilentWithinTwoBlocksAndResumeGoesOnFromThere) {
+    LoadLooping();
+    Listen(100);
+    FPlayer->Play(FTrack);
+    Listen(20000);
+    FPlayer->Pause(FTrack);
+    const int64_t pausedAt = HeardFrames();
+    Listen(3 * kTestBlockFrames);
+    const int64_t stood = PositionFrames(FTrack);
+    EXPECT_EQ(PeakOf(Heard(), pausedAt + 2 * kTestBlockFrames, kTestBlockFrames), 0);
+    EXPECT_FALSE(FPlayer->IsPlaying(FTrack));
+    Listen(10000);
+    EXPECT_EQ(PositionFrames(FTrack), stood);
+
+    FPlayer->Resume(FTrack);
+    Listen(3 * kTestBlockFrames);
+    Mark();
+    Listen(64);
+    ExpectMarksMatchTheSound();
+    EXPECT_GT(FMarks.back().second, stood);
+    EXPECT_LT(FMarks.back().second, stood + 3 * kTestBlockFrames);
+}
+
+TEST_F(MusicPosition, ASeekWhilePausedIsWhereResumeGoesOn) {
+    LoadLooping();
+    Listen(100);
+    FPlayer->Play(FTrack);
+    Listen(30000);
+    FPlayer->Pause(FTrack);
+    Listen(3 * kTestBlockFrames);
+    FPlayer->Seek(FTrack, 0.25);
+    EXPECT_EQ(PositionFrames(FTrack), 11025);
+    FPlayer->Resume(FTrack);
+    Listen(3 * kTestBlockFrames);
+    Mark();
+    Listen(64);
+    ExpectMarksMatchTheSound();
+    EXPECT_GT(FMarks.back().second, 11025);
+    EXPECT_LT(FMarks.back().second, 11025 + 3 * kTestBlockFrames);
+}
+
+}  // namespace
+}  // namespace oggmix::test
