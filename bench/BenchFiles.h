@@ -32,7 +32,7 @@ struct BenchFile {
 [[nodiscard]] const BenchFile& MonoFile();    // 22050 Hz, 1 channel
 [[nodiscard]] const BenchFile& Stereo48File();  // 48000 Hz, 2 channels
 [[nodiscard]] const BenchFile& Mono32File();    // 32000 Hz, 1 channel
-// file again with these comments ("NAME=value") in place of its own.
+// The same file again with these comments ("NAME=value") in place of its own.
 [[nodiscard]] BenchFile WithComments(const BenchFile& file,
                                      const std::vector<std::string>& comments);
 // Output blocks that cover the whole file once.
