@@ -16,10 +16,10 @@ void OfferConversion(QWidget* Window, TOggData& Stream, const std::string& FileN
     if (Stream.GetState(true) == 0 || Stream.Renders()) return;
     const bool convertible = PlaysConverted(Stream.Rate(), Stream.Channels());
     const std::string name = std::filesystem::path(FileName).filename().string();
-    const std::string text = name + ": would play silence: " +
-                             FormatProblem(Stream.Rate(), Stream.Channels()) +
-                             (convertible ? "; converting it to 44100 Hz stereo plays it."
-                                          : "; no conversion plays it.");
+    const std::string text =
+        name + ": would play silence: " + FormatProblem(Stream.Rate(), Stream.Channels()) +
+        (convertible ? "; converting it to 44100 Hz stereo plays it."
+                     : "; no conversion plays it.");
     auto* box = new QMessageBox(QMessageBox::Information, QCoreApplication::applicationName(),
                                 QString::fromStdString(text), QMessageBox::NoButton, Window);
     box->setObjectName(QString::fromLatin1(kConversionBoxName));

@@ -121,12 +121,11 @@ void TForm1::LoadOgg(int32_t c, const std::string& FileName) {
     // The whole text in one call: appending line by line lays the memo out again for every
     // line, which holds the window still for a comment of thousands of lines.
     QStringList memo{DisplayText(stream.Vendor())};
-    for (const std::string& line : stream.GetComments("COMMENT"))
-        memo.push_back(DisplayText(line));
+    for (const std::string& line : stream.GetComments("COMMENT")) memo.push_back(DisplayText(line));
     memo.push_back(QStringLiteral("Channels:%1").arg(stream.Channels()));
     memo.push_back(QStringLiteral("Rate:%1").arg(stream.Rate()));
-    memo.push_back(QString::fromStdString(
-        "TotalTime:" + FormatGeneral(static_cast<double>(stream.TotalTime()))));
+    memo.push_back(QString::fromStdString("TotalTime:" +
+                                          FormatGeneral(static_cast<double>(stream.TotalTime()))));
     memo.push_back(QStringLiteral("TotalSize:%1").arg(stream.TotalSize()));
     Memo1->setPlainText(memo.join(QLatin1Char('\n')));
 

@@ -60,9 +60,9 @@ void TForm1::AppIdle() {
     for (int c = 0; c < kChannelCount; ++c) DrawChannelPicture(c);
     DrawMixPicture();
     DrawLimiterPicture();
-    ShowText(*ListenerLabel, QString::asprintf("pos(%d) down.%d delay.%d",
-                                               FPlayer->GetLimiterLevel(), FPlayer->Down(),
-                                               FPlayer->Delay()));
+    ShowText(*ListenerLabel,
+             QString::asprintf("pos(%d) down.%d delay.%d", FPlayer->GetLimiterLevel(),
+                               FPlayer->Down(), FPlayer->Delay()));
 
     FDrawing = false;
 }

@@ -152,16 +152,12 @@ QFont FontOf(LabelFont kind) {
     QFont font;
     font.setFamilies(kFontFamilies);
     switch (kind) {
-        case LabelFont::Form:
-            font.setPixelSize(kFormFontPx);
-            break;
+        case LabelFont::Form: font.setPixelSize(kFormFontPx); break;
         case LabelFont::Group:
             font.setPixelSize(kGroupFontPx);
             font.setBold(true);
             break;
-        case LabelFont::Small:
-            font.setPixelSize(kSmallFontPx);
-            break;
+        case LabelFont::Small: font.setPixelSize(kSmallFontPx); break;
     }
     return font;
 }

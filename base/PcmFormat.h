@@ -14,9 +14,9 @@ inline constexpr int32_t kFramesPerSecond = 44100;
 inline constexpr int32_t kChannelsPerFrame = 2;  // left, right
 inline constexpr int32_t kBitsPerSample = 16;
 inline constexpr int32_t kBytesPerSample = kBitsPerSample / 8;
-inline constexpr int32_t kBytesPerFrame = 4;       // 16-bit stereo
-inline constexpr int32_t kBytesPerWideFrame = 8;   // 32-bit stereo
-inline constexpr int32_t kBytesPerSecond = kFramesPerSecond * kBytesPerFrame;          // 176400
+inline constexpr int32_t kBytesPerFrame = 4;                                   // 16-bit stereo
+inline constexpr int32_t kBytesPerWideFrame = 8;                               // 32-bit stereo
+inline constexpr int32_t kBytesPerSecond = kFramesPerSecond * kBytesPerFrame;  // 176400
 inline constexpr int32_t kWideBytesPerSecond = kFramesPerSecond * kBytesPerWideFrame;  // 352800
 inline constexpr int32_t kMaxSampleMagnitude = 32767;  // narrow output never holds -32768
 static_assert(kBytesPerFrame == kChannelsPerFrame * kBytesPerSample);

@@ -28,8 +28,8 @@ struct BenchFile {
     int32_t Channels = 0;
 };
 
-[[nodiscard]] const BenchFile& StereoFile();  // 44100 Hz, 2 channels
-[[nodiscard]] const BenchFile& MonoFile();    // 22050 Hz, 1 channel
+[[nodiscard]] const BenchFile& StereoFile();    // 44100 Hz, 2 channels
+[[nodiscard]] const BenchFile& MonoFile();      // 22050 Hz, 1 channel
 [[nodiscard]] const BenchFile& Stereo48File();  // 48000 Hz, 2 channels
 [[nodiscard]] const BenchFile& Mono32File();    // 32000 Hz, 1 channel
 // The same file again with these comments ("NAME=value") in place of its own.

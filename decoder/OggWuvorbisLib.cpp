@@ -193,10 +193,9 @@ size_t StreamRead(void* Dest, size_t ItemBytes, size_t ItemCount, void* DataSour
     if (ItemBytes == 0 || ItemCount == 0) return 0;
     // The library reads with an item size of 1, so bytes and items agree; a request beyond
     // 32 bits is cut to what a stream position can address.
-    const size_t wanted =
-        ItemCount > std::numeric_limits<int32_t>::max() / ItemBytes
-            ? static_cast<size_t>(std::numeric_limits<int32_t>::max())
-            : ItemBytes * ItemCount;
+    const size_t wanted = ItemCount > std::numeric_limits<int32_t>::max() / ItemBytes
+                              ? static_cast<size_t>(std::numeric_limits<int32_t>::max())
+                              : ItemBytes * ItemCount;
     const int32_t got = AsStream(DataSource).Read(Dest, static_cast<int32_t>(wanted));
     return static_cast<size_t>(std::max<int32_t>(got, 0));
 }

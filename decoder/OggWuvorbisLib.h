@@ -56,18 +56,17 @@ public:
     int32_t Clear(OggVorbis_File* vf) noexcept;
     [[nodiscard]] vorbis_info* Info(OggVorbis_File* vf, int32_t Link) noexcept;
     [[nodiscard]] vorbis_comment* Comment(OggVorbis_File* vf, int32_t Link) noexcept;
-    [[nodiscard]] int64_t PcmTotal(OggVorbis_File* vf, int32_t Link) noexcept;   // samples
-    [[nodiscard]] double TimeTotal(OggVorbis_File* vf, int32_t Link) noexcept;   // seconds
-    [[nodiscard]] int32_t Seekable(OggVorbis_File* vf) noexcept;                 // nonzero: yes
-    int32_t TimeSeek(OggVorbis_File* vf, double PosSec) noexcept;                // 0: success
-    [[nodiscard]] double TimeTell(OggVorbis_File* vf) noexcept;                  // seconds
+    [[nodiscard]] int64_t PcmTotal(OggVorbis_File* vf, int32_t Link) noexcept;  // samples
+    [[nodiscard]] double TimeTotal(OggVorbis_File* vf, int32_t Link) noexcept;  // seconds
+    [[nodiscard]] int32_t Seekable(OggVorbis_File* vf) noexcept;                // nonzero: yes
+    int32_t TimeSeek(OggVorbis_File* vf, double PosSec) noexcept;               // 0: success
+    [[nodiscard]] double TimeTell(OggVorbis_File* vf) noexcept;                 // seconds
     // Exact to the sample: the next Read starts at sample PosSamples of the whole stream.
-    int32_t PcmSeek(OggVorbis_File* vf, int64_t PosSamples) noexcept;             // 0: success
-    [[nodiscard]] int64_t PcmTell(OggVorbis_File* vf) noexcept;  // the next sample Read gives
+    int32_t PcmSeek(OggVorbis_File* vf, int64_t PosSamples) noexcept;  // 0: success
+    [[nodiscard]] int64_t PcmTell(OggVorbis_File* vf) noexcept;        // the next sample Read gives
     // >0 bytes written (at most Length), 0 end of stream, <0 error.
-    [[nodiscard]] int32_t Read(OggVorbis_File* vf, void* Buffer, int32_t Length,
-                               int32_t BigEndianP, int32_t Word, int32_t Sgned,
-                               int32_t* BitStream) noexcept;
+    [[nodiscard]] int32_t Read(OggVorbis_File* vf, void* Buffer, int32_t Length, int32_t BigEndianP,
+                               int32_t Word, int32_t Sgned, int32_t* BitStream) noexcept;
     [[nodiscard]] int32_t DetectCPU() noexcept;
     void SetCPUType(int32_t CPUType) noexcept;
 

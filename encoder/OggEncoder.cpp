@@ -17,8 +17,7 @@ void AppendPage(std::vector<uint8_t>& out, const ogg_page& page) {
 // Owns the libvorbis encoder state for one file.
 class Encoder {
 public:
-    Encoder(const Pcm& pcm, const EncodeOptions& options)
-        : FPagePerPacket(options.PagePerPacket) {
+    Encoder(const Pcm& pcm, const EncodeOptions& options) : FPagePerPacket(options.PagePerPacket) {
         vorbis_info_init(&FInfo);
         if (vorbis_encode_init_vbr(&FInfo, pcm.Channels, pcm.RateHz, options.Quality) != 0) {
             vorbis_info_clear(&FInfo);

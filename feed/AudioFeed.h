@@ -37,7 +37,7 @@ namespace oggmix {
 
 class AudioFeed {
 public:
-    static constexpr uint32_t kRingBytes = 65536;   // about 371.5 ms; a block is half of it
+    static constexpr uint32_t kRingBytes = 65536;  // about 371.5 ms; a block is half of it
     static constexpr int32_t kMixerBytes = 65536;
     static constexpr int32_t kSlotCount = 8;
     static constexpr int32_t kStreamBytes = 65536;

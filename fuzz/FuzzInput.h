@@ -15,11 +15,7 @@ inline constexpr size_t kLoadScriptBytes = 24;
 inline constexpr char kCommentSeparator = '\0';
 
 // One step of a load script: the low three bits choose the action, the rest is its argument.
-inline constexpr uint8_t StepAction(uint8_t step) noexcept {
-    return step & 7u;
-}
-inline constexpr uint8_t StepArgument(uint8_t step) noexcept {
-    return step >> 3;
-}  // 0..31
+inline constexpr uint8_t StepAction(uint8_t step) noexcept { return step & 7u; }
+inline constexpr uint8_t StepArgument(uint8_t step) noexcept { return step >> 3; }  // 0..31
 
 }  // namespace oggmix::fuzz

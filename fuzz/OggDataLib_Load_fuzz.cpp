@@ -74,12 +74,8 @@ void ChangeSettings(TOggData& data, TOggPlayer& player, uint8_t argument) {
             player.SetFilterCurve4(0, argument & 4 ? 2.0f : 0.0f, 1.0f, argument & 8 ? 0.0f : 2.0f,
                                    1.0f, static_cast<float>(argument / 16) * 0.05f);
             break;
-        case 2:
-            data.SetAGC(static_cast<float>(argument) / 31.0f);
-            break;
-        default:
-            data.SetPan(static_cast<float>(argument) / 15.5f - 1.0f, 0.02f);
-            break;
+        case 2: data.SetAGC(static_cast<float>(argument) / 31.0f); break;
+        default: data.SetPan(static_cast<float>(argument) / 15.5f - 1.0f, 0.02f); break;
     }
 }
 
@@ -123,12 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t argument = StepArgument(step);
         switch (StepAction(step)) {
             case 0:
-            case 1:
-                RenderBlock(player, stream);
-                break;
-            case 2:
-                player.Play(0, (argument & 1) != 0);
-                break;
+            case 1: RenderBlock(player, stream); break;
+            case 2: player.Play(0, (argument & 1) != 0); break;
             case 3:
                 player.Seek(0, stream.TotalTime() * static_cast<float>(argument) / 24.0f);
                 break;
@@ -140,15 +132,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 else if (Load(stream, file))
                     player.Play(0, true);
                 break;
-            case 5:
-                RenderNarrow(stream, argument * 131 + 1);
-                break;
-            case 6:
-                ChangeSettings(stream, player, argument);
-                break;
-            default:
-                ReadDisplay(stream, player, argument);
-                break;
+            case 5: RenderNarrow(stream, argument * 131 + 1); break;
+            case 6: ChangeSettings(stream, player, argument); break;
+            default: ReadDisplay(stream, player, argument); break;
         }
     }
     player.ClearSlot(0, true);

@@ -14,8 +14,8 @@
 namespace oggmix {
 namespace {
 
-constexpr int32_t kLevelFrames = 256;      // frames that GetLevel averages
-constexpr float kMaxHeardAgeSec = 10.0f;   // MixPosition clamps older blocks to this
+constexpr int32_t kLevelFrames = 256;     // frames that GetLevel averages
+constexpr float kMaxHeardAgeSec = 10.0f;  // MixPosition clamps older blocks to this
 constexpr int32_t kSpectrumPoints = 256;
 
 // Milliseconds that a play cursor offset of positionBytes (16-bit stereo at 44100 Hz) stands
@@ -199,9 +199,9 @@ float TOggPlayer::GetLevel(int32_t Channel) {
     sumL /= kLevelFrames;
     sumR /= kLevelFrames;
     switch (Channel) {
-    case 0: return static_cast<float>(sumL) / 32768.0f;
-    case 1: return static_cast<float>(sumR) / 32768.0f;
-    default: return static_cast<float>(sumL + sumR) / 65536.0f;
+        case 0: return static_cast<float>(sumL) / 32768.0f;
+        case 1: return static_cast<float>(sumR) / 32768.0f;
+        default: return static_cast<float>(sumL + sumR) / 65536.0f;
     }
 }
 

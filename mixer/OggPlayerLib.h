@@ -98,11 +98,11 @@ public:
     [[nodiscard]] float GetPlayTime(int32_t Slot);  // 0
     void Fade(int32_t Slot, float Volume, float Seconds);
     void SetVolume(int32_t Slot, float Volume);
-    void GetSpectrum(int32_t Slot, float* Values);  // Values untouched
+    void GetSpectrum(int32_t Slot, float* Values);                   // Values untouched
     [[nodiscard]] float GetFilterGain(int32_t Slot, int32_t Point);  // 1.0
     void SetFilterCurve4(int32_t Slot, float V0, float V1, float V2, float V3, float Seconds);
-    void SetFilterCurve8(int32_t Slot, float V0, float V1, float V2, float V3, float V4,
-                         float V5, float V6, float V7, float Seconds);
+    void SetFilterCurve8(int32_t Slot, float V0, float V1, float V2, float V3, float V4, float V5,
+                         float V6, float V7, float Seconds);
 
     // All-slot operations, slot by slot from 0.
     void PlayAll(bool Loop);
@@ -137,19 +137,19 @@ private:
     void LimitGroup(int32_t First, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
     // Sums the collected blocks into FMix, saturating at the 32-bit range, with every source's
     // lock held; the analysis cannot follow locks taken in a loop, so it skips this one.
-    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept OGGMIX_REQUIRES(FLock)
-        OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
+    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept
+        OGGMIX_REQUIRES(FLock) OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
     // MixPosition's result.
     [[nodiscard]] int32_t HeardOffset() const noexcept OGGMIX_REQUIRES(FLock);
 
     TALOGGSemaphore FLock;
 
     // Guarded by FLock.
-    int64_t FTimestamp OGGMIX_GUARDED_BY(FLock) = 0;  // ms: when the block now heard started
+    int64_t FTimestamp OGGMIX_GUARDED_BY(FLock) = 0;      // ms: when the block now heard started
     std::vector<int16_t> FRing OGGMIX_GUARDED_BY(FLock);  // two blocks of 16-bit frames
-    int32_t FRingSize = 0;                                 // bytes; fixed at construction
+    int32_t FRingSize = 0;                                // bytes; fixed at construction
     std::vector<int32_t> FMix OGGMIX_GUARDED_BY(FLock);   // the accumulator, left, right
-    int32_t FMixCapacity = 0;                              // bytes; fixed at construction
+    int32_t FMixCapacity = 0;                             // bytes; fixed at construction
     int32_t FCurrentHalf OGGMIX_GUARDED_BY(FLock) = 0;    // bytes: 0 or FRingSize / 2
     // The blocks collected by one Fill, and the streams they belong to.
     std::array<const int32_t*, kMaxMixerSlots> FSources OGGMIX_GUARDED_BY(FLock){};
@@ -163,7 +163,7 @@ private:
     std::atomic<int32_t> FDown{TLimiterDefaults::Down};
     std::atomic<int32_t> FDelay{TLimiterDefaults::Delay};
     int32_t FHoldCount OGGMIX_GUARDED_BY(FLock) = 0;  // groups since the envelope last rose
-    std::atomic<int32_t> FPeak{0};          // sample magnitude
+    std::atomic<int32_t> FPeak{0};                    // sample magnitude
 
     // Slots: written by the UI thread under FLock, read by the refill thread under it and by
     // the UI thread without it.

@@ -22,8 +22,7 @@ constexpr int32_t kUnsetLevel = -1;
 
 }  // namespace
 
-void TOggPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t Delay,
-                            int32_t Level) {
+void TOggPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t Delay, int32_t Level) {
     ScopedLock guard(FLock);
     Min = std::clamp(Min, -kMaxBound, kMaxBound);
     Max = std::clamp(Max, -kMaxBound, kMaxBound);

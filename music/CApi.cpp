@@ -1,9 +1,9 @@
 // CApi.cpp: the C interface: each call looks its player handle up among the open players,
 // calls the C++ player and turns what it throws into a result code and a message.
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <cstdint>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -131,8 +131,7 @@ oggmix_result oggmix_unload(oggmix_player* player, oggmix_track track) {
     return Call(player, [&](PlayerEntry& p) { p.Player->Unload(T(track)); });
 }
 
-oggmix_result oggmix_play(oggmix_player* player, oggmix_track track, int loop,
-                          double fade_in_sec) {
+oggmix_result oggmix_play(oggmix_player* player, oggmix_track track, int loop, double fade_in_sec) {
     return Call(player, [&](PlayerEntry& p) {
         p.Player->Play(T(track), {.Loop = loop != 0, .FadeInSec = fade_in_sec});
     });
@@ -186,8 +185,7 @@ oggmix_result oggmix_set_master_volume(oggmix_player* player, double volume) {
 
 oggmix_result oggmix_set_limiter(oggmix_player* player, int32_t min, int32_t max, int32_t down,
                                  int32_t hold_frames) {
-    return Call(player,
-                [&](PlayerEntry& p) { p.Player->SetLimiter(min, max, down, hold_frames); });
+    return Call(player, [&](PlayerEntry& p) { p.Player->SetLimiter(min, max, down, hold_frames); });
 }
 
 oggmix_result oggmix_reset_limiter(oggmix_player* player) {
@@ -216,8 +214,8 @@ oggmix_result oggmix_poll(oggmix_player* player, oggmix_event* events, size_t ca
     *count = 0;
     return Call(player, [&](PlayerEntry& p) {
         for (const oggmix::MusicEvent& event : p.Player->Poll())
-            p.Pending.push_back({static_cast<oggmix_event_kind>(event.Kind), event.Which.Id,
-                                 event.CueIndex});
+            p.Pending.push_back(
+                {static_cast<oggmix_event_kind>(event.Kind), event.Which.Id, event.CueIndex});
         while (*count < capacity && !p.Pending.empty()) {
             events[*count] = p.Pending.front();
             p.Pending.pop_front();

@@ -62,8 +62,7 @@ std::optional<double> HeardBlocks::PositionOf(uint32_t TrackId, HeardFrame Heard
                 return record.LandSec + (Heard.Frame - record.JumpFrame) / kFramesPerSec;
             return record.StartSec + Heard.Frame / kFramesPerSec;
         }
-        if (record.Seq > Heard.Seq && (next == nullptr || record.Seq < next->Seq))
-            next = &record;
+        if (record.Seq > Heard.Seq && (next == nullptr || record.Seq < next->Seq)) next = &record;
     }
     if (next != nullptr) return next->StartSec;
     return std::nullopt;

@@ -27,7 +27,7 @@ namespace oggmix::music {
 inline constexpr double kFramesPerSec = kFramesPerSecond;
 
 struct BlockRecord {
-    int64_t Seq = -1;        // the mixer block
+    int64_t Seq = -1;  // the mixer block
     uint32_t TrackId = 0;
     double StartSec = 0.0;   // position of the block's first frame
     int32_t Frames = 0;      // frames of music in the block; fewer when the track ended in it
@@ -45,7 +45,7 @@ struct HeardFrame {
 class HeardBlocks {
 public:
     static constexpr int kRecordCapacity = 256;  // 8 slots x 32 blocks: far more than in flight
-    static constexpr int kEventCapacity = 256;  // events heard but not yet polled
+    static constexpr int kEventCapacity = 256;   // events heard but not yet polled
 
     explicit HeardBlocks(int32_t BlockFrames);
 
@@ -92,9 +92,9 @@ private:
 
 // What the mixer thread saw of one track around one block.
 struct BlockObservation {
-    double StartSec = 0.0;   // the track's position before the block
-    double EndSec = 0.0;     // and after it
-    int32_t StateBefore = 0; // TOggData::GetState: 2 playing, 3 playing and looping
+    double StartSec = 0.0;    // the track's position before the block
+    double EndSec = 0.0;      // and after it
+    int32_t StateBefore = 0;  // TOggData::GetState: 2 playing, 3 playing and looping
     int32_t StateAfter = 0;
     double LengthSec = 0.0;
     struct Cue {

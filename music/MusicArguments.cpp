@@ -18,9 +18,9 @@ std::string Number(double value) {
 
 double CheckRange(double Value, double Min, double Max, const std::string& What) {
     if (!(Value >= Min && Value <= Max))
-        throw MusicError(MusicErrorCode::InvalidArgument, What + " must be " + Number(Min) +
-                                                              " to " + Number(Max) + ", not " +
-                                                              Number(Value));
+        throw MusicError(
+            MusicErrorCode::InvalidArgument,
+            What + " must be " + Number(Min) + " to " + Number(Max) + ", not " + Number(Value));
     return Value;
 }
 

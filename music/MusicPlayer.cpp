@@ -30,8 +30,10 @@ public:
     }
     ~ScopedBackend() {
         if (!FSet) return;
-        if (FPrevious) setenv("OGGMIX_AUDIO", FPrevious->c_str(), 1);
-        else unsetenv("OGGMIX_AUDIO");
+        if (FPrevious)
+            setenv("OGGMIX_AUDIO", FPrevious->c_str(), 1);
+        else
+            unsetenv("OGGMIX_AUDIO");
     }
     ScopedBackend(const ScopedBackend&) = delete;
     ScopedBackend& operator=(const ScopedBackend&) = delete;
@@ -108,10 +110,8 @@ MusicPlayer::Impl::Impl(const PlayerOptions& Options)
         };
         player.OnMix = [this](int32_t*, int32_t) { OnBlockMixed(); };
     }
-    FFeed->WaveData().SetOnFill([this](TVOXAGenWave* sender, TVOXAChannel* channel,
-                                       uint32_t offset, uint32_t size) {
-        OnFill(sender, channel, offset, size);
-    });
+    FFeed->WaveData().SetOnFill([this](TVOXAGenWave* sender, TVOXAChannel* channel, uint32_t offset,
+                                       uint32_t size) { OnFill(sender, channel, offset, size); });
     FSeenLosses = CurrentSoundDeviceStatus().Losses;
     FFeed->Start();
 }
@@ -174,12 +174,11 @@ void MusicPlayer::Impl::EnsureSlot(Track Which, TrackState& State) {
     for (int32_t slot = 0; slot < AudioFeed::kSlotCount && chosen < 0; ++slot)
         if (player.Slots(slot)->GetState(true) < 2) chosen = slot;
     if (chosen < 0)
-        throw MusicError(MusicErrorCode::TooManyPlaying,
-                         Describe(Which, State) + " cannot play: " +
-                             std::to_string(kMaxPlayingTracks) + " tracks are playing already");
+        throw MusicError(MusicErrorCode::TooManyPlaying, Describe(Which, State) + " cannot play: " +
+                                                             std::to_string(kMaxPlayingTracks) +
+                                                             " tracks are playing already");
     const auto index = static_cast<size_t>(chosen);
-    if (const uint32_t previous = FSlotTrack[index]; previous != 0)
-        FTracks.at(previous).Slot = -1;
+    if (const uint32_t previous = FSlotTrack[index]; previous != 0) FTracks.at(previous).Slot = -1;
     player.SetSlot(chosen, State.Stream.get(), false);
     FSlotTrack[index] = Which.Id;
     State.Slot = chosen;
@@ -191,8 +190,8 @@ Track MusicPlayer::Load(const std::string& Path) {
         if (!stream->LoadFromFile(Path))
             throw MusicError(MusicErrorCode::FileNotFound, Path + ": no such file");
     } catch (const EInOutError& e) {
-        throw MusicError(MusicErrorCode::ReadFailed, Path + ": cannot be read (" + e.Message() +
-                                                         ")");
+        throw MusicError(MusicErrorCode::ReadFailed,
+                         Path + ": cannot be read (" + e.Message() + ")");
     } catch (const ERangeError&) {
         throw MusicError(MusicErrorCode::NotOggVorbis, Path + ": not an Ogg Vorbis file");
     } catch (const std::bad_alloc&) {
@@ -280,8 +279,7 @@ void MusicPlayer::Impl::OnFill(TVOXAGenWave* Sender, TVOXAChannel* Channel, uint
 
 // ---- Opening, status ----
 
-MusicPlayer::MusicPlayer(const PlayerOptions& Options)
-    : FImpl(std::make_unique<Impl>(Options)) {}
+MusicPlayer::MusicPlayer(const PlayerOptions& Options) : FImpl(std::make_unique<Impl>(Options)) {}
 
 MusicPlayer::~MusicPlayer() = default;
 

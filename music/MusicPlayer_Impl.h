@@ -103,8 +103,8 @@ struct MusicPlayer::Impl {
     std::array<SlotBefore, AudioFeed::kSlotCount> FSlotBefore{};  // refill thread only
     std::map<uint32_t, TrackState> FTracks;
     std::function<void(const MusicEvent&)> FCallback;
-    bool FDeviceLost = false;    // as last reported by Poll
-    uint64_t FSeenLosses = 0;    // device losses in the process when Poll last looked
+    bool FDeviceLost = false;  // as last reported by Poll
+    uint64_t FSeenLosses = 0;  // device losses in the process when Poll last looked
     // Declared last: destroyed first, so that the refill thread has ended before anything
     // its hooks touch goes.
     std::unique_ptr<AudioFeed> FFeed;

@@ -10,14 +10,14 @@ namespace {
 
 std::string_view PresetCaption(ToneFilter Filter) {
     switch (Filter) {
-    case ToneFilter::Off: return "OFF";
-    case ToneFilter::LowPass: return "LowPass";
-    case ToneFilter::HighPass: return "HighPass";
-    case ToneFilter::LowReso: return "LowReso";
-    case ToneFilter::HighReso: return "HighReso";
-    case ToneFilter::LoHiPass: return "LoHiPass";
-    case ToneFilter::MiddleReso: return "MiddleReso";
-    case ToneFilter::Wave: return "Wave";
+        case ToneFilter::Off: return "OFF";
+        case ToneFilter::LowPass: return "LowPass";
+        case ToneFilter::HighPass: return "HighPass";
+        case ToneFilter::LowReso: return "LowReso";
+        case ToneFilter::HighReso: return "HighReso";
+        case ToneFilter::LoHiPass: return "LoHiPass";
+        case ToneFilter::MiddleReso: return "MiddleReso";
+        case ToneFilter::Wave: return "Wave";
     }
     throw MusicError(MusicErrorCode::InvalidArgument,
                      "unknown tone filter " + std::to_string(static_cast<int>(Filter)));

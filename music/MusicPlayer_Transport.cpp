@@ -18,8 +18,7 @@ music::HeardFrame MusicPlayer::Impl::HeardNow() const {
     return FHeard.At(play);
 }
 
-void MusicPlayer::Impl::StartLocked(Track Which, TrackState& State, bool Loop,
-                                    double FadeInSec) {
+void MusicPlayer::Impl::StartLocked(Track Which, TrackState& State, bool Loop, double FadeInSec) {
     EnsureSlot(Which, State);
     TOggData& stream = *State.Stream;
     // A track still fading out (to stop or to pause) turns back up from where its fade is.

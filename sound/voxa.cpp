@@ -80,8 +80,7 @@ std::string ToShiftJis(const std::string& utf8) {
 
 void WriteLogLine(const std::string& Message) {
     const std::string path = DebugLogPath();
-    UniqueFile file(
-        std::fopen(path.c_str(), gDebugLogCount == 0 ? "wb" : "ab"));
+    UniqueFile file(std::fopen(path.c_str(), gDebugLogCount == 0 ? "wb" : "ab"));
     if (!file) ThrowLogError(path);
     ++gDebugLogCount;
     char number[32];
@@ -183,9 +182,9 @@ bool TVOXA::CreateDevice() {
     DSBUFFERDESC desc{};
     desc.dwSize = sizeof(DSBUFFERDESC);
     desc.dwFlags = FUse3D ? (DSBCAPS_PRIMARYBUFFER | DSBCAPS_CTRL3D) : DSBCAPS_PRIMARYBUFFER;
-    CheckResult(FDirectSound->CreateSoundBuffer(&desc, FPrimaryBuffer.ReleaseAndGetAddressOf(),
-                                                nullptr),
-                "一次バッファの作成に失敗しました");
+    CheckResult(
+        FDirectSound->CreateSoundBuffer(&desc, FPrimaryBuffer.ReleaseAndGetAddressOf(), nullptr),
+        "一次バッファの作成に失敗しました");
 
     if (FUse3D && FPrimaryBuffer) {
         CheckResult(FPrimaryBuffer->QueryInterface(IID_IDirectSound3DListener,

@@ -127,9 +127,7 @@ public:
     [[nodiscard]] IDirectSoundBuffer* PrimaryBuffer() const noexcept {
         return FPrimaryBuffer.Get();
     }
-    [[nodiscard]] IDirectSound3DListener* Listener3D() const noexcept {
-        return F3DListener.Get();
-    }
+    [[nodiscard]] IDirectSound3DListener* Listener3D() const noexcept { return F3DListener.Get(); }
     [[nodiscard]] TVOXAListener* Listener() const noexcept { return FListener.get(); }
 
     // The channel, or null after reporting an index outside 0 .. ChannelCount - 1 (and
@@ -235,7 +233,7 @@ public:
     TVOXANotifyThread(const TVOXANotifyThread&) = delete;
     TVOXANotifyThread& operator=(const TVOXANotifyThread&) = delete;
 
-    void Start();      // called by the wave data once it holds this object
+    void Start();  // called by the wave data once it holds this object
     void Terminate() noexcept { FTerminated.store(true, std::memory_order_relaxed); }
     // Waits for the thread to end (after Terminate: at most one sleep and one poll).
     void WaitFor();

@@ -53,9 +53,9 @@ void TVOXAChannel::SetWaveData(TVOXAGenWave* Value) {
                             Value->SoundBuffer(), duplicate.ReleaseAndGetAddressOf()),
                         "setWaveData サウンドバッファの複製に失敗しました") != DS_OK)
             return;
-        CheckResult(duplicate->QueryInterface(IID_IDirectSoundBuffer8,
-                                              FBuffer.ReleaseAndGetVoidAddress()),
-                    "setWaveData QueryInterfaceに失敗しました");
+        CheckResult(
+            duplicate->QueryInterface(IID_IDirectSoundBuffer8, FBuffer.ReleaseAndGetVoidAddress()),
+            "setWaveData QueryInterfaceに失敗しました");
     }
     FStreaming = Value->Streaming();
     FIs3D = false;

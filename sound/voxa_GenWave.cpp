@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "sound/voxa.h"
 #include "sound/platform/RealtimePriority.h"
+#include "sound/voxa.h"
 #include "sound/voxa_Internal.h"
 
 namespace oggmix {
@@ -32,9 +32,8 @@ DWORD BufferFlags(bool Streaming, bool UseFX, bool Use3D, bool StickyFocus) {
 
 }  // namespace
 
-TVOXAGenWave::TVOXAGenWave(TVOXA* AOwner, int32_t SamplesPerSec, int32_t BitsPerSample,
-                           bool Stereo, uint32_t BufferBytes, bool Use3D, bool UseFX,
-                           bool Streaming)
+TVOXAGenWave::TVOXAGenWave(TVOXA* AOwner, int32_t SamplesPerSec, int32_t BitsPerSample, bool Stereo,
+                           uint32_t BufferBytes, bool Use3D, bool UseFX, bool Streaming)
     : FBufferBytes(BufferBytes), FOwner(AOwner), FStreaming(Streaming), FUseFX(UseFX) {
     if (FOwner == nullptr || !FOwner->Initialized()) return;
 
@@ -52,26 +51,25 @@ TVOXAGenWave::TVOXAGenWave(TVOXA* AOwner, int32_t SamplesPerSec, int32_t BitsPer
     desc.dwBufferBytes = BufferBytes;
     desc.lpwfxFormat = &FFormat;
     ComPtr<IDirectSoundBuffer> created;
-    CheckResult(FOwner->DirectSound()->CreateSoundBuffer(&desc, created.ReleaseAndGetAddressOf(),
-                                                         nullptr),
-                "サウンドバッファの作成に失敗しました");
+    CheckResult(
+        FOwner->DirectSound()->CreateSoundBuffer(&desc, created.ReleaseAndGetAddressOf(), nullptr),
+        "サウンドバッファの作成に失敗しました");
     if (created)
-        CheckResult(created->QueryInterface(IID_IDirectSoundBuffer8,
-                                            FBuffer.ReleaseAndGetVoidAddress()),
-                    "サウンドバッファのQueryInterfaceに失敗しました");
+        CheckResult(
+            created->QueryInterface(IID_IDirectSoundBuffer8, FBuffer.ReleaseAndGetVoidAddress()),
+            "サウンドバッファのQueryInterfaceに失敗しました");
     created.Reset();
     if (!FStreaming) return;
 
     FHalfSize = BufferBytes / 2;
     for (auto& event : FEvents) event.reset(CreateEventA(nullptr, false, false, nullptr));
     if (FBuffer)
-        CheckResult(FBuffer->QueryInterface(IID_IDirectSoundNotify,
-                                            FNotify.ReleaseAndGetVoidAddress()),
-                    "DirectSoundNotifyオブジェクトの作成に失敗しました");
+        CheckResult(
+            FBuffer->QueryInterface(IID_IDirectSoundNotify, FNotify.ReleaseAndGetVoidAddress()),
+            "DirectSoundNotifyオブジェクトの作成に失敗しました");
     if (!FNotify) return;
-    const DSBPOSITIONNOTIFY positions[3] = {{0, FEvents[0].get()},
-                                            {FHalfSize, FEvents[1].get()},
-                                            {DSBPN_OFFSETSTOP, FEvents[2].get()}};
+    const DSBPOSITIONNOTIFY positions[3] = {
+        {0, FEvents[0].get()}, {FHalfSize, FEvents[1].get()}, {DSBPN_OFFSETSTOP, FEvents[2].get()}};
     CheckResult(FNotify->SetNotificationPositions(3, positions),
                 "NotifyPositionの設定に失敗しました");
     FThread = std::make_unique<TVOXANotifyThread>(this);
@@ -137,7 +135,9 @@ void TVOXANotifyThread::WaitFor() {
     if (FThread.joinable()) FThread.join();
 }
 
-void TVOXANotifyThread::Start() { FThread = std::thread([this] { Execute(); }); }
+void TVOXANotifyThread::Start() {
+    FThread = std::thread([this] { Execute(); });
+}
 
 std::exception_ptr TVOXANotifyThread::FatalException() const {
     std::lock_guard guard(FFatalMutex);

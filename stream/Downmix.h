@@ -11,7 +11,7 @@
 namespace oggmix {
 
 struct DownmixGains {
-    std::array<float, 8> Left{};   // per source channel
+    std::array<float, 8> Left{};  // per source channel
     std::array<float, 8> Right{};
 };
 

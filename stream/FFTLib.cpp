@@ -11,8 +11,8 @@
 namespace oggmix {
 namespace {
 
-constexpr double kSinTablePi = 3.141592;    // the table's own value of pi
-constexpr double kWindowPi = 3.14159265;    // the window's
+constexpr double kSinTablePi = 3.141592;  // the table's own value of pi
+constexpr double kWindowPi = 3.14159265;  // the window's
 constexpr double kWeightExponent = 0.85;
 constexpr double kWeightFloor = 0.025;
 constexpr double kWeightScale = 150.0;

@@ -29,8 +29,8 @@ public:
     void SetSize(int32_t Size);
     [[nodiscard]] int32_t Size() const noexcept { return FSize; }
 
-    void Forward() noexcept;   // scaled by 1/N, positive exponent
-    void Backward() noexcept;  // unscaled, negative exponent
+    void Forward() noexcept;       // scaled by 1/N, positive exponent
+    void Backward() noexcept;      // unscaled, negative exponent
     void ApplyWindow() noexcept;   // Re[i], Im[i] *= FWindow[i]
     void RemoveWindow() noexcept;  // Re[i], Im[i] *= FInvWindow[i]
     void ApplyWeight() noexcept;   // Re[i], Im[i] *= FWeight[i]
@@ -67,10 +67,10 @@ private:
 
     std::vector<float> FSinTable;  // sin(2 pi i / N), i = 0 .. 3N/4 - 1
     std::vector<int32_t> FBitRev;
-    std::vector<float> FWindow;    // 0.5 .. 1.0 .. 0.5
+    std::vector<float> FWindow;  // 0.5 .. 1.0 .. 0.5
     std::vector<float> FInvWindow;
-    std::vector<float> FWeight;    // display weighting, mirrored
-    int32_t FSize = 0;             // points
+    std::vector<float> FWeight;  // display weighting, mirrored
+    int32_t FSize = 0;           // points
     // The sine table again, per butterfly stage in the order the vector kernels read it
     // (cosines, forward sines, backward sines), the window again, then the plan's working
     // arrays; the plan points into it from its first 64-byte boundary on.

@@ -113,16 +113,15 @@ public:
     // at least MinFields.
     [[nodiscard]] static std::vector<std::string> SplitFields(const std::string& Text,
                                                               const std::string& Separator,
-                                                              int32_t MinFields,
-                                                              bool StopAtComment,
+                                                              int32_t MinFields, bool StopAtComment,
                                                               bool SkipBlanks);
     [[nodiscard]] static bool IsLeadByte(uint8_t b) noexcept;  // UTF-8 leads 0xC2..0xF4
 
     // Read-outs of the loaded stream (zero and empty while closed). UI thread.
-    [[nodiscard]] float TotalTime() const noexcept { return FTotalTime; }        // seconds
+    [[nodiscard]] float TotalTime() const noexcept { return FTotalTime; }    // seconds
     [[nodiscard]] int64_t TotalSize() const noexcept { return FTotalSize; }  // bytes, 16-bit stereo
     [[nodiscard]] int32_t Channels() const noexcept { return FChannels; }
-    [[nodiscard]] int32_t Rate() const noexcept { return FRate; }                // Hz
+    [[nodiscard]] int32_t Rate() const noexcept { return FRate; }  // Hz
     [[nodiscard]] const std::string& Vendor() const noexcept { return FVendor; }
     [[nodiscard]] const std::vector<std::string>& Comments() const noexcept { return FComments; }
     [[nodiscard]] int64_t PcmTotal() const noexcept { return FPcmTotal; }  // samples per channel
@@ -195,9 +194,9 @@ public:
     void Fade(float Volume, float Seconds);  // ramps over Seconds of played audio; takes FLock
     [[nodiscard]] float GetFadeVolume(bool Lock);
     [[nodiscard]] float GetFadeTarget(bool Lock);
-    void SetPan(float Pan, float Seconds);   // -1 left .. +1 right; takes FLock
-    void SetMasterVolume(float Volume);      // takes FLock
-    void SetVolume(float Volume);            // takes FLock
+    void SetPan(float Pan, float Seconds);  // -1 left .. +1 right; takes FLock
+    void SetMasterVolume(float Volume);     // takes FLock
+    void SetVolume(float Volume);           // takes FLock
     // Scales Count bytes of 16-bit frames from Source into Dest as wide or clipped narrow
     // frames, advancing the ramps per frame. Returns Count * 2 (wide) or Count.
     int32_t ApplyVolume(void* Dest, const int16_t* Source, int32_t Count, bool Wide) noexcept
@@ -212,7 +211,7 @@ public:
     void SetFilterCurve4(float V0, float V1, float V2, float V3, float Time);
     void SetFilterCurve8(float V0, float V1, float V2, float V3, float V4, float V5, float V6,
                          float V7, float Time);
-    [[nodiscard]] float GetFilterGain(int32_t Index) const noexcept;    // no lock
+    [[nodiscard]] float GetFilterGain(int32_t Index) const noexcept;  // no lock
     // UI thread, no lock: that thread alone writes the targets.
     [[nodiscard]] float GetFilterTarget(int32_t Index) const noexcept
         OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
@@ -270,8 +269,7 @@ private:
     int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
     void JumpToCue(int32_t Index) noexcept OGGMIX_REQUIRES(FLock);
     // Output frames that source frames make (the format conversion below the cue logic).
-    [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept
-        OGGMIX_REQUIRES(FLock);
+    [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept OGGMIX_REQUIRES(FLock);
     // Move the decoder to Seconds or to a source frame; on success drop the held frame. Reset
     // FLastTime either way. False when the decoder refused.
     bool SeekDecoder(double Seconds) noexcept OGGMIX_REQUIRES(FLock);
@@ -290,12 +288,12 @@ private:
     bool FLoaded = false;
     MemoryStream* FSource = nullptr;  // the compressed file; owned by FDecoder once opened
     OggVorbis_File FDecoder{};
-    std::vector<int32_t> FRing;       // two blocks of wide frames
-    int32_t FRingSize = 0;            // bytes
+    std::vector<int32_t> FRing;  // two blocks of wide frames
+    int32_t FRingSize = 0;       // bytes
     std::array<int32_t, kCueCount> FRepeatCount{};
     // Decoder output before format conversion: a chunk's frames of up to eight channels.
     std::array<int16_t, 8192> FDecodeBuffer{};
-    std::array<int16_t, 4096> FWorkBuffer{};    // one converted chunk through the effect stages
+    std::array<int16_t, 4096> FWorkBuffer{};  // one converted chunk through the effect stages
     float FTotalTime = 0.0f;
     int64_t FTotalSize = 0;
     int32_t FChannels = 0;
@@ -341,12 +339,12 @@ private:
     bool FConvStale OGGMIX_GUARDED_BY(FLock) = false;
 
     // Fade, pan and volumes. Guarded by FLock.
-    int64_t FFadeVolume OGGMIX_GUARDED_BY(FLock) = 0;  // Q40
-    int64_t FFadeTarget OGGMIX_GUARDED_BY(FLock) = 0;  // Q40
-    int64_t FFadeStep OGGMIX_GUARDED_BY(FLock) = 0;    // Q40 per frame
-    int64_t FPan OGGMIX_GUARDED_BY(FLock) = 0;         // Q40, -1.0 .. +1.0
-    int64_t FPanTarget OGGMIX_GUARDED_BY(FLock) = 0;   // Q40
-    int64_t FPanStep OGGMIX_GUARDED_BY(FLock) = 0;     // Q40 per frame
+    int64_t FFadeVolume OGGMIX_GUARDED_BY(FLock) = 0;      // Q40
+    int64_t FFadeTarget OGGMIX_GUARDED_BY(FLock) = 0;      // Q40
+    int64_t FFadeStep OGGMIX_GUARDED_BY(FLock) = 0;        // Q40 per frame
+    int64_t FPan OGGMIX_GUARDED_BY(FLock) = 0;             // Q40, -1.0 .. +1.0
+    int64_t FPanTarget OGGMIX_GUARDED_BY(FLock) = 0;       // Q40
+    int64_t FPanStep OGGMIX_GUARDED_BY(FLock) = 0;         // Q40 per frame
     int32_t FMasterVolume OGGMIX_GUARDED_BY(FLock) = 256;  // Q8
     int32_t FVolume OGGMIX_GUARDED_BY(FLock) = 256;        // Q8
 

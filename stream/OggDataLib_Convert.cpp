@@ -98,9 +98,10 @@ int32_t TOggData::ConvertWithCues(int16_t* Dest, int32_t Count) noexcept {
             }
         }
         if (FConvInputUsed < FConvInputFrames) {
-            const auto input = std::span<const int16_t>(FConvInput).subspan(
-                2 * static_cast<size_t>(FConvInputUsed),
-                2 * static_cast<size_t>(FConvInputFrames - FConvInputUsed));
+            const auto input =
+                std::span<const int16_t>(FConvInput)
+                    .subspan(2 * static_cast<size_t>(FConvInputUsed),
+                             2 * static_cast<size_t>(FConvInputFrames - FConvInputUsed));
             const ConverterStep step = FConverter->Process(input, output);
             FConvInputUsed += step.ConsumedFrames;
             doneFrames += step.ProducedFrames;

@@ -11,8 +11,8 @@ namespace oggmix {
 namespace {
 
 constexpr int kTransformPoints = 256;
-constexpr int kGuardFrames = 64;                    // history and look-ahead
-constexpr int kFreshFramesPerStep = 3 * kGuardFrames;  // 192
+constexpr int kGuardFrames = 64;                         // history and look-ahead
+constexpr int kFreshFramesPerStep = 3 * kGuardFrames;    // 192
 constexpr int kEmittedFramesPerStep = 2 * kGuardFrames;  // 128
 constexpr auto kFilterFramesPerSecond = static_cast<float>(kFramesPerSecond);
 constexpr double kJumpBelowSec = 0.001;
@@ -56,8 +56,8 @@ void TOggData::SetFilterCurve4(float V0, float V1, float V2, float V3, float Tim
     SetFilterCurve(values, 4, Time);
 }
 
-void TOggData::SetFilterCurve8(float V0, float V1, float V2, float V3, float V4, float V5,
-                               float V6, float V7, float Time) {
+void TOggData::SetFilterCurve8(float V0, float V1, float V2, float V3, float V4, float V5, float V6,
+                               float V7, float Time) {
     const float values[8] = {V0, V1, V2, V3, V4, V5, V6, V7};
     SetFilterCurve(values, 8, Time);
 }

@@ -321,8 +321,8 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
 
     const int32_t sourceFrameBytes = FChannels * kBytesPerSample;
     const int32_t sourceFrames = (outFrames + repeat - 1) / repeat;
-    const int32_t got = ReadPastHoles(&FDecoder, FDecodeBuffer.data(),
-                                      sourceFrames * sourceFrameBytes, &bitstream);
+    const int32_t got =
+        ReadPastHoles(&FDecoder, FDecodeBuffer.data(), sourceFrames * sourceFrameBytes, &bitstream);
     if (got < 0) return got;
     if (got > 0) FPositionLost = false;
     if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;

@@ -224,8 +224,10 @@ void TOggData::ParseLoopStartTags() {
     const std::optional<int64_t> start = frames("LOOPSTART");
     if (!start) return;
     std::optional<int64_t> end;
-    if (const std::optional<int64_t> length = frames("LOOPLENGTH")) end = *start + *length;
-    else end = frames("LOOPEND");
+    if (const std::optional<int64_t> length = frames("LOOPLENGTH"))
+        end = *start + *length;
+    else
+        end = frames("LOOPEND");
     if (!end) return;
     // An end beyond the data loops where the data ends.
     const int64_t endFrame = FPcmTotal > 0 ? std::min(*end, FPcmTotal) : *end;

@@ -62,9 +62,7 @@ float TOggData::GetTime(bool Lock) {
     return static_cast<float>(DecoderTime());
 }
 
-bool TOggData::Seekable() {
-    return FLoaded && VorbisFileDLL->Seekable(&FDecoder) != 0;
-}
+bool TOggData::Seekable() { return FLoaded && VorbisFileDLL->Seekable(&FDecoder) != 0; }
 
 float TOggData::GetPlayTime() {
     ScopedLock guard(FLock);

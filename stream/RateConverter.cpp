@@ -83,8 +83,8 @@ void RateConverter::Restart(int64_t historyFrames) {
 }
 
 int32_t RateConverter::Feed(std::span<const int16_t> Input, bool countAsMusic) noexcept {
-    const int32_t frames = std::min(kStepFrames - FStepFrames,
-                                    static_cast<int32_t>(Input.size() / kChannelsPerFrame));
+    const int32_t frames =
+        std::min(kStepFrames - FStepFrames, static_cast<int32_t>(Input.size() / kChannelsPerFrame));
     if (FChannels == kChannelsPerFrame) {
         std::memcpy(FStep.data() + FStepFrames * kChannelsPerFrame, Input.data(),
                     static_cast<size_t>(frames) * kChannelsPerFrame * sizeof(int16_t));
@@ -108,8 +108,8 @@ int32_t RateConverter::Feed(std::span<const int16_t> Input, bool countAsMusic) n
 
 int32_t RateConverter::Take(std::span<int16_t> Output) noexcept {
     // Output owed to a restart's history or warm-up is dropped first.
-    const auto drop = static_cast<int32_t>(
-        std::min<int64_t>(FDropFrames, FOutputEnd - FOutputBegin));
+    const auto drop =
+        static_cast<int32_t>(std::min<int64_t>(FDropFrames, FOutputEnd - FOutputBegin));
     FOutputBegin += drop;
     FDropFrames -= drop;
     FOutFrames += drop;
@@ -132,13 +132,13 @@ ConverterStep RateConverter::Process(std::span<const int16_t> Input,
                                      std::span<int16_t> Output) noexcept {
     ConverterStep total;
     for (;;) {
-        const int32_t out = Take(Output.subspan(
-            static_cast<size_t>(total.ProducedFrames) * kChannelsPerFrame));
+        const int32_t out =
+            Take(Output.subspan(static_cast<size_t>(total.ProducedFrames) * kChannelsPerFrame));
         total.ProducedFrames += out;
-        const auto room = Output.size() / kChannelsPerFrame -
-                          static_cast<size_t>(total.ProducedFrames);
-        const auto rest = Input.subspan(
-            static_cast<size_t>(total.ConsumedFrames) * kChannelsPerFrame);
+        const auto room =
+            Output.size() / kChannelsPerFrame - static_cast<size_t>(total.ProducedFrames);
+        const auto rest =
+            Input.subspan(static_cast<size_t>(total.ConsumedFrames) * kChannelsPerFrame);
         if (room == 0 || rest.empty() || FOutputBegin != FOutputEnd) return total;
         total.ConsumedFrames += Feed(rest, true);
     }

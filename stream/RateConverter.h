@@ -73,11 +73,11 @@ private:
     std::array<int16_t, 2 * kStepFrames> FStep{};  // FChannels samples per frame
     int32_t FStepFrames = 0;
     std::array<int16_t, 2 * kOutputFrames> FOutput{};  // FChannels samples per frame
-    int32_t FOutputBegin = 0;  // frames
-    int32_t FOutputEnd = 0;    // frames
-    int64_t FFedFrames = 0;    // music frames since the restart, silence excluded
-    int64_t FOutFrames = 0;    // output frames since the restart, dropped ones included
-    int64_t FDropFrames = 0;   // output frames still to drop
+    int32_t FOutputBegin = 0;                          // frames
+    int32_t FOutputEnd = 0;                            // frames
+    int64_t FFedFrames = 0;   // music frames since the restart, silence excluded
+    int64_t FOutFrames = 0;   // output frames since the restart, dropped ones included
+    int64_t FDropFrames = 0;  // output frames still to drop
 };
 
 }  // namespace oggmix

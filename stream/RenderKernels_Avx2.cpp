@@ -60,8 +60,8 @@ int32_t SignificantBits(float value) {
 
 // Sixteen samples levelled at the gain through doubles, where every product is exact, as the
 // scalar path forms them. False, with nothing written, when one reaches the target.
-bool LevelSixteenInDouble(int16_t* samples, __m256i in0, __m256i in1, __m256d gain,
-                          __m256d target, __m256i& peak) {
+bool LevelSixteenInDouble(int16_t* samples, __m256i in0, __m256i in1, __m256d gain, __m256d target,
+                          __m256i& peak) {
     const __m256d signBit = _mm256_set1_pd(-0.0);
     __m256d p[4] = {_mm256_cvtepi32_pd(_mm256_castsi256_si128(in0)),
                     _mm256_cvtepi32_pd(_mm256_extracti128_si256(in0, 1)),
@@ -128,8 +128,8 @@ AgcRun Avx2AgcSteadyRun(int16_t* samples, int32_t count, float gain, int32_t tar
             const __m256i packed =
                 _mm256_permute4x64_epi64(_mm256_packs_epi32(t0, t1), _MM_SHUFFLE(3, 1, 2, 0));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + i), packed);
-            peak = _mm256_max_epi32(
-                peak, _mm256_max_epi32(_mm256_abs_epi32(t0), _mm256_abs_epi32(t1)));
+            peak = _mm256_max_epi32(peak,
+                                    _mm256_max_epi32(_mm256_abs_epi32(t0), _mm256_abs_epi32(t1)));
         } else if (!LevelSixteenInDouble(samples + i, in0, in1, gainD, targetD, peak)) {
             break;
         }
@@ -181,8 +181,8 @@ __m256i RoundEmitted(const float* values, __m256 invWindow) {
     // into low, as the scalar clip does.
     v = _mm256_max_ps(_mm256_min_ps(high, v), low);
     // Half away from zero: see kJustBelowHalf.
-    const __m256 signedHalf = _mm256_or_ps(_mm256_and_ps(v, _mm256_set1_ps(-0.0f)),
-                                           _mm256_set1_ps(kJustBelowHalf));
+    const __m256 signedHalf =
+        _mm256_or_ps(_mm256_and_ps(v, _mm256_set1_ps(-0.0f)), _mm256_set1_ps(kJustBelowHalf));
     return _mm256_cvttps_epi32(_mm256_add_ps(v, signedHalf));
 }
 

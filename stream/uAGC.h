@@ -29,11 +29,11 @@ public:
     // Levels ByteCount / 2 samples in place. Does nothing while the control is off.
     void Process(int16_t* Samples, int32_t ByteCount) noexcept;
 
-    float Gain = 1.0f;            // factor applied to each sample now
-    int32_t RiseInterval = 12288; // below-target samples after which the gain rises
-    int32_t RiseCount = 0;        // below-target samples since the last gain change
-    int32_t RisePeak = 0;         // largest output magnitude since the last gain change
-    int32_t QuietRun = 0;         // consecutive input samples below QuietLevel
+    float Gain = 1.0f;             // factor applied to each sample now
+    int32_t RiseInterval = 12288;  // below-target samples after which the gain rises
+    int32_t RiseCount = 0;         // below-target samples since the last gain change
+    int32_t RisePeak = 0;          // largest output magnitude since the last gain change
+    int32_t QuietRun = 0;          // consecutive input samples below QuietLevel
     // Written by the owning stream's settings.
     float InitialGain = 1.0f;
     int32_t Target = kAGCDefaultTarget;          // sample magnitude

@@ -89,11 +89,12 @@ int main(int argc, char** argv) {
     const CpuTime process = ReadCpuTime("/proc/self/stat") - processStart;
     const double uiSec = ui.UserSec + ui.SystemSec;
 
-    std::printf("files %zu, %.1f s on %s: UI thread %.1f %% of a core (user %.1f, system %.1f; "
-                "%.2f ms per %d ms refresh), process %.1f %%\n",
-                files.size(), wall, qPrintable(QApplication::platformName()),
-                100.0 * uiSec / wall, 100.0 * ui.UserSec / wall, 100.0 * ui.SystemSec / wall,
-                1000.0 * uiSec / (wall * 1000.0 / oggmix::kIdleIntervalMs), oggmix::kIdleIntervalMs,
-                100.0 * (process.UserSec + process.SystemSec) / wall);
+    std::printf(
+        "files %zu, %.1f s on %s: UI thread %.1f %% of a core (user %.1f, system %.1f; "
+        "%.2f ms per %d ms refresh), process %.1f %%\n",
+        files.size(), wall, qPrintable(QApplication::platformName()), 100.0 * uiSec / wall,
+        100.0 * ui.UserSec / wall, 100.0 * ui.SystemSec / wall,
+        1000.0 * uiSec / (wall * 1000.0 / oggmix::kIdleIntervalMs), oggmix::kIdleIntervalMs,
+        100.0 * (process.UserSec + process.SystemSec) / wall);
     return 0;
 }

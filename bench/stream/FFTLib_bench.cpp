@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchFiles.h"
 #include "base/Clock.h"
+#include "bench/BenchFiles.h"
 #include "bench/BenchTable.h"
 #include "mixer/OggPlayerLib.h"
 #include "stream/FFTLib.h"

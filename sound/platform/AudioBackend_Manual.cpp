@@ -60,8 +60,10 @@ public:
 
     // gManualMutex held.
     void Pull(std::span<int16_t> out) {
-        if (FRunning && gAvailable.load(std::memory_order_relaxed)) FPull(out);
-        else std::fill(out.begin(), out.end(), int16_t{0});
+        if (FRunning && gAvailable.load(std::memory_order_relaxed))
+            FPull(out);
+        else
+            std::fill(out.begin(), out.end(), int16_t{0});
     }
 
 private:

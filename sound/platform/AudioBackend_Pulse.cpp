@@ -111,8 +111,7 @@ private:
         attr.minreq = kRequestFrames * kDeviceBytesPerFrame;
         attr.fragsize = static_cast<uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-            PA_STREAM_AUTO_TIMING_UPDATE);
+            PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
         if (pa_stream_connect_playback(FStream, nullptr, &attr, flags, nullptr, nullptr) < 0)
             return pa_strerror(pa_context_errno(FContext));
         for (;;) {
@@ -171,7 +170,7 @@ private:
     pa_threaded_mainloop* FMainloop = nullptr;
     pa_context* FContext = nullptr;
     pa_stream* FStream = nullptr;
-    bool FRunning = false;  // main loop lock
+    bool FRunning = false;        // main loop lock
     bool FPriorityTried = false;  // main loop thread
     std::atomic<bool> FLost{false};
     HeardDelay FDelay;

@@ -148,7 +148,7 @@ struct DS3DBUFFER {
     DWORD dwInsideConeAngle;   // degrees
     DWORD dwOutsideConeAngle;  // degrees
     D3DVECTOR vConeOrientation;
-    LONG lConeOutsideVolume;   // hundredths of a decibel
+    LONG lConeOutsideVolume;  // hundredths of a decibel
     float flMinDistance;
     float flMaxDistance;
     DWORD dwMode;

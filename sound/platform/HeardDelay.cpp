@@ -24,8 +24,7 @@ int32_t HeardDelay::Now() const noexcept {
     const int64_t delay = static_cast<int64_t>(packed & ((uint64_t{1} << kDelayBits) - 1));
     if (delay == 0) return 0;
     const int64_t elapsedTicks = static_cast<int64_t>(TicksNow() - (packed >> kDelayBits));
-    const int64_t playedFrames =
-        elapsedTicks * kTickUs * kDeviceFramesPerSecond / 1'000'000;
+    const int64_t playedFrames = elapsedTicks * kTickUs * kDeviceFramesPerSecond / 1'000'000;
     return static_cast<int32_t>(std::max<int64_t>(delay - playedFrames, 0));
 }
 

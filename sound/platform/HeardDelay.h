@@ -22,7 +22,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr int kDelayBits = 22;  // up to 95 s of frames
+    static constexpr int kDelayBits = 22;   // up to 95 s of frames
     static constexpr int64_t kTickUs = 10;  // the time is kept in 10 us ticks since FEpoch
 
     [[nodiscard]] uint64_t TicksNow() const noexcept;

@@ -23,8 +23,8 @@ void RealtimePump::Stop() {
 
 void RealtimePump::Run() {
     using Clock = std::chrono::steady_clock;
-    constexpr auto kPeriod = std::chrono::microseconds(1'000'000LL * kPeriodFrames /
-                                                       kDeviceFramesPerSecond);
+    constexpr auto kPeriod =
+        std::chrono::microseconds(1'000'000LL * kPeriodFrames / kDeviceFramesPerSecond);
     constexpr int kMaxCatchUpPeriods = 20;
     auto deadline = Clock::now();
     while (!FTerminated.load(std::memory_order_relaxed)) {

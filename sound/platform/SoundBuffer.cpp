@@ -120,8 +120,7 @@ DWORD SoundBuffer::UnheardBytes() const noexcept {
     return std::min({delay, mixed, FBytes - FBytes % FFormat.nBlockAlign - FFormat.nBlockAlign});
 }
 
-HRESULT SoundBuffer::GetCurrentPosition(DWORD* pdwCurrentPlayCursor,
-                                        DWORD* pdwCurrentWriteCursor) {
+HRESULT SoundBuffer::GetCurrentPosition(DWORD* pdwCurrentPlayCursor, DWORD* pdwCurrentWriteCursor) {
     if (pdwCurrentPlayCursor == nullptr && pdwCurrentWriteCursor == nullptr)
         return DSERR_INVALIDPARAM;
     const DWORD mixed = FPlayCursor.load(std::memory_order_acquire);
@@ -142,9 +141,8 @@ HRESULT SoundBuffer::GetStatus(DWORD* pdwStatus) {
     return DS_OK;
 }
 
-HRESULT SoundBuffer::Lock(DWORD dwOffset, DWORD dwBytes, void** ppvAudioPtr1,
-                          DWORD* pdwAudioBytes1, void** ppvAudioPtr2, DWORD* pdwAudioBytes2,
-                          DWORD dwFlags) {
+HRESULT SoundBuffer::Lock(DWORD dwOffset, DWORD dwBytes, void** ppvAudioPtr1, DWORD* pdwAudioBytes1,
+                          void** ppvAudioPtr2, DWORD* pdwAudioBytes2, DWORD dwFlags) {
     if (FPrimary) return DSERR_INVALIDCALL;
     if (ppvAudioPtr1 == nullptr || pdwAudioBytes1 == nullptr || dwFlags != 0 ||
         dwOffset >= FBytes || dwBytes == 0 || dwBytes > FBytes)
@@ -167,8 +165,7 @@ HRESULT SoundBuffer::Unlock(void* pvAudioPtr1, DWORD dwAudioBytes1, void* pvAudi
     const uint8_t* begin = FMemory->Bytes.data();
     const auto inside = [&](const void* ptr, DWORD bytes) {
         const auto* p = static_cast<const uint8_t*>(ptr);
-        return p >= begin && p <= begin + FBytes &&
-               bytes <= static_cast<DWORD>(begin + FBytes - p);
+        return p >= begin && p <= begin + FBytes && bytes <= static_cast<DWORD>(begin + FBytes - p);
     };
     if (!inside(pvAudioPtr1, dwAudioBytes1) ||
         (pvAudioPtr2 != nullptr && !inside(pvAudioPtr2, dwAudioBytes2)))
@@ -304,9 +301,9 @@ bool SoundBuffer::MixInto(std::span<int32_t> acc) noexcept {
     // Release: the bytes passed are read before the host may see the cursor beyond them.
     FPlayCursor.store(play, std::memory_order_release);
     // Saturates well inside 32 bits: one mix adds less than a ring.
-    FMixedBytes.store(std::min(FMixedBytes.load(std::memory_order_relaxed) + mixedBytes,
-                               DSBSIZE_MAX),
-                      std::memory_order_relaxed);
+    FMixedBytes.store(
+        std::min(FMixedBytes.load(std::memory_order_relaxed) + mixedBytes, DSBSIZE_MAX),
+        std::memory_order_relaxed);
     if (!stillPlaying) {
         FInVoices = false;
         StopLocked();

@@ -73,13 +73,13 @@ public:
     [[nodiscard]] const std::string& BackendName() const noexcept { return FBackendName; }
 
     std::mutex& VoiceMutex() noexcept { return FVoiceMutex; }
-    void AddVoice(SoundBuffer* voice);            // FVoiceMutex held
+    void AddVoice(SoundBuffer* voice);              // FVoiceMutex held
     void RemoveVoice(SoundBuffer* voice) noexcept;  // FVoiceMutex held
 
 private:
     void Mix(std::span<int16_t> out) noexcept;  // device thread
     [[nodiscard]] AudioBackend::PullFn Pull();
-    void Watch();                                // the watch thread
+    void Watch();                                             // the watch thread
     void ReplaceBackend(std::unique_ptr<AudioBackend> next);  // watch thread; next opened
     void LoseBackend();                                       // watch thread
     [[nodiscard]] bool ReopenBackend();                       // watch thread

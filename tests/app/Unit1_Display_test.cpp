@@ -2,8 +2,8 @@
 // positions, and the pixels of the filter, spectrum and limiter pictures.
 #include <QEvent>
 #include <QLabel>
-#include <QMap>
 #include <QLineEdit>
+#include <QMap>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -170,8 +170,8 @@ TEST_F(TForm1Display, APassRepaintsOnlyTheControlsWhoseContentChanged) {
     MoveBar(*Window, "MinVolumeBar", 0);  // the limiter's band widens
     Window->AppIdle();
     ProcessEvents();
-    EXPECT_EQ(counter.Painted.keys(), (QStringList{QStringLiteral("Image4"),
-                                                   QStringLiteral("MinVolumeBar")}));
+    EXPECT_EQ(counter.Painted.keys(),
+              (QStringList{QStringLiteral("Image4"), QStringLiteral("MinVolumeBar")}));
 }
 
 TEST_F(TForm1Display, TheTimerKeepsTheDisplayFresh) {

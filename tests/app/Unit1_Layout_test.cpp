@@ -89,10 +89,8 @@ TEST_F(TForm1Layout, EveryControlLiesInsideTheWindowAndCoversNoOther) {
 TEST_F(TForm1Layout, PicturesAndButtonsHaveTheSizesTheWindowNeeds) {
     // The display draws 62 and 254 one-pixel columns and a limiter scale whose full scale is at
     // x 128 of 257: each picture is exactly as large as its canvas.
-    const std::pair<const char*, QSize> pictures[] = {{"Image2", {64, 48}},
-                                                      {"Image3", {64, 48}},
-                                                      {"Image1", {257, 48}},
-                                                      {"Image4", {257, 17}}};
+    const std::pair<const char*, QSize> pictures[] = {
+        {"Image2", {64, 48}}, {"Image3", {64, 48}}, {"Image1", {257, 48}}, {"Image4", {257, 17}}};
     for (const auto& [name, size] : pictures) {
         const CanvasImage& picture = Find<CanvasImage>(*Window, name);
         EXPECT_EQ(picture.size(), size) << name;
@@ -120,9 +118,8 @@ TEST_F(TForm1Layout, EveryCaptionFitsItsPlaceInTheFontInUse) {
     for (const QLabel* label :
          Window->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
         const int textPx = QFontMetrics(label->font()).horizontalAdvance(label->text());
-        EXPECT_LE(textPx, label->width())
-            << label->text().toStdString() << " in "
-            << QFontInfo(label->font()).family().toStdString();
+        EXPECT_LE(textPx, label->width()) << label->text().toStdString() << " in "
+                                          << QFontInfo(label->font()).family().toStdString();
     }
 }
 

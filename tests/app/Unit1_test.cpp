@@ -4,20 +4,20 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
-#include <QMessageBox>
-#include <QTest>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 
 #include <atomic>
 #include <filesystem>
 #include <thread>
 
-#include "sound/platform/ManualAudio.h"
 #include "app/ConversionOffer.h"
+#include "sound/platform/ManualAudio.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace oggmix::test {

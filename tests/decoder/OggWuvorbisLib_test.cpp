@@ -61,8 +61,7 @@ TEST(VorbisFileDLL, RelativeNameIsLookedForInTheCurrentDirectoryOnly) {
     // loaded by this process.
     test::TempDir empty;
     test::ScopedCurrentDir inEmpty(empty.Path());
-    const std::string expected =
-        (std::filesystem::current_path() / "libwuvorbis.so").string();
+    const std::string expected = (std::filesystem::current_path() / "libwuvorbis.so").string();
     TVorbisFileDLL other(true);
     EXPECT_THAT([&] { (void)other.LoadDLL("libwuvorbis.so"); },
                 ThrowsMessage<ERangeError>(StrEq(MissingMessage(expected))));
@@ -81,9 +80,8 @@ TEST(VorbisFileDLL, MissingLibraryNamesWuvorbisAndTheFullPathWhateverTheFileName
 TEST(VorbisFileDLL, FileThatIsNotALibraryIsReportedAsMissing) {
     test::TempDir dir;
     const std::string text = "not a shared object\n";
-    const std::string path =
-        dir.Write("libwuvorbis.so", std::span(reinterpret_cast<const uint8_t*>(text.data()),
-                                              text.size()));
+    const std::string path = dir.Write(
+        "libwuvorbis.so", std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     TVorbisFileDLL binding(true);
     EXPECT_THAT([&] { (void)binding.LoadDLL(path); },
                 ThrowsMessage<ERangeError>(StrEq(MissingMessage(path))));

@@ -40,8 +40,8 @@ std::vector<int16_t> ReadWavSamples(const std::string& path) {
 
 int32_t Peak(const std::vector<int16_t>& samples, int64_t firstFrame, int64_t frames) {
     int32_t peak = 0;
-    const auto last = std::min<int64_t>(static_cast<int64_t>(samples.size()) / 2,
-                                        firstFrame + frames);
+    const auto last =
+        std::min<int64_t>(static_cast<int64_t>(samples.size()) / 2, firstFrame + frames);
     for (int64_t f = firstFrame; f < last; ++f)
         for (int c = 0; c < 2; ++c)
             peak = std::max(peak, std::abs(int32_t{samples[static_cast<size_t>(2 * f + c)]}));

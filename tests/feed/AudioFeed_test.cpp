@@ -29,9 +29,8 @@ protected:
     }
     // Waits for the fill request number `count` to have finished.
     void WaitForFills(uint64_t count) {
-        ASSERT_TRUE(WaitUntil([&] {
-            return FFeed->WrittenBlocks() + FFeed->DroppedBlocks() >= count;
-        }));
+        ASSERT_TRUE(
+            WaitUntil([&] { return FFeed->WrittenBlocks() + FFeed->DroppedBlocks() >= count; }));
     }
     std::string WriteOgg(double seconds) {
         const auto bytes = EncodeOgg(Music(44100, 2, seconds, 7));

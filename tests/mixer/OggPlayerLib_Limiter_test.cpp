@@ -74,8 +74,8 @@ TEST_F(OggPlayerLimiter, AGroupBeyondFullScaleRaisesTheEnvelopeThreeQuartersOfTh
     const std::vector<int16_t> out = FillWithMix(player, loud);
     // (8388352 + 65534 x 768) div 4 = 14679616: 57342; gain 8388352 div 57342 = 146.
     EXPECT_EQ(player.GetLimiterLevel(), 57342);
-    EXPECT_EQ(out[0], 570);     // 1000 x 146 / 256
-    EXPECT_EQ(out[7], 32767);   // 37374, clipped
+    EXPECT_EQ(out[0], 570);    // 1000 x 146 / 256
+    EXPECT_EQ(out[7], 32767);  // 37374, clipped
     EXPECT_EQ(out[8], -32767);
     EXPECT_EQ(player.Peak(), 65534);
 }
@@ -226,8 +226,8 @@ TEST_F(OggPlayerLimiter, BoundsBelow256BehaveAsAnEnvelopeOf256) {
 }
 
 TEST_F(OggPlayerLimiter, ExtremeMixesAndSettingsStayDefinedAndWithinRange) {
-    const std::vector<int32_t> extremes = {INT32_MAX, INT32_MIN, INT32_MAX - 1, -INT32_MAX,
-                                           1, -1, 0, 40000};
+    const std::vector<int32_t> extremes = {INT32_MAX, INT32_MIN, INT32_MAX - 1, -INT32_MAX, 1,
+                                           -1,        0,         40000};
     const int32_t settings[][5] = {
         {32767, 65534, 500, 44100, -1},
         {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX},

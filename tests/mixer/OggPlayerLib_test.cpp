@@ -127,7 +127,7 @@ TEST_F(OggPlayerPosition, PositionLapsesOnceOneRingHasPlayedWithoutANewBlock) {
     player.RenderNext();
     clock.Advance(371);  // 65444 bytes: still inside the ring
     EXPECT_NE(player.MixPosition(), -1);
-    clock.Advance(1);    // 65620 bytes: more than the ring holds
+    clock.Advance(1);  // 65620 bytes: more than the ring holds
     EXPECT_EQ(player.MixPosition(), -1);
     player.RenderNext();
     EXPECT_NE(player.MixPosition(), -1);
@@ -175,15 +175,15 @@ TEST_P(OggPlayerCursor, CursorDatesTheHeardBlockBackByItsPlayingTime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cursors, OggPlayerCursor,
-    ::testing::Values(CursorCase{8820, 65536, 50},     // 50 ms into the half being played
-                      CursorCase{41588, 65536, 50},    // the same offset in the other half
+    ::testing::Values(CursorCase{8820, 65536, 50},   // 50 ms into the half being played
+                      CursorCase{41588, 65536, 50},  // the same offset in the other half
                       CursorCase{0, 65536, 0},
-                      CursorCase{441, 65536, 2},       // 2.5 ms: halves go to even
-                      CursorCase{1323, 65536, 8},      // 7.5 ms
-                      CursorCase{1147, 65536, 7},      // 6.502 ms
-                      CursorCase{8820, 0, 0},          // no size reported: no delay
-                      CursorCase{8820, 1, 0},          // a size without halves
-                      CursorCase{-8820, 65536, 0}));   // a cursor before the buffer
+                      CursorCase{441, 65536, 2},      // 2.5 ms: halves go to even
+                      CursorCase{1323, 65536, 8},     // 7.5 ms
+                      CursorCase{1147, 65536, 7},     // 6.502 ms
+                      CursorCase{8820, 0, 0},         // no size reported: no delay
+                      CursorCase{8820, 1, 0},         // a size without halves
+                      CursorCase{-8820, 65536, 0}));  // a cursor before the buffer
 
 // ---- Output level ----
 
@@ -217,9 +217,9 @@ TEST_F(OggPlayerPosition, LevelAveragesMagnitudesOfBothSigns) {
 }
 
 TEST_F(OggPlayerPosition, LevelWindowWrapsFromTheEndOfTheRingToItsStart) {
-    RenderConstantBlock(player, 1024, 0);   // second half: heard after the next render
-    RenderConstantBlock(player, 3072, 0);   // first half
-    clock.Advance(183);                      // near the end of the second half
+    RenderConstantBlock(player, 1024, 0);  // second half: heard after the next render
+    RenderConstantBlock(player, 3072, 0);  // first half
+    clock.Advance(183);                    // near the end of the second half
     const int32_t heard = player.MixPosition();
     ASSERT_GT(heard, kMixerBufferBytes - 256 * 4);
     const int32_t framesBeforeWrap = (kMixerBufferBytes - heard) / 4;

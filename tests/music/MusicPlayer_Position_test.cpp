@@ -148,8 +148,8 @@ int32_t PeakOf(const std::vector<int16_t>& heard, int64_t firstFrame, int64_t fr
 }
 
 TEST_F(MusicPosition, LoopStartTagsLoopATrackToo) {
-    const Track tagged = LoadBytes(EncodeOgg(
-        Music(44100, 2, 2.0, 3), {.Comments = {"LOOPSTART=22050", "LOOPLENGTH=44100"}}));
+    const Track tagged = LoadBytes(
+        EncodeOgg(Music(44100, 2, 2.0, 3), {.Comments = {"LOOPSTART=22050", "LOOPLENGTH=44100"}}));
     FPlayer->Play(tagged);
     Listen(44100 * 2);  // the end of the loop, 1.5 s, is heard
     const std::vector<MusicEvent> events = FPlayer->Poll();

@@ -41,9 +41,7 @@ size_t HeapInUseBytes() {
 
 // Runs work on a thread of its own: the allocator's per-thread cache goes back to the heap when
 // the thread ends, so that the heap afterwards holds only what the work left allocated.
-void OnItsOwnThread(const std::function<void()>& work) {
-    std::thread(work).join();
-}
+void OnItsOwnThread(const std::function<void()>& work) { std::thread(work).join(); }
 
 size_t OpenFileDescriptors() {
     size_t count = 0;

@@ -16,9 +16,7 @@ namespace {
 constexpr auto kHungWait = std::chrono::seconds(20);
 constexpr int kSpectrumTries = 12;
 
-bool Finite(float value) {
-    return std::isfinite(value);
-}
+bool Finite(float value) { return std::isfinite(value); }
 
 // A stream the engine renders as sound: loaded, and of a rate and channel count it converts.
 bool Plays(TOggData& stream) {
@@ -155,9 +153,7 @@ void RestlessUser::Act() {
             Step("pan");
             if (stream != nullptr) stream->SetPan(Uniform(-1.0f, 1.0f), Uniform(0.0f, 2.0f));
             break;
-        default:
-            Display();
-            break;
+        default: Display(); break;
     }
 }
 

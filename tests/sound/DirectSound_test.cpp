@@ -81,8 +81,8 @@ protected:
 TEST_F(SoundDevice, InitializeOpensTheBackEndOnce) {
     EXPECT_EQ(FDevice->Initialize(nullptr), DSERR_ALREADYINITIALIZED);
     ComPtr<IDirectSound8> second;
-    ASSERT_EQ(CoCreateInstance(CLSID_DirectSound8, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IDirectSound8, second.ReleaseAndGetVoidAddress()),
+    ASSERT_EQ(CoCreateInstance(CLSID_DirectSound8, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectSound8,
+                               second.ReleaseAndGetVoidAddress()),
               S_OK);
     EXPECT_EQ(second->Initialize(nullptr), DSERR_NODRIVER);  // the manual device is taken
     ComPtr<IDirectSoundBuffer> buffer;
@@ -95,8 +95,8 @@ TEST_F(SoundDevice, InitializeOpensTheBackEndOnce) {
 
 TEST_F(SoundDevice, UnknownClassesInterfacesAndBackEndsAreRefused) {
     void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(IID_IDirectSound8, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IDirectSound8, &object),
+    EXPECT_EQ(CoCreateInstance(IID_IDirectSound8, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectSound8,
+                               &object),
               REGDB_E_CLASSNOTREG);
     EXPECT_EQ(CoCreateInstance(CLSID_DirectSound8, nullptr, CLSCTX_INPROC_SERVER,
                                IID_IDirectSoundNotify, &object),

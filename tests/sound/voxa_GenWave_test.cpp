@@ -2,8 +2,8 @@
 // of fill requests, stops in either half, WriteData over the wrap, old contents replayed.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <numeric>
 
@@ -130,9 +130,9 @@ TEST_F(VOXAGenWave, WriteDataWrapsPastTheEndOfTheRing) {
     DWORD firstBytes = 0;
     void* second = nullptr;
     DWORD secondBytes = 0;
-    ASSERT_EQ(FWave->SoundBuffer()->Lock(0, kRingBytes, &first, &firstBytes, &second,
-                                         &secondBytes, 0),
-              DS_OK);
+    ASSERT_EQ(
+        FWave->SoundBuffer()->Lock(0, kRingBytes, &first, &firstBytes, &second, &secondBytes, 0),
+        DS_OK);
     const auto* ring = static_cast<const uint8_t*>(first);
     EXPECT_EQ(std::memcmp(ring + kRingBytes - 24, data.data(), 24), 0);
     EXPECT_EQ(std::memcmp(ring, data.data() + 24, 40), 0);
@@ -192,8 +192,8 @@ TEST_F(VOXAGenWave, WrittenHalvesAreHeardInOrder) {
     for (int half = 0; half < 5; ++half) {
         const int16_t expected = static_cast<int16_t>(half);
         const auto begin = heard.begin() + half * kHalfFrames * 2;
-        EXPECT_TRUE(std::all_of(begin, begin + kHalfFrames * 2,
-                                [&](int16_t s) { return s == expected; }))
+        EXPECT_TRUE(
+            std::all_of(begin, begin + kHalfFrames * 2, [&](int16_t s) { return s == expected; }))
             << "half " << half;
     }
 }
@@ -215,9 +215,8 @@ TEST_F(VOXAGenWave, ASlowRefillDoesNotStallTheDevice) {
 
 TEST_F(VOXAGenWave, AFillThatThrowsEndsTheThreadAndKeepsTheException) {
     MakeRing(kRingBytes);
-    FWave->SetOnFill([](TVOXAGenWave*, TVOXAChannel*, uint32_t, uint32_t) {
-        throw EVOXA("fill failed");
-    });
+    FWave->SetOnFill(
+        [](TVOXAGenWave*, TVOXAChannel*, uint32_t, uint32_t) { throw EVOXA("fill failed"); });
     FChannel->Play();
     ASSERT_TRUE(WaitUntil([&] { return FWave->Thread()->FatalException() != nullptr; }));
     try {

@@ -104,7 +104,7 @@ TEST_F(VOXALog, FirstReportOfARunTruncatesAndLinesAreNumberedFromOne) {
 TEST_F(VOXALog, JapaneseMessagesAreWrittenInShiftJis) {
     ASSERT_EQ(Run(kLog, {"channel:8"}).ExitCode, 0);
     const std::string raw = RawLog();
-    EXPECT_NE(raw.find("\x81\x60"), std::string::npos);  // the wave dash of "0～7"
+    EXPECT_NE(raw.find("\x81\x60"), std::string::npos);      // the wave dash of "0～7"
     EXPECT_EQ(raw.find("\xEF\xBD\x9E"), std::string::npos);  // not UTF-8
     ASSERT_EQ(LogLines().size(), 1u);
     EXPECT_EQ(LogLines()[0],
@@ -170,9 +170,9 @@ TEST_F(VOXALog, AnExtraDeviceReferenceIsReportedAtDestruction) {
 TEST_F(VOXALog, ReportsFromManyThreadsKeepWholeLinesAndOneNumbering) {
     constexpr int kThreads = 4;
     constexpr int kLines = 50;
-    ASSERT_EQ(Run(kLog, {"threads:" + std::to_string(kThreads) + ":" + std::to_string(kLines)})
-                  .ExitCode,
-              0);
+    ASSERT_EQ(
+        Run(kLog, {"threads:" + std::to_string(kThreads) + ":" + std::to_string(kLines)}).ExitCode,
+        0);
     const auto lines = LogLines();
     ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
     std::vector<int> nextLine(kThreads, 0);

@@ -49,8 +49,8 @@ std::vector<double> PowerSpectrum(const std::vector<int16_t>& samples, int32_t c
     std::vector<std::complex<double>> x(kFftPoints);
     for (int32_t n = 0; n < kFftPoints; ++n) {
         const double r = 2.0 * n / (kFftPoints - 1) - 1.0;
-        const double w = std::cyl_bessel_i(0.0, kBeta * std::sqrt(1.0 - r * r)) /
-                         std::cyl_bessel_i(0.0, kBeta);
+        const double w =
+            std::cyl_bessel_i(0.0, kBeta * std::sqrt(1.0 - r * r)) / std::cyl_bessel_i(0.0, kBeta);
         x[n] = w * samples.at(static_cast<size_t>((firstFrame + n) * channels + channel));
     }
     for (int32_t i = 1, j = 0; i < kFftPoints; ++i) {
@@ -85,8 +85,8 @@ double ToneDb(const std::vector<double>& power, double freqHz, int32_t rateHz) {
     const int32_t centre = BinOf(freqHz, rateHz);
     double sum = 0.0;
     for (int32_t k = std::max(0, centre - kToneHalfWidthBins);
-         k <= std::min<int32_t>(static_cast<int32_t>(power.size()) - 1,
-                                centre + kToneHalfWidthBins);
+         k <=
+         std::min<int32_t>(static_cast<int32_t>(power.size()) - 1, centre + kToneHalfWidthBins);
          ++k)
         sum += power[static_cast<size_t>(k)];
     return 10.0 * std::log10(sum + 1e-300);
@@ -98,14 +98,12 @@ struct Spur {
 };
 
 // The strongest bin outside the main lobes of the given tones.
-Spur StrongestOther(const std::vector<double>& power, std::vector<double> tonesHz,
-                    int32_t rateHz) {
+Spur StrongestOther(const std::vector<double>& power, std::vector<double> tonesHz, int32_t rateHz) {
     Spur spur;
     for (size_t k = 0; k < power.size(); ++k) {
         bool inTone = false;
         for (double tone : tonesHz)
-            inTone |= std::abs(static_cast<int32_t>(k) - BinOf(tone, rateHz)) <=
-                      kToneHalfWidthBins;
+            inTone |= std::abs(static_cast<int32_t>(k) - BinOf(tone, rateHz)) <= kToneHalfWidthBins;
         const double db = 10.0 * std::log10(power[k] + 1e-300);
         if (!inTone && db > spur.Db) spur = {db, static_cast<double>(k) * rateHz / kFftPoints};
     }
@@ -173,19 +171,20 @@ TEST_P(ConvertedTone, KeepsItsLevelAndAddsNothingAboveMinus90Db) {
         std::vector<int16_t> error(out.size());
         for (size_t i = 0; i < out.size(); ++i)
             error[i] = static_cast<int16_t>(std::lround(out[i] - ideal[i]));
-        const Spur spur = StrongestOther(PowerSpectrum(error, 2, channel, 44100 / 4), {freqHz}, 44100);
+        const Spur spur =
+            StrongestOther(PowerSpectrum(error, 2, channel, 44100 / 4), {freqHz}, 44100);
         EXPECT_LT(spur.Db - toneDb, -90.0) << freqHz << " Hz: " << spur.FreqHz << " Hz";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(At48000Hz, ConvertedTone, ::testing::Values(100.0, 1000.0, 10000.0,
-                                                                     18000.0));
+INSTANTIATE_TEST_SUITE_P(At48000Hz, ConvertedTone,
+                         ::testing::Values(100.0, 1000.0, 10000.0, 18000.0));
 
 TEST(OggDataConvert, ToneAbove22050HzOf96000HzFileIsRemoved) {
     TestStream s = MakeConverted(Sine(96000, 1, 1.0, 30000.0));
     const std::vector<int16_t> out = RenderAll(*s.Data, 44100);
-    const double sourceDb = ToneDb(PowerSpectrum(s.Reference.Samples, 1, 0, 96000 / 4), 30000.0,
-                                   96000);
+    const double sourceDb =
+        ToneDb(PowerSpectrum(s.Reference.Samples, 1, 0, 96000 / 4), 30000.0, 96000);
     const Spur spur = StrongestOther(PowerSpectrum(out, 2, 0, 44100 / 4), {}, 44100);
     EXPECT_LT(spur.Db - sourceDb, -90.0) << spur.FreqHz << " Hz";
 }
@@ -196,8 +195,8 @@ TEST(OggDataConvert, SixChannelsMixDownWithCentreAndSurroundsAt3DbAndTheLfeDropp
     constexpr std::array<double, 6> kToneHz{1000.0, 2000.0, 0.0, 3000.0, 0.0, 100.0};
     Pcm pcm{48000, 6, {}};
     for (int32_t c = 0; c < 6; ++c) {
-        const Pcm tone = kToneHz[c] > 0.0 ? Sine(48000, 1, 1.0, kToneHz[c], 0.3)
-                                          : Silence(48000, 1, 1.0);
+        const Pcm tone =
+            kToneHz[c] > 0.0 ? Sine(48000, 1, 1.0, kToneHz[c], 0.3) : Silence(48000, 1, 1.0);
         pcm.Samples.resize(tone.Samples.size() * 6);
         for (size_t f = 0; f < tone.Samples.size(); ++f) pcm.Samples[f * 6 + c] = tone.Samples[f];
     }
@@ -224,8 +223,8 @@ TEST(OggDataConvert, SixChannelsMixDownWithCentreAndSurroundsAt3DbAndTheLfeDropp
 }
 
 TEST(OggDataConvert, LoopJumpAndEndFeedTheConverterAsOneRunOfTheSplicedMusic) {
-    TestStream s = MakeConverted(Noise(48000, 2, 1.5, kNoiseSeed),
-                                 {Tag("*loopsample,0,24000,60000,1")});
+    TestStream s =
+        MakeConverted(Noise(48000, 2, 1.5, kNoiseSeed), {Tag("*loopsample,0,24000,60000,1")});
     const int64_t total = s.Reference.PcmTotal;
     std::vector<int16_t> spliced = ReferenceFrames(s, 0, 60000);
     const std::vector<int16_t> tail = ReferenceFrames(s, 24000, total);
@@ -261,8 +260,8 @@ TEST_P(PassingFormat, RendersBitForBitAsWithTheConversionOff) {
     s.Data->Play(false, true);
     const std::vector<int16_t> out = RenderBlocks(*s.Data, 16);
     ASSERT_GE(out.size(), s.Frames.size());
-    EXPECT_TRUE(SameFrames({out.begin(), out.begin() + static_cast<ptrdiff_t>(s.Frames.size())},
-                           s.Frames));
+    EXPECT_TRUE(
+        SameFrames({out.begin(), out.begin() + static_cast<ptrdiff_t>(s.Frames.size())}, s.Frames));
 }
 
 INSTANTIATE_TEST_SUITE_P(WithoutResampler, PassingFormat,
@@ -270,8 +269,8 @@ INSTANTIATE_TEST_SUITE_P(WithoutResampler, PassingFormat,
                                            std::pair{22050, 1}, std::pair{22050, 2}));
 
 TEST(OggDataConvert, RenderingThroughTheConverterAllocatesNothing) {
-    TestStream s = MakeConverted(Noise(32000, 1, 0.5, kNoiseSeed),
-                                 {Tag("*loopsample,0,3200,12800,-1")});
+    TestStream s =
+        MakeConverted(Noise(32000, 1, 0.5, kNoiseSeed), {Tag("*loopsample,0,3200,12800,-1")});
     s.Data->Play(true, true);
     ASSERT_GT(s.Data->RenderNext(0), 0);
     const AllocationScope scope;

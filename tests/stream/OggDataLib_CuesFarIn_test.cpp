@@ -29,10 +29,10 @@ TEST_P(OggDataCuesFarIn, JumpIsExactToTheFrame) {
     const FarCue& cue = GetParam();
     BindDecoder();
     const int64_t tenthFrames = cue.RateHz / 10;
-    const LongOgg file = MakeLongOgg(cue.RateHz, cue.Channels,
-                                     {cue.StartFrame - 2 * tenthFrames,
-                                      cue.EndFrame - 2 * tenthFrames},
-                                     {std::string("COMMENT=") + cue.Tag});
+    const LongOgg file =
+        MakeLongOgg(cue.RateHz, cue.Channels,
+                    {cue.StartFrame - 2 * tenthFrames, cue.EndFrame - 2 * tenthFrames},
+                    {std::string("COMMENT=") + cue.Tag});
     ASSERT_LT(file.BurstFrames[0] + file.BurstFrameCount, cue.StartFrame + 3 * tenthFrames);
     ASSERT_GT(file.BurstFrames[1] + file.BurstFrameCount, cue.EndFrame + tenthFrames);
 
@@ -40,8 +40,8 @@ TEST_P(OggDataCuesFarIn, JumpIsExactToTheFrame) {
     ASSERT_TRUE(data.LoadFromStream(std::make_unique<MemoryStream>(file.Ogg)));
     EXPECT_EQ(data.CuePositions()[0].StartFrame, cue.StartFrame);
     EXPECT_EQ(data.CuePositions()[0].EndFrame, cue.EndFrame);
-    const auto seekSec = static_cast<float>(static_cast<double>(cue.EndFrame - tenthFrames) /
-                                            cue.RateHz);
+    const auto seekSec =
+        static_cast<float>(static_cast<double>(cue.EndFrame - tenthFrames) / cue.RateHz);
     data.Seek(seekSec, true);
     data.Play(false, true);
     const std::vector<int16_t> out = RenderBlocks(data, 2);
@@ -68,13 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FarCue{"Time100s", 44100, 2, "*looptime,0,89.7,100.2,-1", 3955770, 4418820},
         FarCue{"Time200s", 44100, 2, "*looptime,0,190.2,200.7,-1", 8387820, 8850870},
-        FarCue{"Samples400s", 44100, 2, "*loopsample,0,17177777,17640001,-1", 17177777,
-               17640001},
+        FarCue{"Samples400s", 44100, 2, "*loopsample,0,17177777,17640001,-1", 17177777, 17640001},
         // 10800.0123 s is frame 476280542.43; as a float it would be 476280559.9.
         FarCue{"Time3h", 44100, 2, "*looptime,0,10789.5,10800.0123,-1", 475816950, 476280542},
         // 400.00003 s is source frame 8820000.66 at 22050 Hz; 390.2 s is 8603910.
-        FarCue{"Time400sAt22050", 22050, 1, "*looptime,0,390.2,400.00003,-1", 8603910,
-               8820001}),
+        FarCue{"Time400sAt22050", 22050, 1, "*looptime,0,390.2,400.00003,-1", 8603910, 8820001}),
     [](const ::testing::TestParamInfo<FarCue>& info) { return std::string(info.param.Name); });
 
 }  // namespace

@@ -56,8 +56,7 @@ TEST(OggDataCues, JumpAtLoopEndLandsOnTheFirstFrameOfLoopStart) {
 TEST(OggDataCues, JumpIsExactWhateverTheRequestSizes) {
     TestStream s = MakeNoiseStream(44100, 2, 2.0, {Tag("*loopsample,0,22050,60001,2")});
     s.Data->Play(false, true);
-    const std::vector<int16_t> expected =
-        Expected(s, {{0, 60001}, {22050, 60001}, {22050, -1}});
+    const std::vector<int16_t> expected = Expected(s, {{0, 60001}, {22050, 60001}, {22050, -1}});
     const std::vector<int16_t> out =
         RenderNarrow(*s.Data, 200000, {4 * 997, 4, 4096, 4 * 13, 4 * 1024, 4 * 3});
     EXPECT_TRUE(SameFrames(out, Clipped(expected)));
@@ -115,11 +114,10 @@ TEST(OggDataCues, CuesEndingInOneChunkJumpInTheOrderPlaybackReachesThem) {
 }
 
 TEST(OggDataCues, CuesSharingALoopEndTakeTurnsLowestIndexFirst) {
-    TestStream s = MakeNoiseStream(
-        44100, 2, 1.5, {Tag("*looptime,5,0.5,1.0,1\r\n*looptime,3,0.25,1.0,1")});
+    TestStream s =
+        MakeNoiseStream(44100, 2, 1.5, {Tag("*looptime,5,0.5,1.0,1\r\n*looptime,3,0.25,1.0,1")});
     s.Data->Play(false, true);
-    const std::vector<int16_t> expected =
-        Expected(s, {{0, 44100}, {11025, 44100}, {22050, -1}});
+    const std::vector<int16_t> expected = Expected(s, {{0, 44100}, {11025, 44100}, {22050, -1}});
     EXPECT_TRUE(SameFrames(RenderUntilStopped(*s.Data, expected.size()), expected));
 }
 
@@ -135,8 +133,8 @@ TEST(OggDataCues, LoopShorterThanAChunkKeepsLooping) {
 TEST(OggDataCues, CuesThatJumpOntoEachOthersEndsPlayOnInsteadOfSpinning) {
     // 0.5 s jumps to 1.0 s, which jumps straight back to 0.5 s: without a frame in between
     // neither jumps again, so playback goes on from there.
-    TestStream s = MakeNoiseStream(
-        44100, 2, 1.5, {Tag("*looptime,0,0.5,1.0,-1\r\n*looptime,1,1.0,0.5,-1")});
+    TestStream s =
+        MakeNoiseStream(44100, 2, 1.5, {Tag("*looptime,0,0.5,1.0,-1\r\n*looptime,1,1.0,0.5,-1")});
     s.Data->Play(false, true);
     const std::vector<int16_t> out = RenderBlocks(*s.Data, 4);
     ASSERT_EQ(out.size(), 8u * kBlockFrames);
@@ -203,8 +201,8 @@ TEST_P(OggDataCuesZeroLength, IsNotTakenAndPlaybackGoesOn) {
     const std::vector<int16_t> expected = Expected(s, {{0, -1}});
     const std::vector<int16_t> out = RenderBlocks(*s.Data, 12);
     ASSERT_GE(out.size(), expected.size());
-    EXPECT_TRUE(SameFrames(std::vector<int16_t>(out.begin(), out.begin() + expected.size()),
-                           expected));
+    EXPECT_TRUE(
+        SameFrames(std::vector<int16_t>(out.begin(), out.begin() + expected.size()), expected));
     EXPECT_EQ(s.Data->GetState(true), 1);
 }
 
@@ -248,9 +246,9 @@ TEST_P(OggDataCues22050, LoopEndJumpsAtTheSourceFrameNearestToItsTime) {
 
     // The same through narrow requests of odd frame counts.
     s.Data->Play(false, true);
-    EXPECT_TRUE(SameFrames(RenderNarrow(*s.Data, static_cast<int64_t>(expected.size()) / 2,
-                                        {4 * 1023, 4, 4 * 7}),
-                           Clipped(expected)));
+    EXPECT_TRUE(SameFrames(
+        RenderNarrow(*s.Data, static_cast<int64_t>(expected.size()) / 2, {4 * 1023, 4, 4 * 7}),
+        Clipped(expected)));
 }
 
 INSTANTIATE_TEST_SUITE_P(MonoAndStereo, OggDataCues22050, ::testing::Values(1, 2));

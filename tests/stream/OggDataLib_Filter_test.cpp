@@ -14,9 +14,9 @@
 
 #include "stream/FilterPresets.h"
 #include "stream/OggDataLib.h"
+#include "tests/stream/StreamTestSupport.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/Signals.h"
-#include "tests/stream/StreamTestSupport.h"
 
 namespace oggmix {
 namespace {

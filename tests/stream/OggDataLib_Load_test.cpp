@@ -83,8 +83,7 @@ TEST_P(OggDataLoadFormat, InformationIsWhatLibvorbisfileReports) {
     const Format format = GetParam();
     test::EncodeOptions options;
     options.Comments = {"ARTIST=誰か", "COMMENT=line one\r\nline two", "ODD=a=b=c", "NOEQUALS"};
-    const auto bytes =
-        test::EncodeOgg(test::Music(format.RateHz, format.Channels, 1.7), options);
+    const auto bytes = test::EncodeOgg(test::Music(format.RateHz, format.Channels, 1.7), options);
     const test::Decoded reference = test::DecodeReference(bytes);
 
     ASSERT_TRUE(FData.LoadFromStream(StreamOf(bytes)));

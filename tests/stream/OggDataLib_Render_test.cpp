@@ -227,23 +227,23 @@ TEST_P(OggDataRenderVolume, ScalesEverySampleTruncatingTowardZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, OggDataRenderVolume,
-    ::testing::Values(
-        VolumeCase{"FadeHalf", [](TOggData& d) { d.Fade(0.5f, 0.0f); },
-                   [](int32_t v) { return v / 2; }, [](int32_t v) { return v / 2; }},
-        VolumeCase{"PanRight", [](TOggData& d) { d.SetPan(1.0f, 0.0f); },
-                   [](int32_t) { return 0; }, [](int32_t v) { return v; }},
-        VolumeCase{"PanLeft", [](TOggData& d) { d.SetPan(-1.0f, 0.0f); },
-                   [](int32_t v) { return v; }, [](int32_t) { return 0; }},
-        VolumeCase{"PanHalfRight", [](TOggData& d) { d.SetPan(0.5f, 0.0f); },
-                   [](int32_t v) { return v / 2; }, [](int32_t v) { return v; }},
-        VolumeCase{"VolumeAndMasterHalf",
-                   [](TOggData& d) {
-                       d.SetVolume(0.5f);
-                       d.SetMasterVolume(0.5f);
-                   },
-                   [](int32_t v) { return v / 4; }, [](int32_t v) { return v / 4; }},
-        VolumeCase{"ImmediateFadeUnderTenMs", [](TOggData& d) { d.Fade(0.25f, 0.005f); },
-                   [](int32_t v) { return v / 4; }, [](int32_t v) { return v / 4; }}),
+    ::testing::Values(VolumeCase{"FadeHalf", [](TOggData& d) { d.Fade(0.5f, 0.0f); },
+                                 [](int32_t v) { return v / 2; }, [](int32_t v) { return v / 2; }},
+                      VolumeCase{"PanRight", [](TOggData& d) { d.SetPan(1.0f, 0.0f); },
+                                 [](int32_t) { return 0; }, [](int32_t v) { return v; }},
+                      VolumeCase{"PanLeft", [](TOggData& d) { d.SetPan(-1.0f, 0.0f); },
+                                 [](int32_t v) { return v; }, [](int32_t) { return 0; }},
+                      VolumeCase{"PanHalfRight", [](TOggData& d) { d.SetPan(0.5f, 0.0f); },
+                                 [](int32_t v) { return v / 2; }, [](int32_t v) { return v; }},
+                      VolumeCase{"VolumeAndMasterHalf",
+                                 [](TOggData& d) {
+                                     d.SetVolume(0.5f);
+                                     d.SetMasterVolume(0.5f);
+                                 },
+                                 [](int32_t v) { return v / 4; }, [](int32_t v) { return v / 4; }},
+                      VolumeCase{"ImmediateFadeUnderTenMs",
+                                 [](TOggData& d) { d.Fade(0.25f, 0.005f); },
+                                 [](int32_t v) { return v / 4; }, [](int32_t v) { return v / 4; }}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(OggDataRender, WideOutputAtDoubleVolumeLeavesTheSixteenBitRange) {
@@ -286,8 +286,8 @@ TEST(OggDataRender, FadeOutOverOneSecondPausesAtTheFirstBlockThatStartsSilent) {
 TEST(OggDataRender, RenderNextAllocatesNothing) {
     // Every source format, a filter curve, the gain control, a cue jump and a loop wrap in
     // the measured blocks.
-    for (const FormatCase c : {FormatCase{44100, 2}, FormatCase{44100, 1}, FormatCase{22050, 2},
-                               FormatCase{22050, 1}}) {
+    for (const FormatCase c :
+         {FormatCase{44100, 2}, FormatCase{44100, 1}, FormatCase{22050, 2}, FormatCase{22050, 1}}) {
         SCOPED_TRACE(testing::Message() << c.RateHz << " Hz " << c.Channels << " ch");
         TestStream s =
             MakeNoiseStream(c.RateHz, c.Channels, 0.5, {"COMMENT=*looptime,0,0.1,0.2,1"});

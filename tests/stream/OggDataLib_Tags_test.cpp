@@ -41,8 +41,7 @@ TEST(OggDataSplitFields, BlanksAreDroppedOnlyWhenAskedFor) {
 
 TEST(OggDataSplitFields, TwoSlashesEndTheTextOnlyWhenAskedFor) {
     EXPECT_EQ(TOggData::SplitFields("a,b//c,d", ",", 0, true, true), (Fields{"a", "b"}));
-    EXPECT_EQ(TOggData::SplitFields("a,b//c,d", ",", 0, false, true),
-              (Fields{"a", "b//c", "d"}));
+    EXPECT_EQ(TOggData::SplitFields("a,b//c,d", ",", 0, false, true), (Fields{"a", "b//c", "d"}));
     EXPECT_EQ(TOggData::SplitFields("a/b,/", ",", 0, true, true), (Fields{"a/b", "/"}));
     EXPECT_EQ(TOggData::SplitFields("//all,remark", ",", 2, true, true), (Fields{"", ""}));
     // Blanks between the slashes are not skipped over: "/ /" is no remark.
@@ -55,8 +54,7 @@ TEST(OggDataSplitFields, AUtf8CharacterKeepsItsBytesTogetherAndTakesNoOtherByte)
     EXPECT_EQ(TOggData::SplitFields("、 x//あ", ",", 0, true, true), (Fields{"、x"}));
     // A lead byte whose continuation bytes are missing stands alone: the separator, blank or
     // slash after it stays what it is.
-    EXPECT_EQ(TOggData::SplitFields("a\xE3,b\xC3", ",", 0, true, true),
-              (Fields{"a\xE3", "b\xC3"}));
+    EXPECT_EQ(TOggData::SplitFields("a\xE3,b\xC3", ",", 0, true, true), (Fields{"a\xE3", "b\xC3"}));
     EXPECT_EQ(TOggData::SplitFields("\xF0\x9F x//y", ",", 0, true, true), (Fields{"\xF0\x9Fx"}));
 }
 
@@ -138,8 +136,9 @@ TEST_F(OggDataTags, FourFieldsLoopForEver) {
 }
 
 TEST_F(OggDataTags, IndexOutsideTheTableOrAnotherKeywordChangesNothing) {
-    LoadWith({"COMMENT=*looptime,16,1,2,1\r\n*looptime,-1,1,2,1\r\n*loopstart,2,1,2,1\r\n"
-              "*looptimes,2,1,2,1\r\nlooptime,2,1,2,1\r\n*looptime,4,1,2,1"});
+    LoadWith(
+        {"COMMENT=*looptime,16,1,2,1\r\n*looptime,-1,1,2,1\r\n*loopstart,2,1,2,1\r\n"
+         "*looptimes,2,1,2,1\r\nlooptime,2,1,2,1\r\n*looptime,4,1,2,1"});
     EXPECT_EQ(CuesInUse(), 1);
     EXPECT_THAT(Cue(4), IsCue(1.0f, 2.0f, 1));
 }
@@ -172,11 +171,12 @@ TEST_F(OggDataTags, OnlyTheFirstCommentEntryIsSearched) {
 }
 
 TEST_F(OggDataTags, BlanksRemarksAndExtraFieldsAreIgnored) {
-    LoadWith({"COMMENT=*looptime,0,1,2,3//x\r\n"
-              " * Loop Time ,\t1 , 1 . 5 , 9 ,2 \r\n"
-              "*looptime,2,1,2,3,99,junk\r\n"
-              "*looptime,3,4,5,6 // サビ、ここから\r\n"
-              "// *looptime,4,1,2,3"});
+    LoadWith(
+        {"COMMENT=*looptime,0,1,2,3//x\r\n"
+         " * Loop Time ,\t1 , 1 . 5 , 9 ,2 \r\n"
+         "*looptime,2,1,2,3,99,junk\r\n"
+         "*looptime,3,4,5,6 // サビ、ここから\r\n"
+         "// *looptime,4,1,2,3"});
     EXPECT_THAT(Cue(0), IsCue(1.0f, 2.0f, 3));
     EXPECT_THAT(Cue(1), IsCue(1.5f, 9.0f, 2));
     EXPECT_THAT(Cue(2), IsCue(1.0f, 2.0f, 3));
@@ -191,9 +191,10 @@ TEST_F(OggDataTags, JapaneseTextBeforeASeparatorChangesNoOtherField) {
 }
 
 TEST_F(OggDataTags, NumbersFollowTheDecimalGrammarWithSignsFractionsAndExponents) {
-    LoadWith({"COMMENT=*looptime,+1,+.5,2.,-3\r\n"
-              "*looptime,2,1.5e1,25E-1,+7\r\n"
-              "*looptime,3,-0.25,1e+2,0"});
+    LoadWith(
+        {"COMMENT=*looptime,+1,+.5,2.,-3\r\n"
+         "*looptime,2,1.5e1,25E-1,+7\r\n"
+         "*looptime,3,-0.25,1e+2,0"});
     EXPECT_THAT(Cue(1), IsCue(0.5f, 2.0f, -3));
     EXPECT_THAT(Cue(2), IsCue(15.0f, 2.5f, 7));
     EXPECT_THAT(Cue(3), IsCue(-0.25f, 100.0f, 0));  // stored, though a count of 0 is off
@@ -201,9 +202,9 @@ TEST_F(OggDataTags, NumbersFollowTheDecimalGrammarWithSignsFractionsAndExponents
 
 TEST_F(OggDataTags, FieldsThatAreNotEntirelyNumbersTakeTheirDefaults) {
     const std::vector<std::pair<std::string, TLoopCue>> cases = {
-        {"*looptime,x,1,2,3", {1.0f, 2.0f, 3}},          // index 0
-        {"*looptime,1.0,1,2,3", {1.0f, 2.0f, 3}},        // an integer has no fraction
-        {"*looptime,0x1,1,2,3", {1.0f, 2.0f, 3}},        // nor a hex prefix
+        {"*looptime,x,1,2,3", {1.0f, 2.0f, 3}},    // index 0
+        {"*looptime,1.0,1,2,3", {1.0f, 2.0f, 3}},  // an integer has no fraction
+        {"*looptime,0x1,1,2,3", {1.0f, 2.0f, 3}},  // nor a hex prefix
         {"*looptime,0,1s,2,3", {0.0f, 2.0f, 3}},
         {"*looptime,0,1,1e,3", {1.0f, 0.0f, 3}},
         {"*looptime,0,.,inf,3", {0.0f, 0.0f, 3}},
@@ -213,7 +214,7 @@ TEST_F(OggDataTags, FieldsThatAreNotEntirelyNumbersTakeTheirDefaults) {
         {"*looptime,0,1,2,99999999999", {1.0f, 2.0f, -1}},  // beyond 32 bits
         {"*looptime,0,1e39,-1e39,3", {0.0f, 0.0f, 3}},      // beyond the float range
         {"*looptime,0,1,2,+-3", {1.0f, 2.0f, -1}},
-        {"*looptime,0,1,2,", {1.0f, 2.0f, -1}},             // empty
+        {"*looptime,0,1,2,", {1.0f, 2.0f, -1}},  // empty
         {"*looptime", {0.0f, 0.0f, -1}},
     };
     for (const auto& [line, expected] : cases) {
@@ -225,7 +226,7 @@ TEST_F(OggDataTags, FieldsThatAreNotEntirelyNumbersTakeTheirDefaults) {
 
 TEST_F(OggDataTags, CuesAreNotValidated) {
     LoadWith({"COMMENT=*looptime,0,30,10,1\r\n*looptime,1,1000,2000,-7"});
-    EXPECT_THAT(Cue(0), IsCue(30.0f, 10.0f, 1));      // a forward jump
+    EXPECT_THAT(Cue(0), IsCue(30.0f, 10.0f, 1));       // a forward jump
     EXPECT_THAT(Cue(1), IsCue(1000.0f, 2000.0f, -7));  // beyond the end of the stream
 }
 
@@ -240,8 +241,8 @@ TEST_F(OggDataTags, TenThousandTagLinesAreAllRead) {
     // Indexes 16 .. 19 are ignored; for each index 0 .. 15 the last of its lines wins.
     for (int index = 0; index < kCueCount; ++index) {
         const int last = 9980 + index;
-        EXPECT_THAT(Cue(index), IsCue(static_cast<float>(last), static_cast<float>(last + 1),
-                                      last % 7 + 1));
+        EXPECT_THAT(Cue(index),
+                    IsCue(static_cast<float>(last), static_cast<float>(last + 1), last % 7 + 1));
     }
 }
 

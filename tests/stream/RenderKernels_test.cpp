@@ -418,9 +418,9 @@ TEST_P(AgcLevels, LevelsLikeTheReferenceAtEveryTargetAndRate) {
     // The test application's targets, a target above full scale (outputs saturate), a small
     // one that can drive the gain to zero, a fast rate, rise intervals short and odd, and a
     // target no float holds exactly, reached through gains in the thousands.
-    const AgcSetting settings[] = {{30000, 800, 0.05f, 12288},  {3000, 800, 0.05f, 12288},
-                                   {40000, 800, 0.05f, 12288},  {900, 800, 0.05f, 12288},
-                                   {12000, 100, 0.5f, 12288},   {20000, 800, 0.05f, 7},
+    const AgcSetting settings[] = {{30000, 800, 0.05f, 12288},   {3000, 800, 0.05f, 12288},
+                                   {40000, 800, 0.05f, 12288},   {900, 800, 0.05f, 12288},
+                                   {12000, 100, 0.5f, 12288},    {20000, 800, 0.05f, 7},
                                    {25000, 30000, 0.05f, 12288}, {16777219, 800, 3.0f, 12288}};
     std::vector<int16_t> input = MixedSamples(44100 * 4);
     // A long silence, so that the quiet pull runs.

@@ -67,8 +67,7 @@ inline TestStream MakeStream(const Pcm& pcm, std::vector<std::string> comments =
 
 // Seeded noise: every frame differs from its neighbours, so a frame out of place shows.
 inline TestStream MakeNoiseStream(int32_t rateHz, int32_t channels, double seconds,
-                                  std::vector<std::string> comments = {},
-                                  double amplitude = 0.5) {
+                                  std::vector<std::string> comments = {}, double amplitude = 0.5) {
     return MakeStream(Noise(rateHz, channels, seconds, kNoiseSeed, amplitude), std::move(comments));
 }
 
@@ -131,8 +130,8 @@ inline ::testing::AssertionResult SameFrames(const std::vector<int16_t>& actual,
         }
     }
     if (actual.size() != expected.size()) {
-        return ::testing::AssertionFailure() << "got " << actual.size() / 2 << " frames, want "
-                                             << expected.size() / 2;
+        return ::testing::AssertionFailure()
+               << "got " << actual.size() / 2 << " frames, want " << expected.size() / 2;
     }
     return ::testing::AssertionSuccess();
 }

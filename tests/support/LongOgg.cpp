@@ -20,8 +20,7 @@ constexpr int64_t kPacketsPerPage = 64;
 // A packet in the middle of the silence between fromFrame and toFrame that is identical to the
 // packets on either side: a long block between long blocks, which can be repeated without
 // changing what the packets around it decode to.
-size_t RepeatablePacket(const std::vector<OggPacket>& packets, int64_t fromFrame,
-                        int64_t toFrame) {
+size_t RepeatablePacket(const std::vector<OggPacket>& packets, int64_t fromFrame, int64_t toFrame) {
     for (size_t k = 4; k + 1 < packets.size(); ++k) {
         const int64_t granule = packets[k].GranulePos;
         if (granule > fromFrame && granule < toFrame && packets[k + 1].GranulePos > granule &&
@@ -52,8 +51,8 @@ LongOgg MakeLongOgg(int32_t rateHz, int32_t channels, std::array<int64_t, 2> bur
     std::array<size_t, 2> repeatAt{};
     for (size_t b = 0; b < 2; ++b) {
         const int64_t middle = templateBursts[b] - silenceFrames / 2;
-        repeatAt[b] = RepeatablePacket(packets, middle - silenceFrames / 4,
-                                       middle + silenceFrames / 4);
+        repeatAt[b] =
+            RepeatablePacket(packets, middle - silenceFrames / 4, middle + silenceFrames / 4);
     }
 
     std::vector<OggPacket> out;

@@ -34,7 +34,7 @@ size_t ReadMemory(void* dest, size_t size, size_t count, void* source) {
 
 int SeekMemory(void* source, ogg_int64_t offset, int whence) {
     auto* reader = static_cast<MemoryReader*>(source);
-    const int64_t base = whence == SEEK_SET ? 0
+    const int64_t base = whence == SEEK_SET   ? 0
                          : whence == SEEK_CUR ? static_cast<int64_t>(reader->position)
                                               : static_cast<int64_t>(reader->bytes.size());
     const int64_t target = base + offset;
@@ -123,9 +123,8 @@ std::vector<int16_t> ReferenceReader::Read(int64_t frames) {
     int section = 0;
     while (done < samples.size()) {
         const auto wantBytes = static_cast<int>(std::min<size_t>(samples.size() - done, 2048) * 2);
-        const long n =
-            ov_read(&FState->File, reinterpret_cast<char*>(samples.data() + done), wantBytes, 0,
-                    2, 1, &section);
+        const long n = ov_read(&FState->File, reinterpret_cast<char*>(samples.data() + done),
+                               wantBytes, 0, 2, 1, &section);
         if (n == OV_HOLE) continue;
         if (n <= 0) throw std::runtime_error("the data ended before the frames asked for");
         done += static_cast<size_t>(n) / 2;

@@ -26,8 +26,8 @@ using oggmix::EncodeOptions;
 struct Decoded {
     int32_t RateHz = 0;
     int32_t Channels = 0;
-    int64_t PcmTotal = 0;      // samples per channel (ov_pcm_total of the whole file)
-    double TimeTotal = 0.0;    // seconds (ov_time_total)
+    int64_t PcmTotal = 0;    // samples per channel (ov_pcm_total of the whole file)
+    double TimeTotal = 0.0;  // seconds (ov_time_total)
     bool Seekable = false;
     std::string Vendor;
     std::vector<std::string> Comments;

@@ -62,8 +62,7 @@ protected:
 TEST_F(InfoCommand, PrintsEachFileExactlyWithABlankLineBetween) {
     const std::string first =
         Write("first.ogg", test::Sine(22050, 1, 1.3, 300.0),
-              {"TITLE=ループ",
-               "COMMENT=*looptime,3,1.5,9,2\r\n*loopsample,1,2205,22050\r\nx\ry\n",
+              {"TITLE=ループ", "COMMENT=*looptime,3,1.5,9,2\r\n*loopsample,1,2205,22050\r\nx\ry\n",
                "comment=*looptime,5,1,2,3"});
     const std::string second = Write("second.ogg", test::Sine(44100, 2, 0.4, 500.0), {});
 
@@ -71,8 +70,7 @@ TEST_F(InfoCommand, PrintsEachFileExactlyWithABlankLineBetween) {
     EXPECT_EQ(result.ExitCode, 0);
     EXPECT_EQ(result.Err, "");
     const std::string expected =
-        "File: " + first + "\n" +
-        "Vendor: " + FReferences[0].Vendor + "\n" +
+        "File: " + first + "\n" + "Vendor: " + FReferences[0].Vendor + "\n" +
         "Comment: TITLE=ループ\n"
         "Comment: COMMENT=*looptime,3,1.5,9,2\\r\\n*loopsample,1,2205,22050\\r\\nx\\ry\\n\n"
         "Comment: comment=*looptime,5,1,2,3\n" +
@@ -80,15 +78,14 @@ TEST_F(InfoCommand, PrintsEachFileExactlyWithABlankLineBetween) {
         "Cue 1: 0.100000001 1 -1\n"
         "Cue 3: 1.5 9 2\n"
         "\n"
-        "File: " + second + "\n" +
-        "Vendor: " + FReferences[1].Vendor + "\n" +
-        FormatLines(FReferences[1]);
+        "File: " +
+        second + "\n" + "Vendor: " + FReferences[1].Vendor + "\n" + FormatLines(FReferences[1]);
     EXPECT_EQ(result.Out, expected);
 }
 
 TEST_F(InfoCommand, LoopTagsShowTheCueFromLoopStartAndLoopEnd) {
-    const std::string file = Write("tags.ogg", test::Sine(22050, 1, 1.0, 300.0),
-                                   {"LOOPSTART=2205", "LoopEnd=0:00.5"});
+    const std::string file =
+        Write("tags.ogg", test::Sine(22050, 1, 1.0, 300.0), {"LOOPSTART=2205", "LoopEnd=0:00.5"});
     EXPECT_THAT(Info({file}).Out, testing::Not(HasSubstr("Cue ")));
     const test::ProgramResult result = Info({"--loop-tags", file});
     EXPECT_EQ(result.ExitCode, 0);
@@ -104,10 +101,10 @@ TEST_F(InfoCommand, FailedFilesAreReportedAndTheOthersStillPrinted) {
 
     const test::ProgramResult result = Info({missing, good, notOgg, good});
     EXPECT_EQ(result.ExitCode, 1);
-    EXPECT_EQ(result.Err, "oggmix-cli: " + missing + ": no such file\n" +
-                              "oggmix-cli: " + notOgg + ": ファイルの読み込みに失敗\n");
-    const std::string block = "File: " + good + "\nVendor: " + FReferences[0].Vendor + "\n" +
-                              FormatLines(FReferences[0]);
+    EXPECT_EQ(result.Err, "oggmix-cli: " + missing + ": no such file\n" + "oggmix-cli: " + notOgg +
+                              ": ファイルの読み込みに失敗\n");
+    const std::string block =
+        "File: " + good + "\nVendor: " + FReferences[0].Vendor + "\n" + FormatLines(FReferences[0]);
     EXPECT_EQ(result.Out, block + "\n" + block);
 }
 

@@ -204,10 +204,8 @@ protected:
         // again (allocated and lost inside SDL).
         const std::string_view pulseLeaks = "leak:libpulse.so\nleak:libSDL2-2.0.so\n";
         const std::string suppressions = FDir.Write(
-            "lsan.supp",
-            {reinterpret_cast<const uint8_t*>(pulseLeaks.data()), pulseLeaks.size()});
-        setenv("LSAN_OPTIONS", ("print_suppressions=0:suppressions=" + suppressions).c_str(),
-               1);
+            "lsan.supp", {reinterpret_cast<const uint8_t*>(pulseLeaks.data()), pulseLeaks.size()});
+        setenv("LSAN_OPTIONS", ("print_suppressions=0:suppressions=" + suppressions).c_str(), 1);
         StartServer();
     }
 
@@ -215,19 +213,20 @@ protected:
     // default).
     static void UseBackend(const char* backend) {
         if (const char* chosen = std::getenv("OGGMIX_E2E_AUDIO")) backend = chosen;
-        if (backend != nullptr) setenv("OGGMIX_AUDIO", backend, 1);
-        else unsetenv("OGGMIX_AUDIO");
+        if (backend != nullptr)
+            setenv("OGGMIX_AUDIO", backend, 1);
+        else
+            unsetenv("OGGMIX_AUDIO");
     }
 
     void StartServer() {
         std::filesystem::remove(FSocket);
         FServer = std::make_unique<Child>(
-            FPulseaudio,
-            std::vector<std::string>{
-                "-n", "--exit-idle-time=-1", "--disable-shm=yes", "--daemonize=no",
-                "--use-pid-file=no", "-L",
-                "module-native-protocol-unix socket=" + FSocket + " auth-anonymous=1", "-L",
-                "module-null-sink sink_name=oggmix_test norewinds=1"});
+            FPulseaudio, std::vector<std::string>{
+                             "-n", "--exit-idle-time=-1", "--disable-shm=yes", "--daemonize=no",
+                             "--use-pid-file=no", "-L",
+                             "module-native-protocol-unix socket=" + FSocket + " auth-anonymous=1",
+                             "-L", "module-null-sink sink_name=oggmix_test norewinds=1"});
         ASSERT_TRUE(WaitUntil([&] {
             const ProgramResult sinks = RunProgram(FPactl, {"list", "short", "sinks"});
             return sinks.ExitCode == 0 && sinks.Out.find("oggmix_test") != std::string::npos;
@@ -244,8 +243,7 @@ protected:
     // Waits until what the server still holds has reached the monitor.
     static void Drain(MonitorRecorder& recorder) {
         const uintmax_t afterPlay = SizeOf(recorder.Path());
-        EXPECT_TRUE(
-            WaitUntil([&] { return SizeOf(recorder.Path()) > afterPlay + 4 * kRate / 2; }));
+        EXPECT_TRUE(WaitUntil([&] { return SizeOf(recorder.Path()) > afterPlay + 4 * kRate / 2; }));
         recorder.Stop();
     }
 
@@ -282,15 +280,16 @@ TEST_F(PlayThroughPulseAudio, TheRecordedSoundIsTheRenderedSound) {
     ASSERT_TRUE(recorder->StartUs().has_value());
     std::printf("from the start of play to the first sound: %.0f ms\n",
                 (static_cast<double>(*recorder->StartUs() - launchedUs) +
-                 static_cast<double>(at.Offset / 2) * 1e6 / kRate) / 1000.0);
+                 static_cast<double>(at.Offset / 2) * 1e6 / kRate) /
+                    1000.0);
     // A busy machine may make the server run dry for a moment; it then inserts silence and
     // goes on where it stopped. Everything the player sent must arrive, once and in order.
     const ServerComparison heardInOrder = CompareThroughServer(heard, reference, at);
     std::printf("server underruns: %zu, %zu frames of silence inserted\n", heardInOrder.Underruns,
                 heardInOrder.InsertedSilence / 2);
     EXPECT_GE(heardInOrder.Matched, 2u * 2 * kRate)
-        << "the recording diverges after " << heardInOrder.Matched / 2 << " frames; play said: "
-        << played.Err;
+        << "the recording diverges after " << heardInOrder.Matched / 2
+        << " frames; play said: " << played.Err;
     EXPECT_LT(heardInOrder.InsertedSilence, heardInOrder.Matched) << "the server mostly ran dry";
     EXPECT_TRUE(AllZero(heard.begin() + static_cast<long>(heardInOrder.StoppedAt), heard.end()))
         << "something else was recorded after " << heardInOrder.Matched / 2 << " frames";
@@ -321,8 +320,8 @@ TEST_F(PlayThroughPulseAudio, UnderLoadNothingIsMissedAndThePositionFollowsTheSo
     const Alignment at = Align(heard, reference, 512);
     ASSERT_TRUE(at.Found) << "the rendered sound was not recorded";
     const ServerComparison heardInOrder = CompareThroughServer(heard, reference, at);
-    std::printf("under load: %sserver underruns: %zu (%zu frames of silence)\n",
-                played.Err.c_str(), heardInOrder.Underruns, heardInOrder.InsertedSilence / 2);
+    std::printf("under load: %sserver underruns: %zu (%zu frames of silence)\n", played.Err.c_str(),
+                heardInOrder.Underruns, heardInOrder.InsertedSilence / 2);
     EXPECT_EQ(heardInOrder.Underruns, 0u) << "the server ran dry under load";
     EXPECT_GE(heardInOrder.Matched, size_t{kPlaySeconds - 1} * 2 * kRate)
         << "the recording diverges after " << heardInOrder.Matched / 2 << " frames";

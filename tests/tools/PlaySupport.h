@@ -62,7 +62,7 @@ struct ServerComparison {
     size_t Matched = 0;          // samples of the reference heard in order
     size_t InsertedSilence = 0;  // samples of silence the server inserted
     size_t Underruns = 0;
-    size_t StoppedAt = 0;        // samples of heard compared
+    size_t StoppedAt = 0;  // samples of heard compared
 };
 
 inline ServerComparison CompareThroughServer(const std::vector<int16_t>& heard,

@@ -104,8 +104,8 @@ TEST_F(PlayCommand, AFileOfAnotherRateIsRefusedWithoutResampleAndHeardAsRendered
     const ProgramResult result = Cli({"play", "--no-loop", "--resample", path});
     ASSERT_EQ(result.ExitCode, 0) << result.Err;
     const std::vector<int16_t> heard = ReadPcm(wavPath, 44);
-    const ProgramResult render = Cli({"render", "--no-loop", "--resample", path, "-o",
-                                      dir.Path() + "/rendered.wav"});
+    const ProgramResult render =
+        Cli({"render", "--no-loop", "--resample", path, "-o", dir.Path() + "/rendered.wav"});
     ASSERT_EQ(render.ExitCode, 0) << render.Err;
     const std::vector<int16_t> rendered = ReadPcm(dir.Path() + "/rendered.wav", 44);
     const auto musicFrames = static_cast<size_t>(DecodeReference(ogg).PcmTotal * 44100 / 48000);
@@ -125,8 +125,16 @@ TEST_F(PlayCommand, SeveralFilesAreMixedIntoSlotsInOrderWithTheMixOptions) {
     const ProgramResult result = Cli(args);
     ASSERT_EQ(result.ExitCode, 0) << result.Err;
 
-    std::vector<std::string> renderArgs{"render", "--volume", "1:0.5", "--pan", "0:-0.5",
-                                        "--seconds", "3", musicPath, tonePath, "-o",
+    std::vector<std::string> renderArgs{"render",
+                                        "--volume",
+                                        "1:0.5",
+                                        "--pan",
+                                        "0:-0.5",
+                                        "--seconds",
+                                        "3",
+                                        musicPath,
+                                        tonePath,
+                                        "-o",
                                         dir.Path() + "/rendered.wav"};
     ASSERT_EQ(Cli(renderArgs).ExitCode, 0);
     ExpectRenderedSound(ReadPcm(wavPath, 44), ReadPcm(dir.Path() + "/rendered.wav", 44), kRate);
@@ -181,10 +189,12 @@ TEST_F(PlayCommand, AMissingFileFailsAfterTheDeviceOpened) {
 
 TEST_F(PlayCommand, RenderOnlyOptionsAndBadArgumentsAreUsageErrors) {
     setenv("OGGMIX_AUDIO", "null", 1);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"play"}, {"play", "-o", "x.wav", musicPath},
-          {"play", "--stream", musicPath}, {"play", "--volume", "1:0.5", musicPath},
-          {"play", "--seconds", "-1", musicPath}, {"play", "--seconds", "x", musicPath}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"play"},
+                                                 {"play", "-o", "x.wav", musicPath},
+                                                 {"play", "--stream", musicPath},
+                                                 {"play", "--volume", "1:0.5", musicPath},
+                                                 {"play", "--seconds", "-1", musicPath},
+                                                 {"play", "--seconds", "x", musicPath}}) {
         const ProgramResult result = Cli(args);
         EXPECT_EQ(result.ExitCode, 2) << args.size();
         EXPECT_THAT(result.Err, HasSubstr("oggmix-cli play")) << args.size();

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -49,8 +49,8 @@ std::vector<int16_t> ReadCanonicalWav(const std::string& path) {
     EXPECT_TRUE(TagAt(bytes, 8, "WAVE"));
     EXPECT_TRUE(TagAt(bytes, 12, "fmt "));
     EXPECT_EQ(U32At(bytes, 16), 16u);
-    EXPECT_EQ(U16At(bytes, 20), 1);       // PCM
-    EXPECT_EQ(U16At(bytes, 22), 2);       // channels
+    EXPECT_EQ(U16At(bytes, 20), 1);  // PCM
+    EXPECT_EQ(U16At(bytes, 22), 2);  // channels
     EXPECT_EQ(U32At(bytes, 24), 44100u);
     EXPECT_EQ(U32At(bytes, 28), 176400u);
     EXPECT_EQ(U16At(bytes, 32), 4);
@@ -91,12 +91,11 @@ protected:
     ProgramResult Render(std::vector<std::string> args) {
         args.push_back("-o");
         args.push_back(outPath);
-        return RunProgram(ExecutableDir() + "/oggmix-cli",
-                          [&] {
-                              std::vector<std::string> all{"render"};
-                              all.insert(all.end(), args.begin(), args.end());
-                              return all;
-                          }());
+        return RunProgram(ExecutableDir() + "/oggmix-cli", [&] {
+            std::vector<std::string> all{"render"};
+            all.insert(all.end(), args.begin(), args.end());
+            return all;
+        }());
     }
 
     // Renders and returns the samples, failing the test when the program failed.
@@ -191,24 +190,31 @@ TEST_P(RenderOption, ChangesTheOutputAsTheStreamOperationDoes) {
 INSTANTIATE_TEST_SUITE_P(
     Options, RenderOption,
     ::testing::Values(
-        OptionCase{"volume", {"--volume", "0:0.5"},
+        OptionCase{"volume",
+                   {"--volume", "0:0.5"},
                    [](const auto& r, size_t i) { return Clip(r[i] * 128 / 256); }},
-        OptionCase{"streamVolume", {"--stream", "--volume=0:0.5"},
+        OptionCase{"streamVolume",
+                   {"--stream", "--volume=0:0.5"},
                    [](const auto& r, size_t i) { return Clip(r[i] * 128 / 256); }},
-        OptionCase{"master", {"--master", "0.25"},
+        OptionCase{"master",
+                   {"--master", "0.25"},
                    [](const auto& r, size_t i) { return Clip(r[i] * 64 / 256); }},
-        OptionCase{"volumeAndMaster", {"--master", "0.5", "--volume", "0:0.5"},
+        OptionCase{"volumeAndMaster",
+                   {"--master", "0.5", "--volume", "0:0.5"},
                    [](const auto& r, size_t i) { return Clip(r[i] * 64 / 256); }},
-        OptionCase{"panRight", {"--pan", "0:1"},
+        OptionCase{"panRight",
+                   {"--pan", "0:1"},
                    [](const auto& r, size_t i) { return i % 2 == 0 ? int16_t{0} : Clip(r[i]); }},
-        OptionCase{"seek", {"--seek", "0:1.0"},
+        OptionCase{"seek",
+                   {"--seek", "0:1.0"},
                    [](const auto& r, size_t i) { return Clip(r[(88200 + i) % r.size()]); }},
-        OptionCase{"streamSeek", {"--stream", "--seek", "0:1.0"},
+        OptionCase{"streamSeek",
+                   {"--stream", "--seek", "0:1.0"},
                    [](const auto& r, size_t i) { return Clip(r[(88200 + i) % r.size()]); }},
-        OptionCase{"fixedGain", {"--limiter", "16384,16384,1,1"},
+        OptionCase{"fixedGain",
+                   {"--limiter", "16384,16384,1,1"},
                    [](const auto& r, size_t i) { return Clip(r[i] * 511 / 256); }},
-        OptionCase{"fadeOut", {"--fade", "0:0:0"},
-                   [](const auto&, size_t) { return int16_t{0}; }}),
+        OptionCase{"fadeOut", {"--fade", "0:0:0"}, [](const auto&, size_t) { return int16_t{0}; }}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.Name; });
 
 TEST_F(RenderCommand, LoopTagsLoopTheFileBetweenItsLoopStartAndLoopLength) {
@@ -297,9 +303,9 @@ TEST_F(RenderCommand, FileOfAnotherRateIsRefusedWithoutResampleAndConvertedWithI
 }
 
 TEST_F(RenderCommand, OutputThatCannotBeCreatedFails) {
-    const ProgramResult result = RunProgram(
-        ExecutableDir() + "/oggmix-cli",
-        {"render", longPath, "-o", dir.Path() + "/no/such/folder/out.wav"});
+    const ProgramResult result =
+        RunProgram(ExecutableDir() + "/oggmix-cli",
+                   {"render", longPath, "-o", dir.Path() + "/no/such/folder/out.wav"});
     EXPECT_EQ(result.ExitCode, 1);
     EXPECT_THAT(result.Err, HasSubstr("out.wav"));
 }

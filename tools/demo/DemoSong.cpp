@@ -18,8 +18,10 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 class Timeline {
 public:
     Timeline()
-        : FLeft(Frames(kLengthSec)), FRight(Frames(kLengthSec)),
-          FLoopStart(Frames(kLoopStartSec)), FLoopEnd(Frames(kLoopEndSec)) {}
+        : FLeft(Frames(kLengthSec)),
+          FRight(Frames(kLengthSec)),
+          FLoopStart(Frames(kLoopStartSec)),
+          FLoopEnd(Frames(kLoopEndSec)) {}
 
     static size_t Frames(double seconds) {
         return static_cast<size_t>(std::llround(seconds * kRateHz));
@@ -108,8 +110,8 @@ struct Player {
         constexpr double kLength = 1.6;
         const double f = Midi(note);
         Note(startSec, kLength, pan, [&](double t) {
-            const double env = std::min(1.0, t / 0.004) * std::exp(-3.2 * t) *
-                               std::min(1.0, (kLength - t) / 0.1);
+            const double env =
+                std::min(1.0, t / 0.004) * std::exp(-3.2 * t) * std::min(1.0, (kLength - t) / 0.1);
             const double index = 1.8 * std::exp(-5.0 * t);
             return level * env * std::sin(kTwoPi * f * t + index * std::sin(kTwoPi * 2.0 * f * t));
         });
@@ -131,9 +133,9 @@ struct Player {
 };
 
 struct Chord {
-    int Root;        // MIDI note of the bass
-    int Tones[3];    // MIDI notes of the pad
-    int Melody[8];   // MIDI notes on the eighths; 0 is a rest
+    int Root;       // MIDI note of the bass
+    int Tones[3];   // MIDI notes of the pad
+    int Melody[8];  // MIDI notes on the eighths; 0 is a rest
 };
 
 // C, G, A minor, F: a melody that climbs over the first two bars and settles over the last two.

@@ -14,8 +14,8 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
 struct Command {
-    const char* Name;   // "info", "render", ...
-    int Order;          // position in the usage text
+    const char* Name;  // "info", "render", ...
+    int Order;         // position in the usage text
     // One or more synopsis lines starting with "oggmix-cli <name>", then optionally lines
     // indented further that describe the options.
     const char* Usage;

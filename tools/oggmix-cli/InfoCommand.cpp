@@ -22,9 +22,12 @@ std::string Escaped(const std::string& comment) {
     std::string shown;
     shown.reserve(comment.size());
     for (const char c : comment) {
-        if (c == '\r') shown += "\\r";
-        else if (c == '\n') shown += "\\n";
-        else shown += c;
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else
+            shown += c;
     }
     return shown;
 }

@@ -180,31 +180,40 @@ OptionParse ParseMixOption(std::span<const std::string> args, size_t& index, Mix
     }
 
     if (name == "--volume")
-        return Take(ParseSlotValue(value), [&](SlotValue v) { options.Volumes.push_back(v); },
-                    name, "SLOT:VOLUME (slot 0-7)", error);
+        return Take(
+            ParseSlotValue(value), [&](SlotValue v) { options.Volumes.push_back(v); }, name,
+            "SLOT:VOLUME (slot 0-7)", error);
     if (name == "--master")
-        return Take(ParseNumber<float>(value), [&](float v) { options.MasterVolume = v; }, name,
-                    "a number", error);
+        return Take(
+            ParseNumber<float>(value), [&](float v) { options.MasterVolume = v; }, name, "a number",
+            error);
     if (name == "--pan")
-        return Take(ParseSlotValue(value), [&](SlotValue v) { options.Pans.push_back(v); }, name,
-                    "SLOT:PAN (slot 0-7, pan -1 to 1)", error);
+        return Take(
+            ParseSlotValue(value), [&](SlotValue v) { options.Pans.push_back(v); }, name,
+            "SLOT:PAN (slot 0-7, pan -1 to 1)", error);
     if (name == "--fade")
-        return Take(ParseSlotFade(value), [&](SlotFade v) { options.Fades.push_back(v); }, name,
-                    "SLOT:VOLUME:SECONDS (slot 0-7)", error);
+        return Take(
+            ParseSlotFade(value), [&](SlotFade v) { options.Fades.push_back(v); }, name,
+            "SLOT:VOLUME:SECONDS (slot 0-7)", error);
     if (name == "--seek")
-        return Take(ParseSlotValue(value), [&](SlotValue v) { options.Seeks.push_back(v); },
-                    name, "SLOT:SECONDS (slot 0-7)", error);
+        return Take(
+            ParseSlotValue(value), [&](SlotValue v) { options.Seeks.push_back(v); }, name,
+            "SLOT:SECONDS (slot 0-7)", error);
     if (name == "--limiter")
-        return Take(ParseLimiter(value), [&](LimiterSettings v) { options.Limiter = v; }, name,
-                    "MIN,MAX,DOWN,DELAY (four integers)", error);
+        return Take(
+            ParseLimiter(value), [&](LimiterSettings v) { options.Limiter = v; }, name,
+            "MIN,MAX,DOWN,DELAY (four integers)", error);
     if (name == "--eq")
-        return Take(ParseSlotPreset(value), [&](SlotPreset v) { options.Filters.push_back(v); },
-                    name, PresetExpectation().c_str(), error);
+        return Take(
+            ParseSlotPreset(value), [&](SlotPreset v) { options.Filters.push_back(v); }, name,
+            PresetExpectation().c_str(), error);
     if (name == "--agc")
-        return Take(ParseSlotLevel(value), [&](SlotValue v) { options.GainControls.push_back(v); },
-                    name, "SLOT:LEVEL (slot 0-7, level 0 or more)", error);
-    return Take(ParseSeconds(value), [&](double v) { options.Seconds = v; }, name,
-                "a number of seconds, 0 or more", error);
+        return Take(
+            ParseSlotLevel(value), [&](SlotValue v) { options.GainControls.push_back(v); }, name,
+            "SLOT:LEVEL (slot 0-7, level 0 or more)", error);
+    return Take(
+        ParseSeconds(value), [&](double v) { options.Seconds = v; }, name,
+        "a number of seconds, 0 or more", error);
 }
 
 std::string ParseArguments(std::span<const std::string> args, MixOptions& options,
@@ -212,9 +221,9 @@ std::string ParseArguments(std::span<const std::string> args, MixOptions& option
     for (size_t i = 0; i < args.size(); ++i) {
         std::string error;
         switch (ParseMixOption(args, i, options, error)) {
-        case OptionParse::Parsed: continue;
-        case OptionParse::Invalid: return error;
-        case OptionParse::NotAMixOption: break;
+            case OptionParse::Parsed: continue;
+            case OptionParse::Invalid: return error;
+            case OptionParse::NotAMixOption: break;
         }
         if (error = other(args, i); !error.empty()) return error;
     }

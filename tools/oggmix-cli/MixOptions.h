@@ -36,8 +36,8 @@ struct SlotFade {
 
 struct SlotPreset {
     int32_t Slot = 0;
-    const FilterPreset* Preset = nullptr;      // one of kFilterPresets
-    float Seconds = kFilterPresetSeconds;      // transition time
+    const FilterPreset* Preset = nullptr;  // one of kFilterPresets
+    float Seconds = kFilterPresetSeconds;  // transition time
 };
 
 struct LimiterSettings {
@@ -48,18 +48,18 @@ struct LimiterSettings {
 };
 
 struct MixOptions {
-    std::vector<SlotValue> Volumes;       // --volume SLOT:V
-    std::optional<float> MasterVolume;    // --master V (the last one given)
-    std::vector<SlotValue> Pans;          // --pan SLOT:P, -1 left .. +1 right
-    std::vector<SlotFade> Fades;          // --fade SLOT:VOLUME:SECONDS
-    std::vector<SlotValue> Seeks;         // --seek SLOT:SECONDS
+    std::vector<SlotValue> Volumes;          // --volume SLOT:V
+    std::optional<float> MasterVolume;       // --master V (the last one given)
+    std::vector<SlotValue> Pans;             // --pan SLOT:P, -1 left .. +1 right
+    std::vector<SlotFade> Fades;             // --fade SLOT:VOLUME:SECONDS
+    std::vector<SlotValue> Seeks;            // --seek SLOT:SECONDS
     std::optional<LimiterSettings> Limiter;  // --limiter MIN,MAX,DOWN,DELAY (the last one)
-    std::vector<SlotPreset> Filters;      // --eq SLOT:PRESET[:SECONDS]
-    std::vector<SlotValue> GainControls;  // --agc SLOT:LEVEL, 0 off .. 1.0 aims at 30000
-    std::optional<double> Seconds;        // --seconds S: the length to render or play
-    bool NoLoop = false;                  // --no-loop
-    bool LoopTags = false;                // --loop-tags: cues from LOOPSTART and its kin too
-    bool Resample = false;                // --resample: conversion on for every file
+    std::vector<SlotPreset> Filters;         // --eq SLOT:PRESET[:SECONDS]
+    std::vector<SlotValue> GainControls;     // --agc SLOT:LEVEL, 0 off .. 1.0 aims at 30000
+    std::optional<double> Seconds;           // --seconds S: the length to render or play
+    bool NoLoop = false;                     // --no-loop
+    bool LoopTags = false;                   // --loop-tags: cues from LOOPSTART and its kin too
+    bool Resample = false;                   // --resample: conversion on for every file
 
     // The highest slot any option names, or -1.
     [[nodiscard]] int32_t HighestSlot() const noexcept;

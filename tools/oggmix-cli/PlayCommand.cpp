@@ -11,8 +11,8 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,9 +116,9 @@ std::string ParseArgs(std::span<const std::string> args, PlayArgs& out) {
     for (size_t i = 0; i < args.size(); ++i) {
         std::string error;
         switch (ParseMixOption(args, i, out.Mix, error)) {
-        case OptionParse::Parsed: continue;
-        case OptionParse::Invalid: return error;
-        case OptionParse::NotAMixOption: break;
+            case OptionParse::Parsed: continue;
+            case OptionParse::Invalid: return error;
+            case OptionParse::NotAMixOption: break;
         }
         if (args[i] == "--position-log") {
             if (++i == args.size()) return "--position-log needs a FILE";
@@ -345,15 +345,16 @@ int Run(std::span<const std::string> argv) {
     return kExitFailure;
 }
 
-const std::string kUsage = std::string(
-    "  oggmix-cli play [OPTIONS] FILE [FILE...]\n"
-    "      plays the files (slots 0, 1, ... in order, at most 8) through the sound device\n"
-    "      that OGGMIX_AUDIO names (sdl, pulse, null, wav:PATH), looping unless --no-loop,\n"
-    "      until --seconds have passed, every file has ended (--no-loop), or Ctrl-C (without\n"
-    "      either it loops until Ctrl-C); a sound device that goes away is reopened every\n"
-    "      second, and the exit status is 1 if it is still gone at the end\n"
-    "      --position-log FILE      every 10 ms a line: monotonic clock (us), slot 0's play\n"
-    "                               time (s), the mixer's heard offset (bytes)\n") +
+const std::string kUsage =
+    std::string(
+        "  oggmix-cli play [OPTIONS] FILE [FILE...]\n"
+        "      plays the files (slots 0, 1, ... in order, at most 8) through the sound device\n"
+        "      that OGGMIX_AUDIO names (sdl, pulse, null, wav:PATH), looping unless --no-loop,\n"
+        "      until --seconds have passed, every file has ended (--no-loop), or Ctrl-C (without\n"
+        "      either it loops until Ctrl-C); a sound device that goes away is reopened every\n"
+        "      second, and the exit status is 1 if it is still gone at the end\n"
+        "      --position-log FILE      every 10 ms a line: monotonic clock (us), slot 0's play\n"
+        "                               time (s), the mixer's heard offset (bytes)\n") +
     MixOptionsUsage();
 
 const bool kRegistered = RegisterCommand({"play", 30, kUsage.c_str(), Run});

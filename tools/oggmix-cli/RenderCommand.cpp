@@ -49,9 +49,9 @@ std::string ParseArgs(std::span<const std::string> args, RenderArgs& out) {
         const std::string& arg = args[i];
         std::string error;
         switch (ParseMixOption(args, i, out.Mix, error)) {
-        case OptionParse::Parsed: continue;
-        case OptionParse::Invalid: return error;
-        case OptionParse::NotAMixOption: break;
+            case OptionParse::Parsed: continue;
+            case OptionParse::Invalid: return error;
+            case OptionParse::NotAMixOption: break;
         }
         if (arg == "-o" || arg == "--output") {
             if (i + 1 >= args.size()) return arg + " needs a file name";
@@ -187,12 +187,13 @@ int Run(std::span<const std::string> argv) {
     return kExitFailure;
 }
 
-const std::string kUsage = std::string(
-    "  oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav\n"
-    "      mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
-    "      44100 Hz WAV file, as fast as they decode\n"
-    "      -o, --output OUT.wav     the WAV file to write\n"
-    "      --stream                 one FILE through its stream alone, without the mixer\n") +
+const std::string kUsage =
+    std::string(
+        "  oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav\n"
+        "      mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
+        "      44100 Hz WAV file, as fast as they decode\n"
+        "      -o, --output OUT.wav     the WAV file to write\n"
+        "      --stream                 one FILE through its stream alone, without the mixer\n") +
     MixOptionsUsage();
 
 const bool kRegistered = RegisterCommand({"render", 20, kUsage.c_str(), Run});

@@ -48,9 +48,8 @@ std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::st
 std::string SilenceReason(const TOggData& stream) {
     if (stream.Renders()) return {};
     return FormatProblem(stream.Rate(), stream.Channels()) +
-           (PlaysConverted(stream.Rate(), stream.Channels())
-                         ? "; --resample converts it"
-                         : "; no conversion plays it");
+           (PlaysConverted(stream.Rate(), stream.Channels()) ? "; --resample converts it"
+                                                             : "; no conversion plays it");
 }
 
 bool LoadStreamFile(TOggData& stream, const std::string& path, bool resample) {

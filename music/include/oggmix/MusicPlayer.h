@@ -29,12 +29,12 @@ enum class MusicErrorCode : int32_t {
     InvalidArgument = 1,  // a value out of range
     InvalidTrack = 2,     // a handle that was never loaded here, or was unloaded
     FileNotFound = 3,
-    ReadFailed = 4,       // the file exists but cannot be read
+    ReadFailed = 4,  // the file exists but cannot be read
     NotOggVorbis = 5,
-    Unsupported = 6,      // Ogg Vorbis in a format the player cannot play
-    NoDecoder = 7,        // the decoding library was not found or is unusable
-    NoDevice = 8,         // the sound device cannot be opened
-    TooManyPlaying = 9,   // every mixer slot holds a playing track
+    Unsupported = 6,     // Ogg Vorbis in a format the player cannot play
+    NoDecoder = 7,       // the decoding library was not found or is unusable
+    NoDevice = 8,        // the sound device cannot be opened
+    TooManyPlaying = 9,  // every mixer slot holds a playing track
     Internal = 10,
 };
 
@@ -128,11 +128,11 @@ public:
     void CrossFade(Track From, Track To, double Seconds, bool Loop = true);
     void Seek(Track Which, double Seconds);  // clamped to the track's length
 
-    void SetVolume(Track Which, double Volume);              // 0 .. 2
+    void SetVolume(Track Which, double Volume);  // 0 .. 2
     void SetPan(Track Which, double Pan, double Seconds = 0.0);
     void SetToneFilter(Track Which, ToneFilter Filter, double Seconds = 0.5);
-    void SetGainControl(Track Which, double Level);          // 0 off; 1.0 aims at 30000 peaks
-    void SetMasterVolume(double Volume);                     // 0 .. 2, every track
+    void SetGainControl(Track Which, double Level);  // 0 off; 1.0 aims at 30000 peaks
+    void SetMasterVolume(double Volume);             // 0 .. 2, every track
     // The mix limiter: the envelope is held between Min and Max (peak sample magnitude), falls
     // by Down / 256 per 32 frames after HoldFrames without a rise.
     void SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t HoldFrames);

@@ -19,7 +19,7 @@ extern "C" {
 #endif
 
 typedef struct oggmix_player oggmix_player; /* a handle, never given out twice */
-typedef uint32_t oggmix_track; /* 0: no track */
+typedef uint32_t oggmix_track;              /* 0: no track */
 
 typedef enum oggmix_result {
     OGGMIX_OK = 0,
@@ -44,8 +44,13 @@ typedef struct oggmix_options {
 } oggmix_options;
 
 typedef enum oggmix_tone_filter {
-    OGGMIX_FILTER_OFF, OGGMIX_FILTER_LOW_PASS, OGGMIX_FILTER_HIGH_PASS, OGGMIX_FILTER_LOW_RESO,
-    OGGMIX_FILTER_HIGH_RESO, OGGMIX_FILTER_LO_HI_PASS, OGGMIX_FILTER_MIDDLE_RESO,
+    OGGMIX_FILTER_OFF,
+    OGGMIX_FILTER_LOW_PASS,
+    OGGMIX_FILTER_HIGH_PASS,
+    OGGMIX_FILTER_LOW_RESO,
+    OGGMIX_FILTER_HIGH_RESO,
+    OGGMIX_FILTER_LO_HI_PASS,
+    OGGMIX_FILTER_MIDDLE_RESO,
     OGGMIX_FILTER_WAVE
 } oggmix_tone_filter;
 
@@ -79,8 +84,7 @@ oggmix_result oggmix_load_memory(oggmix_player* player, const void* bytes, size_
                                  const char* name, oggmix_track* track);
 oggmix_result oggmix_unload(oggmix_player* player, oggmix_track track);
 
-oggmix_result oggmix_play(oggmix_player* player, oggmix_track track, int loop,
-                          double fade_in_sec);
+oggmix_result oggmix_play(oggmix_player* player, oggmix_track track, int loop, double fade_in_sec);
 oggmix_result oggmix_stop(oggmix_player* player, oggmix_track track, double fade_out_sec);
 oggmix_result oggmix_pause(oggmix_player* player, oggmix_track track, double fade_sec);
 oggmix_result oggmix_resume(oggmix_player* player, oggmix_track track, double fade_sec);
@@ -89,8 +93,7 @@ oggmix_result oggmix_cross_fade(oggmix_player* player, oggmix_track from, oggmix
 oggmix_result oggmix_seek(oggmix_player* player, oggmix_track track, double seconds);
 
 oggmix_result oggmix_set_volume(oggmix_player* player, oggmix_track track, double volume);
-oggmix_result oggmix_set_pan(oggmix_player* player, oggmix_track track, double pan,
-                             double seconds);
+oggmix_result oggmix_set_pan(oggmix_player* player, oggmix_track track, double pan, double seconds);
 oggmix_result oggmix_set_tone_filter(oggmix_player* player, oggmix_track track,
                                      oggmix_tone_filter filter, double seconds);
 oggmix_result oggmix_set_gain_control(oggmix_player* player, oggmix_track track, double level);
