@@ -194,7 +194,8 @@ TEST_F(PlayCommand, RenderOnlyOptionsAndBadArgumentsAreUsageErrors) {
                                                  {"play", "--stream", musicPath},
                                                  {"play", "--volume", "1:0.5", musicPath},
                                                  {"play", "--seconds", "-1", musicPath},
-                                                 {"play", "--seconds", "x", musicPath}}) {
+                                                 {"play", "--seconds", "x", musicPath},
+                                                 {"play", "--seconds", "1e300", musicPath}}) {
         const ProgramResult result = Cli(args);
         EXPECT_EQ(result.ExitCode, 2) << args.size();
         EXPECT_THAT(result.Err, HasSubstr("oggmix-cli play")) << args.size();

@@ -246,6 +246,7 @@ TEST_F(RenderCommand, WrongUsageExitsWithStatusTwoAndTheUsage) {
         {"--seconds", "-1", longPath},
         {"--seconds", "nan", longPath},
         {"--seconds", "1e12", longPath},
+        {"--seconds", "1e300", longPath},
         {"--stream", longPath, shortPath},
         {"--stream", "--limiter", "1,2,3,4", longPath},
         {"--bogus", longPath},

@@ -118,6 +118,15 @@ TEST_F(SpectrumCommand, WrongUsageExitsWith2AndSaysWhy) {
     }
 }
 
+TEST_F(SpectrumCommand, TheMomentIsAtMostTenTimesTheFileLength) {
+    EXPECT_THAT(Loudest(Values({quarterRate, "--at", "10"})), ::testing::AnyOf(127, 128));
+    const ProgramResult beyond = Spectrum({quarterRate, "--at", "10.001"});
+    EXPECT_EQ(beyond.ExitCode, 2);
+    EXPECT_THAT(beyond.Err, HasSubstr("--at is at most 10.000 s, 10 times the file's length"));
+    EXPECT_THAT(beyond.Err, HasSubstr("usage:"));
+    EXPECT_EQ(beyond.Out, "");
+}
+
 TEST_F(SpectrumCommand, AFileThatCannotBeLoadedExitsWith1) {
     const ProgramResult missing = Spectrum({dir.Path() + "/none.ogg", "--at", "1"});
     EXPECT_EQ(missing.ExitCode, 1);

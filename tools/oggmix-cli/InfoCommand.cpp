@@ -6,15 +6,12 @@
 
 #include "stream/OggDataLib.h"
 #include "tools/oggmix-cli/Command.h"
+#include "tools/oggmix-cli/CommandLine.h"
 #include "tools/oggmix-cli/StreamFiles.h"
 
 namespace oggmix::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "  oggmix-cli info FILE... [--loop-tags]\n"
-    "      prints each file's vendor, comments, format, length and loop cues\n"
-    "      --loop-tags              also read cues from LOOPSTART with LOOPLENGTH or LOOPEND";
 constexpr int32_t kStreamBufferBytes = 65536;
 
 // One comment per line: its own line breaks are shown as \r and \n.
@@ -60,38 +57,18 @@ void Fail(const std::string& path, const char* why) {
     std::fprintf(stderr, "oggmix-cli: %s: %s\n", path.c_str(), why);
 }
 
-int UsageError(const std::string& why) {
-    std::fprintf(stderr, "oggmix-cli info: %s\n", why.c_str());
-    PrintUsage();
-    return kExitUsage;
-}
-
 int Run(std::span<const std::string> args) {
-    std::vector<std::string> files;
-    bool loopTags = false;
-    bool options = true;
-    for (const std::string& arg : args) {
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && (arg == "--help" || arg == "-h")) {
-            std::printf("%s\n", kUsage);
-            return kExitOk;
-        } else if (options && arg == "--loop-tags") {
-            loopTags = true;
-        } else if (options && arg.size() > 1 && arg[0] == '-') {
-            return UsageError("unknown option '" + arg + "'");
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.empty()) return UsageError("no file given");
+    CommandLine line;
+    if (const std::string error = ParseCommandLine(kInfo, args, line); !error.empty())
+        return UsageError("info", error);
+    if (line.Files.empty()) return UsageError("info", "no file given");
     if (!BindDecoderBesideExecutable()) return kExitFailure;
 
     int status = kExitOk;
     bool first = true;
     TOggData data(kStreamBufferBytes);
-    data.SetLoopStartTags(loopTags);
-    for (const std::string& path : files) {
+    data.SetLoopStartTags(line.Mix.LoopTags);
+    for (const std::string& path : line.Files) {
         try {
             if (!data.LoadFromFile(path)) {
                 Fail(path, "no such file");
@@ -111,7 +88,9 @@ int Run(std::span<const std::string> args) {
     return status;
 }
 
-const bool kRegistered = RegisterCommand({"info", 10, kUsage, Run});
+const bool kRegistered =
+    RegisterCommand({"info", kInfo, "oggmix-cli info FILE... [--loop-tags]",
+                     "prints each file's vendor, comments, format, length and loop cues", Run});
 
 }  // namespace
 }  // namespace oggmix::cli

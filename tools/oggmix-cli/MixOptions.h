@@ -1,16 +1,12 @@
 #pragma once
 // MixOptions.h: the mix options that the rendering and playing subcommands share: per-slot
 // volume, pan, fade and seek, the master volume, the limiter, per-slot tone-filter presets and
-// gain control, the length and looping. Parsed
-// from the command line into MixOptions, then applied to a mixer (or to one stream) before
-// the first block.
-// Threads: the main thread. Memory: parsing allocates; applying calls the setters only.
+// gain control, the length and looping. Read from the command line (CommandLine.h), then
+// applied to a mixer (or to one stream) before the first block.
+// Threads: the main thread. Memory: applying calls the setters only.
 
 #include <cstdint>
-#include <functional>
 #include <optional>
-#include <span>
-#include <string>
 #include <vector>
 
 #include "mixer/OggPlayerLib.h"
@@ -64,26 +60,6 @@ struct MixOptions {
     // The highest slot any option names, or -1.
     [[nodiscard]] int32_t HighestSlot() const noexcept;
 };
-
-enum class OptionParse {
-    NotAMixOption,  // args[index] is something else; index unchanged
-    Parsed,         // consumed; index is on the option's last argument
-    Invalid,        // a mix option with a bad or missing value; the error says which
-};
-
-// Parses the option at args[index], written "--name VALUE" or "--name=VALUE".
-[[nodiscard]] OptionParse ParseMixOption(std::span<const std::string> args, size_t& index,
-                                         MixOptions& options, std::string& error);
-
-// Walks a subcommand's arguments: the mix options go into options, every other argument to
-// other, with its index, which other may advance over values it takes. Returns the first
-// error (from either), or an empty string.
-using OtherArgument = std::function<std::string(std::span<const std::string> args, size_t& index)>;
-[[nodiscard]] std::string ParseArguments(std::span<const std::string> args, MixOptions& options,
-                                         const OtherArgument& other);
-
-// The usage lines of the mix options, for the subcommands' usage texts.
-[[nodiscard]] const char* MixOptionsUsage() noexcept;
 
 // Applies the options to the streams in the mixer's slots, in this order: loop tags, volumes,
 // master volume, pans, fades, seeks, limiter (with Level -1), filter presets (through the

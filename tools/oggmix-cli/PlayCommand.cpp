@@ -24,6 +24,7 @@
 #include "sound/platform/DeviceStatus.h"
 #include "sound/voxa.h"
 #include "tools/oggmix-cli/Command.h"
+#include "tools/oggmix-cli/CommandLine.h"
 #include "tools/oggmix-cli/MixOptions.h"
 #include "tools/oggmix-cli/StreamFiles.h"
 
@@ -33,12 +34,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kStatusInterval = std::chrono::milliseconds(100);
 constexpr auto kLogInterval = std::chrono::milliseconds(10);
-
-struct PlayArgs {
-    std::vector<std::string> Files;
-    MixOptions Mix;
-    std::string PositionLog;  // --position-log: where the heard positions go, if anywhere
-};
+// About 31 years: the end of playing, in the clock's nanoseconds, stays far from overflow.
+constexpr double kMaxSeconds = 1e9;
 
 // Every 10 ms, a line "<monotonic clock, us> <slot 0's play time, s> <MixPosition, bytes>":
 // what the player says is heard, against the clock, for measuring it against the device.
@@ -106,34 +103,16 @@ private:
     struct sigaction FPreviousTerm {};
 };
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "oggmix-cli play: %s\n", message.c_str());
-    PrintUsage();
-    return kExitUsage;
-}
-
-std::string ParseArgs(std::span<const std::string> args, PlayArgs& out) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string error;
-        switch (ParseMixOption(args, i, out.Mix, error)) {
-            case OptionParse::Parsed: continue;
-            case OptionParse::Invalid: return error;
-            case OptionParse::NotAMixOption: break;
-        }
-        if (args[i] == "--position-log") {
-            if (++i == args.size()) return "--position-log needs a FILE";
-            out.PositionLog = args[i];
-            continue;
-        }
-        if (args[i].size() > 1 && args[i][0] == '-') return "unknown option " + args[i];
-        out.Files.push_back(args[i]);
-    }
+// Parses args into out; returns an empty string or what is wrong.
+std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
+    if (std::string error = ParseCommandLine(kPlay, args, out); !error.empty()) return error;
     if (out.Files.empty()) return "no FILE given";
     if (out.Files.size() > static_cast<size_t>(kMixSlots)) return "at most 8 files";
     const int32_t highestSlot = out.Mix.HighestSlot();
     if (highestSlot >= static_cast<int32_t>(out.Files.size()))
         return "slot " + std::to_string(highestSlot) + " holds no FILE";
-    if (out.Mix.Seconds && *out.Mix.Seconds < 0.0) return "--seconds must not be negative";
+    if (out.Mix.Seconds && *out.Mix.Seconds > kMaxSeconds)
+        return "--seconds is too long (at most 1e9)";
     return {};
 }
 
@@ -279,7 +258,7 @@ void ReportNoDevice() {
                  AudioBackendName().c_str(), reason.empty() ? "" : ": ", reason.c_str());
 }
 
-int Play(const PlayArgs& args) {
+int Play(const CommandLine& args) {
     if (AudioBackendName().starts_with("manual")) {
         std::fprintf(stderr,
                      "oggmix-cli play: OGGMIX_AUDIO=%s is the test device, which only moves when\n"
@@ -335,8 +314,9 @@ int Play(const PlayArgs& args) {
 }
 
 int Run(std::span<const std::string> argv) {
-    PlayArgs args;
-    if (const std::string error = ParseArgs(argv, args); !error.empty()) return UsageError(error);
+    CommandLine args;
+    if (const std::string error = ParseArgs(argv, args); !error.empty())
+        return UsageError("play", error);
     try {
         return Play(args);
     } catch (const Exception& e) {
@@ -345,19 +325,14 @@ int Run(std::span<const std::string> argv) {
     return kExitFailure;
 }
 
-const std::string kUsage =
-    std::string(
-        "  oggmix-cli play [OPTIONS] FILE [FILE...]\n"
-        "      plays the files (slots 0, 1, ... in order, at most 8) through the sound device\n"
-        "      that OGGMIX_AUDIO names (sdl, pulse, null, wav:PATH), looping unless --no-loop,\n"
-        "      until --seconds have passed, every file has ended (--no-loop), or Ctrl-C (without\n"
-        "      either it loops until Ctrl-C); a sound device that goes away is reopened every\n"
-        "      second, and the exit status is 1 if it is still gone at the end\n"
-        "      --position-log FILE      every 10 ms a line: monotonic clock (us), slot 0's play\n"
-        "                               time (s), the mixer's heard offset (bytes)\n") +
-    MixOptionsUsage();
-
-const bool kRegistered = RegisterCommand({"play", 30, kUsage.c_str(), Run});
+const bool kRegistered = RegisterCommand(
+    {"play", kPlay, "oggmix-cli play [OPTIONS] FILE [FILE...]",
+     "plays the files (slots 0, 1, ... in order, at most 8) through the sound device\n"
+     "that OGGMIX_AUDIO names (sdl, pulse, null, wav:PATH), looping unless --no-loop,\n"
+     "until --seconds have passed, every file has ended (--no-loop), or Ctrl-C (without\n"
+     "either it loops until Ctrl-C); a sound device that goes away is reopened every\n"
+     "second, and the exit status is 1 if it is still gone at the end",
+     Run});
 
 }  // namespace
 }  // namespace oggmix::cli

@@ -1,7 +1,5 @@
 // RenderCommand.cpp: `oggmix-cli render`: mixes files offline, as fast as they decode, into a
 // WAV file; with --stream, one file through the stream's own narrow output instead.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +12,9 @@
 #include "mixer/OggPlayerLib.h"
 #include "stream/OggDataLib.h"
 #include "tools/oggmix-cli/Command.h"
+#include "tools/oggmix-cli/CommandLine.h"
 #include "tools/oggmix-cli/MixOptions.h"
+#include "tools/oggmix-cli/Progress.h"
 #include "tools/oggmix-cli/StreamFiles.h"
 #include "tools/oggmix-cli/WavWriter.h"
 
@@ -23,13 +23,6 @@ namespace {
 
 constexpr int32_t kStreamChunkBytes = 4096;
 
-struct RenderArgs {
-    std::vector<std::string> Files;
-    std::string OutPath;
-    bool StreamOnly = false;
-    MixOptions Mix;
-};
-
 // Where rendering stops: a fixed number of frames, or (no-loop without a length) the first
 // block after which nothing plays, but never beyond the end of the longest file.
 struct RenderLength {
@@ -37,33 +30,9 @@ struct RenderLength {
     bool StopWhenSilent = false;
 };
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "oggmix-cli render: %s\n", message.c_str());
-    PrintUsage();
-    return kExitUsage;
-}
-
 // Parses args into out; returns an empty string or what is wrong.
-std::string ParseArgs(std::span<const std::string> args, RenderArgs& out) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string error;
-        switch (ParseMixOption(args, i, out.Mix, error)) {
-            case OptionParse::Parsed: continue;
-            case OptionParse::Invalid: return error;
-            case OptionParse::NotAMixOption: break;
-        }
-        if (arg == "-o" || arg == "--output") {
-            if (i + 1 >= args.size()) return arg + " needs a file name";
-            out.OutPath = args[++i];
-        } else if (arg == "--stream") {
-            out.StreamOnly = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return "unknown option " + arg;
-        } else {
-            out.Files.push_back(arg);
-        }
-    }
+std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
+    if (std::string error = ParseCommandLine(kRender, args, out); !error.empty()) return error;
     if (out.Files.empty()) return "no FILE given";
     if (out.OutPath.empty()) return "no output file given (-o OUT.wav)";
     if (out.Files.size() > static_cast<size_t>(kMixSlots)) return "at most 8 files";
@@ -72,8 +41,9 @@ std::string ParseArgs(std::span<const std::string> args, RenderArgs& out) {
     const int32_t highestSlot = out.Mix.HighestSlot();
     if (highestSlot >= static_cast<int32_t>(out.Files.size()))
         return "slot " + std::to_string(highestSlot) + " holds no FILE";
-    if (out.Mix.Seconds &&
-        std::llround(*out.Mix.Seconds * kFramesPerSecond) > WavWriter::kMaxFrames)
+    // Rounded as a double: a length past the 64-bit frame count has no llround.
+    if (out.Mix.Seconds && std::round(*out.Mix.Seconds * kFramesPerSecond) >
+                               static_cast<double>(WavWriter::kMaxFrames))
         return "--seconds is too long for a WAV file";
     return {};
 }
@@ -86,47 +56,13 @@ RenderLength LengthOf(const MixOptions& mix,
     return {std::min(longest, WavWriter::kMaxFrames), mix.NoLoop};
 }
 
-// A progress bar on stderr while it is a terminal; nothing otherwise.
-class Progress {
-public:
-    explicit Progress(int64_t totalFrames)
-        : FTotalFrames(totalFrames), FShown(isatty(STDERR_FILENO) == 1) {}
-    ~Progress() {
-        if (FShown && FDrawnPermille >= 0) std::fputc('\n', stderr);
-    }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
-
-    void Update(int64_t doneFrames) {
-        if (!FShown) return;
-        const int permille =
-            FTotalFrames > 0
-                ? static_cast<int>(std::min<int64_t>(1000, doneFrames * 1000 / FTotalFrames))
-                : 1000;
-        if (permille == FDrawnPermille) return;
-        FDrawnPermille = permille;
-        constexpr int kWidth = 40;
-        const int filled = permille * kWidth / 1000;
-        std::fprintf(stderr, "\r[%s%s] %.1f / %.1f s", std::string(filled, '#').c_str(),
-                     std::string(kWidth - filled, '.').c_str(),
-                     static_cast<double>(doneFrames) / kFramesPerSecond,
-                     static_cast<double>(FTotalFrames) / kFramesPerSecond);
-        std::fflush(stderr);
-    }
-
-private:
-    int64_t FTotalFrames;
-    bool FShown;
-    int FDrawnPermille = -1;
-};
-
 bool AnyPlaying(const std::vector<std::unique_ptr<TOggData>>& streams) {
     return std::any_of(streams.begin(), streams.end(),
                        [](const auto& stream) { return stream->GetState(true) >= 2; });
 }
 
 // The stream path alone: narrow output of the stream's own Render.
-bool RenderStream(TOggData& stream, const RenderArgs& args, RenderLength length, WavWriter& wav) {
+bool RenderStream(TOggData& stream, const CommandLine& args, RenderLength length, WavWriter& wav) {
     ApplyStreamOptions(args.Mix, stream);
     stream.Play(!args.Mix.NoLoop, true);
     Progress progress(length.Frames);
@@ -145,7 +81,7 @@ bool RenderStream(TOggData& stream, const RenderArgs& args, RenderLength length,
 }
 
 // Every file in its own slot, mixed block by block.
-bool RenderMix(const std::vector<std::unique_ptr<TOggData>>& streams, const RenderArgs& args,
+bool RenderMix(const std::vector<std::unique_ptr<TOggData>>& streams, const CommandLine& args,
                RenderLength length, WavWriter& wav) {
     TOggPlayer mixer(kMixBufferBytes, kMixSlots);
     for (size_t slot = 0; slot < streams.size(); ++slot)
@@ -167,8 +103,9 @@ bool RenderMix(const std::vector<std::unique_ptr<TOggData>>& streams, const Rend
 }
 
 int Run(std::span<const std::string> argv) {
-    RenderArgs args;
-    if (const std::string error = ParseArgs(argv, args); !error.empty()) return UsageError(error);
+    CommandLine args;
+    if (const std::string error = ParseArgs(argv, args); !error.empty())
+        return UsageError("render", error);
     if (!BindDecoderBesideExecutable()) return kExitFailure;
     const std::vector<std::unique_ptr<TOggData>> streams =
         LoadStreamFiles(args.Files, kMixBufferBytes, args.Mix.Resample);
@@ -187,16 +124,11 @@ int Run(std::span<const std::string> argv) {
     return kExitFailure;
 }
 
-const std::string kUsage =
-    std::string(
-        "  oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav\n"
-        "      mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
-        "      44100 Hz WAV file, as fast as they decode\n"
-        "      -o, --output OUT.wav     the WAV file to write\n"
-        "      --stream                 one FILE through its stream alone, without the mixer\n") +
-    MixOptionsUsage();
-
-const bool kRegistered = RegisterCommand({"render", 20, kUsage.c_str(), Run});
+const bool kRegistered =
+    RegisterCommand({"render", kRender, "oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav",
+                     "mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
+                     "44100 Hz WAV file, as fast as they decode",
+                     Run});
 
 }  // namespace
 }  // namespace oggmix::cli

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -13,77 +12,35 @@
 #include "mixer/OggPlayerLib.h"
 #include "stream/OggDataLib.h"
 #include "tools/oggmix-cli/Command.h"
+#include "tools/oggmix-cli/CommandLine.h"
 #include "tools/oggmix-cli/MixOptions.h"
+#include "tools/oggmix-cli/Progress.h"
 #include "tools/oggmix-cli/StreamFiles.h"
 
 namespace oggmix::cli {
 namespace {
 
-constexpr double kMaxAtSec = 24.0 * 3600.0;
+// The moment is at most this many times the file's length: far enough to hear many loops,
+// near enough that the render before it ends soon.
+constexpr int64_t kMaxAtLengths = 10;
 // Any moment will do: the clock is pinned while the file renders, so that the mixer's
 // estimate of the frame being heard follows the rendered audio, not the wall clock.
 constexpr int64_t kRenderClockMs = 1000000;
 constexpr double kFramesPerMs = kFramesPerSecond / 1000.0;
 
-struct SpectrumArgs {
-    std::string File;
-    std::optional<double> AtSec;
-    MixOptions Mix;
-};
-
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "oggmix-cli spectrum: %s\n", message.c_str());
-    PrintUsage();
-    return kExitUsage;
-}
-
-std::optional<double> ParseAt(const std::string& text) {
-    size_t used = 0;
-    double seconds = 0.0;
-    try {
-        seconds = std::stod(text, &used);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    if (used != text.size() || !(seconds >= 0.0) || seconds > kMaxAtSec) return std::nullopt;
-    return seconds;
-}
-
-// One argument that is not a mix option; returns an empty string or what is wrong.
-std::string ParseOther(std::span<const std::string> args, size_t& i, SpectrumArgs& out) {
-    const std::string& arg = args[i];
-    if (arg == "--at" || arg.starts_with("--at=")) {
-        std::string value;
-        if (arg != "--at") {
-            value = arg.substr(5);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return "--at needs a number of seconds";
-        }
-        out.AtSec = ParseAt(value);
-        if (!out.AtSec) return "--at expects a number of seconds, 0 to 86400";
-    } else if (arg.size() > 1 && arg[0] == '-') {
-        return "unknown option " + arg;
-    } else if (out.File.empty()) {
-        out.File = arg;
-    } else {
-        return "spectrum takes one FILE";
-    }
-    return {};
-}
-
 // Parses args into out; returns an empty string or what is wrong.
-std::string ParseArgs(std::span<const std::string> args, SpectrumArgs& out) {
-    const std::string error = ParseArguments(
-        args, out.Mix,
-        [&out](std::span<const std::string> all, size_t& i) { return ParseOther(all, i, out); });
-    if (!error.empty()) return error;
-    if (out.File.empty()) return "no FILE given";
+std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
+    if (std::string error = ParseCommandLine(kSpectrum, args, out); !error.empty()) return error;
+    if (out.Files.empty()) return "no FILE given";
+    if (out.Files.size() > 1) return "spectrum takes one FILE";
     if (!out.AtSec) return "no moment given (--at SECONDS)";
-    if (out.Mix.Seconds) return "--seconds does not apply: the moment is --at";
     if (out.Mix.HighestSlot() > 0) return "the FILE is in slot 0; no other slot holds one";
     return {};
+}
+
+// The latest moment --at may name for a file of fileFrames, whole milliseconds.
+double MaxAtSec(int64_t fileFrames) {
+    return std::floor(static_cast<double>(kMaxAtLengths * fileFrames) / kFramesPerMs) / 1000.0;
 }
 
 // Renders blocks until the one holding frame atFrame is the block being heard, then sets the
@@ -91,9 +48,13 @@ std::string ParseArgs(std::span<const std::string> args, SpectrumArgs& out) {
 std::vector<float> SpectrumAt(TOggPlayer& mixer, int64_t atFrame) {
     const int64_t blockFrames = BytesToFrames(mixer.BlockBytes());
     const int64_t heardBlock = atFrame / blockFrames;
+    Progress progress(atFrame);
     test_clock::Pin(kRenderClockMs);
     // The block heard is the one before the block rendered last.
-    for (int64_t block = 0; block <= heardBlock + 1; ++block) mixer.RenderNext();
+    for (int64_t block = 0; block <= heardBlock + 1; ++block) {
+        mixer.RenderNext();
+        progress.Update(block * blockFrames);
+    }
     // The clock counts whole milliseconds, so the moment lands within half a millisecond.
     const auto intoBlockMs =
         std::llround(static_cast<double>(atFrame % blockFrames) / kFramesPerMs);
@@ -105,12 +66,19 @@ std::vector<float> SpectrumAt(TOggPlayer& mixer, int64_t atFrame) {
 }
 
 int Run(std::span<const std::string> argv) {
-    SpectrumArgs args;
-    if (const std::string error = ParseArgs(argv, args); !error.empty()) return UsageError(error);
+    CommandLine args;
+    if (const std::string error = ParseArgs(argv, args); !error.empty())
+        return UsageError("spectrum", error);
     if (!BindDecoderBesideExecutable()) return kExitFailure;
     const std::vector<std::unique_ptr<TOggData>> streams =
-        LoadStreamFiles({args.File}, kMixBufferBytes, args.Mix.Resample);
+        LoadStreamFiles(args.Files, kMixBufferBytes, args.Mix.Resample);
     if (streams.empty()) return kExitFailure;
+    if (const double maxAtSec = MaxAtSec(OutputFrames(*streams.front())); *args.AtSec > maxAtSec) {
+        char bound[128];
+        std::snprintf(bound, sizeof bound, "--at is at most %.3f s, 10 times the file's length",
+                      maxAtSec);
+        return UsageError("spectrum", bound);
+    }
 
     TOggPlayer mixer(kMixBufferBytes, kMixSlots);
     mixer.SetSlot(0, streams.front().get(), true);
@@ -123,13 +91,11 @@ int Run(std::span<const std::string> argv) {
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 
-const std::string kUsage = std::string(
-    "  oggmix-cli spectrum [OPTIONS] FILE --at SECONDS\n"
-    "      plays FILE through the mixer (slot 0, looping) up to SECONDS and prints the 256\n"
-    "      values of the mix spectrum of the frames heard then, one per line; takes the\n"
-    "      mix options of render (--resample too), except --seconds\n");
-
-const bool kRegistered = RegisterCommand({"spectrum", 40, kUsage.c_str(), Run});
+const bool kRegistered = RegisterCommand(
+    {"spectrum", kSpectrum, "oggmix-cli spectrum [OPTIONS] FILE --at SECONDS",
+     "plays FILE through the mixer (slot 0, looping) up to SECONDS and prints the 256\n"
+     "values of the mix spectrum of the frames heard then, one per line",
+     Run});
 
 }  // namespace
 }  // namespace oggmix::cli

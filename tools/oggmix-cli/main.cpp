@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "stream/SimdLevel.h"
 #include "tools/oggmix-cli/Command.h"
+#include "tools/oggmix-cli/CommandLine.h"
 
 namespace oggmix::cli {
 namespace {
@@ -17,15 +19,27 @@ std::vector<Command>& Registry() {
     return commands;
 }
 
+// A command's usage: its synopsis, what it does, and its options from the option table.
+std::string UsageOf(const Command& command) {
+    std::string text = std::string("  ") + command.Synopsis + "\n      ";
+    for (const char c : std::string_view(command.About)) {
+        text += c;
+        if (c == '\n') text += "      ";
+    }
+    return text + '\n' + OptionsUsage(command.Id);
+}
+
 void PrintUsageTo(std::FILE* out) {
     auto commands = Registry();
     std::sort(commands.begin(), commands.end(),
-              [](const Command& a, const Command& b) { return a.Order < b.Order; });
+              [](const Command& a, const Command& b) { return a.Id < b.Id; });
     std::fputs("usage:\n", out);
-    for (const Command& command : commands) std::fprintf(out, "%s\n", command.Usage);
+    for (const Command& command : commands) std::fputs(UsageOf(command).c_str(), out);
     std::fputs("  oggmix-cli --help\n", out);
     std::fputs("  oggmix-cli --version\n", out);
 }
+
+void PrintUsage() { PrintUsageTo(stderr); }
 
 // The version and the instruction-set level of the render kernels (OGGMIX_SIMD chooses it).
 void PrintVersion() {
@@ -46,7 +60,11 @@ bool RegisterCommand(const Command& command) {
     return true;
 }
 
-void PrintUsage() { PrintUsageTo(stderr); }
+int UsageError(const char* command, const std::string& message) {
+    std::fprintf(stderr, "oggmix-cli %s: %s\n", command, message.c_str());
+    PrintUsage();
+    return kExitUsage;
+}
 
 }  // namespace oggmix::cli
 
@@ -73,8 +91,7 @@ int main(int argc, char** argv) {
         if (args[0] != command.Name) continue;
         const auto rest = std::span<const std::string>(args).subspan(1);
         if (!WantsHelp(rest)) return command.Run(rest);
-        const std::string usage = command.Usage;
-        std::printf("usage:\n%s%s", usage.c_str(), usage.ends_with('\n') ? "" : "\n");
+        std::printf("usage:\n%s", UsageOf(command).c_str());
         return kExitOk;
     }
     std::fprintf(stderr, "oggmix-cli: unknown command '%s'\n", args[0].c_str());
