@@ -15,25 +15,22 @@ set(OGGMIX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/oggmix)
 set(OGGMIX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/oggmix)
 set(OGGMIX_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/oggmix)
 
-# The libraries that exist in this build, each exported under its folder's name.
+# The stack's libraries, each exported under its folder's name. Every one is part of every
+# build: a missing one stops the configure here rather than leaving the package short.
 set(_oggmix_libraries)
 foreach(_name base decoder stream mixer sound_platform sound feed)
-  if(TARGET oggmix_${_name})
-    list(APPEND _oggmix_libraries oggmix_${_name})
-    set_target_properties(oggmix_${_name} PROPERTIES EXPORT_NAME ${_name})
-    target_include_directories(oggmix_${_name} PUBLIC
-      $<INSTALL_INTERFACE:${OGGMIX_INSTALL_INCLUDEDIR}>)
-  endif()
+  list(APPEND _oggmix_libraries oggmix_${_name})
+  set_target_properties(oggmix_${_name} PROPERTIES EXPORT_NAME ${_name})
+  target_include_directories(oggmix_${_name} PUBLIC
+    $<INSTALL_INTERFACE:${OGGMIX_INSTALL_INCLUDEDIR}>)
 endforeach()
 # The music player's headers sit under include/oggmix/ and are named with that prefix, so
 # its targets add only include/ to a game's search path.
-if(TARGET oggmix_music)
-  list(APPEND _oggmix_libraries oggmix_music)
-  set_target_properties(oggmix_music PROPERTIES EXPORT_NAME music)
-  set_target_properties(oggmix_c PROPERTIES EXPORT_NAME oggmix)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/music/include/oggmix/
-    DESTINATION ${OGGMIX_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
-endif()
+list(APPEND _oggmix_libraries oggmix_music)
+set_target_properties(oggmix_music PROPERTIES EXPORT_NAME music)
+set_target_properties(oggmix_c PROPERTIES EXPORT_NAME oggmix)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/music/include/oggmix/
+  DESTINATION ${OGGMIX_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
 # A consumer that sets no standard of its own still compiles the headers as C++20.
 foreach(_lib ${_oggmix_libraries})
   target_compile_features(${_lib} PUBLIC cxx_std_20)
@@ -43,28 +40,21 @@ set_target_properties(wuvorbis PROPERTIES EXPORT_NAME wuvorbis)
 install(TARGETS ${_oggmix_libraries} wuvorbis EXPORT oggmixTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR})  # the module, beside the executables
-if(TARGET oggmix_c)
-  install(TARGETS oggmix_c EXPORT oggmixTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-endif()
+install(TARGETS oggmix_c EXPORT oggmixTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-foreach(_program oggmix-cli oggmix)
-  if(TARGET ${_program})
-    install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+# The test application installs itself (app/), which is built when OGGMIX_BUILD_APP is on.
+install(TARGETS oggmix-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/demo.ogg DESTINATION ${OGGMIX_INSTALL_DATADIR})
 
 # Public headers only: a unit's private *_Internal.h stays behind, as do the vector kernels'
 # templates (which need it), the decoding library's C source and the music player's inside.
 foreach(_dir base decoder stream mixer sound feed)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/${_dir})
-    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${_dir}/
-      DESTINATION ${OGGMIX_INSTALL_INCLUDEDIR}/${_dir}
-      FILES_MATCHING PATTERN "*.h"
-      PATTERN "*_Internal.h" EXCLUDE
-      PATTERN "RenderKernels_Vector.h" EXCLUDE
-      PATTERN "wuvorbis" EXCLUDE)
-  endif()
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${_dir}/
+    DESTINATION ${OGGMIX_INSTALL_INCLUDEDIR}/${_dir}
+    FILES_MATCHING PATTERN "*.h"
+    PATTERN "*_Internal.h" EXCLUDE
+    PATTERN "RenderKernels_Vector.h" EXCLUDE
+    PATTERN "wuvorbis" EXCLUDE)
 endforeach()
 
 # pkg-config modules that the installed static libraries link: the package finds them again for
