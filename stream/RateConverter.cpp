@@ -10,6 +10,7 @@
 
 #include "base/Exceptions.h"
 #include "base/PcmFormat.h"
+#include "stream/RenderKernels.h"
 
 namespace oggmix {
 namespace {
@@ -116,13 +117,9 @@ int32_t RateConverter::Take(std::span<int16_t> Output) noexcept {
     const int32_t frames = std::min(FOutputEnd - FOutputBegin,
                                     static_cast<int32_t>(Output.size() / kChannelsPerFrame));
     if (frames == 0) return 0;  // Output may be empty, with no memory behind it
-    if (FChannels == kChannelsPerFrame) {
-        std::memcpy(Output.data(), FOutput.data() + FOutputBegin * kChannelsPerFrame,
-                    static_cast<size_t>(frames) * kChannelsPerFrame * sizeof(int16_t));
-    } else {
-        for (int32_t f = 0; f < frames; ++f)
-            Output[2 * f] = Output[2 * f + 1] = FOutput[FOutputBegin + f];
-    }
+    // A converted mono frame goes out on both sides.
+    Kernels().ExpandFrames(Output.data(), FOutput.data() + FOutputBegin * FChannels, frames,
+                           FChannels, 1);
     FOutputBegin += frames;
     FOutFrames += frames;
     return frames;
