@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "tests/music/MusicTestSupport.h"
+#include "tests/support/ConvertedReference.h"
 
 namespace oggmix::test {
 namespace {
@@ -63,6 +64,27 @@ TEST_F(MusicPosition, PositionIsTheFrameHeardAcrossLoopJumpsAndSeeks) {
                             return b.second < a.second;
                         }) != FMarks.end();
     EXPECT_TRUE(jumped);
+}
+
+TEST_F(MusicPosition, PositionOfA48000HzTrackIsTheConvertedFrameHeard) {
+    FBytes = EncodeOgg(Music(48000, 2, 2.0, 3));
+    // Output frame k of the converted music is music time k / 44100.
+    FReference = ConvertedAlone(DecodeReference(FBytes).Samples, 48000);
+    FTrack = LoadBytes(FBytes);
+    Listen(100);
+    FPlayer->Play(FTrack);
+    Listen(2 * kTestBlockFrames);
+    for (int i = 0; i < 10; ++i) {
+        Listen(2999);
+        Mark();
+    }
+    FPlayer->Seek(FTrack, 0.25);
+    for (int i = 0; i < 5; ++i) {
+        Listen(1777);
+        Mark();
+    }
+    Listen(64);
+    ExpectMarksMatchTheSound();
 }
 
 TEST_F(MusicPosition, LoopAndEndEventsArriveOnceEachWhenHeard) {
