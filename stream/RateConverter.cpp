@@ -117,9 +117,13 @@ int32_t RateConverter::Take(std::span<int16_t> Output) noexcept {
     const int32_t frames = std::min(FOutputEnd - FOutputBegin,
                                     static_cast<int32_t>(Output.size() / kChannelsPerFrame));
     if (frames == 0) return 0;  // Output may be empty, with no memory behind it
-    // A converted mono frame goes out on both sides.
-    Kernels().ExpandFrames(Output.data(), FOutput.data() + FOutputBegin * FChannels, frames,
-                           FChannels, 1);
+    if (FChannels == kChannelsPerFrame) {
+        std::memcpy(Output.data(), FOutput.data() + FOutputBegin * kChannelsPerFrame,
+                    static_cast<size_t>(frames) * kChannelsPerFrame * sizeof(int16_t));
+    } else {
+        // A converted mono frame goes out on both sides.
+        Kernels().ExpandFrames(Output.data(), FOutput.data() + FOutputBegin, frames, 1, 1);
+    }
     FOutputBegin += frames;
     FOutFrames += frames;
     return frames;
