@@ -263,7 +263,7 @@ private:
     // Makes, drops or restarts the converter for the loaded stream and the setting; a restart
     // primes it with the music before the decoder's position. Allocates.
     void PrepareConverter() OGGMIX_REQUIRES(FLock);
-    // Seconds of music inside the converter: how far the decoder runs ahead of the output.
+    // Seconds of music decoded but not yet output: how far the decoder runs ahead of it.
     [[nodiscard]] double ConverterLagSec() const noexcept OGGMIX_REQUIRES(FLock);
     int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
     int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);

@@ -24,7 +24,10 @@ bool TOggData::Renders() const noexcept {
 }
 
 double TOggData::ConverterLagSec() const noexcept {
-    return FConverter ? FConverter->LagSec() : 0.0;
+    if (!FConverter) return 0.0;
+    // Music decoded but not yet taken by the converter lies behind the decoder too.
+    const int32_t waitingFrames = FConvInputFrames - FConvInputUsed;
+    return FConverter->LagSec() + static_cast<double>(waitingFrames) / FRate;
 }
 
 void TOggData::PrepareConverter() {

@@ -10,6 +10,7 @@
 
 #include "base/Exceptions.h"
 #include "base/PcmFormat.h"
+#include "stream/RenderKernels.h"
 
 namespace oggmix {
 namespace {
@@ -120,8 +121,8 @@ int32_t RateConverter::Take(std::span<int16_t> Output) noexcept {
         std::memcpy(Output.data(), FOutput.data() + FOutputBegin * kChannelsPerFrame,
                     static_cast<size_t>(frames) * kChannelsPerFrame * sizeof(int16_t));
     } else {
-        for (int32_t f = 0; f < frames; ++f)
-            Output[2 * f] = Output[2 * f + 1] = FOutput[FOutputBegin + f];
+        // A converted mono frame goes out on both sides.
+        Kernels().ExpandFrames(Output.data(), FOutput.data() + FOutputBegin, frames, 1, 1);
     }
     FOutputBegin += frames;
     FOutFrames += frames;

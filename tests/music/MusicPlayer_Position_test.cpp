@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "tests/music/MusicTestSupport.h"
+#include "tests/support/ConvertedReference.h"
 
 namespace oggmix::test {
 namespace {
@@ -22,6 +23,13 @@ protected:
     }
     // Reads the position now; checks it after the next frames are heard.
     void Mark() { FMarks.push_back({HeardFrames(), PositionFrames(FTrack)}); }
+    // Marks after each of count stretches of frames heard.
+    void MarkEvery(int64_t frames, int count) {
+        for (int i = 0; i < count; ++i) {
+            Listen(frames);
+            Mark();
+        }
+    }
     // The frames heard from each mark are the track's frames from the marked position on.
     void ExpectMarksMatchTheSound() {
         constexpr int64_t kCompared = 32;
@@ -47,15 +55,9 @@ TEST_F(MusicPosition, PositionIsTheFrameHeardAcrossLoopJumpsAndSeeks) {
     FPlayer->Play(FTrack);
     Listen(2 * kTestBlockFrames);  // the block being filled when Play came is still silent
     // Past the first loop jump (1.5 s) and well into the second turn.
-    for (int i = 0; i < 40; ++i) {
-        Listen(2999);
-        Mark();
-    }
+    MarkEvery(2999, 40);
     FPlayer->Seek(FTrack, 0.25);
-    for (int i = 0; i < 10; ++i) {
-        Listen(1777);
-        Mark();
-    }
+    MarkEvery(1777, 10);
     Listen(64);
     ExpectMarksMatchTheSound();
     // The loop was heard: some mark lies before 1.5 s after one that lies later.
@@ -63,6 +65,21 @@ TEST_F(MusicPosition, PositionIsTheFrameHeardAcrossLoopJumpsAndSeeks) {
                             return b.second < a.second;
                         }) != FMarks.end();
     EXPECT_TRUE(jumped);
+}
+
+TEST_F(MusicPosition, PositionOfA48000HzTrackIsTheConvertedFrameHeard) {
+    FBytes = EncodeOgg(Music(48000, 2, 2.0, 3));
+    // Output frame k of the converted music is music time k / 44100.
+    FReference = ConvertedAlone(DecodeReference(FBytes).Samples, 48000);
+    FTrack = LoadBytes(FBytes);
+    Listen(100);
+    FPlayer->Play(FTrack);
+    Listen(2 * kTestBlockFrames);
+    MarkEvery(2999, 10);
+    FPlayer->Seek(FTrack, 0.25);
+    MarkEvery(1777, 5);
+    Listen(64);
+    ExpectMarksMatchTheSound();
 }
 
 TEST_F(MusicPosition, LoopAndEndEventsArriveOnceEachWhenHeard) {

@@ -8,9 +8,9 @@
 #include <complex>
 #include <numbers>
 
-#include "stream/RateConverter.h"
 #include "tests/stream/StreamTestSupport.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/ConvertedReference.h"
 
 namespace oggmix::test {
 namespace {
@@ -124,23 +124,6 @@ std::vector<double> FineConversion(const std::vector<int16_t>& samples, int32_t 
                  out.data(), out.size() / static_cast<size_t>(channels), &done, &io, &quality,
                  nullptr);
     out.resize(done * static_cast<size_t>(channels));
-    return out;
-}
-
-// The interleaved stereo frames converted by a RateConverter of its own, fed in one run and
-// finished: what a stream must output for music that reaches it in this order.
-std::vector<int16_t> ConvertedAlone(const std::vector<int16_t>& stereo, int32_t rateHz) {
-    RateConverter converter(rateHz, 2);
-    std::vector<int16_t> out;
-    std::vector<int16_t> buffer(2048);
-    std::span<const int16_t> input(stereo);
-    while (!input.empty()) {
-        const ConverterStep step = converter.Process(input, buffer);
-        input = input.subspan(2 * static_cast<size_t>(step.ConsumedFrames));
-        out.insert(out.end(), buffer.begin(), buffer.begin() + 2 * step.ProducedFrames);
-    }
-    while (const int32_t n = converter.Finish(buffer))
-        out.insert(out.end(), buffer.begin(), buffer.begin() + 2 * n);
     return out;
 }
 

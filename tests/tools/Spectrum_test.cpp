@@ -92,6 +92,18 @@ TEST_F(SpectrumCommand, TakesTheMixOptions) {
     EXPECT_NEAR(quieter[peak], 0.5 * plain[peak], 0.01 * plain[peak]);
 }
 
+TEST_F(SpectrumCommand, AFileOfAnotherRateIsRefusedWithoutResampleAndShownWithIt) {
+    // Transform bin 20 at 44100 Hz: entries 39 and 40.
+    const std::string path = dir.Write("48k.ogg", EncodeOgg(Sine(48000, 2, 1.0, 3445.3125)));
+    const ProgramResult refused = Spectrum({path, "--at", "0.5"});
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_THAT(refused.Err, HasSubstr(path + ": would play silence: 48000 Hz"));
+    EXPECT_EQ(refused.Out, "");
+    // Played unconverted, the tone would sit at 3165 Hz, three entries lower.
+    const int peak = Loudest(Values({path, "--at", "0.5", "--resample"}));
+    EXPECT_THAT(peak, ::testing::AnyOf(39, 40));
+}
+
 TEST_F(SpectrumCommand, WrongUsageExitsWith2AndSaysWhy) {
     struct Case {
         std::vector<std::string> args;
