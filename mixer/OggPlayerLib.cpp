@@ -16,7 +16,6 @@ namespace {
 
 constexpr int32_t kLevelFrames = 256;     // frames that GetLevel averages
 constexpr float kMaxHeardAgeSec = 10.0f;  // MixPosition clamps older blocks to this
-constexpr int32_t kSpectrumPoints = 256;
 
 // Milliseconds that a play cursor offset of positionBytes (16-bit stereo at 44100 Hz) stands
 // for: positionBytes / 176.4, to the nearest integer with halves to even. Done in integers
@@ -47,7 +46,7 @@ TOggPlayer::TOggPlayer(int32_t BufferSize, int32_t SlotCount) : FLock("", 1) {
     FMix.assign(static_cast<size_t>(BufferSize) / 2, 0);
     FMixCapacity = static_cast<int32_t>(FMix.size() * sizeof(int32_t));
     Reset();
-    FMixSpectrumFFT = std::make_unique<TFFT>(kSpectrumPoints);
+    FMixSpectrumFFT = std::make_unique<TFFT>(kSpectrumValueCount);
 }
 
 TOggPlayer::~TOggPlayer() {
@@ -239,8 +238,12 @@ void TOggPlayer::SetVolume(int32_t Slot, float Volume) {
     if (TOggData* stream = Slots(Slot)) stream->SetVolume(Volume);
 }
 
-void TOggPlayer::GetSpectrum(int32_t Slot, float* Values) {
+void TOggPlayer::GetSpectrum(int32_t Slot, std::span<float, kSpectrumValueCount> Values) {
     if (TOggData* stream = Slots(Slot)) stream->GetSpectrum(Values);
+}
+
+void TOggPlayer::GetSpectrum(int32_t Slot, float* Values) {
+    GetSpectrum(Slot, std::span<float, kSpectrumValueCount>(Values, kSpectrumValueCount));
 }
 
 float TOggPlayer::GetFilterGain(int32_t Slot, int32_t Point) {

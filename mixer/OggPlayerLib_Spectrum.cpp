@@ -5,6 +5,10 @@
 namespace oggmix {
 
 void TOggPlayer::GetMixSpectrum(float* Values) {
+    GetMixSpectrum(std::span<float, kSpectrumValueCount>(Values, kSpectrumValueCount));
+}
+
+void TOggPlayer::GetMixSpectrum(std::span<float, kSpectrumValueCount> Values) {
     const int32_t pos = MixPosition();
     if (pos == -1) return;  // no recent block: the caller keeps what it showed last
     ScopedLock guard(FLock);
@@ -17,7 +21,7 @@ void TOggPlayer::GetMixSpectrum(float* Values) {
         fft.Im[n] = FRing[index + 1];
         index += 2;
     }
-    fft.AnalyseSpectrum(Values);
+    fft.AnalyseSpectrum(Values.data());
 }
 
 }  // namespace oggmix

@@ -21,9 +21,13 @@ int32_t TOggData::SpectrumPosition() {
 }
 
 void TOggData::GetSpectrum(float* Values) {
+    GetSpectrum(std::span<float, kSpectrumValueCount>(Values, kSpectrumValueCount));
+}
+
+void TOggData::GetSpectrum(std::span<float, kSpectrumValueCount> Values) {
     const int32_t pos = SpectrumPosition();
     if (pos == -1) {
-        std::fill(Values, Values + kSpectrumValueCount, 0.0f);
+        std::fill(Values.begin(), Values.end(), 0.0f);
         return;
     }
     ScopedLock guard(FLock);
@@ -36,7 +40,7 @@ void TOggData::GetSpectrum(float* Values) {
         index += 2;
         if (index >= ringValues) index -= ringValues;
     }
-    fft.AnalyseSpectrum(Values);
+    fft.AnalyseSpectrum(Values.data());
 }
 
 }  // namespace oggmix
