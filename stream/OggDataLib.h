@@ -32,6 +32,7 @@
 #include "base/PcmFormat.h"
 #include "base/ThreadSafety.h"
 #include "decoder/OggWuvorbisLib.h"
+#include "stream/DecoderSession.h"
 #include "stream/FFTLib.h"
 #include "stream/RateConverter.h"
 #include "stream/StereoFrames.h"
@@ -79,6 +80,15 @@ inline constexpr int kCueCount = 16;  // loop cues per stream, indices 0..15
 struct CueFrames {
     int64_t StartFrame = 0;  // the first frame played after the jump
     int64_t EndFrame = 0;    // the jump comes right before this frame is played
+};
+
+// The lifecycle of a stream, in order: a state holds what the ones before it hold (a playing
+// stream is loaded). GetState reports its number.
+enum class TStreamState : int32_t {
+    Closed = 0,   // no stream loaded
+    Loaded = 1,   // loaded, not playing: stopped, paused or at its end
+    Playing = 2,  // playing, pausing at the end
+    Looping = 3,  // playing, starting again at the end
 };
 
 inline constexpr int kFilterPointCount = 256;
@@ -286,6 +296,14 @@ private:
     void JumpToCue(int32_t Index) noexcept OGGMIX_REQUIRES(FLock);
     // Output frames that source frames make (the format conversion below the cue logic).
     [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept OGGMIX_REQUIRES(FLock);
+    [[nodiscard]] TStreamState State() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        return FState.load(std::memory_order_relaxed);
+    }
+    void SetState(TStreamState State) noexcept OGGMIX_REQUIRES(FLock) {
+        FState.store(State, std::memory_order_relaxed);
+    }
+    [[nodiscard]] bool Loaded() const noexcept { return State() >= TStreamState::Loaded; }
+    [[nodiscard]] bool Playing() const noexcept { return State() >= TStreamState::Playing; }
     // Move the decoder to Seconds or to a source frame; on success drop the held frame. Reset
     // FLastTime either way. False when the decoder refused.
     bool SeekDecoder(double Seconds) noexcept OGGMIX_REQUIRES(FLock);
@@ -300,10 +318,13 @@ private:
 
     TALOGGSemaphore FLock;
 
+    // Written under FLock; read without it too (Seekable, Renders): each value stands alone,
+    // and only the UI thread moves it to or from Closed.
+    std::atomic<TStreamState> FState OGGMIX_GUARDED_BY(FLock){TStreamState::Closed};
     // Guarded by FLock (the read-outs are also read by the UI thread, which alone writes them).
-    bool FLoaded = false;
-    MemoryStream* FSource = nullptr;  // the compressed file; owned by FDecoder once opened
-    OggVorbis_File FDecoder{};
+    // The decoder opens outside the lock while the stream is closed, which keeps the render
+    // path away from it.
+    DecoderSession FDecoder;     // the compressed file and its decoder
     std::vector<int32_t> FRing;  // two blocks of wide frames
     int32_t FRingSize = 0;       // bytes
     std::array<int32_t, kCueCount> FRepeatCount{};
@@ -322,8 +343,6 @@ private:
     bool FLoopStartTags = false;  // a setting: survives Close
 
     // Transport and timing. Guarded by FLock.
-    bool FLoop OGGMIX_GUARDED_BY(FLock) = false;
-    bool FPlaying OGGMIX_GUARDED_BY(FLock) = false;
     int32_t FCurrentHalf OGGMIX_GUARDED_BY(FLock) = 0;  // bytes: 0 or FRingSize / 2
     // ms: when the block now heard started to play
     int64_t FTimestamp OGGMIX_GUARDED_BY(FLock) = 0;

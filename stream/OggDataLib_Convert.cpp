@@ -14,12 +14,12 @@ void TOggData::SetConversion(bool On) {
     const float heardSec = GetTime(false);
     FConversion = On;
     FConverter.reset();
-    if (FLoaded && Seekable()) SeekDecoder(heardSec);
+    if (Loaded() && Seekable()) SeekDecoder(heardSec);
     PrepareConverter();
 }
 
 bool TOggData::Renders() const noexcept {
-    if (!FLoaded) return false;
+    if (!Loaded()) return false;
     return PlaysAsIs(FRate, FChannels) || (FConversion && PlaysConverted(FRate, FChannels));
 }
 
@@ -32,7 +32,7 @@ void TOggData::PrepareConverter() {
     FConvInputUsed = 0;
     FConvEnding = false;
     FConvStale = false;
-    if (FSource == nullptr || !FConversion || RateWithoutResampler(FRate) ||
+    if (!Loaded() || !FConversion || RateWithoutResampler(FRate) ||
         !PlaysConverted(FRate, FChannels)) {
         FConverter.reset();
         return;
@@ -89,10 +89,10 @@ int32_t TOggData::ConvertWithCues(int16_t* Dest, int32_t Count) noexcept {
             if (got < 0) return doneFrames > 0 ? FramesToBytes(doneFrames) : got;
             FConvInputFrames = got;
             FConvInputUsed = 0;
-            if (!FPlaying) {
+            if (!Playing()) {
                 // The music ended (and the decoder is rewound); its last frames are still in
                 // the converter, so the stream plays on until they are out.
-                FPlaying = true;
+                SetState(TStreamState::Playing);
                 FConvEnding = true;
             }
         }

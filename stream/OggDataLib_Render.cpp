@@ -93,7 +93,7 @@ bool LinkHasFormat(OggVorbis_File* decoder, int link, int32_t rateHz, int32_t ch
 
 int32_t TOggData::RenderNext(int32_t Delay) noexcept {
     ScopedLock guard(FLock);
-    if (!FLoaded || !FPlaying) return 0;
+    if (!Playing()) return 0;
     FCurrentHalf = FCurrentHalf == 0 ? FRingSize / 2 : 0;
     return Render(FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t)),
                   FRingSize / 2, Delay, true, false);
@@ -118,7 +118,7 @@ int32_t TOggData::RenderFrames(Output Dest, int32_t Delay) noexcept {
     // fade times are: 0.01f itself lies below a hundredth.
     constexpr double kSilentFade = 0.01;
     if (GetFadeVolume(false) < kSilentFade && GetFadeTarget(false) < kSilentFade) Pause(false);
-    if (!FLoaded || !FPlaying || FSource == nullptr) return 0;
+    if (!Playing()) return 0;
 
     FTimestamp = timeGetTime() - Delay;
     // A held frame is output before anything the decoder delivers next, so the render starts
@@ -143,7 +143,7 @@ int32_t TOggData::RenderChunk(Output Dest) noexcept {
     constexpr int32_t kChunkFrames = kChunkBytes / Output::kBytesPerFrame;
     static_assert(kChunkFrames * Output::kSamplesPerFrame <=
                   std::tuple_size_v<decltype(FWorkBuffer)>);
-    if (!FLoaded || !FPlaying) return 0;
+    if (!Playing()) return 0;
     // The work buffer is not cleared first: decoding writes every frame it reports, and each
     // stage reads only those.
     const auto work = StereoFrames16(FWorkBuffer).First(std::min(Dest.Frames(), kChunkFrames));
@@ -213,7 +213,7 @@ int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
             jumpedWithoutData |= 1u << endCue;
             continue;
         }
-        if (FLoop && !wrappedWithoutData) {
+        if (State() == TStreamState::Looping && !wrappedWithoutData) {
             // The wrap passes every end that lies at or beyond the end of the data.
             for (int32_t i = 0; i < kCueCount; ++i)
                 if (FCueFrames[i].EndFrame >= endFrame) FRepeatCount[i] = 0;
@@ -244,13 +244,13 @@ int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {
 bool TOggData::SeekDecoder(double Seconds) noexcept {
     const double beforeSec = DecoderTime();
     const int64_t beforeFrame = DecoderFrame();
-    return SettleSeek(VorbisFileDLL->TimeSeek(&FDecoder, Seconds), beforeSec, beforeFrame);
+    return SettleSeek(VorbisFileDLL->TimeSeek(FDecoder.Get(), Seconds), beforeSec, beforeFrame);
 }
 
 bool TOggData::SeekDecoderToFrame(int64_t Frame) noexcept {
     const double beforeSec = DecoderTime();
     const int64_t beforeFrame = DecoderFrame();
-    return SettleSeek(VorbisFileDLL->PcmSeek(&FDecoder, Frame), beforeSec, beforeFrame);
+    return SettleSeek(VorbisFileDLL->PcmSeek(FDecoder.Get(), Frame), beforeSec, beforeFrame);
 }
 
 bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame) noexcept {
@@ -270,11 +270,11 @@ bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame)
 }
 
 double TOggData::DecoderTime() noexcept {
-    return FPositionLost ? FLostAtSec : VorbisFileDLL->TimeTell(&FDecoder);
+    return FPositionLost ? FLostAtSec : VorbisFileDLL->TimeTell(FDecoder.Get());
 }
 
 int64_t TOggData::DecoderFrame() noexcept {
-    return FPositionLost ? FLostAtFrame : VorbisFileDLL->PcmTell(&FDecoder);
+    return FPositionLost ? FLostAtFrame : VorbisFileDLL->PcmTell(FDecoder.Get());
 }
 
 // Decodes every frame of Dest unless the data ends (fewer) or the decoder fails.
@@ -326,21 +326,21 @@ int32_t TOggData::DecodeBlock(StereoFrames16 Dest) noexcept {
     // samples are dropped and the read counts as the end of the data.
     if (repeat == 1 && FChannels == 2) {
         const int32_t got =
-            ReadPastHoles(&FDecoder, out.data(), FramesToBytes(outFrames), &bitstream);
+            ReadPastHoles(FDecoder.Get(), out.data(), FramesToBytes(outFrames), &bitstream);
         if (got < 0) return got;
         if (got > 0) FPositionLost = false;
-        if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
+        if (got > 0 && !LinkHasFormat(FDecoder.Get(), bitstream, FRate, FChannels)) return written;
         // libvorbisfile returns whole frames; anything else is never passed on as one.
         return written + BytesToFrames(got);
     }
 
     const int32_t sourceFrameBytes = FChannels * kBytesPerSample;
     const int32_t sourceFrames = (outFrames + repeat - 1) / repeat;
-    const int32_t got =
-        ReadPastHoles(&FDecoder, FDecodeBuffer.data(), sourceFrames * sourceFrameBytes, &bitstream);
+    const int32_t got = ReadPastHoles(FDecoder.Get(), FDecodeBuffer.data(),
+                                      sourceFrames * sourceFrameBytes, &bitstream);
     if (got < 0) return got;
     if (got > 0) FPositionLost = false;
-    if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
+    if (got > 0 && !LinkHasFormat(FDecoder.Get(), bitstream, FRate, FChannels)) return written;
     const int32_t framesRead = got / sourceFrameBytes;
     int32_t channels = FChannels;
     if (channels > 2) {
