@@ -139,9 +139,8 @@ public:
 private:
     void LimitGroup(int32_t First, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
     // Sums the collected blocks into FMix, saturating at the 32-bit range, with every source's
-    // lock held; the analysis cannot follow locks taken in a loop, so it skips this one.
-    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept
-        OGGMIX_REQUIRES(FLock) OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
+    // lock held.
+    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept OGGMIX_REQUIRES(FLock);
     // MixPosition's result.
     [[nodiscard]] int32_t HeardOffset() const noexcept OGGMIX_REQUIRES(FLock);
 
