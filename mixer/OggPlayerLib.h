@@ -100,8 +100,9 @@ public:
     [[nodiscard]] float GetPlayTime(int32_t Slot);  // 0
     void Fade(int32_t Slot, float Volume, float Seconds);
     void SetVolume(int32_t Slot, float Volume);
-    void GetSpectrum(int32_t Slot, std::span<float, kSpectrumValueCount> Values);  // untouched
-    void GetSpectrum(int32_t Slot, float* Values);                   // Values: 256 floats
+    // Values untouched for an empty slot; the pointer form takes 256 floats.
+    void GetSpectrum(int32_t Slot, std::span<float, kSpectrumValueCount> Values);
+    void GetSpectrum(int32_t Slot, float* Values);
     [[nodiscard]] float GetFilterGain(int32_t Slot, int32_t Point);  // 1.0
     void SetFilterCurve4(int32_t Slot, float V0, float V1, float V2, float V3, float Seconds);
     void SetFilterCurve8(int32_t Slot, float V0, float V1, float V2, float V3, float V4, float V5,

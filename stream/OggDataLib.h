@@ -281,8 +281,6 @@ private:
     int32_t RenderFrames(Output Dest, int32_t Delay) noexcept OGGMIX_REQUIRES(FLock);
     template <class Output>
     int32_t RenderChunk(Output Dest) noexcept OGGMIX_REQUIRES(FLock);  // at most kChunkBytes
-    template <class Output>
-    void ScaleFrames(Output Dest, ConstStereoFrames16 Source) noexcept OGGMIX_REQUIRES(FLock);
     int32_t DecodeWithCues(StereoFrames16 Buffer) noexcept OGGMIX_REQUIRES(FLock);
     // Count output bytes through the converter, which DecodeWithCues feeds at the source rate.
     int32_t ConvertWithCues(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
@@ -293,9 +291,13 @@ private:
     [[nodiscard]] double ConverterLagSec() const noexcept OGGMIX_REQUIRES(FLock);
     int32_t ReadPcm(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
     int32_t DecodeBlock(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
+    // The volume stage for either kind of output.
+    template <class Output>
+    void ScaleFrames(Output Dest, ConstStereoFrames16 Source) noexcept OGGMIX_REQUIRES(FLock);
     void JumpToCue(int32_t Index) noexcept OGGMIX_REQUIRES(FLock);
     // Output frames that source frames make (the format conversion below the cue logic).
     [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept OGGMIX_REQUIRES(FLock);
+    // The lifecycle state: read anywhere (FState is atomic), set with FLock held.
     [[nodiscard]] TStreamState State() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
         return FState.load(std::memory_order_relaxed);
     }
