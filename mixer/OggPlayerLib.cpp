@@ -200,16 +200,17 @@ int32_t TOggPlayer::MixPosition() {
 float TOggPlayer::GetLevel(int32_t Channel) {
     // Position and samples under one lock, so that no block is rendered in between.
     ScopedLock guard(FLock);
-    int32_t pos = HeardOffset();
+    const int32_t pos = HeardOffset();
     if (pos < 0) return 0.0f;
+    const ConstStereoFrames16 ring(FRing);
+    int32_t frame = BytesToFrames(pos);  // a whole frame
     int32_t sumL = 0;
     int32_t sumR = 0;
-    for (int32_t frame = 0; frame < kLevelFrames; ++frame) {
-        pos %= FRingSize;
-        const size_t sample = static_cast<size_t>(pos / kBytesPerSample);
-        sumL += std::abs(int32_t{FRing[sample]});
-        sumR += std::abs(int32_t{FRing[sample + 1]});
-        pos += kBytesPerFrame;
+    for (int32_t i = 0; i < kLevelFrames; ++i) {
+        frame %= ring.Frames();
+        sumL += std::abs(int32_t{ring.Left(frame)});
+        sumR += std::abs(int32_t{ring.Right(frame)});
+        ++frame;
     }
     sumL /= kLevelFrames;
     sumR /= kLevelFrames;

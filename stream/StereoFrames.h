@@ -6,7 +6,6 @@
 // and no size is ever a count of bytes.
 // Threads: any. Memory: no alloc; a view of memory it does not own, like std::span.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -27,9 +26,8 @@ public:
     constexpr StereoFrames(Sample* First, int32_t Frames) noexcept
         : FFirst(First), FFrames(Frames) {}
     // Every whole frame of Samples.
-    template <std::size_t N>
-    constexpr explicit StereoFrames(std::array<std::remove_const_t<Sample>, N>& Samples) noexcept
-        : StereoFrames(Samples.data(), static_cast<int32_t>(N / kSamplesPerFrame)) {}
+    constexpr explicit StereoFrames(std::span<Sample> Samples) noexcept
+        : StereoFrames(Samples.data(), static_cast<int32_t>(Samples.size() / kSamplesPerFrame)) {}
     // A read-only view of the same frames.
     constexpr operator StereoFrames<const Sample>() const noexcept
         requires(!std::is_const_v<Sample>) {
