@@ -21,9 +21,8 @@ public:
     static constexpr int32_t kSamplesPerFrame = 2;  // left, right
     static constexpr int32_t kBytesPerFrame = kSamplesPerFrame * int32_t{sizeof(Sample)};
 
-    constexpr StereoFrames() noexcept = default;
     // Frames frames from First, the left sample of the first of them.
-    constexpr StereoFrames(Sample* First, int32_t Frames) noexcept
+    constexpr explicit StereoFrames(Sample* First, int32_t Frames) noexcept
         : FFirst(First), FFrames(Frames) {}
     // Every whole frame of Samples.
     constexpr explicit StereoFrames(std::span<Sample> Samples) noexcept
@@ -31,11 +30,10 @@ public:
     // A read-only view of the same frames.
     constexpr operator StereoFrames<const Sample>() const noexcept
         requires(!std::is_const_v<Sample>) {
-        return {FFirst, FFrames};
+        return StereoFrames<const Sample>(FFirst, FFrames);
     }
 
     [[nodiscard]] constexpr int32_t Frames() const noexcept { return FFrames; }
-    [[nodiscard]] constexpr bool Empty() const noexcept { return FFrames == 0; }
     [[nodiscard]] constexpr Sample* data() const noexcept { return FFirst; }
     [[nodiscard]] constexpr std::span<Sample> Samples() const noexcept {
         return {FFirst, static_cast<std::size_t>(FFrames) * kSamplesPerFrame};
@@ -48,11 +46,11 @@ public:
     }
     // The first Count frames; Count <= Frames().
     [[nodiscard]] constexpr StereoFrames First(int32_t Count) const noexcept {
-        return {FFirst, Count};
+        return StereoFrames(FFirst, Count);
     }
     // The frames from Frame on; Frame <= Frames().
     [[nodiscard]] constexpr StereoFrames From(int32_t Frame) const noexcept {
-        return {FFirst + Frame * kSamplesPerFrame, FFrames - Frame};
+        return StereoFrames(FFirst + Frame * kSamplesPerFrame, FFrames - Frame);
     }
 
 private:
