@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <span>
 
 #include "base/Clock.h"
 #include "base/Exceptions.h"
@@ -16,7 +17,6 @@ namespace {
 
 constexpr int32_t kLevelFrames = 256;     // frames that GetLevel averages
 constexpr float kMaxHeardAgeSec = 10.0f;  // MixPosition clamps older blocks to this
-constexpr int32_t kSpectrumPoints = 256;
 
 // Milliseconds that a play cursor offset of positionBytes (16-bit stereo at 44100 Hz) stands
 // for: positionBytes / 176.4, to the nearest integer with halves to even. Done in integers
@@ -29,6 +29,25 @@ int32_t CursorBytesToMs(int32_t positionBytes) noexcept {
     if (twiceRest > kDivisor || (twiceRest == kDivisor && ms % 2 != 0)) ++ms;
     return static_cast<int32_t>(ms);
 }
+
+// Holds the locks of Streams from construction to destruction: taken in order, given back in
+// reverse. Not analysed: the analysis cannot follow locks taken in a loop.
+class StreamLocks {
+public:
+    explicit StreamLocks(std::span<TOggData* const> Streams) noexcept
+        OGGMIX_NO_THREAD_SAFETY_ANALYSIS : FStreams(Streams) {
+        for (TOggData* stream : FStreams) stream->Lock();
+    }
+    ~StreamLocks() OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        for (auto stream = FStreams.rbegin(); stream != FStreams.rend(); ++stream)
+            (*stream)->Unlock();
+    }
+    StreamLocks(const StreamLocks&) = delete;
+    StreamLocks& operator=(const StreamLocks&) = delete;
+
+private:
+    std::span<TOggData* const> FStreams;
+};
 
 }  // namespace
 
@@ -47,7 +66,7 @@ TOggPlayer::TOggPlayer(int32_t BufferSize, int32_t SlotCount) : FLock("", 1) {
     FMix.assign(static_cast<size_t>(BufferSize) / 2, 0);
     FMixCapacity = static_cast<int32_t>(FMix.size() * sizeof(int32_t));
     Reset();
-    FMixSpectrumFFT = std::make_unique<TFFT>(kSpectrumPoints);
+    FMixSpectrumFFT = std::make_unique<TFFT>(kSpectrumValueCount);
 }
 
 TOggPlayer::~TOggPlayer() {
@@ -123,12 +142,11 @@ int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
         // since the UI thread may stop, close or reload it (zeroing its ring) after its
         // render. Integer sums do not depend on their order; only a sum that wrapped on the
         // way needs the exact pass below.
-        stream->Lock();
+        const StreamLocks held{std::span(&stream, 1)};
         if (sourceCount == 1)
             std::copy_n(block, valueCount, FMix.begin());
         else
             wrapped = kernels.MixAdd(FMix.data(), block, valueCount) || wrapped;
-        stream->Unlock();
     }
     if (sourceCount == 0 || wrapped) MixSources(sourceCount, frames);
 
@@ -149,8 +167,7 @@ void TOggPlayer::MixSources(int32_t SourceCount, int32_t FrameCount) noexcept {
     // zeroes its ring: every source's lock is held while its block is read. Holding several
     // cannot deadlock: nothing else holds more than one stream lock, and the mixer's lock is
     // taken first here as everywhere.
-    for (int32_t source = 0; source < SourceCount; ++source)
-        FSourceStreams[static_cast<size_t>(source)]->Lock();
+    const StreamLocks held{std::span(FSourceStreams).first(static_cast<size_t>(SourceCount))};
     // Each sum is taken in 64 bits and saturated once: exact whenever the sum fits in 32 bits,
     // whatever the order of the sources, and never wrapping round to the other sign.
     for (int32_t i = 0; i < sampleCount; ++i) {
@@ -159,8 +176,6 @@ void TOggPlayer::MixSources(int32_t SourceCount, int32_t FrameCount) noexcept {
             sum += FSources[static_cast<size_t>(source)][i];
         FMix[static_cast<size_t>(i)] = SaturateToInt32(sum);
     }
-    for (int32_t source = SourceCount - 1; source >= 0; --source)
-        FSourceStreams[static_cast<size_t>(source)]->Unlock();
 }
 
 int32_t TOggPlayer::HeardOffset() const noexcept {
@@ -185,16 +200,17 @@ int32_t TOggPlayer::MixPosition() {
 float TOggPlayer::GetLevel(int32_t Channel) {
     // Position and samples under one lock, so that no block is rendered in between.
     ScopedLock guard(FLock);
-    int32_t pos = HeardOffset();
+    const int32_t pos = HeardOffset();
     if (pos < 0) return 0.0f;
+    const ConstStereoFrames16 ring(FRing);
+    int32_t frame = BytesToFrames(pos);  // a whole frame
     int32_t sumL = 0;
     int32_t sumR = 0;
-    for (int32_t frame = 0; frame < kLevelFrames; ++frame) {
-        pos %= FRingSize;
-        const size_t sample = static_cast<size_t>(pos / kBytesPerSample);
-        sumL += std::abs(int32_t{FRing[sample]});
-        sumR += std::abs(int32_t{FRing[sample + 1]});
-        pos += kBytesPerFrame;
+    for (int32_t i = 0; i < kLevelFrames; ++i) {
+        frame %= ring.Frames();
+        sumL += std::abs(int32_t{ring.Left(frame)});
+        sumR += std::abs(int32_t{ring.Right(frame)});
+        ++frame;
     }
     sumL /= kLevelFrames;
     sumR /= kLevelFrames;
@@ -239,8 +255,12 @@ void TOggPlayer::SetVolume(int32_t Slot, float Volume) {
     if (TOggData* stream = Slots(Slot)) stream->SetVolume(Volume);
 }
 
-void TOggPlayer::GetSpectrum(int32_t Slot, float* Values) {
+void TOggPlayer::GetSpectrum(int32_t Slot, std::span<float, kSpectrumValueCount> Values) {
     if (TOggData* stream = Slots(Slot)) stream->GetSpectrum(Values);
+}
+
+void TOggPlayer::GetSpectrum(int32_t Slot, float* Values) {
+    GetSpectrum(Slot, std::span<float, kSpectrumValueCount>(Values, kSpectrumValueCount));
 }
 
 float TOggPlayer::GetFilterGain(int32_t Slot, int32_t Point) {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "base/ThreadSafety.h"
@@ -86,7 +87,8 @@ public:
     // Mean absolute level of the 256 frames being heard: 0 left, 1 right, else both; 0..1.
     [[nodiscard]] float GetLevel(int32_t Channel);
     // 256 weighted magnitudes of the mix being heard; Values untouched without a position.
-    void GetMixSpectrum(float* Values);
+    void GetMixSpectrum(std::span<float, kSpectrumValueCount> Values);
+    void GetMixSpectrum(float* Values);  // Values: 256 floats
 
     // Per-slot operations: forwarded to the slot's stream; an empty slot (or a slot number
     // out of range) does nothing and returns the value shown.
@@ -98,7 +100,9 @@ public:
     [[nodiscard]] float GetPlayTime(int32_t Slot);  // 0
     void Fade(int32_t Slot, float Volume, float Seconds);
     void SetVolume(int32_t Slot, float Volume);
-    void GetSpectrum(int32_t Slot, float* Values);                   // Values untouched
+    // Values untouched for an empty slot; the pointer form takes 256 floats.
+    void GetSpectrum(int32_t Slot, std::span<float, kSpectrumValueCount> Values);
+    void GetSpectrum(int32_t Slot, float* Values);
     [[nodiscard]] float GetFilterGain(int32_t Slot, int32_t Point);  // 1.0
     void SetFilterCurve4(int32_t Slot, float V0, float V1, float V2, float V3, float Seconds);
     void SetFilterCurve8(int32_t Slot, float V0, float V1, float V2, float V3, float V4, float V5,
@@ -136,9 +140,8 @@ public:
 private:
     void LimitGroup(int32_t First, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
     // Sums the collected blocks into FMix, saturating at the 32-bit range, with every source's
-    // lock held; the analysis cannot follow locks taken in a loop, so it skips this one.
-    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept
-        OGGMIX_REQUIRES(FLock) OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
+    // lock held.
+    void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept OGGMIX_REQUIRES(FLock);
     // MixPosition's result.
     [[nodiscard]] int32_t HeardOffset() const noexcept OGGMIX_REQUIRES(FLock);
 

@@ -51,7 +51,7 @@ TOggData::TOggData(int32_t BufferSize) : FLock("", 1) {
         throw ERangeError("stream buffer size must be a positive multiple of 8 bytes");
     FComments.clear();
     FFilterFFT = std::make_unique<TFFT>(256);
-    FSpectrumFFT = std::make_unique<TFFT>(256);
+    FSpectrumFFT = std::make_unique<TFFT>(kSpectrumValueCount);
     FAGC = std::make_unique<TAGC>();
     FRingSize = 2 * BufferSize;
     FRing.assign(static_cast<size_t>(FRingSize) / sizeof(int32_t), 0);

@@ -11,7 +11,8 @@
 //          mixer lock, then stream lock; nothing here takes the mixer's lock.
 // Memory:  construction and loads allocate; RenderNext and everything below it: no alloc,
 //          no throw, no I/O.
-// Units:   ring offsets and counts in bytes, times in float seconds, time stamps in
+// Units:   ring offsets and the counts of the entry points in bytes; below them the render
+//          path counts frames (StereoFrames.h). Times in float seconds, time stamps in
 //          milliseconds of timeGetTime, volumes in 1/256 (Q8), fade and pan in 2^40 (Q40).
 // Errors:  loading throws ERangeError "ファイルの読み込みに失敗" or returns false; rendering
 //          reports nothing: a decoder error or an unsupported format pauses the stream and
@@ -23,6 +24,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,8 +32,10 @@
 #include "base/PcmFormat.h"
 #include "base/ThreadSafety.h"
 #include "decoder/OggWuvorbisLib.h"
+#include "stream/DecoderSession.h"
 #include "stream/FFTLib.h"
 #include "stream/RateConverter.h"
+#include "stream/StereoFrames.h"
 #include "stream/uAGC.h"
 
 namespace oggmix {
@@ -76,6 +80,15 @@ inline constexpr int kCueCount = 16;  // loop cues per stream, indices 0..15
 struct CueFrames {
     int64_t StartFrame = 0;  // the first frame played after the jump
     int64_t EndFrame = 0;    // the jump comes right before this frame is played
+};
+
+// The lifecycle of a stream, in order: a state holds what the ones before it hold (a playing
+// stream is loaded). GetState reports its number.
+enum class TStreamState : int32_t {
+    Closed = 0,   // no stream loaded
+    Loaded = 1,   // loaded, not playing: stopped, paused or at its end
+    Playing = 2,  // playing, pausing at the end
+    Looping = 3,  // playing, starting again at the end
 };
 
 inline constexpr int kFilterPointCount = 256;
@@ -201,6 +214,10 @@ public:
     // frames, advancing the ramps per frame. Returns Count * 2 (wide) or Count.
     int32_t ApplyVolume(void* Dest, const int16_t* Source, int32_t Count, bool Wide) noexcept
         OGGMIX_REQUIRES(FLock);
+    // The same in frames: the frames of Source into as many first frames of Dest.
+    void ApplyVolume(WideFrames32 Dest, ConstStereoFrames16 Source) noexcept OGGMIX_REQUIRES(FLock);
+    void ApplyVolume(StereoFrames16 Dest, ConstStereoFrames16 Source) noexcept
+        OGGMIX_REQUIRES(FLock);
 
     // ---- Tone filter (OggDataLib_Filter.cpp) ----
 
@@ -221,6 +238,7 @@ public:
     // filters many chunks under one hold of FLock).
     void ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater = false) noexcept
         OGGMIX_REQUIRES(FLock);
+    void ApplyFilter(StereoFrames16 Frames, bool ShowLater = false) noexcept OGGMIX_REQUIRES(FLock);
     [[nodiscard]] static float CurveValue(const float* Values, float X, int32_t Count) noexcept;
     [[nodiscard]] static float HermiteValue(float P0, float P1, float P2, float P3, float t,
                                             float F1, float F2) noexcept;
@@ -242,7 +260,8 @@ public:
     // Byte offset in the ring of the frame being heard, or -1. Takes FLock.
     [[nodiscard]] int32_t SpectrumPosition();
     // 256 weighted magnitudes of the frames being heard; zeros when no position is available.
-    void GetSpectrum(float* Values);
+    void GetSpectrum(std::span<float, kSpectrumValueCount> Values);
+    void GetSpectrum(float* Values);  // Values: 256 floats
 
 private:
     void SetFilterPointLocked(int32_t Index, float Value, float Time) noexcept
@@ -255,9 +274,14 @@ private:
     void ParseLoopTags() OGGMIX_REQUIRES(FLock);
     // Cue 0 from LOOPSTART and LOOPLENGTH or LOOPEND.
     void ParseLoopStartTags() OGGMIX_REQUIRES(FLock);
-    // The render path below Render. Counts are whole output frames.
-    int32_t RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept OGGMIX_REQUIRES(FLock);
-    int32_t DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    // The render path below Render, in frames; Output is WideFrames32 or StereoFrames16.
+    // Each returns the frames it rendered or decoded (the rest of Dest stays as it was), and
+    // the decoding steps a negative decoder error, which has paused the stream.
+    template <class Output>
+    int32_t RenderFrames(Output Dest, int32_t Delay) noexcept OGGMIX_REQUIRES(FLock);
+    template <class Output>
+    int32_t RenderChunk(Output Dest) noexcept OGGMIX_REQUIRES(FLock);  // at most kChunkBytes
+    int32_t DecodeWithCues(StereoFrames16 Buffer) noexcept OGGMIX_REQUIRES(FLock);
     // Count output bytes through the converter, which DecodeWithCues feeds at the source rate.
     int32_t ConvertWithCues(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
     // Makes, drops or restarts the converter for the loaded stream and the setting; a restart
@@ -265,11 +289,23 @@ private:
     void PrepareConverter() OGGMIX_REQUIRES(FLock);
     // Seconds of music decoded but not yet output: how far the decoder runs ahead of it.
     [[nodiscard]] double ConverterLagSec() const noexcept OGGMIX_REQUIRES(FLock);
-    int32_t ReadPcm(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
-    int32_t DecodeBlock(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    int32_t ReadPcm(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
+    int32_t DecodeBlock(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
+    // The volume stage for either kind of output.
+    template <class Output>
+    void ScaleFrames(Output Dest, ConstStereoFrames16 Source) noexcept OGGMIX_REQUIRES(FLock);
     void JumpToCue(int32_t Index) noexcept OGGMIX_REQUIRES(FLock);
     // Output frames that source frames make (the format conversion below the cue logic).
     [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept OGGMIX_REQUIRES(FLock);
+    // The lifecycle state: read anywhere (FState is atomic), set with FLock held.
+    [[nodiscard]] TStreamState State() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        return FState.load(std::memory_order_relaxed);
+    }
+    void SetState(TStreamState State) noexcept OGGMIX_REQUIRES(FLock) {
+        FState.store(State, std::memory_order_relaxed);
+    }
+    [[nodiscard]] bool Loaded() const noexcept { return State() >= TStreamState::Loaded; }
+    [[nodiscard]] bool Playing() const noexcept { return State() >= TStreamState::Playing; }
     // Move the decoder to Seconds or to a source frame; on success drop the held frame. Reset
     // FLastTime either way. False when the decoder refused.
     bool SeekDecoder(double Seconds) noexcept OGGMIX_REQUIRES(FLock);
@@ -284,10 +320,13 @@ private:
 
     TALOGGSemaphore FLock;
 
+    // Written under FLock; read without it too (Seekable, Renders): each value stands alone,
+    // and only the UI thread moves it to or from Closed.
+    std::atomic<TStreamState> FState OGGMIX_GUARDED_BY(FLock){TStreamState::Closed};
     // Guarded by FLock (the read-outs are also read by the UI thread, which alone writes them).
-    bool FLoaded = false;
-    MemoryStream* FSource = nullptr;  // the compressed file; owned by FDecoder once opened
-    OggVorbis_File FDecoder{};
+    // The decoder opens outside the lock while the stream is closed, which keeps the render
+    // path away from it.
+    DecoderSession FDecoder;     // the compressed file and its decoder
     std::vector<int32_t> FRing;  // two blocks of wide frames
     int32_t FRingSize = 0;       // bytes
     std::array<int32_t, kCueCount> FRepeatCount{};
@@ -306,8 +345,6 @@ private:
     bool FLoopStartTags = false;  // a setting: survives Close
 
     // Transport and timing. Guarded by FLock.
-    bool FLoop OGGMIX_GUARDED_BY(FLock) = false;
-    bool FPlaying OGGMIX_GUARDED_BY(FLock) = false;
     int32_t FCurrentHalf OGGMIX_GUARDED_BY(FLock) = 0;  // bytes: 0 or FRingSize / 2
     // ms: when the block now heard started to play
     int64_t FTimestamp OGGMIX_GUARDED_BY(FLock) = 0;

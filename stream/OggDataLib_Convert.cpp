@@ -14,12 +14,12 @@ void TOggData::SetConversion(bool On) {
     const float heardSec = GetTime(false);
     FConversion = On;
     FConverter.reset();
-    if (FLoaded && Seekable()) SeekDecoder(heardSec);
+    if (Loaded() && Seekable()) SeekDecoder(heardSec);
     PrepareConverter();
 }
 
 bool TOggData::Renders() const noexcept {
-    if (!FLoaded) return false;
+    if (!Loaded()) return false;
     return PlaysAsIs(FRate, FChannels) || (FConversion && PlaysConverted(FRate, FChannels));
 }
 
@@ -35,7 +35,7 @@ void TOggData::PrepareConverter() {
     FConvInputUsed = 0;
     FConvEnding = false;
     FConvStale = false;
-    if (FSource == nullptr || !FConversion || RateWithoutResampler(FRate) ||
+    if (!Loaded() || !FConversion || RateWithoutResampler(FRate) ||
         !PlaysConverted(FRate, FChannels)) {
         FConverter.reset();
         return;
@@ -59,20 +59,20 @@ void TOggData::PrepareConverter() {
     for (int64_t fed = 0; fed < historyFrames;) {
         const auto wantFrames =
             static_cast<int32_t>(std::min<int64_t>(historyFrames - fed, FConvInput.size() / 2));
-        const int32_t got = DecodeBlock(FConvInput.data(), FramesToBytes(wantFrames));
+        const int32_t got = DecodeBlock(StereoFrames16(FConvInput).First(wantFrames));
         if (got <= 0) {
             // The history could not be read: start afresh at the position without it.
             SeekDecoderToFrame(targetFrame);
             FConverter->Restart(0);
             return;
         }
-        auto input = std::span<const int16_t>(FConvInput).first(2 * BytesToFrames(got));
+        auto input = std::span<const int16_t>(FConvInput).first(2 * static_cast<size_t>(got));
         while (!input.empty()) {
             const ConverterStep step = FConverter->Process(input, scratch);
             if (step.ConsumedFrames == 0) break;
             input = input.subspan(2 * static_cast<size_t>(step.ConsumedFrames));
         }
-        fed += BytesToFrames(got);
+        fed += got;
     }
 }
 
@@ -87,16 +87,15 @@ int32_t TOggData::ConvertWithCues(int16_t* Dest, int32_t Count) noexcept {
         const auto output = std::span<int16_t>(Dest + 2 * doneFrames,
                                                2 * static_cast<size_t>(wantFrames - doneFrames));
         if (FConvInputUsed == FConvInputFrames && !FConvEnding) {
-            const int32_t got =
-                DecodeWithCues(FConvInput.data(), FramesToBytes(FConvInput.size() / 2));
+            const int32_t got = DecodeWithCues(StereoFrames16(FConvInput));
             // Deliberate: a decoding error has paused the stream; what is out stays.
             if (got < 0) return doneFrames > 0 ? FramesToBytes(doneFrames) : got;
-            FConvInputFrames = BytesToFrames(got);
+            FConvInputFrames = got;
             FConvInputUsed = 0;
-            if (!FPlaying) {
+            if (!Playing()) {
                 // The music ended (and the decoder is rewound); its last frames are still in
                 // the converter, so the stream plays on until they are out.
-                FPlaying = true;
+                SetState(TStreamState::Playing);
                 FConvEnding = true;
             }
         }

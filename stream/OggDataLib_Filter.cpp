@@ -136,6 +136,10 @@ float TOggData::HermiteValue(float P0, float P1, float P2, float P3, float t, fl
 }
 
 void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater) noexcept {
+    ApplyFilter(StereoFrames16(Samples, BytesToFrames(ByteCount)), ShowLater);
+}
+
+void TOggData::ApplyFilter(StereoFrames16 Frames, bool ShowLater) noexcept {
     if (!FilterActiveNow()) return;
 
     const RenderKernels& kernels = Kernels();
@@ -144,11 +148,10 @@ void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater) 
     float* im = FFilterFrameIm.data();
     const float* invWindow = fft.InvWindow().data();
 
-    int32_t remaining = BytesToFrames(ByteCount);
-    int16_t* cursor = Samples;
+    StereoFrames16 rest = Frames;
     bool curveMoved = false;
-    while (remaining > 0) {
-        const int32_t fresh = std::min(remaining, kFreshFramesPerStep);
+    while (rest.Frames() > 0) {
+        const int32_t fresh = std::min(rest.Frames(), kFreshFramesPerStep);
         // The curve moves by the fresh frames loaded, not the frames emitted: a transition
         // ends sooner than its nominal time, and that is part of the response. Once two passes
         // have found every point at rest, a pass changes nothing (the first may still turn a
@@ -163,7 +166,7 @@ void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater) 
 
         std::copy(FFilterHistoryL.begin(), FFilterHistoryL.end(), re);
         std::copy(FFilterHistoryR.begin(), FFilterHistoryR.end(), im);
-        kernels.LoadFrames(cursor, fresh, re + kGuardFrames, im + kGuardFrames);
+        kernels.LoadFrames(rest.data(), fresh, re + kGuardFrames, im + kGuardFrames);
         // A short last step looks ahead into copies of the chunk's last frame.
         std::fill(re + kGuardFrames + fresh, re + kTransformPoints, re[kGuardFrames + fresh - 1]);
         std::fill(im + kGuardFrames + fresh, im + kTransformPoints, im[kGuardFrames + fresh - 1]);
@@ -177,9 +180,8 @@ void TOggData::ApplyFilter(int16_t* Samples, int32_t ByteCount, bool ShowLater) 
         // RemoveWindow, ClipSamples and the rounding, for the frames emitted only: the rest of
         // the frame is never read.
         kernels.EmitFrames(re + kGuardFrames, im + kGuardFrames, invWindow + kGuardFrames, emitted,
-                           cursor);
-        cursor += 2 * emitted;
-        remaining -= emitted;
+                           rest.data());
+        rest = rest.From(emitted);
     }
     if (curveMoved) {
         FFilterGainsUnshown = true;

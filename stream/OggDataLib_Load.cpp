@@ -51,16 +51,9 @@ void TOggData::Close() {
         FTotalTime = 0.0f;
         FTotalSize = 0;
         FLastTime = 0.0f;
-        FLoaded = false;
-        if (FSource != nullptr) {
-            // Clearing the decoder frees the source through the close callback. A binding that
-            // is gone or cannot clear (the host freed it too early) leaves the source ours, so
-            // it is closed here rather than leaked.
-            if (!VorbisFileDLL || VorbisFileDLL->Clear(&FDecoder) != 0) StreamClose(FSource);
-            FSource = nullptr;
-        }
+        SetState(TStreamState::Closed);
+        FDecoder.Close();
         std::fill(FRing.begin(), FRing.end(), 0);
-        FDecoder = OggVorbis_File{};
         FPositionLost = false;
         FCues.fill(TLoopCue{});
         FCueFrames.fill(CueFrames{});
@@ -85,27 +78,21 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
     if (!Stream) return false;
     Close();
 
-    // The decoder opens outside the lock: FLoaded is false, so the render path keeps away from
-    // FDecoder meanwhile. Until the open succeeds the stream is still ours, and a refusal frees
-    // it on the way out. A missing or unusable binding refuses like the decoder would.
-    TVorbisFileDLL* binding = VorbisFileDLL.get();
-    if (binding == nullptr || binding->OpenCallbacks(Stream.get(), &FDecoder, nullptr, 0) < 0) {
-        FDecoder = OggVorbis_File{};
-        throw ERangeError(kLoadFailedMessage);
-    }
+    // The decoder opens outside the lock: the stream is closed, so the render path keeps away
+    // from it meanwhile.
+    if (!FDecoder.Open(std::move(Stream))) throw ERangeError(kLoadFailedMessage);
 
     ScopedLock guard(FLock);
-    FSource = Stream.release();  // owned by FDecoder from here on
+    SetState(TStreamState::Loaded);
     ReadInfo();
     ParseLoopTags();
-    FLoaded = true;
     PrepareConverter();
     return true;
 }
 
 void TOggData::ReadInfo() {
-    const vorbis_comment* comment = VorbisFileDLL->Comment(&FDecoder, -1);
-    const vorbis_info* info = VorbisFileDLL->Info(&FDecoder, -1);
+    const vorbis_comment* comment = VorbisFileDLL->Comment(FDecoder.Get(), -1);
+    const vorbis_info* info = VorbisFileDLL->Info(FDecoder.Get(), -1);
 
     // Comments keep their UTF-8 bytes. Each entry ends at its NUL; the record's lengths are not
     // used.
@@ -120,10 +107,10 @@ void TOggData::ReadInfo() {
         FChannels = info->channels;
         FRate = ClampToInt32(info->rate);
     }
-    FPcmTotal = VorbisFileDLL->PcmTotal(&FDecoder, -1);
-    FTotalTime = ToSingle(VorbisFileDLL->TimeTotal(&FDecoder, -1));
+    FPcmTotal = VorbisFileDLL->PcmTotal(FDecoder.Get(), -1);
+    FTotalTime = ToSingle(VorbisFileDLL->TimeTotal(FDecoder.Get(), -1));
     // As 16-bit stereo whatever the stream's own channel count and rate.
-    FTotalSize = SamplesToStereoBytes(VorbisFileDLL->PcmTotal(&FDecoder, -1));
+    FTotalSize = SamplesToStereoBytes(VorbisFileDLL->PcmTotal(FDecoder.Get(), -1));
 }
 
 }  // namespace oggmix

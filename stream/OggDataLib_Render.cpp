@@ -93,7 +93,7 @@ bool LinkHasFormat(OggVorbis_File* decoder, int link, int32_t rateHz, int32_t ch
 
 int32_t TOggData::RenderNext(int32_t Delay) noexcept {
     ScopedLock guard(FLock);
-    if (!FLoaded || !FPlaying) return 0;
+    if (!Playing()) return 0;
     FCurrentHalf = FCurrentHalf == 0 ? FRingSize / 2 : 0;
     return Render(FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t)),
                   FRingSize / 2, Delay, true, false);
@@ -102,59 +102,74 @@ int32_t TOggData::RenderNext(int32_t Delay) noexcept {
 int32_t TOggData::Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept {
     ScopedLockIf guard(FLock, Lock);
     if (Dest == nullptr || Count <= 0) return 0;
-    auto* out = static_cast<uint8_t*>(Dest);
+    // Only whole frames are rendered; a trailing part of a frame is zero-filled with the rest.
+    const int32_t done =
+        Wide ? WideFramesToBytes(RenderFrames(
+                   WideFrames32(static_cast<int32_t*>(Dest), BytesToWideFrames(Count)), Delay))
+             : FramesToBytes(RenderFrames(
+                   StereoFrames16(static_cast<int16_t*>(Dest), BytesToFrames(Count)), Delay));
+    std::memset(static_cast<std::byte*>(Dest) + done, 0, static_cast<size_t>(Count - done));
+    return done;
+}
 
+template <class Output>
+int32_t TOggData::RenderFrames(Output Dest, int32_t Delay) noexcept {
     // A finished fade-out to silence pauses the stream where it is. Compared in double, as the
     // fade times are: 0.01f itself lies below a hundredth.
     constexpr double kSilentFade = 0.01;
     if (GetFadeVolume(false) < kSilentFade && GetFadeTarget(false) < kSilentFade) Pause(false);
+    if (!Playing()) return 0;
 
-    // Only whole frames are rendered; a trailing part of a frame is zero-filled with the rest.
-    const int32_t frameBytes = Wide ? kBytesPerWideFrame : kBytesPerFrame;
-    const int32_t wholeBytes = Count - Count % frameBytes;
+    FTimestamp = timeGetTime() - Delay;
+    // A held frame is output before anything the decoder delivers next, so the render starts
+    // one frame before the decoder's position.
+    const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
+    const double decoderSec = DecoderTime() - heldSec;
+    FRenderStartTime = static_cast<float>(decoderSec - ConverterLagSec());
     int32_t done = 0;
-    if (FLoaded && FPlaying && FSource != nullptr) {
-        FTimestamp = timeGetTime() - Delay;
-        // A held frame is output before anything the decoder delivers next, so the render
-        // starts one frame before the decoder's position.
-        const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
-        const double decoderSec = DecoderTime() - heldSec;
-        FRenderStartTime = static_cast<float>(decoderSec - ConverterLagSec());
-        while (done < wholeBytes) {
-            const int32_t n = RenderChunk(out + done, wholeBytes - done, Wide);
-            if (n < 1) break;
-            done += n;
-        }
-        if (FFilterGainsUnshown) ShowFilterGains();
+    while (done < Dest.Frames()) {
+        const int32_t n = RenderChunk(Dest.From(done));
+        if (n < 1) break;
+        done += n;
     }
-    std::memset(out + done, 0, static_cast<size_t>(Count - done));
+    if (FFilterGainsUnshown) ShowFilterGains();
     return done;
 }
 
-int32_t TOggData::RenderChunk(void* Dest, int32_t Count, bool Wide) noexcept {
-    static_assert(kChunkBytes <= static_cast<int32_t>(sizeof(FWorkBuffer)));
-    if (!FLoaded || !FPlaying) return 0;
-    const int32_t n = std::min(Count, kChunkBytes);
-    const int32_t internalBytes = Wide ? n / 2 : n;
-    // The work buffer is not cleared first: decoding writes every byte it reports, and each
+template <class Output>
+int32_t TOggData::RenderChunk(Output Dest) noexcept {
+    // A chunk is kChunkBytes of output, whatever its kind: wide output takes chunks of half
+    // as many frames as narrow output.
+    constexpr int32_t kChunkFrames = kChunkBytes / Output::kBytesPerFrame;
+    static_assert(kChunkFrames * Output::kSamplesPerFrame <=
+                  std::tuple_size_v<decltype(FWorkBuffer)>);
+    if (!Playing()) return 0;
+    // The work buffer is not cleared first: decoding writes every frame it reports, and each
     // stage reads only those.
-    // A wide frame takes half as many internal bytes as it occupies in the output.
-    const int32_t c = FConverter ? ConvertWithCues(FWorkBuffer.data(), internalBytes)
-                                 : DecodeWithCues(FWorkBuffer.data(), internalBytes);
+    const auto work = StereoFrames16(FWorkBuffer).First(std::min(Dest.Frames(), kChunkFrames));
+    int32_t c = 0;
+    if (FConverter) {
+        c = ConvertWithCues(work.data(), FramesToBytes(work.Frames()));  // counts bytes
+        if (c > 0) c = BytesToFrames(c);
+    } else {
+        c = DecodeWithCues(work);
+    }
     if (c <= 0) return 0;
-    ApplyFilter(FWorkBuffer.data(), c, true);
-    FAGC->Process(FWorkBuffer.data(), c);
-    return ApplyVolume(Dest, FWorkBuffer.data(), c, Wide);
+    const StereoFrames16 chunk = work.First(c);
+    ApplyFilter(chunk, true);
+    FAGC->Process(chunk.Samples());
+    ApplyVolume(Dest, chunk);
+    return chunk.Frames();
 }
 
-// Decodes Count internal bytes into Buffer as a run of segments: each ends where an armed cue
+// Decodes the frames of Buffer as a run of segments: each ends where an armed cue
 // jumps, where the data ends, or at the end of the chunk. Every segment starts from the
 // decoder's real position, in source frames, so jumps are exact to the frame at any length and
 // cues after a jump or a wrap see the frames actually played. Without a frame decoded in
 // between, a cue jumps at most once and the stream wraps at most once, so cues that jump onto
 // each other's ends and empty streams cannot keep the loop turning.
-int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
-    const int32_t countFrames = BytesToFrames(Count);
+int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
+    const int32_t countFrames = Buffer.Frames();
     // Called within this function, FLock held; the analysis does not follow it into lambdas.
     const auto toOutputFrames = [this](int64_t sourceFrames) OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
         return OutputFrames(sourceFrames);
@@ -174,14 +189,14 @@ int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
             NextSplit(FCues, FCueFrames, FRepeatCount, jumpedWithoutData, posFrame,
                       FHasHeldFrame ? 1 : 0, roomFrames, toOutputFrames);
         const int32_t wantFrames = split.Index >= 0 ? split.Frames : roomFrames;
-        const int32_t n = ReadPcm(Buffer + 2 * doneFrames, FramesToBytes(wantFrames));
+        const int32_t n = ReadPcm(Buffer.From(doneFrames).First(wantFrames));
         if (n < 0) return n;
-        doneFrames += BytesToFrames(n);
+        doneFrames += n;
         if (n > 0) {
             jumpedWithoutData = 0;
             wrappedWithoutData = false;
         }
-        if (n == FramesToBytes(wantFrames)) {
+        if (n == wantFrames) {
             if (split.Index >= 0) {
                 JumpToCue(split.Index);
                 jumpedWithoutData |= 1u << split.Index;
@@ -198,7 +213,7 @@ int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
             jumpedWithoutData |= 1u << endCue;
             continue;
         }
-        if (FLoop && !wrappedWithoutData) {
+        if (State() == TStreamState::Looping && !wrappedWithoutData) {
             // The wrap passes every end that lies at or beyond the end of the data.
             for (int32_t i = 0; i < kCueCount; ++i)
                 if (FCueFrames[i].EndFrame >= endFrame) FRepeatCount[i] = 0;
@@ -210,9 +225,9 @@ int32_t TOggData::DecodeWithCues(int16_t* Buffer, int32_t Count) noexcept {
         // rewound, the rest of the block silent; the repeat counters stay.
         Pause(false);
         SeekDecoderToFrame(0);
-        return FramesToBytes(doneFrames);
+        return doneFrames;
     }
-    return FramesToBytes(doneFrames);
+    return doneFrames;
 }
 
 void TOggData::JumpToCue(int32_t Index) noexcept {
@@ -229,13 +244,13 @@ int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {
 bool TOggData::SeekDecoder(double Seconds) noexcept {
     const double beforeSec = DecoderTime();
     const int64_t beforeFrame = DecoderFrame();
-    return SettleSeek(VorbisFileDLL->TimeSeek(&FDecoder, Seconds), beforeSec, beforeFrame);
+    return SettleSeek(VorbisFileDLL->TimeSeek(FDecoder.Get(), Seconds), beforeSec, beforeFrame);
 }
 
 bool TOggData::SeekDecoderToFrame(int64_t Frame) noexcept {
     const double beforeSec = DecoderTime();
     const int64_t beforeFrame = DecoderFrame();
-    return SettleSeek(VorbisFileDLL->PcmSeek(&FDecoder, Frame), beforeSec, beforeFrame);
+    return SettleSeek(VorbisFileDLL->PcmSeek(FDecoder.Get(), Frame), beforeSec, beforeFrame);
 }
 
 bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame) noexcept {
@@ -255,19 +270,19 @@ bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame)
 }
 
 double TOggData::DecoderTime() noexcept {
-    return FPositionLost ? FLostAtSec : VorbisFileDLL->TimeTell(&FDecoder);
+    return FPositionLost ? FLostAtSec : VorbisFileDLL->TimeTell(FDecoder.Get());
 }
 
 int64_t TOggData::DecoderFrame() noexcept {
-    return FPositionLost ? FLostAtFrame : VorbisFileDLL->PcmTell(&FDecoder);
+    return FPositionLost ? FLostAtFrame : VorbisFileDLL->PcmTell(FDecoder.Get());
 }
 
-// Decodes exactly Count internal bytes unless the data ends (fewer) or the decoder fails.
-// >=0 bytes decoded; <0 error, and the stream is paused.
-int32_t TOggData::ReadPcm(int16_t* Dest, int32_t Count) noexcept {
+// Decodes every frame of Dest unless the data ends (fewer) or the decoder fails.
+// >=0 frames decoded; <0 error, and the stream is paused.
+int32_t TOggData::ReadPcm(StereoFrames16 Dest) noexcept {
     int32_t done = 0;
-    while (done < Count) {
-        const int32_t n = DecodeBlock(Dest + done / kBytesPerSample, Count - done);
+    while (done < Dest.Frames()) {
+        const int32_t n = DecodeBlock(Dest.From(done));
         if (n < 0) {
             // Deliberate: a decoding error or an unsupported format pauses the stream and the
             // chunk stays silent; the host sees state 1.
@@ -281,11 +296,10 @@ int32_t TOggData::ReadPcm(int16_t* Dest, int32_t Count) noexcept {
 }
 
 // One read, converted to 16-bit stereo at 44100 Hz (with a converter: at the source's rate,
-// for the converter to take on). 3 to 8 channels are mixed down first. Count is whole output
-// frames; requests to the decoder are whole source frames, and the second output frame of a
-// 22050 Hz source frame that does not fit waits in FHeldFrame. >0 bytes, 0 end of data, <0
-// error.
-int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
+// for the converter to take on). 3 to 8 channels are mixed down first. Requests to the decoder
+// are whole source frames, and the second output frame of a 22050 Hz source frame that does
+// not fit waits in FHeldFrame. >0 frames, 0 end of data, <0 error.
+int32_t TOggData::DecodeBlock(StereoFrames16 Dest) noexcept {
     static_assert(BytesToFrames(kChunkBytes) * kMaxConvertedChannels * kBytesPerSample <=
                   static_cast<int32_t>(sizeof(FDecodeBuffer)));
     // Ahead of the converter the source's own rate passes unchanged.
@@ -296,36 +310,37 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     const int32_t maxChannels = FConversion ? kMaxConvertedChannels : 2;
     if (repeat == 0 || FChannels < 1 || FChannels > maxChannels) return -1;
 
-    int32_t written = 0;
+    int32_t written = 0;  // frames
     if (FHasHeldFrame) {
-        Dest[0] = FHeldFrame[0];
-        Dest[1] = FHeldFrame[1];
+        Dest.Left(0) = FHeldFrame[0];
+        Dest.Right(0) = FHeldFrame[1];
         FHasHeldFrame = false;
-        written = kBytesPerFrame;
-        if (written == Count) return written;
+        written = 1;
+        if (written == Dest.Frames()) return written;
     }
-    int16_t* out = Dest + written / kBytesPerSample;
-    const int32_t outFrames = BytesToFrames(Count - written);
+    const StereoFrames16 out = Dest.From(written);
+    const int32_t outFrames = out.Frames();
     int bitstream = 0;
 
     // A chained file's link of another format ends the playable part where it begins: its
     // samples are dropped and the read counts as the end of the data.
     if (repeat == 1 && FChannels == 2) {
-        const int32_t got = ReadPastHoles(&FDecoder, out, FramesToBytes(outFrames), &bitstream);
+        const int32_t got =
+            ReadPastHoles(FDecoder.Get(), out.data(), FramesToBytes(outFrames), &bitstream);
         if (got < 0) return got;
         if (got > 0) FPositionLost = false;
-        if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
+        if (got > 0 && !LinkHasFormat(FDecoder.Get(), bitstream, FRate, FChannels)) return written;
         // libvorbisfile returns whole frames; anything else is never passed on as one.
-        return written + got - got % kBytesPerFrame;
+        return written + BytesToFrames(got);
     }
 
     const int32_t sourceFrameBytes = FChannels * kBytesPerSample;
     const int32_t sourceFrames = (outFrames + repeat - 1) / repeat;
-    const int32_t got =
-        ReadPastHoles(&FDecoder, FDecodeBuffer.data(), sourceFrames * sourceFrameBytes, &bitstream);
+    const int32_t got = ReadPastHoles(FDecoder.Get(), FDecodeBuffer.data(),
+                                      sourceFrames * sourceFrameBytes, &bitstream);
     if (got < 0) return got;
     if (got > 0) FPositionLost = false;
-    if (got > 0 && !LinkHasFormat(&FDecoder, bitstream, FRate, FChannels)) return written;
+    if (got > 0 && !LinkHasFormat(FDecoder.Get(), bitstream, FRate, FChannels)) return written;
     const int32_t framesRead = got / sourceFrameBytes;
     int32_t channels = FChannels;
     if (channels > 2) {
@@ -335,7 +350,7 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
     // Source frames whose every copy fits go through the kernel; a last one may have to hold
     // its second copy back.
     const int32_t whole = std::min(framesRead, outFrames / repeat);
-    Kernels().ExpandFrames(out, FDecodeBuffer.data(), whole, channels, repeat);
+    Kernels().ExpandFrames(out.data(), FDecodeBuffer.data(), whole, channels, repeat);
     int32_t frame = whole * repeat;
     for (int32_t f = whole; f < framesRead; ++f) {
         // Mono takes its one sample for both channels.
@@ -343,8 +358,8 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
         const int16_t r = FDecodeBuffer[f * channels + channels - 1];
         for (int32_t k = 0; k < repeat; ++k) {
             if (frame < outFrames) {
-                out[2 * frame] = l;
-                out[2 * frame + 1] = r;
+                out.Left(frame) = l;
+                out.Right(frame) = r;
                 ++frame;
             } else {
                 FHeldFrame = {l, r};
@@ -352,7 +367,7 @@ int32_t TOggData::DecodeBlock(int16_t* Dest, int32_t Count) noexcept {
             }
         }
     }
-    return written + FramesToBytes(frame);
+    return written + frame;
 }
 
 }  // namespace oggmix

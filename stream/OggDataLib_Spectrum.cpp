@@ -21,22 +21,25 @@ int32_t TOggData::SpectrumPosition() {
 }
 
 void TOggData::GetSpectrum(float* Values) {
+    GetSpectrum(std::span<float, kSpectrumValueCount>(Values, kSpectrumValueCount));
+}
+
+void TOggData::GetSpectrum(std::span<float, kSpectrumValueCount> Values) {
     const int32_t pos = SpectrumPosition();
     if (pos == -1) {
-        std::fill(Values, Values + kSpectrumValueCount, 0.0f);
+        std::fill(Values.begin(), Values.end(), 0.0f);
         return;
     }
     ScopedLock guard(FLock);
     TFFT& fft = *FSpectrumFFT;
-    const int32_t ringValues = FRingSize / static_cast<int32_t>(sizeof(int32_t));
-    int32_t index = (pos % FRingSize) / static_cast<int32_t>(sizeof(int32_t));
+    const ConstWideFrames32 ring(FRing);
+    int32_t frame = BytesToWideFrames(pos % FRingSize);  // a whole frame
     for (int n = 0; n < fft.Size(); ++n) {
-        fft.Re[n] = static_cast<float>(FRing[index]);
-        fft.Im[n] = static_cast<float>(FRing[index + 1]);
-        index += 2;
-        if (index >= ringValues) index -= ringValues;
+        fft.Re[n] = static_cast<float>(ring.Left(frame));
+        fft.Im[n] = static_cast<float>(ring.Right(frame));
+        if (++frame == ring.Frames()) frame = 0;
     }
-    fft.AnalyseSpectrum(Values);
+    fft.AnalyseSpectrum(Values.data());
 }
 
 }  // namespace oggmix

@@ -186,7 +186,7 @@ void TOggData::SetLoopStartTags(bool On) {
 }
 
 void TOggData::ParseLoopTags() {
-    if (FSource == nullptr) return;
+    if (!Loaded()) return;
     FCues.fill(TLoopCue{});
     FCueFrames.fill(CueFrames{});
     bool anyCueLine = false;

@@ -11,14 +11,12 @@ void TOggData::Play(bool Loop, bool Lock) {
     ScopedLockIf guard(FLock, Lock);
     // Music that ended inside the converter restarts it at the rewound position.
     if (FConverter && (FConvStale || FConvEnding)) PrepareConverter();
-    FPlaying = true;
-    FLoop = Loop;
+    if (Loaded()) SetState(Loop ? TStreamState::Looping : TStreamState::Playing);
 }
 
 void TOggData::Pause(bool Lock) {
     ScopedLockIf guard(FLock, Lock);
-    FPlaying = false;
-    FLoop = false;
+    if (Playing()) SetState(TStreamState::Loaded);
 }
 
 void TOggData::Stop(bool Lock) {
@@ -34,7 +32,7 @@ void TOggData::Stop(bool Lock) {
 
 void TOggData::Seek(float Seconds, bool Lock) {
     ScopedLockIf guard(FLock, Lock);
-    if (!FLoaded) return;
+    if (!Loaded()) return;
     // A NaN lands on the start, like any other position before it.
     if (!(Seconds >= 0.0f)) Seconds = 0.0f;
     if (Seconds > FTotalTime) Seconds = FTotalTime;
@@ -50,19 +48,17 @@ void TOggData::Seek(float Seconds, bool Lock) {
 
 int32_t TOggData::GetState(bool Lock) {
     ScopedLockIf guard(FLock, Lock);
-    if (!FLoaded) return 0;
-    if (!FPlaying) return 1;
-    return FLoop ? 3 : 2;
+    return static_cast<int32_t>(State());
 }
 
 float TOggData::GetTime(bool Lock) {
     ScopedLockIf guard(FLock, Lock);
-    if (FSource == nullptr) return 0.0f;
+    if (!Loaded()) return 0.0f;
     if (FConverter) return static_cast<float>(std::max(0.0, DecoderTime() - ConverterLagSec()));
     return static_cast<float>(DecoderTime());
 }
 
-bool TOggData::Seekable() { return FLoaded && VorbisFileDLL->Seekable(&FDecoder) != 0; }
+bool TOggData::Seekable() { return Loaded() && VorbisFileDLL->Seekable(FDecoder.Get()) != 0; }
 
 float TOggData::GetPlayTime() {
     ScopedLock guard(FLock);

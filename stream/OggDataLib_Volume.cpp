@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <type_traits>
 
 #include "base/Saturate.h"
 #include "stream/OggDataLib.h"
@@ -131,33 +132,51 @@ void TOggData::SetVolume(float Volume) {
 
 int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
                               bool Wide) noexcept {
+    const ConstStereoFrames16 source(Source, BytesToFrames(Count));
+    if (Wide)
+        ApplyVolume(WideFrames32(static_cast<int32_t*>(Dest), source.Frames()), source);
+    else
+        ApplyVolume(StereoFrames16(static_cast<int16_t*>(Dest), source.Frames()), source);
+    return Wide ? Count * 2 : Count;
+}
+
+void TOggData::ApplyVolume(WideFrames32 Dest, ConstStereoFrames16 Source) noexcept {
+    ScaleFrames(Dest, Source);
+}
+
+void TOggData::ApplyVolume(StereoFrames16 Dest, ConstStereoFrames16 Source) noexcept {
+    ScaleFrames(Dest, Source);
+}
+
+template <class Output>
+void TOggData::ScaleFrames(Output Dest, ConstStereoFrames16 Source) noexcept {
+    constexpr bool kWide = std::is_same_v<Output, WideFrames32>;
     const int32_t volQ8 = SaturateToInt32(int64_t{FMasterVolume} * FVolume / 256);
     StageGains gains = Gains(FFadeVolume, FPan, volQ8);
-    const int32_t frames = BytesToFrames(Count);
-    auto* wide = static_cast<int32_t*>(Dest);
-    auto* narrow = static_cast<int16_t*>(Dest);
+    const int32_t frames = Source.Frames();
     const RenderKernels& kernels = Kernels();
 
     // Frames first .. first + count - 1 at one pair of gains. Gains that fit 16 bits keep
     // every product within 32 bits, which the kernels rely on.
     const auto scale = [&](int32_t first, int32_t count, const StageGains& g) {
+        const Output out = Dest.From(first);
+        const ConstStereoFrames16 in = Source.From(first);
         if (FitsKernel(g)) {
-            if (Wide)
-                kernels.VolumeWide(wide + 2 * first, Source + 2 * first, count, g.left, g.right);
+            if constexpr (kWide)
+                kernels.VolumeWide(out.data(), in.data(), count, g.left, g.right);
             else
-                kernels.VolumeNarrow(narrow + 2 * first, Source + 2 * first, count, g.left,
-                                     g.right);
+                kernels.VolumeNarrow(out.data(), in.data(), count, g.left, g.right);
             return;
         }
-        for (int32_t frame = first; frame < first + count; ++frame) {
-            const int32_t l = SaturateToInt32(int64_t{Source[2 * frame]} * g.left / 256);
-            const int32_t r = SaturateToInt32(int64_t{Source[2 * frame + 1]} * g.right / 256);
-            if (Wide) {
-                wide[2 * frame] = l;
-                wide[2 * frame + 1] = r;
+        for (int32_t frame = 0; frame < count; ++frame) {
+            const int32_t l = SaturateToInt32(int64_t{in.Left(frame)} * g.left / 256);
+            const int32_t r = SaturateToInt32(int64_t{in.Right(frame)} * g.right / 256);
+            if constexpr (kWide) {
+                out.Left(frame) = l;
+                out.Right(frame) = r;
             } else {
-                narrow[2 * frame] = static_cast<int16_t>(ClipToSample(l));
-                narrow[2 * frame + 1] = static_cast<int16_t>(ClipToSample(r));
+                out.Left(frame) = static_cast<int16_t>(ClipToSample(l));
+                out.Right(frame) = static_cast<int16_t>(ClipToSample(r));
             }
         }
     };
@@ -185,7 +204,6 @@ int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
         scale(frame, 1, gains);
         ++frame;
     }
-    return Wide ? Count * 2 : Count;
 }
 
 }  // namespace oggmix

@@ -49,9 +49,13 @@ void TAGC::ResetGain() noexcept {
 }
 
 void TAGC::Process(int16_t* Samples, int32_t ByteCount) noexcept {
+    Process(std::span<int16_t>(Samples, static_cast<size_t>(std::max(ByteCount / 2, 0))));
+}
+
+void TAGC::Process(std::span<int16_t> Samples) noexcept {
     if (Target <= QuietLevel) return;
     const RenderKernels& kernels = Kernels();
-    const int32_t count = ByteCount / 2;
+    const auto count = static_cast<int32_t>(Samples.size());
     int32_t i = 0;
     while (i < count) {
         // Below-target samples that cannot complete the rise interval change nothing but the
@@ -59,7 +63,8 @@ void TAGC::Process(int16_t* Samples, int32_t ByteCount) noexcept {
         const int64_t room = int64_t{RiseInterval} - RiseCount;
         if (room > 0) {
             const auto want = static_cast<int32_t>(std::min<int64_t>(room, count - i));
-            const AgcRun run = kernels.AgcSteadyRun(Samples + i, want, Gain, Target, QuietLevel);
+            const AgcRun run =
+                kernels.AgcSteadyRun(Samples.data() + i, want, Gain, Target, QuietLevel);
             if (run.PeakMagnitude > RisePeak) RisePeak = run.PeakMagnitude;
             RiseCount += run.Samples;
             if (run.QuietTail == run.Samples) {

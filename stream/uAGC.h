@@ -10,6 +10,7 @@
 // Memory:  no alloc.
 
 #include <cstdint>
+#include <span>
 
 namespace oggmix {
 
@@ -28,6 +29,7 @@ public:
 
     // Levels ByteCount / 2 samples in place. Does nothing while the control is off.
     void Process(int16_t* Samples, int32_t ByteCount) noexcept;
+    void Process(std::span<int16_t> Samples) noexcept;  // the same, every sample of Samples
 
     float Gain = 1.0f;             // factor applied to each sample now
     int32_t RiseInterval = 12288;  // below-target samples after which the gain rises

@@ -1,0 +1,30 @@
+// DecoderSession.cpp: opening and closing a decoder over a stream's compressed file.
+#include "stream/DecoderSession.h"
+
+namespace oggmix {
+
+bool DecoderSession::Open(std::unique_ptr<MemoryStream> Source) noexcept {
+    Close();
+    // A missing or unusable binding refuses like the decoder would. A refused open leaves the
+    // file with its caller: Source frees it on the way out.
+    TVorbisFileDLL* binding = VorbisFileDLL.get();
+    if (Source == nullptr || binding == nullptr ||
+        binding->OpenCallbacks(Source.get(), &FDecoder, nullptr, 0) < 0) {
+        FDecoder = OggVorbis_File{};
+        return false;
+    }
+    FSource = Source.release();  // the decoder's from here on
+    return true;
+}
+
+void DecoderSession::Close() noexcept {
+    if (FSource == nullptr) return;
+    // Clearing the decoder frees the file through the close callback. A binding that is gone or
+    // cannot clear (the host freed it too early) leaves the file ours, so it is closed here
+    // rather than leaked.
+    if (!VorbisFileDLL || VorbisFileDLL->Clear(&FDecoder) != 0) StreamClose(FSource);
+    FSource = nullptr;
+    FDecoder = OggVorbis_File{};
+}
+
+}  // namespace oggmix

@@ -1,0 +1,38 @@
+#pragma once
+// DecoderSession.h: a stream's compressed file and the decoder that reads it, owned as one.
+// From a successful open on the decoder owns the file and frees it through its close
+// callback when it is cleared; a file the decoder refused is freed here. Closing clears the
+// decoder, or, when the binding is gone or cannot clear it, frees the file itself, so no
+// path leaks the file or frees it twice.
+// Threads: the owner's; not thread-safe (the owning stream serialises it).
+// Memory:  Open allocates (the decoder's state); Close frees.
+
+#include <memory>
+
+#include "base/MemoryStream.h"
+#include "decoder/OggWuvorbisLib.h"
+
+namespace oggmix {
+
+class DecoderSession {
+public:
+    DecoderSession() = default;
+    ~DecoderSession() { Close(); }
+    // The decoder state points into itself: it stays where it was opened.
+    DecoderSession(const DecoderSession&) = delete;
+    DecoderSession& operator=(const DecoderSession&) = delete;
+
+    // Closes, then opens the bound decoder over Source. False when there is no binding or the
+    // decoder refuses the data: Source is freed and the session stays closed.
+    [[nodiscard]] bool Open(std::unique_ptr<MemoryStream> Source) noexcept;
+    void Close() noexcept;
+    [[nodiscard]] bool IsOpen() const noexcept { return FSource != nullptr; }
+    // The decoder state for the binding's calls; meaningful while open.
+    [[nodiscard]] OggVorbis_File* Get() noexcept { return &FDecoder; }
+
+private:
+    OggVorbis_File FDecoder{};
+    MemoryStream* FSource = nullptr;  // owned by FDecoder while open; null while closed
+};
+
+}  // namespace oggmix
