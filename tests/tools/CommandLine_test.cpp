@@ -63,5 +63,12 @@ TEST(CommandLine, AnUnknownOptionIsRefusedWithStatus2AndTheUsage) {
     }
 }
 
+TEST(CommandLine, HelpGivenAsAnOptionsValueIsThatValueNotARequestForHelp) {
+    const ProgramResult result = Cli({"render", "--seek", "-h", "x.ogg", "-o", "x.wav"});
+    EXPECT_EQ(result.ExitCode, 2);
+    EXPECT_THAT(result.Err, HasSubstr("--seek expects SLOT:SECONDS"));
+    EXPECT_EQ(result.Out, "");
+}
+
 }  // namespace
 }  // namespace oggmix::test

@@ -157,6 +157,25 @@ std::string ParseCommandLine(CommandSet command, std::span<const std::string> ar
     return {};
 }
 
+bool AsksForHelp(std::span<const std::string> args) {
+    for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "--help" || args[i] == "-h") return true;
+        // "--name=value" names no option here, so it takes no next argument either.
+        const Option* option = Find(args[i]);
+        if (option != nullptr && !option->Placeholder.empty()) ++i;  // its value
+    }
+    return false;
+}
+
+std::string CheckMixFiles(const CommandLine& line) {
+    if (line.Files.empty()) return "no FILE given";
+    if (line.Files.size() > static_cast<size_t>(kMixSlots)) return "at most 8 files";
+    const int32_t highestSlot = line.Mix.HighestSlot();
+    if (highestSlot >= static_cast<int32_t>(line.Files.size()))
+        return "slot " + std::to_string(highestSlot) + " holds no FILE";
+    return {};
+}
+
 std::string OptionsUsage(CommandSet command) {
     // "      -o, --output OUT.wav     the WAV file to write": the text from column 31, or two
     // spaces after a longer name.

@@ -47,6 +47,14 @@ struct Option {
 [[nodiscard]] std::string ParseCommandLine(CommandSet command, std::span<const std::string> args,
                                            CommandLine& out);
 
+// Whether args ask for the help: "--help" or "-h" among the options (before a "--"), not as
+// the value of an option that takes one.
+[[nodiscard]] bool AsksForHelp(std::span<const std::string> args);
+
+// What is wrong with the files of a mixing subcommand: none given, more than the mixer's
+// slots, or an option naming a slot that holds no file. Empty when nothing is.
+[[nodiscard]] std::string CheckMixFiles(const CommandLine& line);
+
 // The usage lines of command's options, each ending in '\n'.
 [[nodiscard]] std::string OptionsUsage(CommandSet command);
 

@@ -106,11 +106,7 @@ private:
 // Parses args into out; returns an empty string or what is wrong.
 std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
     if (std::string error = ParseCommandLine(kPlay, args, out); !error.empty()) return error;
-    if (out.Files.empty()) return "no FILE given";
-    if (out.Files.size() > static_cast<size_t>(kMixSlots)) return "at most 8 files";
-    const int32_t highestSlot = out.Mix.HighestSlot();
-    if (highestSlot >= static_cast<int32_t>(out.Files.size()))
-        return "slot " + std::to_string(highestSlot) + " holds no FILE";
+    if (std::string error = CheckMixFiles(out); !error.empty()) return error;
     if (out.Mix.Seconds && *out.Mix.Seconds > kMaxSeconds)
         return "--seconds is too long (at most 1e9)";
     return {};

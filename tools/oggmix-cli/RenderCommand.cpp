@@ -33,14 +33,10 @@ struct RenderLength {
 // Parses args into out; returns an empty string or what is wrong.
 std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
     if (std::string error = ParseCommandLine(kRender, args, out); !error.empty()) return error;
-    if (out.Files.empty()) return "no FILE given";
+    if (std::string error = CheckMixFiles(out); !error.empty()) return error;
     if (out.OutPath.empty()) return "no output file given (-o OUT.wav)";
-    if (out.Files.size() > static_cast<size_t>(kMixSlots)) return "at most 8 files";
     if (out.StreamOnly && out.Files.size() != 1) return "--stream takes exactly one FILE";
     if (out.StreamOnly && out.Mix.Limiter) return "--limiter needs the mixer, not --stream";
-    const int32_t highestSlot = out.Mix.HighestSlot();
-    if (highestSlot >= static_cast<int32_t>(out.Files.size()))
-        return "slot " + std::to_string(highestSlot) + " holds no FILE";
     // Rounded as a double: a length past the 64-bit frame count has no llround.
     if (out.Mix.Seconds && std::round(*out.Mix.Seconds * kFramesPerSecond) >
                                static_cast<double>(WavWriter::kMaxFrames))

@@ -46,13 +46,6 @@ void PrintVersion() {
     std::printf("oggmix-cli %s\nsimd %s\n", OGGMIX_VERSION, SimdLevelName(ActiveSimdLevel()));
 }
 
-// --help or -h among a subcommand's options (those before a "--").
-bool WantsHelp(std::span<const std::string> args) {
-    const auto options = std::find(args.begin(), args.end(), "--");
-    return std::any_of(args.begin(), options,
-                       [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
-}
-
 }  // namespace
 
 bool RegisterCommand(const Command& command) {
@@ -90,7 +83,7 @@ int main(int argc, char** argv) {
     for (const Command& command : Registry()) {
         if (args[0] != command.Name) continue;
         const auto rest = std::span<const std::string>(args).subspan(1);
-        if (!WantsHelp(rest)) return command.Run(rest);
+        if (!AsksForHelp(rest)) return command.Run(rest);
         std::printf("usage:\n%s", UsageOf(command).c_str());
         return kExitOk;
     }
