@@ -32,6 +32,7 @@
 #include "base/PcmFormat.h"
 #include "base/ThreadSafety.h"
 #include "decoder/OggWuvorbisLib.h"
+#include "stream/ConverterJumps.h"
 #include "stream/DecoderSession.h"
 #include "stream/FFTLib.h"
 #include "stream/RateConverter.h"
@@ -287,14 +288,18 @@ private:
     // Makes, drops or restarts the converter for the loaded stream and the setting; a restart
     // primes it with the music before the decoder's position. Allocates.
     void PrepareConverter() OGGMIX_REQUIRES(FLock);
-    // Seconds of music decoded but not yet output: how far the decoder runs ahead of it.
-    [[nodiscard]] double ConverterLagSec() const noexcept OGGMIX_REQUIRES(FLock);
+    // The music time in seconds of the next frame the converter outputs.
+    [[nodiscard]] double ConvertedTimeSec() noexcept OGGMIX_REQUIRES(FLock);
     int32_t ReadPcm(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
     int32_t DecodeBlock(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
     // The volume stage for either kind of output.
     template <class Output>
     void ScaleFrames(Output Dest, ConstStereoFrames16 Source) noexcept OGGMIX_REQUIRES(FLock);
-    void JumpToCue(int32_t Index) noexcept OGGMIX_REQUIRES(FLock);
+    // The jumps of the music: a cue's, and one to Frame (the wrap, the rewind at the end),
+    // each after doneFrames frames of the current decode. With a converter the jump is noted
+    // for the positions of its output.
+    void JumpToCue(int32_t Index, int32_t doneFrames) noexcept OGGMIX_REQUIRES(FLock);
+    void JumpDecoderToFrame(int64_t Frame, int32_t doneFrames) noexcept OGGMIX_REQUIRES(FLock);
     // Output frames that source frames make (the format conversion below the cue logic).
     [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept OGGMIX_REQUIRES(FLock);
     // The lifecycle state: read anywhere (FState is atomic), set with FLock held.
@@ -369,6 +374,8 @@ private:
     std::array<int16_t, 2048> FConvInput OGGMIX_GUARDED_BY(FLock){};
     int32_t FConvInputFrames OGGMIX_GUARDED_BY(FLock) = 0;  // frames held in FConvInput
     int32_t FConvInputUsed OGGMIX_GUARDED_BY(FLock) = 0;    // frames of them already converted
+    // The jumps in the music fed to the converter that its output has not yet passed.
+    ConverterJumps FConvJumps OGGMIX_GUARDED_BY(FLock);
     // The music has ended and its last frames are still coming out of the converter; the
     // stream pauses once they are out.
     bool FConvEnding OGGMIX_GUARDED_BY(FLock) = false;

@@ -23,16 +23,20 @@ bool TOggData::Renders() const noexcept {
     return PlaysAsIs(FRate, FChannels) || (FConversion && PlaysConverted(FRate, FChannels));
 }
 
-double TOggData::ConverterLagSec() const noexcept {
-    if (!FConverter) return 0.0;
-    // Music decoded but not yet taken by the converter lies behind the decoder too.
+double TOggData::ConvertedTimeSec() noexcept {
+    // While a jump is inside the converter, what comes out is the music that led up to it.
+    if (const auto frame = FConvJumps.MusicFrameAt(FConverter->OutputFedFrames()))
+        return *frame / FRate;
+    // Otherwise the output lies behind the decoder by the music fed and not yet output,
+    // including what was decoded but not yet taken by the converter.
     const int32_t waitingFrames = FConvInputFrames - FConvInputUsed;
-    return FConverter->LagSec() + static_cast<double>(waitingFrames) / FRate;
+    return DecoderTime() - (FConverter->LagSec() + static_cast<double>(waitingFrames) / FRate);
 }
 
 void TOggData::PrepareConverter() {
     FConvInputFrames = 0;
     FConvInputUsed = 0;
+    FConvJumps.Clear();
     FConvEnding = false;
     FConvStale = false;
     if (!Loaded() || !FConversion || RateWithoutResampler(FRate) ||
@@ -87,6 +91,7 @@ int32_t TOggData::ConvertWithCues(int16_t* Dest, int32_t Count) noexcept {
         const auto output = std::span<int16_t>(Dest + 2 * doneFrames,
                                                2 * static_cast<size_t>(wantFrames - doneFrames));
         if (FConvInputUsed == FConvInputFrames && !FConvEnding) {
+            FConvJumps.Passed(FConverter->OutputFedFrames());  // room for the jumps to come
             const int32_t got = DecodeWithCues(StereoFrames16(FConvInput));
             // Deliberate: a decoding error has paused the stream; what is out stays.
             if (got < 0) return doneFrames > 0 ? FramesToBytes(doneFrames) : got;

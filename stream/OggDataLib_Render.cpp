@@ -124,8 +124,8 @@ int32_t TOggData::RenderFrames(Output Dest, int32_t Delay) noexcept {
     // A held frame is output before anything the decoder delivers next, so the render starts
     // one frame before the decoder's position.
     const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
-    const double decoderSec = DecoderTime() - heldSec;
-    FRenderStartTime = static_cast<float>(decoderSec - ConverterLagSec());
+    FRenderStartTime =
+        static_cast<float>((FConverter ? ConvertedTimeSec() : DecoderTime()) - heldSec);
     int32_t done = 0;
     while (done < Dest.Frames()) {
         const int32_t n = RenderChunk(Dest.From(done));
@@ -198,7 +198,7 @@ int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
         }
         if (n == wantFrames) {
             if (split.Index >= 0) {
-                JumpToCue(split.Index);
+                JumpToCue(split.Index, doneFrames);
                 jumpedWithoutData |= 1u << split.Index;
             }
             continue;
@@ -209,7 +209,7 @@ int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
         const int32_t endCue =
             CueAtStreamEnd(FCues, FCueFrames, FRepeatCount, jumpedWithoutData, endFrame, FRate);
         if (endCue >= 0) {
-            JumpToCue(endCue);
+            JumpToCue(endCue, doneFrames);
             jumpedWithoutData |= 1u << endCue;
             continue;
         }
@@ -217,22 +217,34 @@ int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
             // The wrap passes every end that lies at or beyond the end of the data.
             for (int32_t i = 0; i < kCueCount; ++i)
                 if (FCueFrames[i].EndFrame >= endFrame) FRepeatCount[i] = 0;
-            SeekDecoderToFrame(0);
+            JumpDecoderToFrame(0, doneFrames);
             wrappedWithoutData = true;
             continue;
         }
         // The end without looping, or a looping stream with nothing to play: paused and
         // rewound, the rest of the block silent; the repeat counters stay.
         Pause(false);
-        SeekDecoderToFrame(0);
+        JumpDecoderToFrame(0, doneFrames);
         return doneFrames;
     }
     return doneFrames;
 }
 
-void TOggData::JumpToCue(int32_t Index) noexcept {
+void TOggData::JumpToCue(int32_t Index, int32_t doneFrames) noexcept {
     if (FCues[Index].Count != -1) ++FRepeatCount[Index];
-    SeekDecoderToFrame(FCueFrames[Index].StartFrame);
+    JumpDecoderToFrame(FCueFrames[Index].StartFrame, doneFrames);
+}
+
+void TOggData::JumpDecoderToFrame(int64_t Frame, int32_t doneFrames) noexcept {
+    if (!FConverter) {
+        SeekDecoderToFrame(Frame);
+        return;
+    }
+    // Everything decoded before this decode has been taken by the converter.
+    const int64_t atFedFrame = FConverter->FedFrames() + doneFrames;
+    const int64_t fromFrame = DecoderFrame();
+    SeekDecoderToFrame(Frame);
+    FConvJumps.Add(atFedFrame, fromFrame, DecoderFrame());
 }
 
 int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {

@@ -54,7 +54,7 @@ int32_t TOggData::GetState(bool Lock) {
 float TOggData::GetTime(bool Lock) {
     ScopedLockIf guard(FLock, Lock);
     if (!Loaded()) return 0.0f;
-    if (FConverter) return static_cast<float>(std::max(0.0, DecoderTime() - ConverterLagSec()));
+    if (FConverter) return static_cast<float>(std::max(0.0, ConvertedTimeSec()));
     return static_cast<float>(DecoderTime());
 }
 

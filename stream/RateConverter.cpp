@@ -161,6 +161,10 @@ int32_t RateConverter::Finish(std::span<int16_t> Output) noexcept {
     return 0;
 }
 
+double RateConverter::OutputFedFrames() const noexcept {
+    return static_cast<double>(FOutFrames + FDropFrames) * FSourceRateHz / kFramesPerSecond;
+}
+
 double RateConverter::LagSec() const noexcept {
     return static_cast<double>(FFedFrames) / FSourceRateHz -
            static_cast<double>(FOutFrames + FDropFrames) / kFramesPerSecond;

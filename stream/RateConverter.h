@@ -53,6 +53,10 @@ public:
     // Seconds of music fed but not yet output (slightly negative while a restart's dropped
     // output, rounded up to whole frames, runs ahead of its history).
     [[nodiscard]] double LagSec() const noexcept;
+    // Source frames of music fed since the restart, its history included.
+    [[nodiscard]] int64_t FedFrames() const noexcept { return FFedFrames; }
+    // Where among them the next output frame lies (between two of them, in general).
+    [[nodiscard]] double OutputFedFrames() const noexcept;
 
 private:
     static constexpr int32_t kStepFrames = 256;     // source frames of every libsoxr call

@@ -220,6 +220,50 @@ TEST(OggDataConvert, LoopJumpAndEndFeedTheConverterAsOneRunOfTheSplicedMusic) {
     EXPECT_EQ(s.Data->GetTime(true), 0.0f);
 }
 
+TEST(OggDataConvert, TimeIsThatOfTheOutputRightAfterALoopJumpAndTheWrap) {
+    // 3 s, looping once from 2 s back to 1 s, then wrapping to the start.
+    TestStream s =
+        MakeConverted(Noise(48000, 2, 3.0, kNoiseSeed), {Tag("*loopsample,0,48000,96000,1")});
+    const double totalSec = static_cast<double>(s.Reference.PcmTotal) / 48000;
+    // Output frame k is the music fed k / 44100 s after the start: the splice of 0..2 s,
+    // 1 s..the end, and 0 s on.
+    const auto musicSecAt = [&](int64_t outFrame) {
+        const double fedSec = static_cast<double>(outFrame) / 44100;
+        if (fedSec < 2.0) return fedSec;
+        if (fedSec < 1.0 + totalSec) return fedSec - 1.0;
+        return fedSec - 1.0 - totalSec;
+    };
+    s.Data->Play(true, true);
+    constexpr int32_t kRequestFrames = 441;  // 10 ms: less than the converter's lag
+    std::vector<int16_t> buffer(2 * kRequestFrames);
+    for (int64_t outFrame = 0; outFrame < 5 * 44100; outFrame += kRequestFrames) {
+        EXPECT_NEAR(s.Data->GetTime(true), musicSecAt(outFrame), 1.0 / 44100)
+            << "output frame " << outFrame;
+        ASSERT_EQ(s.Data->Render(buffer.data(), 4 * kRequestFrames, 0, false, true),
+                  4 * kRequestFrames);
+    }
+}
+
+TEST(OggDataConvert, TimeStaysInALoopShorterThanTheConvertersDelay) {
+    // A 1 ms loop at 0.5 s: some twenty of its jumps are inside the converter at once.
+    TestStream s =
+        MakeConverted(Noise(48000, 2, 1.0, kNoiseSeed), {Tag("*loopsample,0,24000,24048,-1")});
+    s.Data->Play(false, true);
+    constexpr int32_t kRequestFrames = 441;
+    std::vector<int16_t> buffer(2 * kRequestFrames);
+    for (int64_t outFrame = 0; outFrame < 44100; outFrame += kRequestFrames) {
+        const float sec = s.Data->GetTime(true);
+        if (outFrame < 22050) {
+            EXPECT_NEAR(sec, static_cast<double>(outFrame) / 44100, 1.0 / 44100);
+        } else {
+            EXPECT_GE(sec, 0.5f) << "output frame " << outFrame;
+            EXPECT_LE(sec, 0.501f) << "output frame " << outFrame;
+        }
+        ASSERT_EQ(s.Data->Render(buffer.data(), 4 * kRequestFrames, 0, false, true),
+                  4 * kRequestFrames);
+    }
+}
+
 TEST(OggDataConvert, SeekStartsWithTheMusicBeforeTheTargetAlreadyInTheFilter) {
     TestStream whole = MakeConverted(Noise(48000, 2, 2.0, kNoiseSeed));
     const std::vector<int16_t> continuous = RenderAll(*whole.Data, 2 * 44100);
