@@ -11,46 +11,41 @@ void ConverterJumps::Clear() noexcept {
     FLandedFrame.reset();
 }
 
-void ConverterJumps::Add(int64_t AtFedFrame, int64_t FromFrame, int64_t ToFrame) noexcept {
-    if (FCount > 0) {
-        Jump& last = FJumps[static_cast<size_t>((FFirst + FCount - 1) % kCapacity)];
-        // The music before this position came from before the first of the jumps there.
-        if (last.AtFedFrame == AtFedFrame) {
-            last.ToFrame = ToFrame;
-            return;
-        }
+void ConverterJumps::Add(int64_t atFedFrame, int64_t fromFrame, int64_t toFrame) noexcept {
+    // The music before this position came from before the first of the jumps there.
+    if (FCount > 0 && At(FCount - 1).AtFedFrame == atFedFrame) {
+        At(FCount - 1).ToFrame = toFrame;
+        return;
     }
-    if (FCount == kCapacity) {
-        FLandedFrame = At(0).ToFrame;
-        FFirst = (FFirst + 1) % kCapacity;
-        --FCount;
-    }
-    FJumps[static_cast<size_t>((FFirst + FCount) % kCapacity)] = {AtFedFrame, FromFrame, ToFrame};
+    if (FCount == kCapacity) ForgetOldest();
     ++FCount;
+    At(FCount - 1) = {atFedFrame, fromFrame, toFrame};
 }
 
-void ConverterJumps::Passed(double OutFedFrames) noexcept {
-    while (FCount > 0 && static_cast<double>(At(0).AtFedFrame) <= OutFedFrames) {
-        FLandedFrame = At(0).ToFrame;
-        FFirst = (FFirst + 1) % kCapacity;
-        --FCount;
-    }
+void ConverterJumps::Passed(double outFedFrames) noexcept {
+    while (FCount > 0 && static_cast<double>(At(0).AtFedFrame) <= outFedFrames) ForgetOldest();
 }
 
-std::optional<double> ConverterJumps::MusicFrameAt(double OutFedFrames) const noexcept {
+std::optional<double> ConverterJumps::MusicFrameAt(double outFedFrames) const noexcept {
     std::optional<int64_t> landed = FLandedFrame;
     for (int32_t i = 0; i < FCount; ++i) {
         const Jump& jump = At(i);
         const auto atFedFrame = static_cast<double>(jump.AtFedFrame);
-        if (atFedFrame <= OutFedFrames) {
+        if (atFedFrame <= outFedFrames) {
             landed = jump.ToFrame;  // passed, not yet forgotten
             continue;
         }
         // Back from the jump, along the music that led up to it.
-        const double frame = static_cast<double>(jump.FromFrame) - (atFedFrame - OutFedFrames);
+        const double frame = static_cast<double>(jump.FromFrame) - (atFedFrame - outFedFrames);
         return landed ? std::max(frame, static_cast<double>(*landed)) : frame;
     }
     return std::nullopt;
+}
+
+void ConverterJumps::ForgetOldest() noexcept {
+    FLandedFrame = At(0).ToFrame;
+    FFirst = (FFirst + 1) % kCapacity;
+    --FCount;
 }
 
 }  // namespace oggmix

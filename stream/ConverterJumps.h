@@ -25,15 +25,15 @@ public:
     static constexpr int32_t kCapacity = 16;
 
     void Clear() noexcept;
-    // The music jumped from FromFrame (the frame it would have gone on with) to ToFrame right
-    // before feed position AtFedFrame. Jumps come in the order of their feed positions; more
+    // The music jumped from fromFrame (the frame it would have gone on with) to toFrame right
+    // before feed position atFedFrame. Jumps come in the order of their feed positions; more
     // of them at one position (a jump onto another's end) count as one.
-    void Add(int64_t AtFedFrame, int64_t FromFrame, int64_t ToFrame) noexcept;
-    // Forgets the jumps that the output, at feed position OutFedFrames, has passed.
-    void Passed(double OutFedFrames) noexcept;
-    // The music frame at feed position OutFedFrames when a jump kept lies after it; none when
+    void Add(int64_t atFedFrame, int64_t fromFrame, int64_t toFrame) noexcept;
+    // Forgets the jumps that the output, at feed position outFedFrames, has passed.
+    void Passed(double outFedFrames) noexcept;
+    // The music frame at feed position outFedFrames when a jump kept lies after it; none when
     // the music runs on unbroken from there to what was fed last.
-    [[nodiscard]] std::optional<double> MusicFrameAt(double OutFedFrames) const noexcept;
+    [[nodiscard]] std::optional<double> MusicFrameAt(double outFedFrames) const noexcept;
 
 private:
     struct Jump {
@@ -41,15 +41,20 @@ private:
         int64_t FromFrame = 0;
         int64_t ToFrame = 0;
     };
+    // The i-th jump kept, oldest first.
+    [[nodiscard]] Jump& At(int32_t i) noexcept {
+        return FJumps[static_cast<size_t>((FFirst + i) % kCapacity)];
+    }
     [[nodiscard]] const Jump& At(int32_t i) const noexcept {
         return FJumps[static_cast<size_t>((FFirst + i) % kCapacity)];
     }
+    void ForgetOldest() noexcept;
 
     std::array<Jump, kCapacity> FJumps{};  // a ring of FCount jumps from FFirst, oldest first
     int32_t FFirst = 0;
     int32_t FCount = 0;
-    // Where the music went on after the last jump forgotten or passed, if any: the music
-    // after it lies there or later until the next jump kept.
+    // Where the music went on after the last jump forgotten or passed, if any: the output
+    // placed back from the next jump kept is never put before it.
     std::optional<int64_t> FLandedFrame;
 };
 

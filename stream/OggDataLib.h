@@ -295,11 +295,11 @@ private:
     // The volume stage for either kind of output.
     template <class Output>
     void ScaleFrames(Output Dest, ConstStereoFrames16 Source) noexcept OGGMIX_REQUIRES(FLock);
-    // The jumps of the music: a cue's, and one to Frame (the wrap, the rewind at the end),
+    // The jumps of the music: a cue's, and one to toFrame (the wrap, the rewind at the end),
     // each after doneFrames frames of the current decode. With a converter the jump is noted
     // for the positions of its output.
     void JumpToCue(int32_t Index, int32_t doneFrames) noexcept OGGMIX_REQUIRES(FLock);
-    void JumpDecoderToFrame(int64_t Frame, int32_t doneFrames) noexcept OGGMIX_REQUIRES(FLock);
+    void JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames) noexcept OGGMIX_REQUIRES(FLock);
     // Output frames that source frames make (the format conversion below the cue logic).
     [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept OGGMIX_REQUIRES(FLock);
     // The lifecycle state: read anywhere (FState is atomic), set with FLock held.

@@ -235,15 +235,15 @@ void TOggData::JumpToCue(int32_t Index, int32_t doneFrames) noexcept {
     JumpDecoderToFrame(FCueFrames[Index].StartFrame, doneFrames);
 }
 
-void TOggData::JumpDecoderToFrame(int64_t Frame, int32_t doneFrames) noexcept {
+void TOggData::JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames) noexcept {
     if (!FConverter) {
-        SeekDecoderToFrame(Frame);
+        SeekDecoderToFrame(toFrame);
         return;
     }
     // Everything decoded before this decode has been taken by the converter.
     const int64_t atFedFrame = FConverter->FedFrames() + doneFrames;
     const int64_t fromFrame = DecoderFrame();
-    SeekDecoderToFrame(Frame);
+    SeekDecoderToFrame(toFrame);
     FConvJumps.Add(atFedFrame, fromFrame, DecoderFrame());
 }
 
