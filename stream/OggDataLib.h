@@ -179,9 +179,11 @@ public:
     void Seek(float Seconds, bool Lock);
     // 0 closed, 1 loaded and not playing, 2 playing, 3 playing and looping.
     [[nodiscard]] int32_t GetState(bool Lock);
-    [[nodiscard]] float GetTime(bool Lock);  // decoder position, seconds; 0 without a source
-    [[nodiscard]] float GetPlayTime();       // position being heard, seconds; takes FLock
-    [[nodiscard]] bool Seekable();           // loaded and the decoder can seek; no lock
+    // Seconds of music next out: the decoder position, less what a converter still holds.
+    // 0 without a source.
+    [[nodiscard]] float GetTime(bool Lock);
+    [[nodiscard]] float GetPlayTime();  // position being heard, seconds; takes FLock
+    [[nodiscard]] bool Seekable();      // loaded and the decoder can seek; no lock
 
     // ---- Rendering (OggDataLib_Render.cpp). Refill thread. ----
 
