@@ -128,19 +128,29 @@ private:
         if (!FRunning) return;
         const size_t periodBytes = FPeriod.size() * sizeof(int16_t);
         bytes -= bytes % kDeviceBytesPerFrame;
+        int32_t writtenFrames = 0;
         while (bytes > 0) {
             const size_t chunk = std::min(bytes, periodBytes);
             FPull(std::span<int16_t>(FPeriod.data(), chunk / sizeof(int16_t)));
             if (pa_stream_write(stream, FPeriod.data(), chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0)
-                return;
+                break;
+            writtenFrames += static_cast<int32_t>(chunk / kDeviceBytesPerFrame);
             bytes -= chunk;
         }
         pa_usec_t latencyUs = 0;
         int negative = 0;
-        if (pa_stream_get_latency(stream, &latencyUs, &negative) == 0)
+        if (pa_stream_get_latency(stream, &latencyUs, &negative) == 0) {
             FDelay.Record(negative != 0 ? 0
                                         : static_cast<int32_t>(latencyUs * kDeviceFramesPerSecond /
                                                                1'000'000));
+        } else {
+            // No timing information yet (at the start, or while an update is on its way):
+            // what was unheard still is, and the frames just written join it. Keeping the
+            // old record would put the heard cursor ahead by the whole write, and a busy
+            // server's request can be longer than half the ring, so the refill would miss
+            // that half.
+            FDelay.Record(FDelay.Now() + writtenFrames);
+        }
     }
 
     // The server's requests arrive on the main loop's thread (Start writes from its caller's).
