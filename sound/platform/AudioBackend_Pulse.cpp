@@ -139,16 +139,19 @@ private:
         }
         pa_usec_t latencyUs = 0;
         int negative = 0;
-        if (pa_stream_get_latency(stream, &latencyUs, &negative) == 0) {
-            FDelay.Record(negative != 0 ? 0
-                                        : static_cast<int32_t>(latencyUs * kDeviceFramesPerSecond /
-                                                               1'000'000));
+        if (pa_stream_get_latency(stream, &latencyUs, &negative) == 0 && negative == 0) {
+            // Never less than what was just written: the server cannot have played it yet.
+            const auto latencyFrames =
+                static_cast<int32_t>(latencyUs * kDeviceFramesPerSecond / 1'000'000);
+            FDelay.Record(std::max(latencyFrames, writtenFrames));
         } else {
-            // No timing information yet (at the start, or while an update is on its way):
-            // what was unheard still is, and the frames just written join it. Keeping the
-            // old record would put the heard cursor ahead by the whole write, and a busy
-            // server's request can be longer than half the ring, so the refill would miss
-            // that half.
+            // No timing information (at the start, or while an update is on its way), or a
+            // stale one: libpulse moves its estimate of the server's read position on with
+            // the clock, and on a busy machine it can pass what was just written, which the
+            // server cannot have played yet. What was unheard still is, and the frames just
+            // written join it. Counting none would put the heard cursor ahead by the whole
+            // write, and a busy server's request can be longer than half the ring, so the
+            // refill would miss that half.
             FDelay.Record(FDelay.Now() + writtenFrames);
         }
     }
