@@ -285,8 +285,9 @@ private:
     template <class Output>
     int32_t RenderChunk(Output Dest) noexcept OGGMIX_REQUIRES(FLock);  // at most kChunkBytes
     int32_t DecodeWithCues(StereoFrames16 Buffer) noexcept OGGMIX_REQUIRES(FLock);
-    // Count output bytes through the converter, which DecodeWithCues feeds at the source rate.
-    int32_t ConvertWithCues(int16_t* Dest, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    // The frames of Dest through the converter, which DecodeWithCues feeds at the source rate.
+    // >=0 frames; <0 error, as DecodeWithCues.
+    int32_t ConvertWithCues(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
     // Makes, drops or restarts the converter for the loaded stream and the setting; a restart
     // primes it with the music before the decoder's position. Allocates.
     void PrepareConverter() OGGMIX_REQUIRES(FLock);

@@ -84,17 +84,15 @@ void TOggData::PrepareConverter() {
 // own rate; a loop jump or a wrap only changes what comes next, so the converter runs on
 // through it without a seam. At the end of the music the converter is emptied before the
 // stream pauses.
-int32_t TOggData::ConvertWithCues(int16_t* Dest, int32_t Count) noexcept {
-    const int32_t wantFrames = BytesToFrames(Count);
+int32_t TOggData::ConvertWithCues(StereoFrames16 Dest) noexcept {
     int32_t doneFrames = 0;
-    while (doneFrames < wantFrames) {
-        const auto output = std::span<int16_t>(Dest + 2 * doneFrames,
-                                               2 * static_cast<size_t>(wantFrames - doneFrames));
+    while (doneFrames < Dest.Frames()) {
+        const std::span<int16_t> output = Dest.From(doneFrames).Samples();
         if (FConvInputUsed == FConvInputFrames && !FConvEnding) {
             FConvJumps.Passed(FConverter->OutputFedFrames());  // room for the jumps to come
             const int32_t got = DecodeWithCues(StereoFrames16(FConvInput));
             // Deliberate: a decoding error has paused the stream; what is out stays.
-            if (got < 0) return doneFrames > 0 ? FramesToBytes(doneFrames) : got;
+            if (got < 0) return doneFrames > 0 ? doneFrames : got;
             FConvInputFrames = got;
             FConvInputUsed = 0;
             if (!Playing()) {
@@ -124,7 +122,7 @@ int32_t TOggData::ConvertWithCues(int16_t* Dest, int32_t Count) noexcept {
         }
         doneFrames += n;
     }
-    return FramesToBytes(doneFrames);
+    return doneFrames;
 }
 
 }  // namespace oggmix

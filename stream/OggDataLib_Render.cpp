@@ -147,13 +147,7 @@ int32_t TOggData::RenderChunk(Output Dest) noexcept {
     // The work buffer is not cleared first: decoding writes every frame it reports, and each
     // stage reads only those.
     const auto work = StereoFrames16(FWorkBuffer).First(std::min(Dest.Frames(), kChunkFrames));
-    int32_t c = 0;
-    if (FConverter) {
-        c = ConvertWithCues(work.data(), FramesToBytes(work.Frames()));  // counts bytes
-        if (c > 0) c = BytesToFrames(c);
-    } else {
-        c = DecodeWithCues(work);
-    }
+    const int32_t c = FConverter ? ConvertWithCues(work) : DecodeWithCues(work);
     if (c <= 0) return 0;
     const StereoFrames16 chunk = work.First(c);
     ApplyFilter(chunk, true);
