@@ -17,6 +17,10 @@ std::string Number(double value) {
 }  // namespace
 
 double CheckRange(double Value, double Min, double Max, const std::string& What) {
+    // Arithmetic that aims at an end may miss it by a rounding error.
+    constexpr double kEndTolerance = 1e-9;
+    if (Value < Min && Value >= Min - kEndTolerance) return Min;
+    if (Value > Max && Value <= Max + kEndTolerance) return Max;
     if (!(Value >= Min && Value <= Max))
         throw MusicError(
             MusicErrorCode::InvalidArgument,

@@ -5,7 +5,7 @@
 
 namespace oggmix::music {
 
-// Value itself when it is a number in Min .. Max.
+// Value itself when it is a number in Min .. Max; within 1e-9 beyond an end, that end.
 double CheckRange(double Value, double Min, double Max, const std::string& What);
 // A duration: a number of at least 0 seconds (at most an hour).
 double CheckSeconds(double Value, const std::string& What);

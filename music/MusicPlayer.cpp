@@ -72,6 +72,7 @@ MusicPlayer::Impl::Impl(const PlayerOptions& Options)
     const std::string decoder = music::FindDecoder(Options.DecoderPath);
 
     const std::string backend = Options.Backend.empty() ? AudioBackendName() : Options.Backend;
+    FBackendName = backend.starts_with("wav:") ? "wav" : backend.starts_with("manual") ? "manual" : backend;
     try {
         FVoxa = OpenDevice(backend);
     } catch (const Exception& e) {
@@ -288,6 +289,7 @@ bool MusicPlayer::DeviceAvailable() const {
 }
 const std::string& MusicPlayer::DeviceStatus() const noexcept { return FImpl->FDeviceStatus; }
 int32_t MusicPlayer::BlockFrames() const noexcept { return FImpl->FBlockFrames; }
+const std::string& MusicPlayer::BackendName() const noexcept { return FImpl->FBackendName; }
 
 DeliveryStats MusicPlayer::Delivery() const noexcept {
     return {FImpl->FFeed->WrittenBlocks(), FImpl->FFeed->DroppedBlocks()};

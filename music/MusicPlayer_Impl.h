@@ -95,6 +95,7 @@ struct MusicPlayer::Impl {
     OpenClaim FClaim;  // first: claimed before anything opens, released after all is shut
     std::unique_ptr<TVOXA> FVoxa;
     std::string FDeviceStatus;
+    std::string FBackendName;
     int32_t FBlockFrames;
     double FMasterVolume = 1.0;
     music::HeardBlocks FHeard;

@@ -27,9 +27,10 @@ constexpr int32_t kMaxLimiterLevel = 8388607;
 
 }  // namespace
 
-void MusicPlayer::SetVolume(Track Which, double Volume) {
-    music::CheckRange(Volume, 0.0, 2.0, "the volume");
-    FImpl->Find(Which).Stream->SetVolume(static_cast<float>(Volume));
+void MusicPlayer::SetVolume(Track Which, double Volume, double Seconds) {
+    const double volume = music::CheckRange(Volume, 0.0, 2.0, "the volume");
+    music::CheckSeconds(Seconds, "the volume time");
+    FImpl->Find(Which).Stream->SetVolume(static_cast<float>(volume));
 }
 
 void MusicPlayer::SetPan(Track Which, double Pan, double Seconds) {

@@ -134,6 +134,17 @@ double MusicPlayer::Position(Track Which) {
 
 double MusicPlayer::Length(Track Which) { return FImpl->Find(Which).Stream->TotalTime(); }
 
+std::vector<LoopCue> MusicPlayer::Cues(Track Which) {
+    const TOggData& stream = *FImpl->Find(Which).Stream;
+    std::vector<LoopCue> cues;
+    for (int32_t i = 0; i < kCueCount; ++i) {
+        const TLoopCue& cue = stream.Cues()[static_cast<size_t>(i)];
+        const CueFrames& frames = stream.CuePositions()[static_cast<size_t>(i)];
+        if (cue.Count != 0) cues.push_back({i, frames.StartFrame, frames.EndFrame, cue.Count});
+    }
+    return cues;
+}
+
 bool MusicPlayer::IsPlaying(Track Which) {
     Impl::TrackState& state = FImpl->Find(Which);
     return state.Stream->GetState(true) >= 2 && !state.Pausing && !state.Stopping;

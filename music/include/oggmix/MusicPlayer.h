@@ -1,16 +1,20 @@
 #pragma once
-// oggmix/MusicPlayer.h: music for a game in one object. A MusicPlayer opens the sound device,
-// binds the decoding library and runs the mixer; tracks are Ogg Vorbis files held in memory,
+// oggmix/MusicPlayer.h: music for a game in one object. A MusicPlayer opens a sound device
+// stream of its own and runs a mixer that the device pulls; tracks are Ogg Vorbis files held in memory,
 // named by handles, played with fades, cross-fades, loops (the files' own loop tags), volume,
 // pan, a tone filter and gain control. Positions are those of the music being heard; loop and
 // end events, and the sound device going away and coming back, reach the game on its own
 // thread through Poll.
 //
-// Threads: every call on one thread (the game's); the player mixes on a thread of its own.
+// Threads: every call for one player on one thread (the game's); the player mixes on the
+//          device's thread. Several players may live in one process, each with its own device
+//          stream; nothing is shared between them.
 // Errors:  every failure throws MusicError with an English message; no call ends the process.
-// Latency: a change (pause, fade, cross-fade, seek) is heard at most two blocks after the call;
-//          a block is PlayerOptions::BlockFrames frames of 44100 Hz stereo.
-// Units:   seconds as double; volumes 1.0 = as recorded; pan -1 left .. +1 right.
+// Latency: a change (pause, fade, cross-fade, seek) is heard one block after the call at most,
+//          plus what the device holds (PlayerOptions::LatencyMs); a block is
+//          PlayerOptions::BlockFrames frames of 44100 Hz stereo.
+// Units:   seconds as double; volumes 1.0 = as recorded; pan -1 left .. +1 right. A value
+//          within 1e-9 of a range's end (a float ramp's -6.7e-16) is taken as that end.
 // This header needs only the standard library.
 
 #include <cstddef>
@@ -56,13 +60,16 @@ struct Track {
 };
 
 struct PlayerOptions {
-    // Where the sound goes: "sdl", "null", "wav:PATH" or "manual" (tests); empty: the
-    // environment variable OGGMIX_AUDIO, else "sdl". A name given here stands in for
-    // OGGMIX_AUDIO while the device opens (the environment is shared by the process).
+    // Where the sound goes: "pulse", "sdl", "null", "wav:PATH" or "manual" (tests); empty: the
+    // environment variable OGGMIX_AUDIO (read, never written), else "pulse" where a PulseAudio
+    // or PipeWire server answers, else "sdl".
     std::string Backend;
-    // libwuvorbis.so; empty: beside the program, then beside the oggmix library, then the
-    // installed folder.
+    // Empty: libvorbisfile, linked into oggmix. Otherwise the path of a decoding library with
+    // the wu_ entry points (libwuvorbis.so) that the game ships; this player alone binds it.
     std::string DecoderPath;
+    // What the sound device holds between the mix and the listener, in ms (10 .. 1000); 0: the
+    // default, kDefaultLatencyMs. Shorter answers sooner; too short gaps on a busy machine.
+    int32_t LatencyMs = 0;
     // Frames per block, 1024 .. 8192 (a multiple of 4): shorter is quicker to respond, but
     // below 2048 a busy machine may deliver blocks late (heard as gaps; see Delivery).
     int32_t BlockFrames = 2048;
@@ -97,7 +104,17 @@ struct DeliveryStats {
     uint64_t LateBlocks = 0;
 };
 
-inline constexpr double kDefaultPauseFadeSec = 0.015;  // enough that a pause never clicks
+// A loop cue of a track, in source frames at the track's own rate: playback reaching EndFrame
+// goes on at StartFrame, Count times (-1 for ever).
+struct LoopCue {
+    int32_t Index = 0;  // the loop tag's index, 0 .. 15
+    int64_t StartFrame = 0;
+    int64_t EndFrame = 0;
+    int32_t Count = 0;
+};
+
+inline constexpr double kDefaultPauseFadeSec = 0.015;
+inline constexpr int32_t kDefaultLatencyMs = 100;  // enough that a pause never clicks
 inline constexpr int32_t kMaxPlayingTracks = 8;
 
 class MusicPlayer {
@@ -128,7 +145,8 @@ public:
     void CrossFade(Track From, Track To, double Seconds, bool Loop = true);
     void Seek(Track Which, double Seconds);  // clamped to the track's length
 
-    void SetVolume(Track Which, double Volume);  // 0 .. 2
+    // 0 .. 2, reached over Seconds (0: at once). A volume of 0 keeps the track playing, unheard.
+    void SetVolume(Track Which, double Volume, double Seconds = 0.0);
     void SetPan(Track Which, double Pan, double Seconds = 0.0);
     void SetToneFilter(Track Which, ToneFilter Filter, double Seconds = 0.5);
     void SetGainControl(Track Which, double Level);  // 0 off; 1.0 aims at 30000 peaks
@@ -141,6 +159,8 @@ public:
     // The position in the track of the sound being heard, in seconds.
     [[nodiscard]] double Position(Track Which);
     [[nodiscard]] double Length(Track Which);
+    // The loop cues the track follows, in index order; empty when it has none.
+    [[nodiscard]] std::vector<LoopCue> Cues(Track Which);
     [[nodiscard]] bool IsPlaying(Track Which);
 
     // Events since the last poll, each once: the device's first, then the tracks' in the
@@ -154,6 +174,8 @@ public:
     // Empty when the device opened; otherwise why it could not be opened.
     [[nodiscard]] const std::string& DeviceStatus() const noexcept;
     [[nodiscard]] int32_t BlockFrames() const noexcept;
+    // The sound back end in use: "pulse", "sdl", "null", "wav" or "manual".
+    [[nodiscard]] const std::string& BackendName() const noexcept;
     [[nodiscard]] DeliveryStats Delivery() const noexcept;
 
 private:
