@@ -1,130 +1,80 @@
 // MusicPlayer.cpp: opening and closing the player, loading and unloading tracks, and the
-// refill thread's hooks that record what each block holds.
-#include <cstdlib>
+// device thread's side: mixing a block when the device asks for more, and writing down what
+// each block holds.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <new>
-#include <optional>
 
 #include "base/Exceptions.h"
-#include "music/DecoderSearch.h"
+#include "music/MusicArguments.h"
 #include "music/MusicPlayer_Impl.h"
 #include "sound/platform/AudioBackend.h"
-#include "sound/platform/DeviceStatus.h"
 
 namespace oggmix {
 namespace {
 
-// The decoding library is bound once for the whole process, so one player at a time.
-std::atomic<bool> gPlayerOpen{false};
 // Handles are unique in the process, so that a stale one never names another track.
 std::atomic<uint32_t> gNextTrackId{1};
 
-// The sound device reads OGGMIX_AUDIO when it opens; a chosen back end stands in for it that
-// long, and the variable is put back afterwards.
-class ScopedBackend {
-public:
-    explicit ScopedBackend(const std::string& name) {
-        if (name.empty()) return;
-        if (const char* previous = std::getenv("OGGMIX_AUDIO")) FPrevious = previous;
-        setenv("OGGMIX_AUDIO", name.c_str(), 1);
-        FSet = true;
+std::unique_ptr<TVorbisFileDLL> BindDecoder(const std::string& path) {
+    auto binding = std::make_unique<TVorbisFileDLL>(false);
+    if (path.empty()) {
+        (void)binding->BindLinked();
+        return binding;
     }
-    ~ScopedBackend() {
-        if (!FSet) return;
-        if (FPrevious)
-            setenv("OGGMIX_AUDIO", FPrevious->c_str(), 1);
-        else
-            unsetenv("OGGMIX_AUDIO");
+    try {
+        if (!binding->LoadDLL(path))
+            throw MusicError(MusicErrorCode::NoDecoder,
+                             "the decoding library " + path + " lacks entry points");
+    } catch (const ERangeError& e) {
+        throw MusicError(MusicErrorCode::NoDecoder,
+                         "the decoding library " + path + " cannot be loaded: " + e.Message());
     }
-    ScopedBackend(const ScopedBackend&) = delete;
-    ScopedBackend& operator=(const ScopedBackend&) = delete;
+    return binding;
+}
 
-private:
-    bool FSet = false;
-    std::optional<std::string> FPrevious;
-};
+int32_t CheckBlockFrames(int32_t frames) {
+    if (frames < MusicPlayer::Impl::kMinBlockFrames ||
+        frames > MusicPlayer::Impl::kMaxBlockFrames || frames % 4 != 0)
+        throw MusicError(MusicErrorCode::InvalidArgument,
+                         "BlockFrames must be 1024 to 8192 frames and a multiple of 4, not " +
+                             std::to_string(frames));
+    return frames;
+}
 
-std::unique_ptr<TVOXA> OpenDevice(const std::string& backend) {
-    ScopedBackend scoped(backend);
-    auto voxa = std::make_unique<TVOXA>(nullptr);
-    // Failures of the sound output become exceptions here, never an exit.
-    voxa->SetDebugOption({dsoExceptOnError});
-    voxa->Loaded();
-    return voxa;
+int32_t LatencyOf(int32_t ms) {
+    if (ms == 0) return kDefaultLatencyMs;
+    return static_cast<int32_t>(music::CheckRange(ms, 10, 1000, "LatencyMs"));
 }
 
 }  // namespace
 
-MusicPlayer::Impl::OpenClaim::OpenClaim() {
-    if (gPlayerOpen.exchange(true))
-        throw MusicError(MusicErrorCode::InvalidArgument,
-                         "another MusicPlayer is open; only one may exist at a time");
-}
-
-MusicPlayer::Impl::OpenClaim::~OpenClaim() { gPlayerOpen.store(false); }
-
 MusicPlayer::Impl::Impl(const PlayerOptions& Options)
-    : FBlockFrames(Options.BlockFrames), FHeard(Options.BlockFrames) {
-    if (Options.BlockFrames < AudioFeed::kMinBlockFrames ||
-        Options.BlockFrames > AudioFeed::kBlockFrames || Options.BlockFrames % 4 != 0)
-        throw MusicError(MusicErrorCode::InvalidArgument,
-                         "BlockFrames must be 1024 to 8192 frames and a multiple of 4, not " +
-                             std::to_string(Options.BlockFrames));
-    const std::string decoder = music::FindDecoder(Options.DecoderPath);
-
-    const std::string backend = Options.Backend.empty() ? AudioBackendName() : Options.Backend;
-    FBackendName = backend.starts_with("wav:") ? "wav" : backend.starts_with("manual") ? "manual" : backend;
-    try {
-        FVoxa = OpenDevice(backend);
-    } catch (const Exception& e) {
-        throw MusicError(MusicErrorCode::NoDevice,
-                         "the sound device (" + backend + ") failed: " + e.Message());
-    }
-    if (!FVoxa->Initialized()) {
-        const std::string why = LastAudioBackendError();
-        FDeviceStatus = "the sound device (" + backend + ") cannot be opened" +
-                        (why.empty() ? std::string() : ": " + why);
-        if (Options.RequireDevice) throw MusicError(MusicErrorCode::NoDevice, FDeviceStatus);
-        // Silent playback: everything runs, timed as if heard.
-        FVoxa = OpenDevice("null");
-    }
-
-    try {
-        // Started below, once the hooks are in place.
-        FFeed = std::make_unique<AudioFeed>(*FVoxa, decoder, 1, false, FBlockFrames);
-    } catch (const ERangeError& e) {
-        throw MusicError(MusicErrorCode::NoDecoder,
-                         "the decoding library " + decoder + " cannot be loaded: " + e.Message());
-    } catch (const EVOXA& e) {
-        throw MusicError(MusicErrorCode::NoDevice,
-                         "the sound device (" + backend + ") failed: " + e.Message());
-    }
-    if (!FFeed->DecoderUsable())
-        throw MusicError(MusicErrorCode::NoDecoder,
-                         "the decoding library " + decoder + " lacks entry points");
-
-    TOggPlayer& player = FFeed->Player();
+    : FBlockFrames(CheckBlockFrames(Options.BlockFrames)),
+      FDecoder(BindDecoder(Options.DecoderPath)),
+      FMixer(std::make_unique<TOggPlayer>(FBlockFrames * 2 * kBytesPerFrame, kSlotCount)),
+      FSpans(FBlockFrames) {
     {
-        MixerGuard guard(player);
-        player.OnGetPosition = [this](int32_t& position, int32_t& size) {
-            FFeed->GetPlayPosition(position, size);
-            OnBlockStart();
-        };
-        player.OnMix = [this](int32_t*, int32_t) { OnBlockMixed(); };
+        MixerGuard guard(*FMixer);
+        FMixer->OnMix = [this](int32_t*, int32_t) { OnMixed(); };
     }
-    FFeed->WaveData().SetOnFill([this](TVOXAGenWave* sender, TVOXAChannel* channel, uint32_t offset,
-                                       uint32_t size) { OnFill(sender, channel, offset, size); });
-    FSeenLosses = CurrentSoundDeviceStatus().Losses;
-    FFeed->Start();
+    FBlockUsedFrames = FBlockFrames;  // the first pull mixes a block
+    const std::string backend = Options.Backend.empty() ? AudioBackendName() : Options.Backend;
+    FDevice = std::make_unique<music::DeviceLink>(
+        backend, LatencyOf(Options.LatencyMs), Options.RequireDevice,
+        [this](std::span<int16_t> out) { Pull(out); });
+    FSeenLosses = FDevice->Losses();
+    FDevice->Start();
 }
 
 MusicPlayer::Impl::~Impl() {
-    if (!FFeed) return;
+    // The device stops pulling first; then the streams go, while their binding is still here.
+    FDevice.reset();
     {
-        MixerGuard guard(FFeed->Player());
-        for (int32_t slot = 0; slot < AudioFeed::kSlotCount; ++slot)
-            FFeed->Player().ClearSlot(slot, false);
+        MixerGuard guard(*FMixer);
+        for (int32_t slot = 0; slot < kSlotCount; ++slot) FMixer->ClearSlot(slot, false);
     }
-    // The streams go while the decoding library is still bound; the feed unloads it.
     FTracks.clear();
 }
 
@@ -137,16 +87,18 @@ MusicPlayer::Impl::TrackState& MusicPlayer::Impl::Find(Track Which) {
     return found->second;
 }
 
-std::string MusicPlayer::Impl::Describe(Track Which, const TrackState& State) const {
-    return "track " + std::to_string(Which.Id) + " (" + State.Name + ")";
+std::string MusicPlayer::Impl::Describe(const TrackState& State) const {
+    return "track " + std::to_string(State.Id) + " (" + State.Name + ")";
 }
 
 std::unique_ptr<TOggData> MusicPlayer::Impl::NewStream() const {
-    auto stream = std::make_unique<TOggData>(FFeed->StreamBytes());
+    auto stream = std::make_unique<TOggData>(FBlockFrames * kBytesPerWideFrame);
+    stream->SetDecoderBinding(FDecoder.get());
     // A game's music comes from many tools: their LOOPSTART tags loop it too, and any rate
     // and channel count plays.
     stream->SetLoopStartTags(true);
     stream->SetConversion(true);
+    stream->SetPlayRecords(true);
     return stream;
 }
 
@@ -158,30 +110,30 @@ Track MusicPlayer::Impl::AddTrack(std::unique_ptr<TOggData> Stream, const std::s
                              " channels cannot be played (8000 to 192000 Hz, 1 to 8 channels)");
     Stream->Fade(1.0f, 0.0f);
     Stream->SetMasterVolume(static_cast<float>(FMasterVolume));
-    const Track track{gNextTrackId.fetch_add(1)};
+    const uint32_t id = gNextTrackId.fetch_add(1);
     TrackState state;
+    state.Id = id;
     state.Name = Name;
     state.Stream = std::move(Stream);
-    FTracks.emplace(track.Id, std::move(state));
-    return track;
+    FTracks.emplace(id, std::move(state));
+    return Track{id};
 }
 
-void MusicPlayer::Impl::EnsureSlot(Track Which, TrackState& State) {
+void MusicPlayer::Impl::EnsureSlot(TrackState& State) {
     if (State.Slot >= 0) return;
-    TOggPlayer& player = FFeed->Player();
     int32_t chosen = -1;
-    for (int32_t slot = 0; slot < AudioFeed::kSlotCount && chosen < 0; ++slot)
-        if (FSlotTrack[static_cast<size_t>(slot)] == 0) chosen = slot;
-    for (int32_t slot = 0; slot < AudioFeed::kSlotCount && chosen < 0; ++slot)
-        if (player.Slots(slot)->GetState(true) < 2) chosen = slot;
+    for (int32_t slot = 0; slot < kSlotCount && chosen < 0; ++slot)
+        if (FSlotTrack[static_cast<size_t>(slot)] == nullptr) chosen = slot;
+    for (int32_t slot = 0; slot < kSlotCount && chosen < 0; ++slot)
+        if (FMixer->Slots(slot)->GetState(true) < 2) chosen = slot;
     if (chosen < 0)
-        throw MusicError(MusicErrorCode::TooManyPlaying, Describe(Which, State) + " cannot play: " +
-                                                             std::to_string(kMaxPlayingTracks) +
-                                                             " tracks are playing already");
-    const auto index = static_cast<size_t>(chosen);
-    if (const uint32_t previous = FSlotTrack[index]; previous != 0) FTracks.at(previous).Slot = -1;
-    player.SetSlot(chosen, State.Stream.get(), false);
-    FSlotTrack[index] = Which.Id;
+        throw MusicError(MusicErrorCode::TooManyPlaying,
+                         Describe(State) + " cannot play: " + std::to_string(kMaxPlayingTracks) +
+                             " tracks are playing already");
+    TrackState*& holder = FSlotTrack[static_cast<size_t>(chosen)];
+    if (holder != nullptr) holder->Slot = -1;
+    FMixer->SetSlot(chosen, State.Stream.get(), false);
+    holder = &State;
     State.Slot = chosen;
 }
 
@@ -216,66 +168,56 @@ Track MusicPlayer::Load(std::span<const std::byte> Bytes, const std::string& Nam
 void MusicPlayer::Unload(Track Which) {
     Impl::TrackState& state = FImpl->Find(Which);
     {
-        MixerGuard guard(FImpl->FFeed->Player());
+        MixerGuard guard(*FImpl->FMixer);
         if (state.Slot >= 0) {
-            FImpl->FFeed->Player().ClearSlot(state.Slot, false);
-            FImpl->FSlotTrack[static_cast<size_t>(state.Slot)] = 0;
+            FImpl->FMixer->ClearSlot(state.Slot, false);
+            FImpl->FSlotTrack[static_cast<size_t>(state.Slot)] = nullptr;
         }
-        FImpl->FHeard.DropEvents(Which.Id);
+        FImpl->FSpans.Drop(Which.Id);
     }
     FImpl->FTracks.erase(Which.Id);
 }
 
-// ---- The refill thread's hooks ----
+// ---- The device thread ----
 
-void MusicPlayer::Impl::OnBlockStart() noexcept {
-    (void)FHeard.BeginBlock();
-    TOggPlayer& player = FFeed->Player();
-    for (int32_t slot = 0; slot < AudioFeed::kSlotCount; ++slot) {
-        SlotBefore& before = FSlotBefore[static_cast<size_t>(slot)];
-        before.TrackId = FSlotTrack[static_cast<size_t>(slot)];
-        TOggData* stream = player.Slots(slot);
-        if (before.TrackId == 0 || stream == nullptr) continue;
-        before.State = stream->GetState(true);
-        before.StartSec = stream->GetTime(true);
-    }
-}
-
-void MusicPlayer::Impl::OnBlockMixed() noexcept {
-    TOggPlayer& player = FFeed->Player();
-    const int64_t seq = FHeard.CurrentSeq();
-    for (int32_t slot = 0; slot < AudioFeed::kSlotCount; ++slot) {
-        const SlotBefore& before = FSlotBefore[static_cast<size_t>(slot)];
-        TOggData* stream = player.Slots(slot);
-        if (before.TrackId == 0 || stream == nullptr) continue;
-        music::BlockObservation seen;
-        seen.StartSec = before.StartSec;
-        seen.StateBefore = before.State;
-        seen.StateAfter = stream->GetState(true);
-        seen.EndSec = stream->GetTime(true);
-        seen.LengthSec = stream->TotalTime();
-        for (size_t i = 0; i < seen.Cues.size(); ++i) {
-            const TLoopCue& cue = stream->Cues()[i];
-            seen.Cues[i] = {cue.LoopStart, cue.LoopEnd, cue.Count != 0};
+void MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
+    size_t done = 0;
+    while (done < Interleaved.size()) {
+        if (FBlockUsedFrames == FBlockFrames) {
+            FMixer->RenderNext();
+            FBlockUsedFrames = 0;
         }
-        const music::ClassifiedBlock block =
-            music::ClassifyBlock(seen, FBlockFrames, Track{before.TrackId});
-        if (!block.Record) continue;
-        music::BlockRecord record = *block.Record;
-        record.Seq = seq;
-        FHeard.Add(record);
-        if (block.Event) FHeard.PushEvent(seq, block.EventFrame, *block.Event);
+        const size_t n = std::min(Interleaved.size() - done,
+                                  static_cast<size_t>(FBlockFrames - FBlockUsedFrames) * 2);
+        std::memcpy(Interleaved.data() + done, FMixer->GetBlock() + FBlockUsedFrames * 2,
+                    n * sizeof(int16_t));
+        done += n;
+        FBlockUsedFrames += static_cast<int32_t>(n / 2);
     }
 }
 
-void MusicPlayer::Impl::OnFill(TVOXAGenWave* Sender, TVOXAChannel* Channel, uint32_t Offset,
-                               uint32_t Size) {
-    const uint64_t before = FFeed->WrittenBlocks();
-    FFeed->FillWave(Sender, Channel, Offset, Size);
-    // Only this thread renders, so the block just mixed is the latest one.
-    if (FFeed->WrittenBlocks() != before)
-        FHeard.Written(Offset < static_cast<uint32_t>(FFeed->Player().BlockBytes()) ? 0 : 1,
-                       FHeard.CurrentSeq());
+void MusicPlayer::Impl::OnMixed() noexcept {
+    const int64_t outStart = FMixedBlocks.load(std::memory_order_relaxed) * FBlockFrames;
+    for (int32_t slot = 0; slot < kSlotCount; ++slot) {
+        TrackState* state = FSlotTrack[static_cast<size_t>(slot)];
+        const PlayRecord* record = FMixer->SlotRecord(slot);
+        if (state == nullptr || record == nullptr) continue;
+        const int32_t rate = state->Stream->Rate();
+        FSpans.Add(state->Id, outStart, rate, *record);
+        for (const PlayJump& jump : record->Jumps) {
+            const MusicEventKind kind = jump.Cause == PlayJumpCause::End ? MusicEventKind::Ended
+                                                                         : MusicEventKind::Looped;
+            FSpans.PushEvent(outStart + jump.OutputFrame,
+                             {kind, Track{state->Id}, jump.CueIndex});
+        }
+        if (state->FadingTo != Ending::None && state->SilentOut < 0 &&
+            outStart >= state->FadeFromOut && record->SilentFrame >= 0) {
+            state->SilentOut = outStart + record->SilentFrame;
+            state->SilentSource = std::llround(
+                music::HeardSpans::SourceFrameIn(*record, rate, record->SilentFrame));
+        }
+    }
+    FMixedBlocks.fetch_add(1, std::memory_order_relaxed);
 }
 
 // ---- Opening, status ----
@@ -284,15 +226,15 @@ MusicPlayer::MusicPlayer(const PlayerOptions& Options) : FImpl(std::make_unique<
 
 MusicPlayer::~MusicPlayer() = default;
 
-bool MusicPlayer::DeviceAvailable() const {
-    return FImpl->FDeviceStatus.empty() && !CurrentSoundDeviceStatus().Lost;
-}
-const std::string& MusicPlayer::DeviceStatus() const noexcept { return FImpl->FDeviceStatus; }
+bool MusicPlayer::DeviceAvailable() const { return FImpl->FDevice->Available(); }
+const std::string& MusicPlayer::DeviceStatus() const noexcept { return FImpl->FDevice->Status(); }
 int32_t MusicPlayer::BlockFrames() const noexcept { return FImpl->FBlockFrames; }
-const std::string& MusicPlayer::BackendName() const noexcept { return FImpl->FBackendName; }
+const std::string& MusicPlayer::BackendName() const noexcept {
+    return FImpl->FDevice->BackendName();
+}
 
 DeliveryStats MusicPlayer::Delivery() const noexcept {
-    return {FImpl->FFeed->WrittenBlocks(), FImpl->FFeed->DroppedBlocks()};
+    return {static_cast<uint64_t>(FImpl->FMixedBlocks.load(std::memory_order_relaxed)), 0};
 }
 
 }  // namespace oggmix

@@ -29,22 +29,22 @@ constexpr int32_t kMaxLimiterLevel = 8388607;
 
 void MusicPlayer::SetVolume(Track Which, double Volume, double Seconds) {
     const double volume = music::CheckRange(Volume, 0.0, 2.0, "the volume");
-    music::CheckSeconds(Seconds, "the volume time");
-    FImpl->Find(Which).Stream->SetVolume(static_cast<float>(volume));
+    const double seconds = music::CheckSeconds(Seconds, "the volume time");
+    FImpl->Find(Which).Stream->SetVolume(static_cast<float>(volume), static_cast<float>(seconds));
 }
 
 void MusicPlayer::SetPan(Track Which, double Pan, double Seconds) {
-    music::CheckRange(Pan, -1.0, 1.0, "the pan");
-    music::CheckSeconds(Seconds, "the pan time");
-    FImpl->Find(Which).Stream->SetPan(static_cast<float>(Pan), static_cast<float>(Seconds));
+    const double pan = music::CheckRange(Pan, -1.0, 1.0, "the pan");
+    const double seconds = music::CheckSeconds(Seconds, "the pan time");
+    FImpl->Find(Which).Stream->SetPan(static_cast<float>(pan), static_cast<float>(seconds));
 }
 
 void MusicPlayer::SetToneFilter(Track Which, ToneFilter Filter, double Seconds) {
-    music::CheckSeconds(Seconds, "the tone filter time");
+    const double seconds = music::CheckSeconds(Seconds, "the tone filter time");
     const FilterPreset* preset = FindFilterPreset(PresetCaption(Filter));
     TOggData& stream = *FImpl->Find(Which).Stream;
     const auto& v = preset->Values;
-    const auto time = static_cast<float>(Seconds);
+    const auto time = static_cast<float>(seconds);
     if (preset->ValueCount == 8)
         stream.SetFilterCurve8(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], time);
     else
@@ -52,15 +52,14 @@ void MusicPlayer::SetToneFilter(Track Which, ToneFilter Filter, double Seconds) 
 }
 
 void MusicPlayer::SetGainControl(Track Which, double Level) {
-    music::CheckRange(Level, 0.0, 10.0, "the gain control level");
-    FImpl->Find(Which).Stream->SetAGC(static_cast<float>(Level));
+    const double level = music::CheckRange(Level, 0.0, 10.0, "the gain control level");
+    FImpl->Find(Which).Stream->SetAGC(static_cast<float>(level));
 }
 
 void MusicPlayer::SetMasterVolume(double Volume) {
-    music::CheckRange(Volume, 0.0, 2.0, "the master volume");
-    FImpl->FMasterVolume = Volume;
+    FImpl->FMasterVolume = music::CheckRange(Volume, 0.0, 2.0, "the master volume");
     for (auto& [id, state] : FImpl->FTracks)
-        state.Stream->SetMasterVolume(static_cast<float>(Volume));
+        state.Stream->SetMasterVolume(static_cast<float>(FImpl->FMasterVolume));
 }
 
 void MusicPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t HoldFrames) {
@@ -68,9 +67,9 @@ void MusicPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t Hol
     music::CheckRange(Max, Min, kMaxLimiterLevel, "the limiter's Max");
     music::CheckRange(Down, 0, kMaxLimiterLevel, "the limiter's Down");
     music::CheckRange(HoldFrames, 0, kFramesPerSecond * 60, "the limiter's HoldFrames");
-    FImpl->FFeed->Player().SetLimiter(Min, Max, Down, HoldFrames, -1);
+    FImpl->FMixer->SetLimiter(Min, Max, Down, HoldFrames, -1);
 }
 
-void MusicPlayer::ResetLimiter() { FImpl->FFeed->Player().ResetLimiter(); }
+void MusicPlayer::ResetLimiter() { FImpl->FMixer->ResetLimiter(); }
 
 }  // namespace oggmix

@@ -1,100 +1,169 @@
 // MusicPlayer_Transport.cpp: play, stop, pause, resume, cross-fade and seek; the position
 // being heard; events.
 #include <cmath>
-#include <limits>
 
 #include "music/MusicArguments.h"
 #include "music/MusicPlayer_Impl.h"
-#include "sound/platform/DeviceStatus.h"
 
 namespace oggmix {
+namespace {
 
-music::HeardFrame MusicPlayer::Impl::HeardNow() const {
-    IDirectSoundBuffer8* buffer = FFeed->WaveData().SoundBuffer();
-    if (buffer == nullptr) return {};
-    DWORD play = 0;
-    DWORD write = 0;
-    if (buffer->GetCurrentPosition(&play, &write) != DS_OK) return {};
-    return FHeard.At(play);
+// Tries to prepare a restart outside the lock before giving up and seeking under it.
+constexpr int kPrepareAttempts = 3;
+
+}  // namespace
+
+int64_t MusicPlayer::Impl::RestartFrame(TrackState& State) {
+    if (State.FadingTo == Ending::Pause && State.SilentSource >= 0) return State.SilentSource;
+    if (State.FadingTo == Ending::Stop && State.SilentSource >= 0 && !State.Rewound) return 0;
+    if (State.Stream->NeedsRestart(true)) return State.Stream->PositionFrame(true);
+    return -1;
 }
 
-void MusicPlayer::Impl::StartLocked(Track Which, TrackState& State, bool Loop, double FadeInSec) {
-    EnsureSlot(Which, State);
+void MusicPlayer::Impl::WithRestart(TrackState& State,
+                                    const std::function<void(std::unique_ptr<PreparedPosition>)>&
+                                        Change) {
+    for (int attempt = 1;; ++attempt) {
+        int64_t frame = -1;
+        {
+            MixerGuard guard(*FMixer);
+            frame = RestartFrame(State);
+            if (frame < 0) return Change(nullptr);
+        }
+        // The heavy part (a decoder and a converter made ready) runs while the device mixes.
+        std::unique_ptr<PreparedPosition> prepared = State.Stream->PreparePosition(frame);
+        MixerGuard guard(*FMixer);
+        const int64_t now = RestartFrame(State);
+        if (now == frame) return Change(std::move(prepared));
+        if (now < 0) return Change(nullptr);
+        if (attempt == kPrepareAttempts) {
+            // The device keeps moving the goal: give up on preparing it aside.
+            State.Stream->SeekFrame(now, true);
+            return Change(nullptr);
+        }
+    }
+}
+
+void MusicPlayer::Impl::StartLocked(TrackState& State, bool Loop, double FadeInSec,
+                                    std::unique_ptr<PreparedPosition> From) {
+    EnsureSlot(State);
     TOggData& stream = *State.Stream;
-    // A track still fading out (to stop or to pause) turns back up from where its fade is.
-    const bool running = stream.GetState(true) >= 2;
-    if (!running && State.Stopping) stream.Stop(true);
-    // The stream stopped only at the end of the block its pause fade fell silent in.
-    if (const std::optional<double> at = PausedAt(Which, State))
-        stream.Seek(static_cast<float>(*at), true);
+    // A track still fading out (to stop or to pause) turns back up from where its fade is; one
+    // whose fade fell silent goes on from where it fell silent, or from the start after a stop.
+    const bool running = stream.GetState(true) >= 2 && State.SilentSource < 0;
+    if (From) {
+        if (State.FadingTo == Ending::Stop && !State.Rewound)
+            stream.StopAt(std::move(From), true);
+        else
+            stream.ApplyPosition(std::move(From), true);
+    }
     // Under the mixer's lock no render sees the silent start of a fade-in (which would pause
     // the stream).
     if (!running && FadeInSec > 0.0) stream.Fade(0.0f, 0.0f);
     stream.Fade(1.0f, static_cast<float>(FadeInSec));
     stream.Play(Loop, true);
     State.Loop = Loop;
-    State.Pausing = false;
-    State.Stopping = false;
+    State.FadingTo = Ending::None;
+    State.SilentOut = -1;
+    State.SilentSource = -1;
+    State.Rewound = false;
 }
 
-void MusicPlayer::Impl::StopLocked(TrackState& State, double FadeOutSec) {
+void MusicPlayer::Impl::FadeOutLocked(TrackState& State, Ending To, double FadeSec) {
+    State.FadingTo = To;
+    State.FadeFromOut = NextOutFrame();
+    State.SilentOut = -1;
+    State.SilentSource = -1;
+    State.Rewound = false;
     TOggData& stream = *State.Stream;
-    State.Pausing = false;
-    if (stream.GetState(true) < 2 || FadeOutSec <= 0.0) {
-        stream.Stop(true);
-        State.Stopping = false;
-        return;
-    }
-    stream.Fade(0.0f, static_cast<float>(FadeOutSec));
-    State.Stopping = true;
+    stream.Fade(0.0f, static_cast<float>(FadeSec));
+    if (FadeSec >= 0.01) return;
+    // At once: the blocks mixed already are still heard, nothing after them.
+    stream.Pause(true);
+    State.SilentOut = NextOutFrame();
+    State.SilentSource = To == Ending::Stop ? 0 : stream.PositionFrame(true);
 }
 
 void MusicPlayer::Impl::FinishStops() {
     for (auto& [id, state] : FTracks) {
-        if (!state.Stopping || state.Stream->GetState(true) >= 2) continue;
-        state.Stream->Stop(true);
-        state.Stopping = false;
+        bool due = false;
+        {
+            MixerGuard guard(*FMixer);
+            due = state.FadingTo == Ending::Stop && state.SilentSource >= 0 && !state.Rewound &&
+                  state.Stream->GetState(true) < 2;
+        }
+        if (!due) continue;
+        std::unique_ptr<PreparedPosition> start = state.Stream->PreparePosition(0);
+        MixerGuard guard(*FMixer);
+        if (state.FadingTo != Ending::Stop || state.Rewound || state.Stream->GetState(true) >= 2)
+            continue;
+        state.Stream->StopAt(std::move(start), true);
+        state.Rewound = true;
     }
 }
 
-std::optional<double> MusicPlayer::Impl::PausedAt(Track Which, const TrackState& State) const {
-    if (!State.Pausing || State.Stream->GetState(true) >= 2) return std::nullopt;
-    return FHeard.FadeEndAfter(Which.Id, State.PauseSeq, State.PauseFadeSec);
+bool MusicPlayer::Impl::FadeOver(const TrackState& State, int64_t Heard) const {
+    if (State.SilentOut >= 0) return Heard >= State.SilentOut;
+    // The music ended during the fade: over once its last block is heard.
+    return State.Stream->GetState(true) < 2 && !FSpans.MusicFrom(State.Id, Heard);
+}
+
+double MusicPlayer::Impl::HeardSourceFrame(TrackState& State, int64_t Heard) {
+    if (State.FadingTo != Ending::None && State.SilentOut >= 0 && Heard >= State.SilentOut)
+        return State.FadingTo == Ending::Stop ? 0.0 : static_cast<double>(State.SilentSource);
+    if (const std::optional<double> frame = FSpans.SourceFrameAt(State.Id, Heard)) return *frame;
+    // Nothing of the track in flight: where the stream stands is what is heard next.
+    if (State.FadingTo == Ending::Stop && State.Stream->GetState(true) < 2) return 0.0;
+    return static_cast<double>(State.Stream->PositionFrame(true));
 }
 
 void MusicPlayer::Play(Track Which, const PlayOptions& Options) {
     const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
     Impl::TrackState& state = FImpl->Find(Which);
-    MixerGuard guard(FImpl->FFeed->Player());
-    FImpl->StartLocked(Which, state, Options.Loop, fadeSec);
+    FImpl->WithRestart(state, [&](std::unique_ptr<PreparedPosition> from) {
+        FImpl->StartLocked(state, Options.Loop, fadeSec, std::move(from));
+    });
 }
 
 void MusicPlayer::Stop(Track Which, double FadeOutSec) {
     const double fadeSec = music::CheckSeconds(FadeOutSec, "the fade-out");
     Impl::TrackState& state = FImpl->Find(Which);
-    MixerGuard guard(FImpl->FFeed->Player());
-    FImpl->StopLocked(state, fadeSec);
+    {
+        MixerGuard guard(*FImpl->FMixer);
+        if (state.FadingTo == Impl::Ending::Stop) return;
+        if (state.Stream->GetState(true) >= 2 && state.SilentSource < 0) {
+            FImpl->FadeOutLocked(state, Impl::Ending::Stop, fadeSec);
+            return;
+        }
+    }
+    // Not playing: rewound at once, prepared aside.
+    std::unique_ptr<PreparedPosition> start = state.Stream->PreparePosition(0);
+    MixerGuard guard(*FImpl->FMixer);
+    state.Stream->StopAt(std::move(start), true);
+    state.FadingTo = Impl::Ending::Stop;
+    state.SilentOut = FImpl->NextOutFrame();
+    state.SilentSource = 0;
+    state.Rewound = true;
 }
 
 void MusicPlayer::Pause(Track Which, double FadeSec) {
     const double fadeSec = music::CheckSeconds(FadeSec, "the pause fade");
     Impl::TrackState& state = FImpl->Find(Which);
-    MixerGuard guard(FImpl->FFeed->Player());
-    TOggData& stream = *state.Stream;
-    if (stream.GetState(true) < 2 || state.Stopping) return;
-    // The stream pauses itself once the fade has reached silence; at once without a fade.
-    stream.Fade(0.0f, static_cast<float>(fadeSec));
-    if (fadeSec < 0.01) stream.Pause(true);
-    state.Pausing = true;
-    state.PauseSeq = FImpl->FHeard.CurrentSeq();
-    state.PauseFadeSec = fadeSec;
+    MixerGuard guard(*FImpl->FMixer);
+    if (state.Stream->GetState(true) < 2 || state.FadingTo != Impl::Ending::None) return;
+    FImpl->FadeOutLocked(state, Impl::Ending::Pause, fadeSec);
 }
 
 void MusicPlayer::Resume(Track Which, double FadeSec) {
     const double fadeSec = music::CheckSeconds(FadeSec, "the resume fade");
     Impl::TrackState& state = FImpl->Find(Which);
-    MixerGuard guard(FImpl->FFeed->Player());
-    if (state.Pausing) FImpl->StartLocked(Which, state, state.Loop, fadeSec);
+    {
+        MixerGuard guard(*FImpl->FMixer);
+        if (state.FadingTo != Impl::Ending::Pause) return;
+    }
+    FImpl->WithRestart(state, [&](std::unique_ptr<PreparedPosition> from) {
+        FImpl->StartLocked(state, state.Loop, fadeSec, std::move(from));
+    });
 }
 
 void MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) {
@@ -103,33 +172,39 @@ void MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) {
     Impl::TrackState& to = FImpl->Find(To);
     if (From == To)
         throw MusicError(MusicErrorCode::InvalidArgument,
-                         "a cross-fade needs two tracks; both are " + FImpl->Describe(From, from));
-    MixerGuard guard(FImpl->FFeed->Player());
-    FImpl->StopLocked(from, fadeSec);
-    FImpl->StartLocked(To, to, Loop, fadeSec);
+                         "a cross-fade needs two tracks; both are " + FImpl->Describe(from));
+    FImpl->WithRestart(to, [&](std::unique_ptr<PreparedPosition> start) {
+        if (from.Stream->GetState(true) >= 2 && from.FadingTo != Impl::Ending::Stop &&
+            from.SilentSource < 0)
+            FImpl->FadeOutLocked(from, Impl::Ending::Stop, fadeSec);
+        FImpl->StartLocked(to, Loop, fadeSec, std::move(start));
+    });
 }
 
 void MusicPlayer::Seek(Track Which, double Seconds) {
     Impl::TrackState& state = FImpl->Find(Which);
     if (!std::isfinite(Seconds) || Seconds < 0.0)
-        throw MusicError(MusicErrorCode::InvalidArgument,
-                         "cannot seek " + FImpl->Describe(Which, state) + " to " +
-                             std::to_string(Seconds) + " s");
-    MixerGuard guard(FImpl->FFeed->Player());
-    state.Stream->Seek(static_cast<float>(Seconds), true);
-    // The place sought replaces a pause's resume point.
-    state.PauseSeq = std::numeric_limits<int64_t>::max();
+        throw MusicError(MusicErrorCode::InvalidArgument, "cannot seek " + FImpl->Describe(state) +
+                                                              " to " + std::to_string(Seconds) +
+                                                              " s");
+    const TOggData& stream = *state.Stream;
+    const int64_t frame =
+        std::min(std::llround(Seconds * stream.Rate()), std::max<int64_t>(0, stream.PcmTotal()));
+    std::unique_ptr<PreparedPosition> prepared = state.Stream->PreparePosition(frame);
+    MixerGuard guard(*FImpl->FMixer);
+    state.Stream->ApplyPosition(std::move(prepared), true);
+    // A paused track resumes from the place sought; a stopped one plays from there.
+    if (state.FadingTo == Impl::Ending::Pause && state.SilentSource >= 0)
+        state.SilentSource = frame;
+    else if (state.FadingTo == Impl::Ending::Stop && state.Stream->GetState(true) < 2)
+        state.FadingTo = Impl::Ending::None;
 }
 
 double MusicPlayer::Position(Track Which) {
     Impl::TrackState& state = FImpl->Find(Which);
-    MixerGuard guard(FImpl->FFeed->Player());
-    const std::optional<double> heard = FImpl->FHeard.PositionOf(Which.Id, FImpl->HeardNow());
-    if (heard) return *heard;
-    // Nothing of the track in flight: where the stream stands is what is heard next.
-    if (state.Stopping && state.Stream->GetState(true) < 2) return 0.0;
-    if (const std::optional<double> at = FImpl->PausedAt(Which, state)) return *at;
-    return state.Stream->GetTime(true);
+    const int64_t heard = FImpl->FDevice->HeardFrames();  // before the mixer's lock
+    MixerGuard guard(*FImpl->FMixer);
+    return FImpl->HeardSourceFrame(state, heard) / state.Stream->Rate();
 }
 
 double MusicPlayer::Length(Track Which) { return FImpl->Find(Which).Stream->TotalTime(); }
@@ -147,39 +222,36 @@ std::vector<LoopCue> MusicPlayer::Cues(Track Which) {
 
 bool MusicPlayer::IsPlaying(Track Which) {
     Impl::TrackState& state = FImpl->Find(Which);
-    return state.Stream->GetState(true) >= 2 && !state.Pausing && !state.Stopping;
+    const int64_t heard = FImpl->FDevice->HeardFrames();
+    MixerGuard guard(*FImpl->FMixer);
+    if (state.FadingTo != Impl::Ending::None) return !FImpl->FadeOver(state, heard);
+    return state.Stream->GetState(true) >= 2 || FImpl->FSpans.MusicFrom(state.Id, heard);
 }
 
 void MusicPlayer::Impl::CheckDevice(std::vector<MusicEvent>& Out) {
-    const SoundDeviceStatus device = CurrentSoundDeviceStatus();
+    const bool lost = !FDevice->Available() && FDevice->Status().empty();
+    const uint64_t losses = FDevice->Losses();
     // A loss and return between two polls still counts as both.
-    if (!FDeviceLost && (device.Lost || device.Losses != FSeenLosses)) {
+    if (!FDeviceLost && (lost || losses != FSeenLosses)) {
         Out.push_back({MusicEventKind::DeviceLost, Track{}, -1});
         FDeviceLost = true;
     }
-    if (FDeviceLost && !device.Lost) {
+    if (FDeviceLost && !lost) {
         Out.push_back({MusicEventKind::DeviceBack, Track{}, -1});
         FDeviceLost = false;
     }
-    FSeenLosses = device.Losses;
+    FSeenLosses = losses;
 }
 
 std::vector<MusicEvent> MusicPlayer::Poll() {
-    if (const std::exception_ptr failure = FImpl->FFeed->RefillFailure()) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::exception& e) {
-            throw MusicError(MusicErrorCode::Internal,
-                             std::string("the sound stopped: ") + e.what());
-        }
-    }
     std::vector<MusicEvent> due;
     FImpl->CheckDevice(due);
+    const int64_t heard = FImpl->FDevice->HeardFrames();
     {
-        MixerGuard guard(FImpl->FFeed->Player());
-        FImpl->FHeard.TakeDueEvents(FImpl->HeardNow(), due);
-        FImpl->FinishStops();
+        MixerGuard guard(*FImpl->FMixer);
+        FImpl->FSpans.TakeDueEvents(heard, due);
     }
+    FImpl->FinishStops();
     if (FImpl->FCallback)
         for (const MusicEvent& event : due) FImpl->FCallback(event);
     return due;

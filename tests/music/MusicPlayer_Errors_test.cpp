@@ -57,6 +57,8 @@ TEST_F(MusicErrors, ValuesOutOfRangeAreRefusedBeforeAnythingChanges) {
     ExpectError([&] { FPlayer->SetVolume(track, -0.5); }, MusicErrorCode::InvalidArgument,
                 "the volume must be 0 to 2, not -0.5");
     ExpectError([&] { FPlayer->SetPan(track, NAN); }, MusicErrorCode::InvalidArgument, "pan");
+    // What a float ramp lands on instead of an end is that end.
+    FPlayer->SetVolume(track, -6.7e-16, 0.5);
     ExpectError([&] { FPlayer->Seek(track, -1.0); }, MusicErrorCode::InvalidArgument, "seek");
     ExpectError([&] { FPlayer->Play(track, {.FadeInSec = INFINITY}); },
                 MusicErrorCode::InvalidArgument, "fade-in");
@@ -92,10 +94,6 @@ TEST(MusicOpen, SettingsThatCannotWorkAreRefusedWithWhatWasTried) {
     options = ManualOptions();
     options.Backend = "no-such-device";
     ExpectError([&] { MusicPlayer player(options); }, MusicErrorCode::NoDevice, "no-such-device");
-
-    MusicPlayer first(ManualOptions());
-    ExpectError([&] { MusicPlayer second(ManualOptions()); }, MusicErrorCode::InvalidArgument,
-                "only one");
 }
 
 TEST(MusicOpen, WithoutADeviceThePlayerCanPlaySilentlyAndSaysWhy) {

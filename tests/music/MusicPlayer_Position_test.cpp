@@ -234,5 +234,45 @@ TEST_F(MusicPosition, ASeekWhilePausedIsWhereResumeGoesOn) {
     EXPECT_LT(FMarks.back().second, 11025 + 3 * kTestBlockFrames);
 }
 
+TEST_F(MusicPosition, EveryTurnOfALoopShorterThanABlockIsAnEvent) {
+    // A 1000-frame loop turns two or three times in every 2048-frame block.
+    const Track track = LoadBytes(
+        EncodeOgg(Music(44100, 2, 1.0, 3), {.Comments = {LoopTag("*loopsample,0,4000,5000,-1")}}));
+    FPlayer->Play(track);
+    Listen(44100);
+    (void)FPlayer->Poll();
+    Listen(44100);
+    const std::vector<MusicEvent> events = FPlayer->Poll();
+    const auto turns = std::count_if(events.begin(), events.end(), [](const MusicEvent& e) {
+        return e.Kind == MusicEventKind::Looped && e.CueIndex == 0;
+    });
+    EXPECT_GE(turns, 44);
+    EXPECT_LE(turns, 45);
+    EXPECT_EQ(static_cast<size_t>(turns), events.size());
+}
+
+TEST_F(MusicPosition, APausedPositionRunsOnToWhereTheFadeFellSilentAndStaysThere) {
+    const Track track = LoadBytes(EncodeOgg(Music(44100, 2, 3.0, 3)));
+    FPlayer->Play(track);
+    Listen(3 * kTestBlockFrames);
+    FPlayer->Pause(track, 0.05);
+    std::vector<std::pair<int64_t, int64_t>> seen;  // heard frame, position
+    for (int i = 0; i < 120; ++i) {
+        Listen(97);
+        seen.emplace_back(HeardFrames(), PositionFrames(track));
+    }
+    for (size_t i = 1; i < seen.size(); ++i)
+        ASSERT_GE(seen[i].second, seen[i - 1].second) << "at heard frame " << seen[i].first;
+    EXPECT_FALSE(FPlayer->IsPlaying(track));
+    // From the first look at the final position on, nothing is heard; before it, the fade.
+    const int64_t stood = seen.back().second;
+    const auto still = std::find_if(seen.begin(), seen.end(),
+                                    [&](const auto& look) { return look.second == stood; });
+    ASSERT_NE(still, seen.begin());
+    EXPECT_EQ(PeakOf(Heard(), still->first, HeardFrames() - still->first), 0);
+    EXPECT_GT(PeakOf(Heard(), (still - 1)->first - 200, 200), 0);
+    EXPECT_GT(stood, 3 * kTestBlockFrames);
+}
+
 }  // namespace
 }  // namespace oggmix::test

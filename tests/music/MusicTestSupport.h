@@ -26,7 +26,6 @@ inline constexpr int32_t kTestBlockFrames = 2048;
 inline PlayerOptions ManualOptions(int32_t blockFrames = kTestBlockFrames) {
     PlayerOptions options;
     options.Backend = "manual";
-    options.DecoderPath = WuvorbisPath();
     options.BlockFrames = blockFrames;
     return options;
 }

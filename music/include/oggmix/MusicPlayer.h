@@ -17,6 +17,7 @@
 //          within 1e-9 of a range's end (a float ramp's -6.7e-16) is taken as that end.
 // This header needs only the standard library.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -60,7 +61,8 @@ struct Track {
 };
 
 struct PlayerOptions {
-    // Where the sound goes: "pulse", "sdl", "null", "wav:PATH" or "manual" (tests); empty: the
+    // Where the sound goes: "pulse", "sdl", "null", "wav:PATH", "manual" (tests) or "offline"
+    // (nothing pulls; RenderOffline mixes on the caller's thread); empty: the
     // environment variable OGGMIX_AUDIO (read, never written), else "pulse" where a PulseAudio
     // or PipeWire server answers, else "sdl".
     std::string Backend;
@@ -90,12 +92,25 @@ enum class MusicEventKind {
     Ended,       // a track played without looping reached its end and stopped
     DeviceLost,  // the sound device went away; playback goes on unheard, in real time
     DeviceBack,  // the sound device is back and plays the music where the clock has got to
+    // Told ahead, as soon as mixed (at least a block before they are heard), with the output
+    // frame and the time at which they will be heard:
+    Beat,             // a beat of a track with a tempo: Bar and BeatInBar say which
+    Bar,              // the first beat of a bar (its Beat event comes too)
+    CueReached,       // a loop cue's end is reached and it jumps (CueIndex)
+    TransitionStart,  // Which: the destination; Frame: where the transition begins
+    TransitionEnd,    // Which: the destination; the fades are over, the source is stopped
 };
 
 struct MusicEvent {
     MusicEventKind Kind;
     Track Which;  // no track (Id 0) for the device's events
     int32_t CueIndex = -1;
+    // The output frame on which it is heard (see MusicPlayer::HeardFrame), and when: for
+    // Looped and Ended the moment they were heard; for the events told ahead, when they will be.
+    int64_t Frame = 0;
+    std::chrono::steady_clock::time_point HeardAt{};
+    int64_t Bar = 0;        // Beat, Bar: the bar, from 0
+    int32_t BeatInBar = 0;  // Beat, Bar: the beat within the bar, from 0
 };
 
 // Blocks handed to the sound device, and those it had already passed (heard as a gap).
@@ -113,8 +128,70 @@ struct LoopCue {
     int32_t Count = 0;
 };
 
-inline constexpr double kDefaultPauseFadeSec = 0.015;
-inline constexpr int32_t kDefaultLatencyMs = 100;  // enough that a pause never clicks
+// A track's tempo: beats per minute (any decimal number, kept to a millionth), beats per bar,
+// and the source frame of beat 0. Beat k lies on the source frame nearest to
+// FirstBeatFrame + k * 60 * rate / Bpm (a tie rounds up), computed from k, so nothing drifts.
+// The beats follow the track through its loop jumps. Read from the file's comments BPM,
+// BEATSPERBAR and FIRSTBEAT (a sample number) where present; Bpm 0: no tempo.
+struct Tempo {
+    double Bpm = 0.0;
+    int32_t BeatsPerBar = 4;
+    int64_t FirstBeatFrame = 0;
+};
+
+// When a scheduled change lands, on the grid of a track with a tempo (or its loop and end).
+enum class Quantize {
+    Now,      // the first frame not yet mixed
+    Beat,     // the next beat
+    Bar,      // the next bar line
+    Bars,     // the next line of every N bars, counted from bar 0
+    LoopEnd,  // where the track would jump back by the loop cue it is in (or its end)
+    End,      // the end of the track
+};
+
+enum class FadeShape { Linear, EqualPower, SCurve };
+
+// A fade's length: in seconds, or in beats of the grid's tempo when Beats is above 0.
+struct FadeLength {
+    double Seconds = 0.0;
+    double Beats = 0.0;
+};
+
+struct TransitionOptions {
+    Quantize When = Quantize::Bar;
+    int32_t Bars = 1;  // for Quantize::Bars
+    // Where the destination starts: its start, the source's position, the same beat within
+    // the bar (on the destination's grid), or the start of loop cue CueIndex.
+    enum class Entry { Start, Same, SameBeat, Cue } StartAt = Entry::Start;
+    int32_t CueIndex = 0;
+    // None: cut on the frame. In: the destination fades in (the source is cut). Out: the
+    // source fades out from the frame while the destination starts at full volume. Cross: both.
+    enum class Fade { None, In, Out, Cross } FadeKind = Fade::None;
+    FadeLength Length;
+    FadeShape Shape = FadeShape::Linear;
+    // Played once from the transition's frame; the destination starts where it ends.
+    Track Bridge{};
+    bool Loop = true;  // the destination loops
+};
+
+// A timed volume change: reached over Length, starting Now or on the next Beat or Bar of the
+// track's own grid (a layer: its group's).
+struct VolumeChange {
+    FadeLength Length;
+    Quantize When = Quantize::Now;  // Now, Beat or Bar
+};
+
+struct StingerOptions {
+    Track Grid{};                  // the track whose beats it lands on
+    Quantize When = Quantize::Beat;  // Beat or Bar
+    // Frames of the stinger before its own downbeat: it starts that much before the line.
+    int64_t PickupFrames = 0;
+    // Refused (returns -1) when the last stinger's downbeat is less than this before.
+    double CooldownSec = 0.0;
+};
+
+inline constexpr double kDefaultPauseFadeSec = 0.015;  // enough that a pause never clicks
+inline constexpr int32_t kDefaultLatencyMs = 100;
 inline constexpr int32_t kMaxPlayingTracks = 8;
 
 class MusicPlayer {
@@ -163,8 +240,45 @@ public:
     [[nodiscard]] std::vector<LoopCue> Cues(Track Which);
     [[nodiscard]] bool IsPlaying(Track Which);
 
+    // ---- Interactive music: the output clock, tempo, scheduled changes, layers, stingers ----
+    // Output frames count the player's 44100 Hz output from its start. Every change below
+    // lands on its exact frame; each call returns the output frame on which it is heard.
+    // A change asked for on a frame already mixed lands on the next qualifying frame that
+    // can still be honoured, never between two.
+
+    // The output frame being heard now, and the first not yet mixed (the earliest any change
+    // can land on).
+    [[nodiscard]] int64_t HeardFrame();
+    [[nodiscard]] int64_t MixedFrame();
+    // When output frame Frame is (or was) heard, on the steady clock.
+    [[nodiscard]] std::chrono::steady_clock::time_point WhenHeard(int64_t Frame);
+    // Plays the track from output frame Frame on (the next frame that can be, if mixed).
+    int64_t PlayAt(Track Which, int64_t Frame, const PlayOptions& Options = {});
+
+    void SetTempo(Track Which, const Tempo& Grid);
+    [[nodiscard]] Tempo TempoOf(Track Which);
+
+    // A group of layers: tracks of the same length that share one playhead. The handle names
+    // the group wherever a track is taken (Play, Stop, Pause, Resume, Seek, Transition,
+    // PlayAt); they start, pause, seek and loop together, whatever their volumes. The group
+    // follows the tempo of its first layer.
+    [[nodiscard]] Track MakeLayerGroup(const std::vector<Track>& Layers);
+
+    // From one track or group to another, on the frame When gives (on From's grid).
+    int64_t Transition(Track From, Track To, const TransitionOptions& Options = {});
+    // The volume of a track or layer reached over a fade timed as Change says.
+    int64_t SetVolume(Track Which, double Volume, const VolumeChange& Change);
+    // Plays Stinger once on top, its downbeat on the next beat or bar of the grid; -1 when
+    // refused within the cooldown.
+    int64_t PlayStinger(Track Stinger, const StingerOptions& Options);
+
+    // Only with PlayerOptions::Backend "offline": mixes the next frames into Interleaved
+    // (left, right) at once, as a device would have pulled them; the output clock moves by
+    // as many frames, and the events of those frames are due.
+    void RenderOffline(std::span<int16_t> Interleaved);
+
     // Events since the last poll, each once: the device's first, then the tracks' in the
-    // order heard. The callback, if set, is called for each of them from inside Poll, before
+    // order heard (the events told ahead in the order of their frames). The callback, if set, is called for each of them from inside Poll, before
     // Poll returns them. A failure of the mixing thread throws here.
     std::vector<MusicEvent> Poll();
     void SetEventCallback(std::function<void(const MusicEvent&)> Callback);

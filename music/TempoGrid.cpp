@@ -1,0 +1,95 @@
+// TempoGrid.cpp: beat frames in 128-bit integers, and tempo texts.
+#include "music/TempoGrid.h"
+
+#include <cmath>
+
+namespace oggmix::music {
+namespace {
+
+using Wide = __int128;
+
+constexpr int64_t kMaxBpmMicro = 10'000 * kMicroBeatsPerBeat;
+
+// Floor of a / b for b > 0, either sign of a.
+Wide FloorDiv(Wide a, Wide b) noexcept {
+    const Wide q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+int64_t FloorDiv64(int64_t a, int64_t b) noexcept {
+    return static_cast<int64_t>(FloorDiv(a, b));
+}
+
+}  // namespace
+
+int64_t TempoGrid::BeatFrame(int64_t Index) const noexcept {
+    // Index * 60 * Rate / Bpm = Index * 60 * Rate * 10^6 / BpmMicro, rounded half up:
+    // floor((2 * num + den) / (2 * den)).
+    const Wide num = Wide{Index} * 60 * RateHz * kMicroBeatsPerBeat;
+    const Wide den = BpmMicro;
+    return FirstBeatFrame + static_cast<int64_t>(FloorDiv(2 * num + den, 2 * den));
+}
+
+int64_t TempoGrid::BeatAtOrAfter(int64_t Frame) const noexcept {
+    // An estimate from the exact ratio, then the rounding settled by looking.
+    const Wide offset = Wide{Frame} - FirstBeatFrame;
+    int64_t index = static_cast<int64_t>(
+        FloorDiv(offset * BpmMicro, Wide{60} * RateHz * kMicroBeatsPerBeat));
+    while (BeatFrame(index) >= Frame) --index;
+    while (BeatFrame(index) < Frame) ++index;
+    return index;
+}
+
+int64_t TempoGrid::BarBeatAtOrAfter(int64_t Frame, int32_t Bars) const noexcept {
+    const int64_t step = int64_t{BeatsPerBar} * (Bars < 1 ? 1 : Bars);
+    const int64_t beat = BeatAtOrAfter(Frame);
+    return FloorDiv64(beat + step - 1, step) * step;
+}
+
+int64_t TempoGrid::BarOf(int64_t Index) const noexcept { return FloorDiv64(Index, BeatsPerBar); }
+
+int32_t TempoGrid::BeatInBar(int64_t Index) const noexcept {
+    return static_cast<int32_t>(Index - BarOf(Index) * BeatsPerBar);
+}
+
+double TempoGrid::FramesPerBeat() const noexcept {
+    return 60.0 * RateHz * static_cast<double>(kMicroBeatsPerBeat) / static_cast<double>(BpmMicro);
+}
+
+std::optional<int64_t> ParseBpm(std::string_view Text) noexcept {
+    while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
+    while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
+    int64_t whole = 0;
+    int64_t micro = 0;
+    int digits = 0;
+    int decimals = -1;  // -1: no point yet
+    for (const char c : Text) {
+        if (c == '.' && decimals < 0) {
+            decimals = 0;
+            continue;
+        }
+        if (c < '0' || c > '9') return std::nullopt;
+        if (decimals < 0) {
+            whole = whole * 10 + (c - '0');
+            if (whole >= 10'000) return std::nullopt;
+        } else {
+            if (++decimals > 6) return std::nullopt;
+            micro = micro * 10 + (c - '0');
+        }
+        ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    for (int d = decimals < 0 ? 0 : decimals; d < 6; ++d) micro *= 10;
+    const int64_t value = whole * kMicroBeatsPerBeat + micro;
+    if (value <= 0 || value >= kMaxBpmMicro) return std::nullopt;
+    return value;
+}
+
+std::optional<int64_t> BpmToMicro(double Bpm) noexcept {
+    if (!(Bpm > 0.0 && Bpm < 10'000.0)) return std::nullopt;
+    const int64_t value = std::llround(Bpm * kMicroBeatsPerBeat);
+    if (value <= 0) return std::nullopt;
+    return value;
+}
+
+}  // namespace oggmix::music
