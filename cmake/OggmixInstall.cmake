@@ -6,6 +6,8 @@
 #                         <oggmix/oggmix.h>), and the stack's public headers by subsystem
 #                         folder, which the stack's targets include as "stream/OggDataLib.h"
 #   share/oggmix/         demo.ogg
+#   share/oggmix/python/  oggmix.py, the C interface for Python, which finds liboggmix.so in the
+#                         lib/ of the same prefix
 #   lib/cmake/oggmix/     find_package(oggmix): oggmix::music, oggmix::oggmix, the stack's
 #                         oggmix::base, ::decoder, ::stream, ::mixer, ... and oggmix::wuvorbis,
 #                         the decoding library to copy beside a program
@@ -45,6 +47,7 @@ install(TARGETS oggmix_c EXPORT oggmixTargets LIBRARY DESTINATION ${CMAKE_INSTAL
 # The test application installs itself (app/), which is built when OGGMIX_BUILD_APP is on.
 install(TARGETS oggmix-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/demo.ogg DESTINATION ${OGGMIX_INSTALL_DATADIR})
+install(FILES ${PROJECT_SOURCE_DIR}/python/oggmix.py DESTINATION ${OGGMIX_INSTALL_DATADIR}/python)
 
 # Public headers only: a unit's private *_Internal.h stays behind, as do the vector kernels'
 # templates (which need it), the decoding library's C source and the music player's inside.

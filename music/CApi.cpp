@@ -1,12 +1,16 @@
 // CApi.cpp: the C interface: each call looks its player handle up among the open players,
-// calls the C++ player and turns what it throws into a result code and a message.
+// calls the C++ player and turns what it throws into a result code and a message. Players still
+// open when the program ends are closed at exit, so that a program that forgets oggmix_close
+// still ends cleanly with its output complete.
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "oggmix/MusicPlayer.h"
 #include "oggmix/oggmix.h"
@@ -20,6 +24,9 @@ struct PlayerEntry {
     void* UserData = nullptr;
 };
 
+static_assert(OGGMIX_DEFAULT_LATENCY_MS == oggmix::kDefaultLatencyMs);
+static_assert(OGGMIX_DEFAULT_PAUSE_FADE_SEC == oggmix::kDefaultPauseFadeSec);
+
 thread_local std::string tLastError;
 
 // The open players by handle. A handle is a number never given out twice, never an address,
@@ -27,6 +34,22 @@ thread_local std::string tLastError;
 std::mutex gPlayersMutex;
 std::unordered_map<oggmix_player*, std::unique_ptr<PlayerEntry>> gPlayers;
 uintptr_t gLastHandle = 0;  // guarded by gPlayersMutex
+
+// Closes every player left open, at exit. Registered once the first player is built, so it
+// runs before the destructors of everything that existed by then (this file's registry, and
+// whatever the player set up on its first use), which closing a player still needs.
+void CloseOpenPlayers() {
+    std::unordered_map<oggmix_player*, std::unique_ptr<PlayerEntry>> open;
+    {
+        std::lock_guard guard(gPlayersMutex);
+        open.swap(gPlayers);
+    }
+}
+
+void CloseOpenPlayersAtExit() {
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(CloseOpenPlayers); });
+}
 
 oggmix_result Fail(oggmix_result result, std::string message) {
     tLastError = std::move(message);
@@ -70,7 +93,8 @@ extern "C" {
 void oggmix_default_options(oggmix_options* options) {
     if (options == nullptr) return;
     const oggmix::PlayerOptions defaults;
-    *options = {nullptr, nullptr, defaults.BlockFrames, defaults.RequireDevice ? 1 : 0};
+    *options = {nullptr, nullptr, defaults.BlockFrames, defaults.RequireDevice ? 1 : 0,
+                defaults.LatencyMs};
 }
 
 oggmix_result oggmix_open(const oggmix_options* options, oggmix_player** player) {
@@ -82,10 +106,12 @@ oggmix_result oggmix_open(const oggmix_options* options, oggmix_player** player)
         settings.DecoderPath = options->decoder_path != nullptr ? options->decoder_path : "";
         settings.BlockFrames = options->block_frames;
         settings.RequireDevice = options->require_device != 0;
+        settings.LatencyMs = options->latency_ms;
     }
     try {
         auto entry = std::make_unique<PlayerEntry>();
         entry->Player = std::make_unique<oggmix::MusicPlayer>(settings);
+        CloseOpenPlayersAtExit();
         std::lock_guard guard(gPlayersMutex);
         *player = reinterpret_cast<oggmix_player*>(++gLastHandle);
         gPlayers.emplace(*player, std::move(entry));
@@ -160,7 +186,12 @@ oggmix_result oggmix_seek(oggmix_player* player, oggmix_track track, double seco
 }
 
 oggmix_result oggmix_set_volume(oggmix_player* player, oggmix_track track, double volume) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->SetVolume(T(track), volume); });
+    return oggmix_set_volume_fade(player, track, volume, 0.0);
+}
+
+oggmix_result oggmix_set_volume_fade(oggmix_player* player, oggmix_track track, double volume,
+                                     double seconds) {
+    return Call(player, [&](PlayerEntry& p) { p.Player->SetVolume(T(track), volume, seconds); });
 }
 
 oggmix_result oggmix_set_pan(oggmix_player* player, oggmix_track track, double pan,
@@ -207,6 +238,26 @@ oggmix_result oggmix_is_playing(oggmix_player* player, oggmix_track track, int* 
     return Call(player, [&](PlayerEntry& p) { *playing = p.Player->IsPlaying(T(track)); });
 }
 
+oggmix_result oggmix_cue_count(oggmix_player* player, oggmix_track track, size_t* count) {
+    if (count == nullptr) return NullArgument("count");
+    return Call(player, [&](PlayerEntry& p) { *count = p.Player->Cues(T(track)).size(); });
+}
+
+oggmix_result oggmix_cue(oggmix_player* player, oggmix_track track, size_t position,
+                         oggmix_loop_cue* cue) {
+    if (cue == nullptr) return NullArgument("cue");
+    return Call(player, [&](PlayerEntry& p) {
+        const std::vector<oggmix::LoopCue> cues = p.Player->Cues(T(track));
+        if (position >= cues.size())
+            throw oggmix::MusicError(oggmix::MusicErrorCode::InvalidArgument,
+                                     "cue position " + std::to_string(position) +
+                                         " is past the track's " + std::to_string(cues.size()) +
+                                         " loop cues");
+        const oggmix::LoopCue& found = cues[position];
+        *cue = {found.Index, found.StartFrame, found.EndFrame, found.Count};
+    });
+}
+
 oggmix_result oggmix_poll(oggmix_player* player, oggmix_event* events, size_t capacity,
                           size_t* count) {
     if (count == nullptr) return NullArgument("count");
@@ -239,6 +290,11 @@ oggmix_result oggmix_device_status(oggmix_player* player, int* available, const 
         *available = p.Player->DeviceAvailable() ? 1 : 0;
         if (status != nullptr) *status = p.Player->DeviceStatus().c_str();
     });
+}
+
+oggmix_result oggmix_backend_name(oggmix_player* player, const char** name) {
+    if (name == nullptr) return NullArgument("name");
+    return Call(player, [&](PlayerEntry& p) { *name = p.Player->BackendName().c_str(); });
 }
 
 oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,

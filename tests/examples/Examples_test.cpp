@@ -1,7 +1,8 @@
-// The example programs: each plays a looping track, cross-fades to another, pauses and
-// resumes, into a WAV file; what was heard has the fade-in, the silence of the pause and sound
-// again after it, and the positions printed stand still while paused. The README shows the
-// programs' code as it stands.
+// The example programs (C++, C and Python): each plays a looping track, cross-fades to another,
+// pauses and resumes, into a WAV file; what was heard has the fade-in, the silence of the pause
+// and sound again after it, and the positions printed stand still while paused. The README
+// shows the programs' code as it stands. A C program that ends with its player open ends
+// cleanly, its WAV file complete.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "tests/support/OggFixture.h"
 #include "tests/support/RunProgram.h"
@@ -83,6 +86,19 @@ std::pair<int64_t, int64_t> LongestSilence(const std::vector<int16_t>& samples,
     return best;
 }
 
+// Runs an example with args: a built program, or a Python one from examples/ on the built
+// library and the module in python/.
+ProgramResult RunExample(const std::string& name, std::vector<std::string> args) {
+    if (!name.ends_with(".py")) return RunProgram(ExecutableDir() + "/" + name, args);
+    setenv("OGGMIX_LIBRARY", OGGMIX_C_LIBRARY, 1);
+    setenv("PYTHONPATH", OGGMIX_SOURCE_DIR "/python", 1);
+    args.insert(args.begin(), OGGMIX_SOURCE_DIR "/examples/" + name);
+    ProgramResult run = RunProgram(OGGMIX_PYTHON3, args);
+    unsetenv("PYTHONPATH");
+    unsetenv("OGGMIX_LIBRARY");
+    return run;
+}
+
 class ExampleProgram : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ExampleProgram, PlaysFadesPausesAndResumesAsItSays) {
@@ -91,7 +107,7 @@ TEST_P(ExampleProgram, PlaysFadesPausesAndResumesAsItSays) {
     const std::string second = dir.Write("second.ogg", EncodeOgg(Sine(44100, 2, 3.0, 660.0)));
     const std::string heardPath = dir.Path() + "/heard.wav";
     setenv("OGGMIX_AUDIO", ("wav:" + heardPath).c_str(), 1);
-    const ProgramResult run = RunProgram(ExecutableDir() + "/" + GetParam(), {first, second});
+    const ProgramResult run = RunExample(GetParam(), {first, second});
     setenv("OGGMIX_AUDIO", "manual", 1);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
 
@@ -131,7 +147,34 @@ TEST_P(ExampleProgram, PlaysFadesPausesAndResumesAsItSays) {
     EXPECT_GT(Peak(heard, silenceStart + silenceFrames, kFramesPerSecond / 2), 14000);
 }
 
-INSTANTIATE_TEST_SUITE_P(CAndCpp, ExampleProgram, ::testing::Values("play_music", "play_music_c"));
+INSTANTIATE_TEST_SUITE_P(CppCAndPython, ExampleProgram,
+                         ::testing::Values("play_music", "play_music_c", "play_music.py"));
+
+TEST(ExitWithPlayerOpen, ThePlayerIsClosedAtExitWithItsWavFileComplete) {
+    TempDir dir;
+    const std::string music = dir.Write("music.ogg", EncodeOgg(Sine(44100, 2, 3.0, 440.0)));
+    const std::string heardPath = dir.Path() + "/heard.wav";
+    const ProgramResult run =
+        RunProgram(ExecutableDir() + "/exit_with_player_open", {"wav:" + heardPath, music});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "left open\n");
+
+    // The header's sizes are those of the file: it was finished, not cut off.
+    const std::vector<uint8_t> bytes = ReadFileBytes(heardPath);
+    const std::string_view data = "data";
+    const auto dataChunk = std::search(bytes.begin(), bytes.end(), data.begin(), data.end());
+    ASSERT_LE(dataChunk + 8, bytes.end());
+    uint32_t riffBytes = 0;
+    uint32_t dataBytes = 0;
+    std::memcpy(&riffBytes, &bytes[4], 4);
+    std::memcpy(&dataBytes, &*(dataChunk + 4), 4);
+    EXPECT_EQ(riffBytes + 8, bytes.size());
+    EXPECT_EQ(dataChunk + 8 + dataBytes, bytes.end());
+    const std::vector<int16_t> heard = ReadWavSamples(heardPath);
+    // Half a second played; the sine peaks near 16384.
+    EXPECT_GT(static_cast<int64_t>(heard.size()) / 2, kFramesPerSecond / 4);
+    EXPECT_GT(Peak(heard, 0, static_cast<int64_t>(heard.size()) / 2), 14000);
+}
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path);
@@ -160,6 +203,7 @@ TEST(ReadmeExamples, TheReadmeShowsTheProgramsAndTheConsumerAsTheyAre) {
         << "the README opens with " << heading;
     EXPECT_EQ(CodeBlock(readme, heading, "cpp"), ReadText(source + "/examples/play_music.cpp"));
     EXPECT_EQ(CodeBlock(readme, heading, "c"), ReadText(source + "/examples/play_music.c"));
+    EXPECT_EQ(CodeBlock(readme, heading, "python"), ReadText(source + "/examples/play_music.py"));
     EXPECT_EQ(CodeBlock(readme, heading, "cmake"),
               ReadText(source + "/tests/install/consumer/CMakeLists.txt"));
 }

@@ -1,7 +1,9 @@
-# InstallCheck.cmake: cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DGENERATOR=... -P
+# InstallCheck.cmake: cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DGENERATOR=...
+#   -DPYTHON=... -P
 # Installs BUILD_DIR into WORK_DIR/prefix and does what the README shows a game doing: its
 # CMakeLists.txt with the README's two programs as main.cpp and main.c, built against the
-# package and run on the installed demo file. Then compiles every installed header alone.
+# package and run on the installed demo file, and the Python example on the installed module,
+# which finds the installed liboggmix.so by itself. Then compiles every installed header alone.
 function(run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
@@ -22,9 +24,15 @@ run("configure the game" ${CMAKE_COMMAND} -S ${game} -B ${game}/build -G ${GENER
     -DCMAKE_PREFIX_PATH=${prefix})
 run("build the game" ${CMAKE_COMMAND} --build ${game}/build)
 set(demo ${prefix}/share/oggmix/demo.ogg)
-foreach(program game game_c)
-  run("run ${program}" ${CMAKE_COMMAND} -E env OGGMIX_AUDIO=null
-      ${game}/build/${program} ${demo} ${demo})
+set(python_example ${PYTHON} ${SOURCE_DIR}/examples/play_music.py)
+foreach(program game game_c python_example)
+  if(program STREQUAL python_example)
+    set(command ${CMAKE_COMMAND} -E env --unset=OGGMIX_LIBRARY
+        PYTHONPATH=${prefix}/share/oggmix/python ${python_example})
+  else()
+    set(command ${game}/build/${program})
+  endif()
+  run("run ${program}" ${CMAKE_COMMAND} -E env OGGMIX_AUDIO=null ${command} ${demo} ${demo})
   if(NOT run_output MATCHES "^paused at [0-9.]+ s\nstill at [0-9.]+ s\nplaying at [0-9.]+ s\n$")
     message(FATAL_ERROR "${program} printed\n${run_output}")
   endif()

@@ -2,7 +2,9 @@
  * for every language that can call C (Python ctypes, C#, Rust, game engines). It is the C++
  * oggmix::MusicPlayer behind opaque handles: see oggmix/MusicPlayer.h for what each call does.
  *
- * Threads: every call for one player on one thread (the game's).
+ * Threads: every call for one player on one thread (the game's). Several players may be open
+ *          at once, each with its own device stream; players still open when the program
+ *          ends (returning from main, exit) are closed then, so their output is complete.
  * Errors:  every call that can fail returns an oggmix_result; on a failure
  *          oggmix_last_error() holds an English message (per thread, until the next failure).
  *          A player handle used after oggmix_close, or a track after oggmix_unload, is an
@@ -37,10 +39,13 @@ typedef enum oggmix_result {
 } oggmix_result;
 
 typedef struct oggmix_options {
-    const char* backend;      /* NULL or "": OGGMIX_AUDIO, else "sdl" */
-    const char* decoder_path; /* NULL or "": searched (beside the program, ...) */
+    /* "pulse", "sdl", "null", "wav:PATH"; NULL or "": OGGMIX_AUDIO, else "pulse" where a
+     * PulseAudio or PipeWire server answers, else "sdl" */
+    const char* backend;
+    const char* decoder_path; /* NULL or "": libvorbisfile, linked in */
     int32_t block_frames;     /* 1024 .. 8192 */
     int require_device;       /* 0: play silently when the device cannot be opened */
+    int32_t latency_ms;       /* held by the device, 10 .. 1000; 0: OGGMIX_DEFAULT_LATENCY_MS */
 } oggmix_options;
 
 typedef enum oggmix_tone_filter {
@@ -69,9 +74,20 @@ typedef struct oggmix_event {
 
 typedef void (*oggmix_event_callback)(const oggmix_event* event, void* user_data);
 
-#define OGGMIX_DEFAULT_PAUSE_FADE_SEC 0.015
+/* A loop cue, in source frames at the track's own rate: playback reaching end_frame goes on
+ * at start_frame, count times (-1 for ever). */
+typedef struct oggmix_loop_cue {
+    int32_t index; /* the loop tag's index, 0 .. 15 */
+    int64_t start_frame;
+    int64_t end_frame;
+    int32_t count;
+} oggmix_loop_cue;
 
-/* The defaults: backend and decoder path searched, 2048-frame blocks, device required. */
+#define OGGMIX_DEFAULT_PAUSE_FADE_SEC 0.015
+#define OGGMIX_DEFAULT_LATENCY_MS 100
+
+/* The defaults: backend chosen as above, libvorbisfile, 2048-frame blocks, device required,
+ * the default latency. */
 void oggmix_default_options(oggmix_options* options);
 /* options NULL: the defaults. On success *player is the new player. */
 oggmix_result oggmix_open(const oggmix_options* options, oggmix_player** player);
@@ -92,7 +108,10 @@ oggmix_result oggmix_cross_fade(oggmix_player* player, oggmix_track from, oggmix
                                 double seconds, int loop);
 oggmix_result oggmix_seek(oggmix_player* player, oggmix_track track, double seconds);
 
+/* 0 .. 2, at once (oggmix_set_volume) or reached over seconds. */
 oggmix_result oggmix_set_volume(oggmix_player* player, oggmix_track track, double volume);
+oggmix_result oggmix_set_volume_fade(oggmix_player* player, oggmix_track track, double volume,
+                                     double seconds);
 oggmix_result oggmix_set_pan(oggmix_player* player, oggmix_track track, double pan, double seconds);
 oggmix_result oggmix_set_tone_filter(oggmix_player* player, oggmix_track track,
                                      oggmix_tone_filter filter, double seconds);
@@ -105,6 +124,11 @@ oggmix_result oggmix_reset_limiter(oggmix_player* player);
 oggmix_result oggmix_position(oggmix_player* player, oggmix_track track, double* seconds);
 oggmix_result oggmix_length(oggmix_player* player, oggmix_track track, double* seconds);
 oggmix_result oggmix_is_playing(oggmix_player* player, oggmix_track track, int* playing);
+/* The loop cues the track follows: *count of them, read one by one at position 0 .. count - 1
+ * in index order (a position past the last is OGGMIX_ERROR_INVALID_ARGUMENT). */
+oggmix_result oggmix_cue_count(oggmix_player* player, oggmix_track track, size_t* count);
+oggmix_result oggmix_cue(oggmix_player* player, oggmix_track track, size_t position,
+                         oggmix_loop_cue* cue);
 
 /* Copies up to capacity events heard since the last poll into events and their number into
  * *count; the rest wait for the next poll. The callback, if set, runs inside the poll for each
@@ -118,6 +142,10 @@ oggmix_result oggmix_set_event_callback(oggmix_player* player, oggmix_event_call
  * a lost one); *status says why a device could not be opened (empty text when it opened),
  * valid until the player is closed. */
 oggmix_result oggmix_device_status(oggmix_player* player, int* available, const char** status);
+
+/* The sound back end in use: "pulse", "sdl", "null", "wav" or "manual"; valid until the
+ * player is closed. */
+oggmix_result oggmix_backend_name(oggmix_player* player, const char** name);
 
 /* Blocks handed to the sound device so far, and those it had already passed (heard as gaps). */
 oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,

@@ -1,0 +1,441 @@
+"""oggmix: music for games, from Python: the C interface of liboggmix.so through ctypes.
+
+    import oggmix
+
+    with oggmix.Player() as player:            # the sound device OGGMIX_AUDIO names
+        theme = player.load("theme.ogg")
+        theme.play(loop=True, fade_in_sec=0.5)
+        ...
+        for event in player.poll():            # loops and ends heard since the last poll
+            ...
+
+Every failure raises OggmixError, with the library's English message and its result code.
+Threads: every call for one player on one thread (the game's); an event callback runs inside
+poll. Units: seconds as float; volume 1.0 = as recorded; pan -1 left .. +1 right.
+
+liboggmix.so is found at the path given to Player (library=...), else at the path in the
+environment variable OGGMIX_LIBRARY, else in the lib folder of the installation this module
+belongs to (it is installed as PREFIX/share/oggmix/python/oggmix.py), else where the system's
+loader looks.
+"""
+
+import ctypes
+import ctypes.util
+import enum
+import os
+from ctypes import (
+    CFUNCTYPE,
+    POINTER,
+    Structure,
+    byref,
+    c_char_p,
+    c_double,
+    c_int,
+    c_int32,
+    c_int64,
+    c_size_t,
+    c_uint32,
+    c_uint64,
+    c_void_p,
+)
+from dataclasses import dataclass
+from typing import Callable, List, Optional
+
+DEFAULT_PAUSE_FADE_SEC = 0.015
+DEFAULT_LATENCY_MS = 100
+
+
+class Result(enum.IntEnum):
+    OK = 0
+    INVALID_ARGUMENT = 1
+    INVALID_TRACK = 2
+    FILE_NOT_FOUND = 3
+    READ_FAILED = 4
+    NOT_OGG_VORBIS = 5
+    UNSUPPORTED = 6
+    NO_DECODER = 7
+    NO_DEVICE = 8
+    TOO_MANY_PLAYING = 9
+    INTERNAL = 10
+    INVALID_PLAYER = 11
+
+
+class ToneFilter(enum.IntEnum):
+    OFF = 0
+    LOW_PASS = 1
+    HIGH_PASS = 2
+    LOW_RESO = 3
+    HIGH_RESO = 4
+    LO_HI_PASS = 5
+    MIDDLE_RESO = 6
+    WAVE = 7
+
+
+class EventKind(enum.IntEnum):
+    LOOPED = 0  # cue_index: the loop tag, -1 the track's end
+    ENDED = 1
+    DEVICE_LOST = 2  # no track; playback goes on unheard
+    DEVICE_BACK = 3  # no track
+
+
+class OggmixError(Exception):
+    """A failed call: code is a Result (an int for a code this module does not know)."""
+
+    def __init__(self, code: int, message: str):
+        super().__init__(message)
+        self.message = message
+        try:
+            self.code = Result(code)
+        except ValueError:
+            self.code = code
+
+
+# The C records, field for field as oggmix.h declares them.
+class _Options(Structure):
+    _fields_ = [
+        ("backend", c_char_p),
+        ("decoder_path", c_char_p),
+        ("block_frames", c_int32),
+        ("require_device", c_int),
+        ("latency_ms", c_int32),
+    ]
+
+
+class _Event(Structure):
+    _fields_ = [("kind", c_int), ("track", c_uint32), ("cue_index", c_int32)]
+
+
+class _LoopCue(Structure):
+    _fields_ = [
+        ("index", c_int32),
+        ("start_frame", c_int64),
+        ("end_frame", c_int64),
+        ("count", c_int32),
+    ]
+
+
+_PlayerHandle = c_void_p
+_Track = c_uint32
+_Result = c_int
+_EventCallback = CFUNCTYPE(None, POINTER(_Event), c_void_p)
+
+# name: (restype, argtypes) of every function of oggmix.h.
+_PROTOTYPES = {
+    "oggmix_default_options": (None, [POINTER(_Options)]),
+    "oggmix_open": (_Result, [POINTER(_Options), POINTER(_PlayerHandle)]),
+    "oggmix_close": (_Result, [_PlayerHandle]),
+    "oggmix_load_file": (_Result, [_PlayerHandle, c_char_p, POINTER(_Track)]),
+    "oggmix_load_memory": (
+        _Result,
+        [_PlayerHandle, c_void_p, c_size_t, c_char_p, POINTER(_Track)],
+    ),
+    "oggmix_unload": (_Result, [_PlayerHandle, _Track]),
+    "oggmix_play": (_Result, [_PlayerHandle, _Track, c_int, c_double]),
+    "oggmix_stop": (_Result, [_PlayerHandle, _Track, c_double]),
+    "oggmix_pause": (_Result, [_PlayerHandle, _Track, c_double]),
+    "oggmix_resume": (_Result, [_PlayerHandle, _Track, c_double]),
+    "oggmix_cross_fade": (_Result, [_PlayerHandle, _Track, _Track, c_double, c_int]),
+    "oggmix_seek": (_Result, [_PlayerHandle, _Track, c_double]),
+    "oggmix_set_volume": (_Result, [_PlayerHandle, _Track, c_double]),
+    "oggmix_set_volume_fade": (_Result, [_PlayerHandle, _Track, c_double, c_double]),
+    "oggmix_set_pan": (_Result, [_PlayerHandle, _Track, c_double, c_double]),
+    "oggmix_set_tone_filter": (_Result, [_PlayerHandle, _Track, c_int, c_double]),
+    "oggmix_set_gain_control": (_Result, [_PlayerHandle, _Track, c_double]),
+    "oggmix_set_master_volume": (_Result, [_PlayerHandle, c_double]),
+    "oggmix_set_limiter": (_Result, [_PlayerHandle, c_int32, c_int32, c_int32, c_int32]),
+    "oggmix_reset_limiter": (_Result, [_PlayerHandle]),
+    "oggmix_position": (_Result, [_PlayerHandle, _Track, POINTER(c_double)]),
+    "oggmix_length": (_Result, [_PlayerHandle, _Track, POINTER(c_double)]),
+    "oggmix_is_playing": (_Result, [_PlayerHandle, _Track, POINTER(c_int)]),
+    "oggmix_cue_count": (_Result, [_PlayerHandle, _Track, POINTER(c_size_t)]),
+    "oggmix_cue": (_Result, [_PlayerHandle, _Track, c_size_t, POINTER(_LoopCue)]),
+    "oggmix_poll": (
+        _Result,
+        [_PlayerHandle, POINTER(_Event), c_size_t, POINTER(c_size_t)],
+    ),
+    "oggmix_set_event_callback": (_Result, [_PlayerHandle, _EventCallback, c_void_p]),
+    "oggmix_device_status": (_Result, [_PlayerHandle, POINTER(c_int), POINTER(c_char_p)]),
+    "oggmix_backend_name": (_Result, [_PlayerHandle, POINTER(c_char_p)]),
+    "oggmix_delivery": (_Result, [_PlayerHandle, POINTER(c_uint64), POINTER(c_uint64)]),
+    "oggmix_last_error": (c_char_p, []),
+}
+
+_HERE = os.path.dirname(os.path.abspath(__file__))
+_libraries = {}  # path: the loaded library, each loaded once
+
+
+def _library_path(path: Optional[str]) -> str:
+    if path:
+        return path
+    if os.environ.get("OGGMIX_LIBRARY"):
+        return os.environ["OGGMIX_LIBRARY"]
+    installed = os.path.join(_HERE, "..", "..", "..", "lib", "liboggmix.so")
+    if os.path.exists(installed):
+        return os.path.normpath(installed)
+    return ctypes.util.find_library("oggmix") or "liboggmix.so"
+
+
+def load_library(path: Optional[str] = None) -> ctypes.CDLL:
+    """liboggmix.so with every prototype declared, found as the module's text says."""
+    where = _library_path(path)
+    if where not in _libraries:
+        library = ctypes.CDLL(where)
+        for name, (restype, argtypes) in _PROTOTYPES.items():
+            function = getattr(library, name)
+            function.restype = restype
+            function.argtypes = argtypes
+        _libraries[where] = library
+    return _libraries[where]
+
+
+def _text(raw: Optional[bytes]) -> str:
+    return raw.decode("utf-8", "replace") if raw else ""
+
+
+@dataclass(frozen=True)
+class LoopCue:
+    """Source frames at the track's own rate: reaching end_frame goes on at start_frame,
+    count times (-1 for ever)."""
+
+    index: int
+    start_frame: int
+    end_frame: int
+    count: int
+
+
+@dataclass(frozen=True)
+class Event:
+    kind: EventKind
+    track: Optional["Track"]  # None for the device's events
+    cue_index: int
+
+
+class Track:
+    """A loaded track of a player. Equal tracks are the same track of the same player."""
+
+    def __init__(self, player: "Player", track_id: int):
+        self._player = player
+        self.id = track_id
+
+    def __eq__(self, other):
+        return isinstance(other, Track) and (other._player, other.id) == (self._player, self.id)
+
+    def __hash__(self):
+        return hash((id(self._player), self.id))
+
+    def __repr__(self):
+        return f"Track({self.id})"
+
+    def _call(self, name, *args):
+        self._player._call(name, self.id, *args)
+
+    def _read(self, name, value_type):
+        value = value_type()
+        self._call(name, byref(value))
+        return value.value
+
+    def unload(self) -> None:
+        self._call("oggmix_unload")
+
+    def play(self, loop: bool = True, fade_in_sec: float = 0.0) -> None:
+        self._call("oggmix_play", int(loop), fade_in_sec)
+
+    def stop(self, fade_out_sec: float = 0.0) -> None:
+        self._call("oggmix_stop", fade_out_sec)
+
+    def pause(self, fade_sec: float = DEFAULT_PAUSE_FADE_SEC) -> None:
+        self._call("oggmix_pause", fade_sec)
+
+    def resume(self, fade_sec: float = DEFAULT_PAUSE_FADE_SEC) -> None:
+        self._call("oggmix_resume", fade_sec)
+
+    def seek(self, seconds: float) -> None:
+        self._call("oggmix_seek", seconds)
+
+    def set_volume(self, volume: float, seconds: float = 0.0) -> None:
+        self._call("oggmix_set_volume_fade", volume, seconds)
+
+    def set_pan(self, pan: float, seconds: float = 0.0) -> None:
+        self._call("oggmix_set_pan", pan, seconds)
+
+    def set_tone_filter(self, tone_filter: ToneFilter, seconds: float = 0.5) -> None:
+        self._call("oggmix_set_tone_filter", int(tone_filter), seconds)
+
+    def set_gain_control(self, level: float) -> None:
+        self._call("oggmix_set_gain_control", level)
+
+    @property
+    def position(self) -> float:
+        """Seconds into the track of the sound being heard."""
+        return self._read("oggmix_position", c_double)
+
+    @property
+    def length(self) -> float:
+        return self._read("oggmix_length", c_double)
+
+    @property
+    def is_playing(self) -> bool:
+        return bool(self._read("oggmix_is_playing", c_int))
+
+    @property
+    def cues(self) -> List[LoopCue]:
+        """The loop cues the track follows, in index order."""
+        cues = []
+        for position in range(self._read("oggmix_cue_count", c_size_t)):
+            cue = _LoopCue()
+            self._call("oggmix_cue", position, byref(cue))
+            cues.append(LoopCue(cue.index, cue.start_frame, cue.end_frame, cue.count))
+        return cues
+
+
+class Player:
+    """A music player with a sound device stream of its own; close it (or use it in a with
+    block) to stop the sound. Options left as None take the library's defaults: backend
+    OGGMIX_AUDIO, else "pulse" where a server answers, else "sdl"; libvorbisfile; 2048-frame
+    blocks; the device required; DEFAULT_LATENCY_MS."""
+
+    _POLL_ROOM = 64
+
+    def __init__(
+        self,
+        backend: Optional[str] = None,
+        *,
+        decoder_path: Optional[str] = None,
+        block_frames: Optional[int] = None,
+        require_device: Optional[bool] = None,
+        latency_ms: Optional[int] = None,
+        library: Optional[str] = None,
+    ):
+        self._lib = load_library(library)
+        self._handle = None
+        self._callback = None  # the C callback, kept alive while the library holds it
+        self._callback_error = None
+        options = _Options()
+        self._lib.oggmix_default_options(byref(options))
+        if backend is not None:
+            options.backend = backend.encode()
+        if decoder_path is not None:
+            options.decoder_path = os.fsencode(decoder_path)
+        if block_frames is not None:
+            options.block_frames = block_frames
+        if require_device is not None:
+            options.require_device = int(require_device)
+        if latency_ms is not None:
+            options.latency_ms = latency_ms
+        handle = _PlayerHandle()
+        self._check(self._lib.oggmix_open(byref(options), byref(handle)))
+        self._handle = handle
+
+    def __enter__(self) -> "Player":
+        return self
+
+    def __exit__(self, *exception) -> None:
+        self.close()
+
+    def close(self) -> None:
+        """Stops the sound and frees the player and its tracks; closing twice does nothing."""
+        if self._handle is not None:
+            handle, self._handle = self._handle, None
+            self._check(self._lib.oggmix_close(handle))
+
+    def _check(self, result: int) -> None:
+        if result != Result.OK:
+            raise OggmixError(result, _text(self._lib.oggmix_last_error()))
+
+    def _call(self, name, *args) -> None:
+        if self._handle is None:
+            raise OggmixError(Result.INVALID_PLAYER, "the player is closed")
+        self._check(getattr(self._lib, name)(self._handle, *args))
+
+    def load(self, path: str) -> Track:
+        track = _Track()
+        self._call("oggmix_load_file", os.fsencode(path), byref(track))
+        return Track(self, track.value)
+
+    def load_bytes(self, data: bytes, name: str = "data") -> Track:
+        """The bytes are copied; name is what messages call them."""
+        track = _Track()
+        data = bytes(data)
+        self._call("oggmix_load_memory", data, len(data), name.encode(), byref(track))
+        return Track(self, track.value)
+
+    def cross_fade(self, from_track: Track, to_track: Track, seconds: float, loop: bool = True):
+        """Fades from_track out (then stops it) while to_track fades in."""
+        self._call("oggmix_cross_fade", from_track.id, to_track.id, seconds, int(loop))
+
+    def set_master_volume(self, volume: float) -> None:
+        self._call("oggmix_set_master_volume", volume)
+
+    def set_limiter(self, min_peak: int, max_peak: int, down: int, hold_frames: int) -> None:
+        self._call("oggmix_set_limiter", min_peak, max_peak, down, hold_frames)
+
+    def reset_limiter(self) -> None:
+        self._call("oggmix_reset_limiter")
+
+    def poll(self) -> List[Event]:
+        """The events heard since the last poll, each once; the callback, if set, runs for
+        each of them first. An exception the callback raised is raised here."""
+        events = (_Event * self._POLL_ROOM)()
+        count = c_size_t()
+        polled = []
+        while True:
+            self._call("oggmix_poll", events, self._POLL_ROOM, byref(count))
+            polled += [self._event(events[i]) for i in range(count.value)]
+            if count.value < self._POLL_ROOM:
+                break
+        if self._callback_error is not None:
+            error, self._callback_error = self._callback_error, None
+            raise error
+        return polled
+
+    def set_event_callback(self, callback: Optional[Callable[[Event], None]]) -> None:
+        """callback(event) runs inside poll for each event; None removes it."""
+        if callback is None:
+            self._call("oggmix_set_event_callback", _EventCallback(), None)
+            self._callback = None
+            return
+
+        def on_event(event, _user_data):
+            try:
+                callback(self._event(event.contents))
+            except Exception as error:  # ctypes cannot pass it through C: poll raises it
+                if self._callback_error is None:
+                    self._callback_error = error
+
+        c_callback = _EventCallback(on_event)
+        self._call("oggmix_set_event_callback", c_callback, None)
+        self._callback = c_callback
+
+    def _event(self, event: _Event) -> Event:
+        track = Track(self, event.track) if event.track != 0 else None
+        return Event(EventKind(event.kind), track, event.cue_index)
+
+    def _device(self):
+        available = c_int()
+        status = c_char_p()
+        self._call("oggmix_device_status", byref(available), byref(status))
+        return bool(available.value), _text(status.value)
+
+    @property
+    def device_available(self) -> bool:
+        """False while playing silently: no device from the start, or a lost one."""
+        return self._device()[0]
+
+    @property
+    def device_status(self) -> str:
+        """Empty when the device opened; otherwise why it could not be opened."""
+        return self._device()[1]
+
+    @property
+    def backend_name(self) -> str:
+        """The sound back end in use: "pulse", "sdl", "null", "wav" or "manual"."""
+        name = c_char_p()
+        self._call("oggmix_backend_name", byref(name))
+        return _text(name.value)
+
+    def delivery(self):
+        """(blocks handed to the sound device, those it had already passed: heard as gaps)."""
+        written = c_uint64()
+        late = c_uint64()
+        self._call("oggmix_delivery", byref(written), byref(late))
+        return written.value, late.value
