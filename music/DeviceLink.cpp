@@ -25,7 +25,9 @@ std::string ShortName(const std::string& name) {
 
 DeviceLink::DeviceLink(const std::string& Name, int32_t LatencyMs, bool Required,
                        AudioBackend::PullFn Pull)
-    : FName(Name), FLatencyMs(LatencyMs), FBackendName(ShortName(Name)), FPull(std::move(Pull)) {
+    : FName(Name), FOffline(Name == "offline"), FLatencyMs(LatencyMs),
+      FBackendName(ShortName(Name)), FPull(std::move(Pull)) {
+    if (FOffline) return;
     std::string why;
     FBackend = Open(FName, why);
     if (!FBackend) {
@@ -71,11 +73,16 @@ std::unique_ptr<AudioBackend> DeviceLink::Open(const std::string& name, std::str
 }
 
 void DeviceLink::Start() {
+    if (FOffline) return;
     {
         std::lock_guard guard(FSwapLock);
         FBackend->Start();
     }
     FWatcher = std::thread([this] { Watch(); });
+}
+
+void DeviceLink::RenderOffline(std::span<int16_t> Interleaved) noexcept {
+    PullCounted(Interleaved);
 }
 
 void DeviceLink::PullCounted(std::span<int16_t> interleaved) noexcept {
@@ -131,6 +138,7 @@ void DeviceLink::Watch() {
 }
 
 int64_t DeviceLink::HeardFrames() const noexcept {
+    if (FOffline) return FPulledFrames.load(std::memory_order_relaxed);
     int64_t heard = 0;
     {
         std::lock_guard guard(FSwapLock);
@@ -145,6 +153,7 @@ int64_t DeviceLink::HeardFrames() const noexcept {
 }
 
 bool DeviceLink::Available() const noexcept {
+    if (FOffline) return true;
     std::lock_guard guard(FSwapLock);
     return FStatus.empty() && !FFallback && !FBackend->Lost();
 }

@@ -1,6 +1,6 @@
 #pragma once
 // DeviceLink.h: a player's own sound device stream. One back end pulls the player's mix on the
-// device's thread; the link counts the frames pulled and, through the back end's clock, the
+// device's thread (offline: none; the owner pulls through RenderOffline on its own thread); the link counts the frames pulled and, through the back end's clock, the
 // frames heard. When the device goes away, a back end that pulls in real time into nothing
 // takes over, so the music moves on as if heard, and the device is tried again every second.
 //
@@ -35,6 +35,9 @@ public:
     DeviceLink& operator=(const DeviceLink&) = delete;
 
     void Start();
+    // "offline": nothing pulls but RenderOffline, which mixes on the caller's thread.
+    [[nodiscard]] bool Offline() const noexcept { return FOffline; }
+    void RenderOffline(std::span<int16_t> Interleaved) noexcept;
 
     // Output frames heard so far: never less than before, never more than pulled.
     [[nodiscard]] int64_t HeardFrames() const noexcept;
@@ -53,6 +56,7 @@ private:
     void PullCounted(std::span<int16_t> interleaved) noexcept;
 
     const std::string FName;
+    const bool FOffline;
     const int32_t FLatencyMs;
     std::string FStatus;
     std::string FBackendName;

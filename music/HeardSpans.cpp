@@ -10,7 +10,7 @@ namespace oggmix::music {
 
 HeardSpans::HeardSpans()
     : FSpans(kSpanCapacity), FScratch(kJumpCapacity), FJumps(kJumpCapacity),
-      FEvents(kEventCapacity) {}
+      FHeardEvents(kEventCapacity), FAhead(kEventCapacity) {}
 
 void HeardSpans::Add(uint32_t TrackId, int64_t OutStart, int32_t Frames, int32_t RateHz,
                      const PlayRecord& Record) noexcept {
@@ -28,15 +28,40 @@ void HeardSpans::Add(uint32_t TrackId, int64_t OutStart, int32_t Frames, int32_t
         FJumps[static_cast<size_t>(FJumpCount++ % kJumpCapacity)] = jump;
 }
 
-void HeardSpans::PushEvent(int64_t AtFrame, const MusicEvent& Event) noexcept {
-    if (FEventCount == kEventCapacity) {
+void HeardSpans::EventRing::Push(const PendingEvent& event, uint64_t& dropped) noexcept {
+    const auto capacity = static_cast<int32_t>(FItems.size());
+    if (FCount == capacity) {
         // The game has not polled for a long time: the oldest goes.
-        FFirstEvent = (FFirstEvent + 1) % kEventCapacity;
-        --FEventCount;
-        ++FDroppedEvents;
+        PopFront();
+        ++dropped;
     }
-    FEvents[static_cast<size_t>((FFirstEvent + FEventCount) % kEventCapacity)] = {AtFrame, Event};
-    ++FEventCount;
+    FItems[static_cast<size_t>((FFirst + FCount) % capacity)] = event;
+    ++FCount;
+}
+
+void HeardSpans::EventRing::PopFront() noexcept {
+    FFirst = (FFirst + 1) % static_cast<int32_t>(FItems.size());
+    --FCount;
+}
+
+void HeardSpans::EventRing::Drop(uint32_t TrackId) noexcept {
+    // Kept in order: the events of other tracks close up.
+    const auto capacity = static_cast<int32_t>(FItems.size());
+    int32_t kept = 0;
+    for (int32_t i = 0; i < FCount; ++i) {
+        const PendingEvent event = FItems[static_cast<size_t>((FFirst + i) % capacity)];
+        if (event.Event.Which.Id == TrackId) continue;
+        FItems[static_cast<size_t>((FFirst + kept++) % capacity)] = event;
+    }
+    FCount = kept;
+}
+
+void HeardSpans::PushEvent(int64_t AtFrame, const MusicEvent& Event) noexcept {
+    FHeardEvents.Push({AtFrame, Event}, FDroppedEvents);
+}
+
+void HeardSpans::PushAhead(const MusicEvent& Event) noexcept {
+    FAhead.Push({Event.Frame, Event}, FDroppedEvents);
 }
 
 PlayRecord HeardSpans::RecordOf(const TrackSpan& Span) const noexcept {
@@ -89,26 +114,21 @@ bool HeardSpans::MusicFrom(uint32_t TrackId, int64_t Heard) const {
 }
 
 void HeardSpans::TakeDueEvents(int64_t Heard, std::vector<MusicEvent>& Out) {
-    while (FEventCount > 0) {
-        const PendingEvent& next = FEvents[static_cast<size_t>(FFirstEvent)];
-        if (next.AtFrame > Heard) break;
-        Out.push_back(next.Event);
-        FFirstEvent = (FFirstEvent + 1) % kEventCapacity;
-        --FEventCount;
+    while (!FHeardEvents.Empty() && FHeardEvents.Front().AtFrame <= Heard) {
+        Out.push_back(FHeardEvents.Front().Event);
+        FHeardEvents.PopFront();
+    }
+    while (!FAhead.Empty()) {
+        Out.push_back(FAhead.Front().Event);
+        FAhead.PopFront();
     }
 }
 
 void HeardSpans::Drop(uint32_t TrackId) noexcept {
     for (TrackSpan& span : FSpans)
         if (span.TrackId == TrackId) span = TrackSpan{};
-    // Kept in order: the events of other tracks close up.
-    int32_t kept = 0;
-    for (int32_t i = 0; i < FEventCount; ++i) {
-        const PendingEvent event = FEvents[static_cast<size_t>((FFirstEvent + i) % kEventCapacity)];
-        if (event.Event.Which.Id == TrackId) continue;
-        FEvents[static_cast<size_t>((FFirstEvent + kept++) % kEventCapacity)] = event;
-    }
-    FEventCount = kept;
+    FHeardEvents.Drop(TrackId);
+    FAhead.Drop(TrackId);
 }
 
 }  // namespace oggmix::music

@@ -45,13 +45,15 @@ public:
              const PlayRecord& Record) noexcept;
     // An event heard from output frame AtFrame on; the oldest is dropped when full.
     void PushEvent(int64_t AtFrame, const MusicEvent& Event) noexcept;
+    // An event told as soon as mixed, ahead of its frame (Event.Frame).
+    void PushAhead(const MusicEvent& Event) noexcept;
 
     // The source frame of TrackId heard at output frame Heard (fractional for converted
     // tracks), or none when no piece of the track mixed holds that frame.
     [[nodiscard]] std::optional<double> SourceFrameAt(uint32_t TrackId, int64_t Heard) const;
     // Whether any span of TrackId holds music at or after output frame Heard.
     [[nodiscard]] bool MusicFrom(uint32_t TrackId, int64_t Heard) const;
-    // Moves the events heard by output frame Heard to Out, in order.
+    // Moves the events heard by output frame Heard to Out, in order, then those told ahead.
     void TakeDueEvents(int64_t Heard, std::vector<MusicEvent>& Out);
     // Forgets a track that is going away: its spans and its events not yet polled.
     void Drop(uint32_t TrackId) noexcept;
@@ -66,6 +68,24 @@ private:
         int64_t AtFrame = 0;
         MusicEvent Event{};
     };
+    // A ring of events waiting: appended at the back, taken from the front, the oldest
+    // dropped when full.
+    class EventRing {
+    public:
+        explicit EventRing(int32_t capacity) : FItems(static_cast<size_t>(capacity)) {}
+        void Push(const PendingEvent& event, uint64_t& dropped) noexcept;
+        [[nodiscard]] bool Empty() const noexcept { return FCount == 0; }
+        [[nodiscard]] const PendingEvent& Front() const noexcept {
+            return FItems[static_cast<size_t>(FFirst)];
+        }
+        void PopFront() noexcept;
+        void Drop(uint32_t TrackId) noexcept;
+
+    private:
+        std::vector<PendingEvent> FItems;
+        int32_t FFirst = 0;
+        int32_t FCount = 0;
+    };
     [[nodiscard]] const PlayJump& JumpAt(int64_t index) const noexcept {
         return FJumps[static_cast<size_t>(index % kJumpCapacity)];
     }
@@ -79,9 +99,8 @@ private:
     mutable std::vector<PlayJump> FScratch;
     std::vector<PlayJump> FJumps;  // a ring indexed by FJumpCount modulo its size
     int64_t FJumpCount = 0;        // jumps ever added
-    std::vector<PendingEvent> FEvents;  // a ring of FEventCount from FFirstEvent
-    int32_t FFirstEvent = 0;
-    int32_t FEventCount = 0;
+    EventRing FHeardEvents;  // told when heard
+    EventRing FAhead;        // told when mixed
     uint64_t FDroppedEvents = 0;
 };
 

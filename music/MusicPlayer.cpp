@@ -54,7 +54,7 @@ MusicPlayer::Impl::Impl(const PlayerOptions& Options)
     : FBlockFrames(CheckBlockFrames(Options.BlockFrames)),
       FDecoder(BindDecoder(Options.DecoderPath)),
       FMixer(std::make_unique<TOggPlayer>(FBlockFrames * 2 * kBytesPerFrame, kSlotCount)),
-      FSpans(FBlockFrames) {
+      FBlock(static_cast<size_t>(FBlockFrames) * 2) {
     {
         MixerGuard guard(*FMixer);
         FMixer->OnMix = [this](int32_t*, int32_t) { OnMixed(); };
@@ -110,22 +110,29 @@ Track MusicPlayer::Impl::AddTrack(std::unique_ptr<TOggData> Stream, const std::s
                              " channels cannot be played (8000 to 192000 Hz, 1 to 8 channels)");
     Stream->Fade(1.0f, 0.0f);
     Stream->SetMasterVolume(static_cast<float>(FMasterVolume));
-    const uint32_t id = gNextTrackId.fetch_add(1);
+    const uint32_t id = NewTrackId();
     TrackState state;
     state.Id = id;
     state.Name = Name;
+    state.Grid = TagGrid(*Stream);
     state.Stream = std::move(Stream);
+    MixerGuard guard(*FMixer);  // the device thread looks tracks up by id
     FTracks.emplace(id, std::move(state));
     return Track{id};
 }
+
+uint32_t MusicPlayer::Impl::NewTrackId() noexcept { return gNextTrackId.fetch_add(1); }
 
 void MusicPlayer::Impl::EnsureSlot(TrackState& State) {
     if (State.Slot >= 0) return;
     int32_t chosen = -1;
     for (int32_t slot = 0; slot < kSlotCount && chosen < 0; ++slot)
         if (FSlotTrack[static_cast<size_t>(slot)] == nullptr) chosen = slot;
+    // A track at rest gives up its slot, unless it is to start on a frame still to come.
     for (int32_t slot = 0; slot < kSlotCount && chosen < 0; ++slot)
-        if (FMixer->Slots(slot)->GetState(true) < 2) chosen = slot;
+        if (FMixer->Slots(slot)->GetState(true) < 2 &&
+            !FSchedule.Has(FSlotTrack[static_cast<size_t>(slot)]->Id))
+            chosen = slot;
     if (chosen < 0)
         throw MusicError(MusicErrorCode::TooManyPlaying,
                          Describe(State) + " cannot play: " + std::to_string(kMaxPlayingTracks) +
@@ -166,15 +173,33 @@ Track MusicPlayer::Load(std::span<const std::byte> Bytes, const std::string& Nam
 }
 
 void MusicPlayer::Unload(Track Which) {
-    Impl::TrackState& state = FImpl->Find(Which);
-    {
+    auto& groups = FImpl->FGroups;
+    if (const auto group = groups.find(Which.Id); group != groups.end()) {
+        // A group goes; its layers stay, each a track of its own again.
         MixerGuard guard(*FImpl->FMixer);
-        if (state.Slot >= 0) {
-            FImpl->FMixer->ClearSlot(state.Slot, false);
-            FImpl->FSlotTrack[static_cast<size_t>(state.Slot)] = nullptr;
-        }
+        for (const uint32_t id : group->second.Layers) FImpl->FTracks.at(id).GroupId = 0;
+        FImpl->FSchedule.Drop(Which.Id);
         FImpl->FSpans.Drop(Which.Id);
+        groups.erase(group);
+        return;
     }
+    Impl::TrackState& state = FImpl->Find(Which);
+    std::unique_ptr<TOggData> stream;  // freed once out of the device thread's reach
+    MixerGuard guard(*FImpl->FMixer);
+    if (state.Slot >= 0) {
+        FImpl->FMixer->ClearSlot(state.Slot, false);
+        FImpl->FSlotTrack[static_cast<size_t>(state.Slot)] = nullptr;
+    }
+    if (const auto group = groups.find(state.GroupId); group != groups.end()) {
+        std::erase(group->second.Layers, Which.Id);
+        if (group->second.Layers.empty()) {
+            FImpl->FSchedule.Drop(group->first);
+            groups.erase(group);
+        }
+    }
+    FImpl->FSchedule.Drop(Which.Id);
+    FImpl->FSpans.Drop(Which.Id);
+    stream = std::move(state.Stream);
     FImpl->FTracks.erase(Which.Id);
 }
 
@@ -184,31 +209,108 @@ void MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
     size_t done = 0;
     while (done < Interleaved.size()) {
         if (FBlockUsedFrames == FBlockFrames) {
-            FMixer->RenderNext();
+            MixBlock();
             FBlockUsedFrames = 0;
         }
         const size_t n = std::min(Interleaved.size() - done,
                                   static_cast<size_t>(FBlockFrames - FBlockUsedFrames) * 2);
-        std::memcpy(Interleaved.data() + done, FMixer->GetBlock() + FBlockUsedFrames * 2,
+        std::memcpy(Interleaved.data() + done, FBlock.data() + FBlockUsedFrames * 2,
                     n * sizeof(int16_t));
         done += n;
         FBlockUsedFrames += static_cast<int32_t>(n / 2);
     }
 }
 
+void MusicPlayer::Impl::MixBlock() noexcept {
+    MixerGuard guard(*FMixer);
+    int64_t at = NextOutFrame();
+    const int64_t end = at + FBlockFrames;
+    while (at < end) {
+        // Every change due by this frame first, then the frames up to the next change.
+        while (FSchedule.NextFrame() <= at) {
+            Apply(FSchedule.Front());
+            FSchedule.PopFront();
+        }
+        FPieceStart = at;
+        FPieceFrames = static_cast<int32_t>(std::min(end, FSchedule.NextFrame()) - at);
+        const auto offset = static_cast<size_t>(FBlockFrames - (end - at)) * 2;
+        (void)FMixer->MixFrames(
+            std::span<int16_t>(FBlock).subspan(offset, static_cast<size_t>(FPieceFrames) * 2),
+            false);
+        at += FPieceFrames;
+    }
+    FMixedFrames.store(end, std::memory_order_relaxed);
+}
+
+MusicPlayer::Impl::TrackState* MusicPlayer::Impl::FindById(uint32_t Id) noexcept {
+    const auto found = FTracks.find(Id);
+    return found == FTracks.end() ? nullptr : &found->second;
+}
+
+void MusicPlayer::Impl::Apply(const music::ScheduledChange& Change) noexcept {
+    using Kind = music::ScheduledChange::Kind;
+    if (Change.What == Kind::Marker) {
+        MusicEvent event = Change.Event;
+        event.Frame = Change.Frame;
+        FSpans.PushAhead(event);
+        return;
+    }
+    TrackState* state = FindById(Change.TrackId);
+    if (state == nullptr) return;
+    TOggData& stream = *state->Stream;
+    switch (Change.What) {
+        case Kind::Start:
+            // From silence when it fades in; the stream stood ready at its place.
+            if (Change.Seconds > 0.0f) stream.Fade(0.0f, 0.0f);
+            stream.Fade(Change.Value, Change.Seconds);
+            stream.Play(Change.Loop, true);
+            state->Loop = Change.Loop;
+            state->FadingTo = Ending::None;
+            state->SilentOut = -1;
+            state->SilentSource = -1;
+            state->Rewound = false;
+            break;
+        case Kind::Cut:
+            stream.Pause(true);
+            state->FadingTo = Ending::Stop;
+            state->SilentOut = Change.Frame;
+            state->SilentSource = 0;
+            state->Rewound = false;
+            break;
+        case Kind::FadeTo:
+            stream.Fade(Change.Value, Change.Seconds);
+            if (Change.Value <= 0.0f && state->FadingTo == Ending::None) {
+                state->FadingTo = Ending::Stop;
+                state->FadeFromOut = Change.Frame;
+                state->SilentOut = -1;
+                state->SilentSource = -1;
+                state->Rewound = false;
+            }
+            break;
+        case Kind::VolumeTo: stream.SetVolume(Change.Value, Change.Seconds); break;
+        case Kind::Marker: break;
+    }
+}
+
 void MusicPlayer::Impl::OnMixed() noexcept {
-    const int64_t outStart = FMixedBlocks.load(std::memory_order_relaxed) * FBlockFrames;
+    const int64_t outStart = FPieceStart;
     for (int32_t slot = 0; slot < kSlotCount; ++slot) {
         TrackState* state = FSlotTrack[static_cast<size_t>(slot)];
         const PlayRecord* record = FMixer->SlotRecord(slot);
         if (state == nullptr || record == nullptr) continue;
         const int32_t rate = state->Stream->Rate();
-        FSpans.Add(state->Id, outStart, rate, *record);
+        FSpans.Add(state->Id, outStart, FPieceFrames, rate, *record);
         for (const PlayJump& jump : record->Jumps) {
-            const MusicEventKind kind = jump.Cause == PlayJumpCause::End ? MusicEventKind::Ended
-                                                                         : MusicEventKind::Looped;
-            FSpans.PushEvent(outStart + jump.OutputFrame,
-                             {kind, Track{state->Id}, jump.CueIndex});
+            const int64_t frame = outStart + jump.OutputFrame;
+            if (jump.Cause == PlayJumpCause::End) {
+                FSpans.PushEvent(frame, {MusicEventKind::Ended, Track{state->Id}, -1, frame});
+                continue;
+            }
+            FSpans.PushEvent(frame,
+                             {MusicEventKind::Looped, Track{state->Id}, jump.CueIndex, frame});
+            if (jump.Cause == PlayJumpCause::LoopCue)
+                FSpans.PushAhead({MusicEventKind::CueReached, Track{state->Id}, jump.CueIndex,
+                                  frame});
         }
         if (state->FadingTo != Ending::None && state->SilentOut < 0 &&
             outStart >= state->FadeFromOut && record->SilentFrame >= 0) {
@@ -216,8 +318,60 @@ void MusicPlayer::Impl::OnMixed() noexcept {
             state->SilentSource = std::llround(
                 music::HeardSpans::SourceFrameIn(*record, rate, record->SilentFrame));
         }
+        // A group's beats are told once, for the group, from its lead.
+        if (!state->Grid.Known()) continue;
+        if (state->GroupId == 0) {
+            TellBeats(*state, state->Id, *record);
+        } else if (const auto group = FGroups.find(state->GroupId);
+                   group != FGroups.end() && group->second.Layers.front() == state->Id) {
+            TellBeats(*state, state->GroupId, *record);
+        }
     }
-    FMixedBlocks.fetch_add(1, std::memory_order_relaxed);
+}
+
+void MusicPlayer::Impl::TellBeats(const TrackState& State, uint32_t ReportAs,
+                                  const PlayRecord& Record) noexcept {
+    const music::TempoGrid& grid = State.Grid;
+    const int32_t rate = State.Stream->Rate();
+    // The piece is music in stretches between its jumps; each beat inside a stretch is heard
+    // where its source frame falls.
+    int32_t fromOut = 0;
+    int64_t fromSource = Record.StartFrame;
+    const auto tell = [&](int32_t untilOut) {
+        if (untilOut <= fromOut) return;
+        const auto sourceEnd = static_cast<int64_t>(
+            music::HeardSpans::SourceFrameIn(Record, rate, untilOut - 1)) + 1;
+        for (int64_t beat = grid.BeatAtOrAfter(fromSource);; ++beat) {
+            const int64_t frame = grid.BeatFrame(beat);
+            if (frame >= sourceEnd) break;
+            const int64_t out = FPieceStart + fromOut +
+                                std::llround(static_cast<double>(frame - fromSource) *
+                                             kFramesPerSecond / rate);
+            MusicEvent event{MusicEventKind::Beat, Track{ReportAs}, -1, out};
+            event.Bar = grid.BarOf(beat);
+            event.BeatInBar = grid.BeatInBar(beat);
+            if (event.BeatInBar == 0) {
+                MusicEvent bar = event;
+                bar.Kind = MusicEventKind::Bar;
+                FSpans.PushAhead(bar);
+            }
+            FSpans.PushAhead(event);
+        }
+    };
+    for (const PlayJump& jump : Record.Jumps) {
+        tell(std::min(jump.OutputFrame, Record.MusicFrames));
+        if (jump.Cause == PlayJumpCause::End) return;
+        fromOut = jump.OutputFrame;
+        fromSource = jump.ToFrame;
+    }
+    tell(Record.MusicFrames);
+}
+
+void MusicPlayer::Impl::ScheduleChange(const music::ScheduledChange& Change) {
+    if (!FSchedule.Add(Change))
+        throw MusicError(MusicErrorCode::InvalidArgument,
+                         "too many changes are waiting for their frame (" +
+                             std::to_string(music::Schedule::kCapacity) + ")");
 }
 
 // ---- Opening, status ----
@@ -234,7 +388,8 @@ const std::string& MusicPlayer::BackendName() const noexcept {
 }
 
 DeliveryStats MusicPlayer::Delivery() const noexcept {
-    return {static_cast<uint64_t>(FImpl->FMixedBlocks.load(std::memory_order_relaxed)), 0};
+    const int64_t frames = FImpl->FMixedFrames.load(std::memory_order_relaxed);
+    return {static_cast<uint64_t>(frames / FImpl->FBlockFrames), 0};
 }
 
 }  // namespace oggmix

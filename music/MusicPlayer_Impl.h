@@ -1,7 +1,8 @@
 #pragma once
 // MusicPlayer_Impl.h: the inside of MusicPlayer, shared by its facet files. Nothing outside
 // music/ includes it.
-// Threads: the game thread, except Pull and OnMixed, which run on the device's thread.
+// Threads: the game thread, except Pull, MixBlock, Apply and OnMixed, which run on the
+//          device's thread (the caller's, offline).
 // Locks:   every change to a stream or a slot is made with the mixer's lock held (MixerGuard),
 //          so that no block is rendered half way through it; the ledger of heard spans is
 //          read and written under it too. Nothing heavy is done under it: new positions of a
@@ -23,6 +24,8 @@
 #include "mixer/OggPlayerLib.h"
 #include "music/DeviceLink.h"
 #include "music/HeardSpans.h"
+#include "music/Schedule.h"
+#include "music/TempoGrid.h"
 #include "oggmix/MusicPlayer.h"
 #include "stream/OggDataLib.h"
 
@@ -61,6 +64,12 @@ struct MusicPlayer::Impl {
         int64_t SilentOut = -1;
         int64_t SilentSource = -1;
         bool Rewound = false;  // a stop's rewind to the start is done
+        music::TempoGrid Grid;  // from the file's tags, or as the game set it
+        uint32_t GroupId = 0;   // the layer group it belongs to, if any
+    };
+    // Layers sharing one playhead; the first leads (its grid and position are the group's).
+    struct GroupState {
+        std::vector<uint32_t> Layers;
     };
 
     explicit Impl(const PlayerOptions& Options);
@@ -68,6 +77,10 @@ struct MusicPlayer::Impl {
 
     // The track or MusicError(InvalidTrack). Game thread.
     TrackState& Find(Track Which);
+    // The track, or a group's layers (the lead first). Game thread.
+    std::vector<TrackState*> Members(Track Which);
+    // Device thread, mixer lock held: the track or null.
+    [[nodiscard]] TrackState* FindById(uint32_t Id) noexcept;
     [[nodiscard]] std::string Describe(const TrackState& State) const;
     [[nodiscard]] std::unique_ptr<TOggData> NewStream() const;
     Track AddTrack(std::unique_ptr<TOggData> Stream, const std::string& Name);
@@ -79,10 +92,12 @@ struct MusicPlayer::Impl {
     // silent, the start after a stop, or where a converter that holds the music's end must
     // restart; -1 when it goes on from where its stream stands. Mixer lock held.
     [[nodiscard]] int64_t RestartFrame(TrackState& State);
-    // Prepares that restart without the mixer's lock, then calls Change with it (null: none
-    // needed) under the lock. Game thread, no lock held.
-    void WithRestart(TrackState& State,
-                     const std::function<void(std::unique_ptr<PreparedPosition>)>& Change);
+    // Prepares the restarts of States without the mixer's lock, then calls Change with them
+    // (null where none is needed), in the order of States, under the lock, so that all
+    // change within one block. Game thread, no lock held.
+    using Prepared = std::vector<std::unique_ptr<PreparedPosition>>;
+    using RestartChange = std::function<void(Prepared&)>;
+    void WithRestarts(const std::vector<TrackState*>& States, const RestartChange& Change);
     // Mixer lock held.
     void StartLocked(TrackState& State, bool Loop, double FadeInSec,
                      std::unique_ptr<PreparedPosition> From);
@@ -93,7 +108,7 @@ struct MusicPlayer::Impl {
     void FinishStops();
     // The first output frame not yet mixed: a change made now is heard from there.
     [[nodiscard]] int64_t NextOutFrame() const noexcept {
-        return FMixedBlocks.load(std::memory_order_relaxed) * FBlockFrames;
+        return FMixedFrames.load(std::memory_order_relaxed);
     }
     // Whether the track's fade-out is over at output frame Heard. Mixer lock held.
     [[nodiscard]] bool FadeOver(const TrackState& State, int64_t Heard) const;
@@ -102,7 +117,39 @@ struct MusicPlayer::Impl {
 
     // Device thread.
     void Pull(std::span<int16_t> Interleaved) noexcept;
-    void OnMixed() noexcept;  // inside the mixer's render, its lock held
+    // Mixes the next block into FBlock, piece by piece between the scheduled changes.
+    void MixBlock() noexcept;
+    void Apply(const music::ScheduledChange& Change) noexcept;  // mixer lock held
+    void OnMixed() noexcept;  // inside the mixer's piece, its lock held
+    // The beats of a track heard in the piece, told ahead. Mixer lock held.
+    void TellBeats(const TrackState& State, uint32_t ReportAs, const PlayRecord& Record) noexcept;
+
+    // Game thread, mixer lock held: adds a change; a full schedule throws.
+    void ScheduleChange(const music::ScheduledChange& Change);
+    // A fade of Frames from output frame From drawn in Shape (rising: from silence up to 1,
+    // else down to 0); StartsTrack: its first step starts the track too. Mixer lock held.
+    void ScheduleFade(TrackState& State, int64_t From, int64_t Frames, FadeShape Shape,
+                      bool Rising, bool StartsTrack, bool Loop);
+    void ScheduleMarker(int64_t Frame, MusicEventKind Kind, uint32_t Id);
+    // Puts a prepared restart in place: a stop's rewind, or a position. Mixer lock held.
+    void ApplyRestart(TrackState& State, std::unique_ptr<PreparedPosition> From);
+
+    // Where a quantized point lands: the output frame, and the lead's source frame there
+    // (after a jump: where the music goes on).
+    struct Landing {
+        int64_t Out = 0;
+        int64_t Source = 0;
+    };
+    // The first point When gives on Lead's grid, loop and end, at or after the first frame
+    // not yet mixed and at or after MinOut, following the loop jumps the track will take.
+    // A track at rest lands at once. Mixer lock held.
+    [[nodiscard]] Landing Predict(TrackState& Lead, Quantize When, int32_t Bars, int64_t MinOut);
+    [[nodiscard]] int64_t OutputFramesOf(const TrackState& State, int64_t SourceFrames) const;
+    // A fade's length in output frames; beats count on Lead's grid.
+    [[nodiscard]] int64_t FadeFrames(const FadeLength& Length, const TrackState& Lead) const;
+    // The tempo the file's comments give.
+    [[nodiscard]] static music::TempoGrid TagGrid(const TOggData& Stream);
+    [[nodiscard]] uint32_t NewTrackId() noexcept;
 
     int32_t FBlockFrames;
     std::unique_ptr<TVorbisFileDLL> FDecoder;  // this player's binding; outlives the streams
@@ -114,11 +161,19 @@ struct MusicPlayer::Impl {
     bool FDeviceLost = false;  // as last reported by Poll
     uint64_t FSeenLosses = 0;  // device losses when Poll last looked
 
+    std::map<uint32_t, GroupState> FGroups;
+    int64_t FLastStinger = -1;  // mixer lock: the output frame of the last stinger's downbeat
+    music::Schedule FSchedule;  // mixer lock
+
     // Mixer lock: which track each slot plays; read by the device thread.
     std::array<TrackState*, kSlotCount> FSlotTrack{};
-    // Blocks mixed: written by the device thread under the mixer's lock, read anywhere.
-    std::atomic<int64_t> FMixedBlocks{0};
-    int32_t FBlockUsedFrames = 0;  // device thread: frames of the last block handed out
+    // Output frames mixed: written by the device thread under the mixer's lock, read anywhere.
+    std::atomic<int64_t> FMixedFrames{0};
+    // Device thread: the block handed out, how much of it is out, and the piece being mixed.
+    std::vector<int16_t> FBlock;
+    int32_t FBlockUsedFrames = 0;
+    int64_t FPieceStart = 0;
+    int32_t FPieceFrames = 0;
 
     // Declared last: destroyed first, so that no pull runs once anything it touches goes.
     std::unique_ptr<music::DeviceLink> FDevice;

@@ -1,5 +1,6 @@
 // MusicPlayer_Transport.cpp: play, stop, pause, resume, cross-fade and seek; the position
 // being heard; events.
+#include <algorithm>
 #include <cmath>
 
 #include "music/MusicArguments.h"
@@ -20,26 +21,36 @@ int64_t MusicPlayer::Impl::RestartFrame(TrackState& State) {
     return -1;
 }
 
-void MusicPlayer::Impl::WithRestart(TrackState& State,
-                                    const std::function<void(std::unique_ptr<PreparedPosition>)>&
-                                        Change) {
+void MusicPlayer::Impl::WithRestarts(const std::vector<TrackState*>& States,
+                                     const RestartChange& Change) {
+    const size_t count = States.size();
+    const auto framesNow = [&] {
+        std::vector<int64_t> frames(count);
+        for (size_t i = 0; i < count; ++i) frames[i] = RestartFrame(*States[i]);
+        return frames;
+    };
+    std::vector<std::unique_ptr<PreparedPosition>> prepared(count);
     for (int attempt = 1;; ++attempt) {
-        int64_t frame = -1;
+        std::vector<int64_t> frames;
         {
             MixerGuard guard(*FMixer);
-            frame = RestartFrame(State);
-            if (frame < 0) return Change(nullptr);
+            frames = framesNow();
+            if (std::all_of(frames.begin(), frames.end(), [](int64_t f) { return f < 0; }))
+                return Change(prepared);
         }
-        // The heavy part (a decoder and a converter made ready) runs while the device mixes.
-        std::unique_ptr<PreparedPosition> prepared = State.Stream->PreparePosition(frame);
+        // The heavy part (decoders and converters made ready) runs while the device mixes.
+        for (size_t i = 0; i < count; ++i)
+            prepared[i] = frames[i] < 0 ? nullptr : States[i]->Stream->PreparePosition(frames[i]);
         MixerGuard guard(*FMixer);
-        const int64_t now = RestartFrame(State);
-        if (now == frame) return Change(std::move(prepared));
-        if (now < 0) return Change(nullptr);
+        const std::vector<int64_t> now = framesNow();
+        if (now == frames) return Change(prepared);
         if (attempt == kPrepareAttempts) {
             // The device keeps moving the goal: give up on preparing it aside.
-            State.Stream->SeekFrame(now, true);
-            return Change(nullptr);
+            for (size_t i = 0; i < count; ++i) {
+                prepared[i].reset();
+                if (now[i] >= 0) States[i]->Stream->SeekFrame(now[i], true);
+            }
+            return Change(prepared);
         }
     }
 }
@@ -119,98 +130,115 @@ double MusicPlayer::Impl::HeardSourceFrame(TrackState& State, int64_t Heard) {
 
 void MusicPlayer::Play(Track Which, const PlayOptions& Options) {
     const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
-    Impl::TrackState& state = FImpl->Find(Which);
-    FImpl->WithRestart(state, [&](std::unique_ptr<PreparedPosition> from) {
-        FImpl->StartLocked(state, Options.Loop, fadeSec, std::move(from));
+    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
+    FImpl->WithRestarts(members, [&](Impl::Prepared& from) {
+        for (size_t i = 0; i < members.size(); ++i)
+            FImpl->StartLocked(*members[i], Options.Loop, fadeSec, std::move(from[i]));
     });
 }
 
 void MusicPlayer::Stop(Track Which, double FadeOutSec) {
     const double fadeSec = music::CheckSeconds(FadeOutSec, "the fade-out");
-    Impl::TrackState& state = FImpl->Find(Which);
-    {
-        MixerGuard guard(*FImpl->FMixer);
-        if (state.FadingTo == Impl::Ending::Stop) return;
+    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
+    // Those not playing are rewound at once, prepared aside.
+    std::vector<std::unique_ptr<PreparedPosition>> starts;
+    for (Impl::TrackState* state : members) starts.push_back(state->Stream->PreparePosition(0));
+    MixerGuard guard(*FImpl->FMixer);
+    for (size_t i = 0; i < members.size(); ++i) {
+        Impl::TrackState& state = *members[i];
+        if (state.FadingTo == Impl::Ending::Stop) continue;
         if (state.Stream->GetState(true) >= 2 && state.SilentSource < 0) {
             FImpl->FadeOutLocked(state, Impl::Ending::Stop, fadeSec);
-            return;
+            continue;
         }
+        state.Stream->StopAt(std::move(starts[i]), true);
+        state.FadingTo = Impl::Ending::Stop;
+        state.SilentOut = FImpl->NextOutFrame();
+        state.SilentSource = 0;
+        state.Rewound = true;
     }
-    // Not playing: rewound at once, prepared aside.
-    std::unique_ptr<PreparedPosition> start = state.Stream->PreparePosition(0);
-    MixerGuard guard(*FImpl->FMixer);
-    state.Stream->StopAt(std::move(start), true);
-    state.FadingTo = Impl::Ending::Stop;
-    state.SilentOut = FImpl->NextOutFrame();
-    state.SilentSource = 0;
-    state.Rewound = true;
 }
 
 void MusicPlayer::Pause(Track Which, double FadeSec) {
     const double fadeSec = music::CheckSeconds(FadeSec, "the pause fade");
-    Impl::TrackState& state = FImpl->Find(Which);
+    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     MixerGuard guard(*FImpl->FMixer);
-    if (state.Stream->GetState(true) < 2 || state.FadingTo != Impl::Ending::None) return;
-    FImpl->FadeOutLocked(state, Impl::Ending::Pause, fadeSec);
+    for (Impl::TrackState* state : members)
+        if (state->Stream->GetState(true) >= 2 && state->FadingTo == Impl::Ending::None)
+            FImpl->FadeOutLocked(*state, Impl::Ending::Pause, fadeSec);
 }
 
 void MusicPlayer::Resume(Track Which, double FadeSec) {
     const double fadeSec = music::CheckSeconds(FadeSec, "the resume fade");
-    Impl::TrackState& state = FImpl->Find(Which);
+    std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     {
         MixerGuard guard(*FImpl->FMixer);
-        if (state.FadingTo != Impl::Ending::Pause) return;
+        std::erase_if(members, [](const Impl::TrackState* state) {
+            return state->FadingTo != Impl::Ending::Pause;
+        });
     }
-    FImpl->WithRestart(state, [&](std::unique_ptr<PreparedPosition> from) {
-        FImpl->StartLocked(state, state.Loop, fadeSec, std::move(from));
+    FImpl->WithRestarts(members, [&](Impl::Prepared& from) {
+        for (size_t i = 0; i < members.size(); ++i)
+            FImpl->StartLocked(*members[i], members[i]->Loop, fadeSec, std::move(from[i]));
     });
 }
 
 void MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) {
     const double fadeSec = music::CheckSeconds(Seconds, "the cross-fade");
-    Impl::TrackState& from = FImpl->Find(From);
-    Impl::TrackState& to = FImpl->Find(To);
+    const std::vector<Impl::TrackState*> from = FImpl->Members(From);
+    const std::vector<Impl::TrackState*> to = FImpl->Members(To);
     if (From == To)
         throw MusicError(MusicErrorCode::InvalidArgument,
-                         "a cross-fade needs two tracks; both are " + FImpl->Describe(from));
-    FImpl->WithRestart(to, [&](std::unique_ptr<PreparedPosition> start) {
-        if (from.Stream->GetState(true) >= 2 && from.FadingTo != Impl::Ending::Stop &&
-            from.SilentSource < 0)
-            FImpl->FadeOutLocked(from, Impl::Ending::Stop, fadeSec);
-        FImpl->StartLocked(to, Loop, fadeSec, std::move(start));
+                         "a cross-fade needs two tracks; both are " + FImpl->Describe(*from[0]));
+    FImpl->WithRestarts(to, [&](Impl::Prepared& start) {
+        for (Impl::TrackState* state : from)
+            if (state->Stream->GetState(true) >= 2 && state->FadingTo != Impl::Ending::Stop &&
+                state->SilentSource < 0)
+                FImpl->FadeOutLocked(*state, Impl::Ending::Stop, fadeSec);
+        for (size_t i = 0; i < to.size(); ++i)
+            FImpl->StartLocked(*to[i], Loop, fadeSec, std::move(start[i]));
     });
 }
 
 void MusicPlayer::Seek(Track Which, double Seconds) {
-    Impl::TrackState& state = FImpl->Find(Which);
+    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     if (!std::isfinite(Seconds) || Seconds < 0.0)
-        throw MusicError(MusicErrorCode::InvalidArgument, "cannot seek " + FImpl->Describe(state) +
-                                                              " to " + std::to_string(Seconds) +
-                                                              " s");
-    const TOggData& stream = *state.Stream;
-    const int64_t frame =
-        std::min(std::llround(Seconds * stream.Rate()), std::max<int64_t>(0, stream.PcmTotal()));
-    std::unique_ptr<PreparedPosition> prepared = state.Stream->PreparePosition(frame);
+        throw MusicError(MusicErrorCode::InvalidArgument,
+                         "cannot seek " + FImpl->Describe(*members[0]) + " to " +
+                             std::to_string(Seconds) + " s");
+    std::vector<int64_t> frames;
+    std::vector<std::unique_ptr<PreparedPosition>> prepared;
+    for (Impl::TrackState* state : members) {
+        const TOggData& stream = *state->Stream;
+        frames.push_back(std::min(std::llround(Seconds * stream.Rate()),
+                                  std::max<int64_t>(0, stream.PcmTotal())));
+        prepared.push_back(state->Stream->PreparePosition(frames.back()));
+    }
     MixerGuard guard(*FImpl->FMixer);
-    state.Stream->ApplyPosition(std::move(prepared), true);
-    // A paused track resumes from the place sought; a stopped one plays from there.
-    if (state.FadingTo == Impl::Ending::Pause && state.SilentSource >= 0)
-        state.SilentSource = frame;
-    else if (state.FadingTo == Impl::Ending::Stop && state.Stream->GetState(true) < 2)
-        state.FadingTo = Impl::Ending::None;
+    for (size_t i = 0; i < members.size(); ++i) {
+        Impl::TrackState& state = *members[i];
+        state.Stream->ApplyPosition(std::move(prepared[i]), true);
+        // A paused track resumes from the place sought; a stopped one plays from there.
+        if (state.FadingTo == Impl::Ending::Pause && state.SilentSource >= 0)
+            state.SilentSource = frames[i];
+        else if (state.FadingTo == Impl::Ending::Stop && state.Stream->GetState(true) < 2)
+            state.FadingTo = Impl::Ending::None;
+    }
 }
 
 double MusicPlayer::Position(Track Which) {
-    Impl::TrackState& state = FImpl->Find(Which);
+    Impl::TrackState& state = *FImpl->Members(Which).front();
     const int64_t heard = FImpl->FDevice->HeardFrames();  // before the mixer's lock
     MixerGuard guard(*FImpl->FMixer);
     return FImpl->HeardSourceFrame(state, heard) / state.Stream->Rate();
 }
 
-double MusicPlayer::Length(Track Which) { return FImpl->Find(Which).Stream->TotalTime(); }
+double MusicPlayer::Length(Track Which) {
+    return FImpl->Members(Which).front()->Stream->TotalTime();
+}
 
 std::vector<LoopCue> MusicPlayer::Cues(Track Which) {
-    const TOggData& stream = *FImpl->Find(Which).Stream;
+    const TOggData& stream = *FImpl->Members(Which).front()->Stream;
     std::vector<LoopCue> cues;
     for (int32_t i = 0; i < kCueCount; ++i) {
         const TLoopCue& cue = stream.Cues()[static_cast<size_t>(i)];
@@ -221,11 +249,13 @@ std::vector<LoopCue> MusicPlayer::Cues(Track Which) {
 }
 
 bool MusicPlayer::IsPlaying(Track Which) {
-    Impl::TrackState& state = FImpl->Find(Which);
+    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     const int64_t heard = FImpl->FDevice->HeardFrames();
     MixerGuard guard(*FImpl->FMixer);
-    if (state.FadingTo != Impl::Ending::None) return !FImpl->FadeOver(state, heard);
-    return state.Stream->GetState(true) >= 2 || FImpl->FSpans.MusicFrom(state.Id, heard);
+    return std::any_of(members.begin(), members.end(), [&](const Impl::TrackState* state) {
+        if (state->FadingTo != Impl::Ending::None) return !FImpl->FadeOver(*state, heard);
+        return state->Stream->GetState(true) >= 2 || FImpl->FSpans.MusicFrom(state->Id, heard);
+    });
 }
 
 void MusicPlayer::Impl::CheckDevice(std::vector<MusicEvent>& Out) {
