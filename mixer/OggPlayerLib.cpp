@@ -65,6 +65,8 @@ TOggPlayer::TOggPlayer(int32_t BufferSize, int32_t SlotCount) : FLock("", 1) {
     FRingSize = BufferSize;
     FMix.assign(static_cast<size_t>(BufferSize) / 2, 0);
     FMixCapacity = static_cast<int32_t>(FMix.size() * sizeof(int32_t));
+    // A block of wide frames per slot: BufferSize / 8 frames of two 32-bit values.
+    FPieces.assign(static_cast<size_t>(SlotCount) * static_cast<size_t>(BufferSize) / 4, 0);
     Reset();
     FMixSpectrumFFT = std::make_unique<TFFT>(kSpectrumValueCount);
 }
@@ -133,8 +135,11 @@ int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
     const int32_t valueCount = 2 * frames;
     int32_t sourceCount = 0;
     bool wrapped = false;
-    for (TOggData* stream : FSlots) {
+    for (size_t slot = 0; slot < FSlots.size(); ++slot) {
+        TOggData* stream = FSlots[slot];
+        FSlotRecords[slot] = nullptr;
         if (stream == nullptr || stream->RenderNext(delayMs) <= 0) continue;
+        FSlotRecords[slot] = stream->LastPlayRecord();
         const int32_t* block = stream->GetBlock();
         FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
         FSources[static_cast<size_t>(sourceCount++)] = block;
@@ -176,6 +181,47 @@ void TOggPlayer::MixSources(int32_t SourceCount, int32_t FrameCount) noexcept {
             sum += FSources[static_cast<size_t>(source)][i];
         FMix[static_cast<size_t>(i)] = SaturateToInt32(sum);
     }
+}
+
+int32_t TOggPlayer::MixFrames(std::span<int16_t> Dest, bool Lock) noexcept {
+    ScopedLockIf guard(FLock, Lock);
+    const int32_t blockFrames = BytesToFrames(FRingSize / 2);
+    const int32_t frames = std::clamp(static_cast<int32_t>(Dest.size() / 2), 0, blockFrames);
+    FPeak.store(static_cast<int32_t>(int64_t{FPeak.load(std::memory_order_relaxed)} * 7 / 8),
+                std::memory_order_relaxed);
+    FTimestamp = timeGetTime();
+
+    const RenderKernels& kernels = Kernels();
+    const int32_t valueCount = 2 * frames;
+    int32_t sourceCount = 0;
+    bool wrapped = false;
+    for (size_t slot = 0; slot < FSlots.size(); ++slot) {
+        TOggData* stream = FSlots[slot];
+        FSlotRecords[slot] = nullptr;
+        if (stream == nullptr) continue;
+        int32_t* piece = FPieces.data() + slot * static_cast<size_t>(2 * blockFrames);
+        if (stream->Render(piece, WideFramesToBytes(frames), 0, true, true) <= 0) continue;
+        FSlotRecords[slot] = stream->LastPlayRecord();
+        FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
+        FSources[static_cast<size_t>(sourceCount++)] = piece;
+        // The piece is the mixer's own: no stream lock is needed to read it.
+        if (sourceCount == 1)
+            std::copy_n(piece, valueCount, FMix.begin());
+        else
+            wrapped = kernels.MixAdd(FMix.data(), piece, valueCount) || wrapped;
+    }
+    if (sourceCount == 0 || wrapped) MixSources(sourceCount, frames);
+
+    if (OnMix) OnMix(FMix.data(), frames);
+    for (int32_t first = 0; first < frames; first += kLimiterGroupFrames)
+        LimitGroup(first, std::min(kLimiterGroupFrames, frames - first));
+    kernels.ClipToNarrow(Dest.data(), FMix.data(), valueCount);
+    return frames;
+}
+
+const PlayRecord* TOggPlayer::SlotRecord(int32_t Slot) const noexcept {
+    if (Slot < 0 || Slot >= FSlotCount) return nullptr;
+    return FSlotRecords[static_cast<size_t>(Slot)];
 }
 
 int32_t TOggPlayer::HeardOffset() const noexcept {

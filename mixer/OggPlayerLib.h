@@ -75,6 +75,16 @@ public:
     int32_t Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept;
     // Renders the next block into the other half of the ring. Takes FLock.
     void RenderNext() noexcept;
+    // Mixes the next Dest.size() / 2 frames (at most a block) into Dest as 16-bit frames: each
+    // slot's stream renders exactly that many frames, not a block as RenderNext has it, so a
+    // host can change streams between any two frames. Summing, OnMix and the limiter as in
+    // Fill; the ring is not touched. Returns the frames mixed. Takes FLock when Lock.
+    int32_t MixFrames(std::span<int16_t> Dest, bool Lock) noexcept;
+    // What the stream in Slot played in the last RenderNext, Fill or MixFrames (records on:
+    // TOggData::SetPlayRecords), or null: an empty slot, a stream that rendered nothing, or
+    // records off. Valid inside OnMix and afterwards until the next mix or slot change.
+    [[nodiscard]] const PlayRecord* SlotRecord(int32_t Slot) const noexcept
+        OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
     // Bytes of one block of 16-bit frames: BufferSize / 2.
     [[nodiscard]] int32_t BlockBytes() const noexcept { return FRingSize / 2; }
     // The block rendered last, 16-bit frames; valid until the next RenderNext. No lock: the
@@ -157,6 +167,10 @@ private:
     // The blocks collected by one Fill, and the streams they belong to.
     std::array<const int32_t*, kMaxMixerSlots> FSources OGGMIX_GUARDED_BY(FLock){};
     std::array<TOggData*, kMaxMixerSlots> FSourceStreams OGGMIX_GUARDED_BY(FLock){};
+    // Each slot's play record of the last mix. Written under FLock by the rendering thread.
+    std::array<const PlayRecord*, kMaxMixerSlots> FSlotRecords{};
+    // MixFrames renders each slot's stream here: a block of wide frames per slot.
+    std::vector<int32_t> FPieces OGGMIX_GUARDED_BY(FLock);
 
     // Limiter. Written under FLock; the display reads them without it, hence atomics
     // (relaxed: each value stands alone).
