@@ -449,7 +449,8 @@ class Player:
     """A music player with a sound device stream of its own; close it (or use it in a with
     block) to stop the sound. Options left as None take the library's defaults: backend
     OGGMIX_AUDIO, else "pulse" where a server answers, else "sdl"; libvorbisfile; 2048-frame
-    blocks; the device required; DEFAULT_LATENCY_MS."""
+    blocks; the device required; DEFAULT_LATENCY_MS. Backend "offline": nothing pulls, and
+    render_offline mixes on the caller's thread."""
 
     _POLL_ROOM = 64
 

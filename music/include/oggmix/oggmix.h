@@ -219,8 +219,8 @@ oggmix_result oggmix_set_event_callback(oggmix_player* player, oggmix_event_call
  * valid until the player is closed. */
 oggmix_result oggmix_device_status(oggmix_player* player, int* available, const char** status);
 
-/* The sound back end in use: "pulse", "sdl", "null", "wav" or "manual"; valid until the
- * player is closed. */
+/* The sound back end in use: "pulse", "sdl", "null", "wav", "manual" or "offline"; valid
+ * until the player is closed. */
 oggmix_result oggmix_backend_name(oggmix_player* player, const char** name);
 
 /* Blocks handed to the sound device so far, and those it had already passed (heard as gaps). */
