@@ -2,6 +2,7 @@
 // calls the C++ player and turns what it throws into a result code and a message. Players still
 // open when the program ends are closed at exit, so that a program that forgets oggmix_close
 // still ends cleanly with its output complete.
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
@@ -19,13 +20,21 @@ namespace {
 
 struct PlayerEntry {
     std::unique_ptr<oggmix::MusicPlayer> Player;
-    std::deque<oggmix_event> Pending;  // polled, not yet handed over
+    std::deque<oggmix::MusicEvent> Pending;  // polled, not yet handed over
     oggmix_event_callback Callback = nullptr;
     void* UserData = nullptr;
 };
 
 static_assert(OGGMIX_DEFAULT_LATENCY_MS == oggmix::kDefaultLatencyMs);
 static_assert(OGGMIX_DEFAULT_PAUSE_FADE_SEC == oggmix::kDefaultPauseFadeSec);
+
+// The C enums are the C++ ones by value: calls cast between them.
+static_assert(OGGMIX_EVENT_TRANSITION_END ==
+              static_cast<int>(oggmix::MusicEventKind::TransitionEnd));
+static_assert(OGGMIX_QUANTIZE_END == static_cast<int>(oggmix::Quantize::End));
+static_assert(OGGMIX_SHAPE_S_CURVE == static_cast<int>(oggmix::FadeShape::SCurve));
+static_assert(OGGMIX_ENTRY_CUE == static_cast<int>(oggmix::TransitionOptions::Entry::Cue));
+static_assert(OGGMIX_FADE_CROSS == static_cast<int>(oggmix::TransitionOptions::Fade::Cross));
 
 thread_local std::string tLastError;
 
@@ -85,6 +94,43 @@ oggmix_result NullArgument(const char* name) {
 }
 
 oggmix::Track T(oggmix_track track) { return oggmix::Track{track}; }
+
+// A C caller may pass any int as an enum: it is checked before it becomes a C++ one.
+template <class CEnum>
+bool OutOfRange(CEnum value, CEnum last) {
+    return static_cast<int>(value) < 0 || static_cast<int>(value) > static_cast<int>(last);
+}
+
+oggmix_result BadEnum(const char* name, int value) {
+    return Fail(OGGMIX_ERROR_INVALID_ARGUMENT,
+                std::string(name) + " " + std::to_string(value) + " is not one of its values");
+}
+
+oggmix::FadeLength ToFadeLength(oggmix_fade_length length) {
+    return {.Seconds = length.seconds, .Beats = length.beats};
+}
+
+// Seconds from now for a moment on the steady clock; a moment never set (the device's events)
+// reads as now.
+double SecondsFrom(std::chrono::steady_clock::time_point when,
+                   std::chrono::steady_clock::time_point now) {
+    if (when == std::chrono::steady_clock::time_point{}) return 0.0;
+    return std::chrono::duration<double>(when - now).count();
+}
+
+oggmix_event ToC(const oggmix::MusicEvent& event, std::chrono::steady_clock::time_point now) {
+    return {static_cast<oggmix_event_kind>(event.Kind),
+            event.Which.Id,
+            event.CueIndex,
+            event.Frame,
+            SecondsFrom(event.HeardAt, now),
+            event.Bar,
+            event.BeatInBar};
+}
+
+void Give(int64_t value, int64_t* out) {
+    if (out != nullptr) *out = value;
+}
 
 }  // namespace
 
@@ -264,11 +310,10 @@ oggmix_result oggmix_poll(oggmix_player* player, oggmix_event* events, size_t ca
     if (events == nullptr && capacity > 0) return NullArgument("events");
     *count = 0;
     return Call(player, [&](PlayerEntry& p) {
-        for (const oggmix::MusicEvent& event : p.Player->Poll())
-            p.Pending.push_back(
-                {static_cast<oggmix_event_kind>(event.Kind), event.Which.Id, event.CueIndex});
+        for (oggmix::MusicEvent& event : p.Player->Poll()) p.Pending.push_back(event);
+        const auto now = std::chrono::steady_clock::now();
         while (*count < capacity && !p.Pending.empty()) {
-            events[*count] = p.Pending.front();
+            events[*count] = ToC(p.Pending.front(), now);
             p.Pending.pop_front();
             if (p.Callback != nullptr) p.Callback(&events[*count], p.UserData);
             ++*count;
@@ -304,6 +349,131 @@ oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
         const oggmix::DeliveryStats stats = p.Player->Delivery();
         *written_blocks = stats.WrittenBlocks;
         *late_blocks = stats.LateBlocks;
+    });
+}
+
+oggmix_result oggmix_heard_frame(oggmix_player* player, int64_t* frame) {
+    if (frame == nullptr) return NullArgument("frame");
+    return Call(player, [&](PlayerEntry& p) { *frame = p.Player->HeardFrame(); });
+}
+
+oggmix_result oggmix_mixed_frame(oggmix_player* player, int64_t* frame) {
+    if (frame == nullptr) return NullArgument("frame");
+    return Call(player, [&](PlayerEntry& p) { *frame = p.Player->MixedFrame(); });
+}
+
+oggmix_result oggmix_when_heard(oggmix_player* player, int64_t frame, double* seconds_from_now) {
+    if (seconds_from_now == nullptr) return NullArgument("seconds_from_now");
+    return Call(player, [&](PlayerEntry& p) {
+        const auto when = p.Player->WhenHeard(frame);
+        *seconds_from_now =
+            std::chrono::duration<double>(when - std::chrono::steady_clock::now()).count();
+    });
+}
+
+oggmix_result oggmix_play_at(oggmix_player* player, oggmix_track track, int64_t frame, int loop,
+                             double fade_in_sec, int64_t* heard_frame) {
+    return Call(player, [&](PlayerEntry& p) {
+        Give(p.Player->PlayAt(T(track), frame, {.Loop = loop != 0, .FadeInSec = fade_in_sec}),
+             heard_frame);
+    });
+}
+
+oggmix_result oggmix_set_tempo(oggmix_player* player, oggmix_track track,
+                               const struct oggmix_tempo* tempo) {
+    if (tempo == nullptr) return NullArgument("tempo");
+    return Call(player, [&](PlayerEntry& p) {
+        p.Player->SetTempo(T(track), {.Bpm = tempo->bpm,
+                                      .BeatsPerBar = tempo->beats_per_bar,
+                                      .FirstBeatFrame = tempo->first_beat_frame});
+    });
+}
+
+oggmix_result oggmix_tempo(oggmix_player* player, oggmix_track track, struct oggmix_tempo* tempo) {
+    if (tempo == nullptr) return NullArgument("tempo");
+    return Call(player, [&](PlayerEntry& p) {
+        const oggmix::Tempo grid = p.Player->TempoOf(T(track));
+        *tempo = {grid.Bpm, grid.BeatsPerBar, grid.FirstBeatFrame};
+    });
+}
+
+oggmix_result oggmix_make_layer_group(oggmix_player* player, const oggmix_track* layers,
+                                      size_t count, oggmix_track* group) {
+    if (layers == nullptr && count > 0) return NullArgument("layers");
+    if (group == nullptr) return NullArgument("group");
+    return Call(player, [&](PlayerEntry& p) {
+        std::vector<oggmix::Track> tracks;
+        for (size_t i = 0; i < count; ++i) tracks.push_back(T(layers[i]));
+        *group = p.Player->MakeLayerGroup(tracks).Id;
+    });
+}
+
+oggmix_transition_options oggmix_default_transition_options(void) {
+    const oggmix::TransitionOptions defaults;
+    return {static_cast<oggmix_quantize>(defaults.When),
+            defaults.Bars,
+            static_cast<oggmix_entry>(defaults.StartAt),
+            defaults.CueIndex,
+            static_cast<oggmix_fade>(defaults.FadeKind),
+            {defaults.Length.Seconds, defaults.Length.Beats},
+            static_cast<oggmix_fade_shape>(defaults.Shape),
+            defaults.Bridge.Id,
+            defaults.Loop ? 1 : 0};
+}
+
+oggmix_result oggmix_transition(oggmix_player* player, oggmix_track from, oggmix_track to,
+                                const oggmix_transition_options* options, int64_t* frame) {
+    const oggmix_transition_options o =
+        options != nullptr ? *options : oggmix_default_transition_options();
+    if (OutOfRange(o.when, OGGMIX_QUANTIZE_END)) return BadEnum("when", o.when);
+    if (OutOfRange(o.start_at, OGGMIX_ENTRY_CUE)) return BadEnum("start_at", o.start_at);
+    if (OutOfRange(o.fade, OGGMIX_FADE_CROSS)) return BadEnum("fade", o.fade);
+    if (OutOfRange(o.shape, OGGMIX_SHAPE_S_CURVE)) return BadEnum("shape", o.shape);
+    using Options = oggmix::TransitionOptions;
+    const Options settings{.When = static_cast<oggmix::Quantize>(o.when),
+                           .Bars = o.bars,
+                           .StartAt = static_cast<Options::Entry>(o.start_at),
+                           .CueIndex = o.cue_index,
+                           .FadeKind = static_cast<Options::Fade>(o.fade),
+                           .Length = ToFadeLength(o.length),
+                           .Shape = static_cast<oggmix::FadeShape>(o.shape),
+                           .Bridge = T(o.bridge),
+                           .Loop = o.loop != 0};
+    return Call(player, [&](PlayerEntry& p) {
+        Give(p.Player->Transition(T(from), T(to), settings), frame);
+    });
+}
+
+oggmix_result oggmix_set_volume_timed(oggmix_player* player, oggmix_track track, double volume,
+                                      oggmix_fade_length length, oggmix_quantize when,
+                                      int64_t* frame) {
+    if (OutOfRange(when, OGGMIX_QUANTIZE_END)) return BadEnum("when", when);
+    const oggmix::VolumeChange change{.Length = ToFadeLength(length),
+                                      .When = static_cast<oggmix::Quantize>(when)};
+    return Call(player, [&](PlayerEntry& p) {
+        Give(p.Player->SetVolume(T(track), volume, change), frame);
+    });
+}
+
+oggmix_result oggmix_play_stinger(oggmix_player* player, oggmix_track stinger, oggmix_track grid,
+                                  oggmix_quantize when, int64_t pickup_frames, double cooldown_sec,
+                                  int64_t* frame) {
+    if (OutOfRange(when, OGGMIX_QUANTIZE_END)) return BadEnum("when", when);
+    const oggmix::StingerOptions options{.Grid = T(grid),
+                                         .When = static_cast<oggmix::Quantize>(when),
+                                         .PickupFrames = pickup_frames,
+                                         .CooldownSec = cooldown_sec};
+    return Call(player,
+                [&](PlayerEntry& p) { Give(p.Player->PlayStinger(T(stinger), options), frame); });
+}
+
+oggmix_result oggmix_render_offline(oggmix_player* player, int16_t* interleaved, size_t frames) {
+    if (interleaved == nullptr && frames > 0) return NullArgument("interleaved");
+    if (frames > SIZE_MAX / 2)
+        return Fail(OGGMIX_ERROR_INVALID_ARGUMENT,
+                    std::to_string(frames) + " frames do not fit in memory");
+    return Call(player, [&](PlayerEntry& p) {
+        p.Player->RenderOffline(std::span(interleaved, frames * 2));
     });
 }
 

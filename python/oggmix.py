@@ -6,12 +6,16 @@
         theme = player.load("theme.ogg")
         theme.play(loop=True, fade_in_sec=0.5)
         ...
-        for event in player.poll():            # loops and ends heard since the last poll
+        for event in player.poll():            # loops and ends heard, beats to come
             ...
+
+The interactive calls (output frames, tempo, transitions, layer groups, stingers, the offline
+render) return the output frame on which a change is heard; see Player.transition.
 
 Every failure raises OggmixError, with the library's English message and its result code.
 Threads: every call for one player on one thread (the game's); an event callback runs inside
-poll. Units: seconds as float; volume 1.0 = as recorded; pan -1 left .. +1 right.
+poll. Units: seconds as float; volume 1.0 = as recorded; pan -1 left .. +1 right; output frames
+count the player's 44100 Hz output from its start; moments are time.monotonic() seconds.
 
 liboggmix.so is found at the path given to Player (library=...), else at the path in the
 environment variable OGGMIX_LIBRARY, else in the lib folder of the installation this module
@@ -19,10 +23,12 @@ belongs to (it is installed as PREFIX/share/oggmix/python/oggmix.py), else where
 loader looks.
 """
 
+import array
 import ctypes
 import ctypes.util
 import enum
 import os
+import time
 from ctypes import (
     CFUNCTYPE,
     POINTER,
@@ -38,7 +44,7 @@ from ctypes import (
     c_uint64,
     c_void_p,
 )
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
 DEFAULT_PAUSE_FADE_SEC = 0.015
@@ -76,6 +82,47 @@ class EventKind(enum.IntEnum):
     ENDED = 1
     DEVICE_LOST = 2  # no track; playback goes on unheard
     DEVICE_BACK = 3  # no track
+    # Told ahead, as soon as mixed (at least a block before they are heard):
+    BEAT = 4  # bar and beat say which
+    BAR = 5  # the first beat of a bar (its BEAT comes too)
+    CUE_REACHED = 6  # a loop cue's end is reached and it jumps
+    TRANSITION_START = 7  # track: the destination; frame: where it begins
+    TRANSITION_END = 8  # track: the destination; the source is stopped
+
+
+class Quantize(enum.IntEnum):
+    """When a scheduled change lands, on the grid of a track with a tempo."""
+
+    NOW = 0  # the first frame not yet mixed
+    BEAT = 1
+    BAR = 2
+    BARS = 3  # the next line of every `bars` bars, counted from bar 0
+    LOOP_END = 4  # where the track would jump back (or its end)
+    END = 5
+
+
+class FadeShape(enum.IntEnum):
+    LINEAR = 0
+    EQUAL_POWER = 1
+    S_CURVE = 2
+
+
+class Entry(enum.IntEnum):
+    """Where a transition's destination starts."""
+
+    START = 0
+    SAME = 1  # the source's position
+    SAME_BEAT = 2  # the same beat within the bar, on its own grid
+    CUE = 3  # the start of loop cue cue_index
+
+
+class Fade(enum.IntEnum):
+    """NONE cuts; IN fades the destination in; OUT fades the source out; CROSS both."""
+
+    NONE = 0
+    IN = 1
+    OUT = 2
+    CROSS = 3
 
 
 class OggmixError(Exception):
@@ -102,7 +149,37 @@ class _Options(Structure):
 
 
 class _Event(Structure):
-    _fields_ = [("kind", c_int), ("track", c_uint32), ("cue_index", c_int32)]
+    _fields_ = [
+        ("kind", c_int),
+        ("track", c_uint32),
+        ("cue_index", c_int32),
+        ("frame", c_int64),
+        ("seconds_from_now", c_double),
+        ("bar", c_int64),
+        ("beat_in_bar", c_int32),
+    ]
+
+
+class _Tempo(Structure):
+    _fields_ = [("bpm", c_double), ("beats_per_bar", c_int32), ("first_beat_frame", c_int64)]
+
+
+class _FadeLength(Structure):
+    _fields_ = [("seconds", c_double), ("beats", c_double)]
+
+
+class _TransitionOptions(Structure):
+    _fields_ = [
+        ("when", c_int),
+        ("bars", c_int32),
+        ("start_at", c_int),
+        ("cue_index", c_int32),
+        ("fade", c_int),
+        ("length", _FadeLength),
+        ("shape", c_int),
+        ("bridge", c_uint32),
+        ("loop", c_int),
+    ]
 
 
 class _LoopCue(Structure):
@@ -157,6 +234,33 @@ _PROTOTYPES = {
     "oggmix_device_status": (_Result, [_PlayerHandle, POINTER(c_int), POINTER(c_char_p)]),
     "oggmix_backend_name": (_Result, [_PlayerHandle, POINTER(c_char_p)]),
     "oggmix_delivery": (_Result, [_PlayerHandle, POINTER(c_uint64), POINTER(c_uint64)]),
+    "oggmix_heard_frame": (_Result, [_PlayerHandle, POINTER(c_int64)]),
+    "oggmix_mixed_frame": (_Result, [_PlayerHandle, POINTER(c_int64)]),
+    "oggmix_when_heard": (_Result, [_PlayerHandle, c_int64, POINTER(c_double)]),
+    "oggmix_play_at": (
+        _Result,
+        [_PlayerHandle, _Track, c_int64, c_int, c_double, POINTER(c_int64)],
+    ),
+    "oggmix_set_tempo": (_Result, [_PlayerHandle, _Track, POINTER(_Tempo)]),
+    "oggmix_tempo": (_Result, [_PlayerHandle, _Track, POINTER(_Tempo)]),
+    "oggmix_make_layer_group": (
+        _Result,
+        [_PlayerHandle, POINTER(_Track), c_size_t, POINTER(_Track)],
+    ),
+    "oggmix_default_transition_options": (_TransitionOptions, []),
+    "oggmix_transition": (
+        _Result,
+        [_PlayerHandle, _Track, _Track, POINTER(_TransitionOptions), POINTER(c_int64)],
+    ),
+    "oggmix_set_volume_timed": (
+        _Result,
+        [_PlayerHandle, _Track, c_double, _FadeLength, c_int, POINTER(c_int64)],
+    ),
+    "oggmix_play_stinger": (
+        _Result,
+        [_PlayerHandle, _Track, _Track, c_int, c_int64, c_double, POINTER(c_int64)],
+    ),
+    "oggmix_render_offline": (_Result, [_PlayerHandle, POINTER(ctypes.c_int16), c_size_t]),
     "oggmix_last_error": (c_char_p, []),
 }
 
@@ -204,10 +308,27 @@ class LoopCue:
 
 
 @dataclass(frozen=True)
+class Tempo:
+    """Beats per minute, beats per bar, and the source frame of beat 0."""
+
+    bpm: float
+    beats_per_bar: int = 4
+    first_beat_frame: int = 0
+
+
+@dataclass(frozen=True)
 class Event:
+    """An event; frame (the output frame on which it is heard) and heard_at (when, on
+    time.monotonic()) say when, and take no part in comparisons. bar and beat (from 0) are
+    those of BEAT and BAR events."""
+
     kind: EventKind
     track: Optional["Track"]  # None for the device's events
     cue_index: int
+    frame: int = field(default=0, compare=False)
+    heard_at: float = field(default=0.0, compare=False)
+    bar: int = 0
+    beat: int = 0
 
 
 class Track:
@@ -255,6 +376,42 @@ class Track:
     def set_volume(self, volume: float, seconds: float = 0.0) -> None:
         self._call("oggmix_set_volume_fade", volume, seconds)
 
+    def set_volume_timed(
+        self,
+        volume: float,
+        *,
+        seconds: float = 0.0,
+        beats: float = 0.0,
+        when: Quantize = Quantize.NOW,
+    ) -> int:
+        """Reaches volume over seconds, or beats of its grid (a layer: its group's), from now
+        or the next beat or bar; returns the output frame the fade starts on."""
+        return self._frame("oggmix_set_volume_timed", volume, _FadeLength(seconds, beats), when)
+
+    def play_at(self, frame: int, loop: bool = True, fade_in_sec: float = 0.0) -> int:
+        """Plays from output frame on (the next that can be, if mixed); returns that frame."""
+        return self._frame("oggmix_play_at", frame, int(loop), fade_in_sec)
+
+    def _frame(self, name, *args) -> int:
+        frame = c_int64()
+        self._call(name, *args, byref(frame))
+        return frame.value
+
+    @property
+    def tempo(self) -> Optional[Tempo]:
+        """The track's tempo (from its BPM, BEATSPERBAR and FIRSTBEAT tags), None without."""
+        tempo = _Tempo()
+        self._call("oggmix_tempo", byref(tempo))
+        if tempo.bpm == 0:
+            return None
+        return Tempo(tempo.bpm, tempo.beats_per_bar, tempo.first_beat_frame)
+
+    @tempo.setter
+    def tempo(self, tempo: Optional[Tempo]) -> None:
+        tempo = tempo or Tempo(0.0)
+        self._call("oggmix_set_tempo", byref(_Tempo(tempo.bpm, tempo.beats_per_bar,
+                                                       tempo.first_beat_frame)))
+
     def set_pan(self, pan: float, seconds: float = 0.0) -> None:
         self._call("oggmix_set_pan", pan, seconds)
 
@@ -292,7 +449,8 @@ class Player:
     """A music player with a sound device stream of its own; close it (or use it in a with
     block) to stop the sound. Options left as None take the library's defaults: backend
     OGGMIX_AUDIO, else "pulse" where a server answers, else "sdl"; libvorbisfile; 2048-frame
-    blocks; the device required; DEFAULT_LATENCY_MS."""
+    blocks; the device required; DEFAULT_LATENCY_MS. Backend "offline": nothing pulls, and
+    render_offline mixes on the caller's thread."""
 
     _POLL_ROOM = 64
 
@@ -363,6 +521,94 @@ class Player:
         """Fades from_track out (then stops it) while to_track fades in."""
         self._call("oggmix_cross_fade", from_track.id, to_track.id, seconds, int(loop))
 
+    def make_layer_group(self, layers: List[Track]) -> Track:
+        """Tracks of the same length on one playhead, named by the track returned; the group
+        follows the tempo of its first layer."""
+        ids = (_Track * len(layers))(*[layer.id for layer in layers])
+        group = _Track()
+        self._call("oggmix_make_layer_group", ids, len(layers), byref(group))
+        return Track(self, group.value)
+
+    def transition(
+        self,
+        from_track: Track,
+        to_track: Track,
+        *,
+        when: Optional[Quantize] = None,
+        bars: Optional[int] = None,
+        start_at: Optional[Entry] = None,
+        cue_index: Optional[int] = None,
+        fade: Optional[Fade] = None,
+        fade_sec: float = 0.0,
+        fade_beats: float = 0.0,
+        shape: Optional[FadeShape] = None,
+        bridge: Optional[Track] = None,
+        loop: Optional[bool] = None,
+    ) -> int:
+        """From one track or group to another, on the frame `when` gives on from_track's grid;
+        returns that output frame. Options left as None keep the library's defaults: on the
+        next bar, a cut, to the destination's start, looping."""
+        options = self._lib.oggmix_default_transition_options()
+        given = {"when": when, "bars": bars, "start_at": start_at, "cue_index": cue_index,
+                 "fade": fade, "shape": shape}
+        for name, value in given.items():
+            if value is not None:
+                setattr(options, name, value)
+        options.length = _FadeLength(fade_sec, fade_beats)
+        if bridge is not None:
+            options.bridge = bridge.id
+        if loop is not None:
+            options.loop = int(loop)
+        frame = c_int64()
+        self._call("oggmix_transition", from_track.id, to_track.id, byref(options), byref(frame))
+        return frame.value
+
+    def play_stinger(
+        self,
+        stinger: Track,
+        grid: Track,
+        *,
+        when: Quantize = Quantize.BEAT,
+        pickup_frames: int = 0,
+        cooldown_sec: float = 0.0,
+    ) -> Optional[int]:
+        """Plays stinger once on top, its downbeat on grid's next beat or bar (pickup_frames
+        before it); returns that downbeat's output frame, None when refused in the cooldown."""
+        frame = c_int64()
+        self._call("oggmix_play_stinger", stinger.id, grid.id, when, pickup_frames,
+                   cooldown_sec, byref(frame))
+        return None if frame.value == -1 else frame.value
+
+    def render_offline(self, frames: int) -> array.array:
+        """Only on the "offline" back end: the next frames of the mix, interleaved left and
+        right ("h" samples); their events are due."""
+        samples = array.array("h", bytes(4 * frames))
+        address = samples.buffer_info()[0]
+        self._call("oggmix_render_offline", ctypes.cast(address, POINTER(ctypes.c_int16)),
+                   frames)
+        return samples
+
+    @property
+    def heard_frame(self) -> int:
+        """The output frame being heard now."""
+        return self._read_frame("oggmix_heard_frame")
+
+    @property
+    def mixed_frame(self) -> int:
+        """The first output frame not yet mixed: the earliest a change can land on."""
+        return self._read_frame("oggmix_mixed_frame")
+
+    def _read_frame(self, name) -> int:
+        frame = c_int64()
+        self._call(name, byref(frame))
+        return frame.value
+
+    def when_heard(self, frame: int) -> float:
+        """When output frame is (or was) heard, on time.monotonic()."""
+        seconds = c_double()
+        self._call("oggmix_when_heard", frame, byref(seconds))
+        return time.monotonic() + seconds.value
+
     def set_master_volume(self, volume: float) -> None:
         self._call("oggmix_set_master_volume", volume)
 
@@ -380,7 +626,8 @@ class Player:
         polled = []
         while True:
             self._call("oggmix_poll", events, self._POLL_ROOM, byref(count))
-            polled += [self._event(events[i]) for i in range(count.value)]
+            now = time.monotonic()
+            polled += [self._event(events[i], now) for i in range(count.value)]
             if count.value < self._POLL_ROOM:
                 break
         if self._callback_error is not None:
@@ -397,7 +644,7 @@ class Player:
 
         def on_event(event, _user_data):
             try:
-                callback(self._event(event.contents))
+                callback(self._event(event.contents, time.monotonic()))
             except Exception as error:  # ctypes cannot pass it through C: poll raises it
                 if self._callback_error is None:
                     self._callback_error = error
@@ -406,9 +653,10 @@ class Player:
         self._call("oggmix_set_event_callback", c_callback, None)
         self._callback = c_callback
 
-    def _event(self, event: _Event) -> Event:
+    def _event(self, event: _Event, now: float) -> Event:
         track = Track(self, event.track) if event.track != 0 else None
-        return Event(EventKind(event.kind), track, event.cue_index)
+        return Event(EventKind(event.kind), track, event.cue_index, event.frame,
+                     now + event.seconds_from_now, event.bar, event.beat_in_bar)
 
     def _device(self):
         available = c_int()
@@ -428,7 +676,7 @@ class Player:
 
     @property
     def backend_name(self) -> str:
-        """The sound back end in use: "pulse", "sdl", "null", "wav" or "manual"."""
+        """The sound back end in use: "pulse", "sdl", "null", "wav", "manual" or "offline"."""
         name = c_char_p()
         self._call("oggmix_backend_name", byref(name))
         return _text(name.value)

@@ -2,10 +2,12 @@
 // pauses and resumes, into a WAV file; what was heard has the fade-in, the silence of the pause
 // and sound again after it, and the positions printed stand still while paused. The README
 // shows the programs' code as it stands. A C program that ends with its player open ends
-// cleanly, its WAV file complete.
+// cleanly, its WAV file complete. The adaptive music examples (C++ and Python) print beats
+// that follow the tempo, heard where they say, with the switch and the stinger on bar lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -150,6 +152,93 @@ TEST_P(ExampleProgram, PlaysFadesPausesAndResumesAsItSays) {
 INSTANTIATE_TEST_SUITE_P(CppCAndPython, ExampleProgram,
                          ::testing::Values("play_music", "play_music_c", "play_music.py"));
 
+constexpr int64_t kBeatFrames = 22050;  // 120 beats per minute
+constexpr int64_t kBarFrames = 4 * kBeatFrames;
+
+// A 20 ms click of freqHz on every beat, with the tags that give the file its tempo.
+std::vector<uint8_t> ClickTrack(double seconds, double freqHz) {
+    constexpr int64_t kClickFrames = 882;
+    Pcm pcm = Silence(44100, 2, seconds);
+    for (int64_t beat = 0; beat < pcm.Frames(); beat += kBeatFrames)
+        for (int64_t f = 0; f < kClickFrames && beat + f < pcm.Frames(); ++f) {
+            const double decay = 1.0 - static_cast<double>(f) / kClickFrames;
+            const auto sample = static_cast<int16_t>(
+                26000.0 * decay * std::sin(2.0 * 3.14159265358979323846 * freqHz * f / 44100));
+            pcm.Samples[static_cast<size_t>(2 * (beat + f))] = sample;
+            pcm.Samples[static_cast<size_t>(2 * (beat + f) + 1)] = sample;
+        }
+    return EncodeOgg(pcm, {.Comments = {"BPM=120", "BEATSPERBAR=4", "FIRSTBEAT=0"}});
+}
+
+struct PrintedBeat {
+    int64_t Frame = 0;
+    int32_t BeatInBar = 0;  // from 0
+};
+
+class AdaptiveExample : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(AdaptiveExample, BeatsFollowTheTempoAndTheChangesLandOnBarLines) {
+    TempDir dir;
+    const std::string explore = dir.Write("explore.ogg", ClickTrack(8.0, 1000.0));
+    const std::string combat = dir.Write("combat.ogg", ClickTrack(8.0, 1500.0));
+    const std::string drums = dir.Write("drums.ogg", ClickTrack(8.0, 2000.0));
+    const std::string stinger = dir.Write("stinger.ogg", EncodeOgg(Sine(44100, 2, 1.5, 660.0)));
+    const std::string heardPath = dir.Path() + "/heard.wav";
+    setenv("OGGMIX_AUDIO", ("wav:" + heardPath).c_str(), 1);
+    const ProgramResult run = RunExample(GetParam(), {explore, combat, drums, stinger});
+    setenv("OGGMIX_AUDIO", "manual", 1);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+
+    std::vector<PrintedBeat> beats;
+    int64_t combatFrame = -1;
+    int64_t stingerFrame = -1;
+    std::istringstream lines(run.Out);
+    for (std::string line; std::getline(lines, line);) {
+        int64_t frame = 0;
+        int64_t bar = 0;
+        int32_t beat = 0;
+        double untilSec = 0.0;
+        if (std::sscanf(line.c_str(),
+                        "beat at frame %" SCNd64 ", %" SCNd64 ".%" SCNd32 ", heard in %lf s",
+                        &frame, &bar, &beat, &untilSec) == 4)
+            beats.push_back({frame, beat - 1});
+        std::sscanf(line.c_str(), "combat from frame %" SCNd64, &combatFrame);
+        std::sscanf(line.c_str(), "stinger at frame %" SCNd64, &stingerFrame);
+    }
+    // A beat both tracks tell on the switch's frame counts once.
+    std::sort(beats.begin(), beats.end(), [](auto a, auto b) { return a.Frame < b.Frame; });
+    beats.erase(
+        std::unique(beats.begin(), beats.end(), [](auto a, auto b) { return a.Frame == b.Frame; }),
+        beats.end());
+    ASSERT_GE(beats.size(), 8u) << run.Out;
+    EXPECT_EQ(beats.front().BeatInBar, 0) << run.Out;
+    for (size_t i = 1; i < beats.size(); ++i) {
+        EXPECT_EQ(beats[i].Frame - beats[i - 1].Frame, kBeatFrames) << run.Out;
+        EXPECT_EQ(beats[i].BeatInBar, (beats[i - 1].BeatInBar + 1) % 4) << run.Out;
+    }
+    // Asked for a second in, the switch lands on explore's second bar line; the stinger on a
+    // later bar line of the combat music.
+    EXPECT_EQ(combatFrame, beats.front().Frame + kBarFrames) << run.Out;
+    EXPECT_GT(stingerFrame, combatFrame) << run.Out;
+    EXPECT_EQ((stingerFrame - combatFrame) % kBarFrames, 0) << run.Out;
+
+    // Output frames count what was heard from the start: the clicks are where the beats said,
+    // with silence between them until the stinger's tone comes in on its frame.
+    const std::vector<int16_t> heard = ReadWavSamples(heardPath);
+    for (const PrintedBeat& beat : beats) {
+        EXPECT_GT(Peak(heard, beat.Frame, 441), 8000) << "beat at " << beat.Frame;
+        if (beat.Frame + kBeatFrames <= stingerFrame) {
+            EXPECT_LT(Peak(heard, beat.Frame + kBeatFrames / 2, 441), 2000)
+                << "after the beat at " << beat.Frame;
+        }
+    }
+    EXPECT_LT(ToneLevel(heard, stingerFrame - 6615, 4410, 660.0), 0.02);
+    EXPECT_GT(ToneLevel(heard, stingerFrame + 2205, 4410, 660.0), 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(CppAndPython, AdaptiveExample,
+                         ::testing::Values("adaptive_music", "adaptive_music.py"));
+
 TEST(ExitWithPlayerOpen, ThePlayerIsClosedAtExitWithItsWavFileComplete) {
     TempDir dir;
     const std::string music = dir.Write("music.ogg", EncodeOgg(Sine(44100, 2, 3.0, 440.0)));
@@ -206,6 +295,8 @@ TEST(ReadmeExamples, TheReadmeShowsTheProgramsAndTheConsumerAsTheyAre) {
     EXPECT_EQ(CodeBlock(readme, heading, "python"), ReadText(source + "/examples/play_music.py"));
     EXPECT_EQ(CodeBlock(readme, heading, "cmake"),
               ReadText(source + "/tests/install/consumer/CMakeLists.txt"));
+    EXPECT_EQ(CodeBlock(readme, "## Interactive music", "cpp"),
+              ReadText(source + "/examples/adaptive_music.cpp"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 """The Python module against the built liboggmix.so: every C function has its prototype,
-failures are exceptions with the library's code and message, and a track's cues and events
-arrive as objects. Run by CTest with OGGMIX_LIBRARY, PYTHONPATH and OGGMIX_DEMO set."""
+failures are exceptions with the library's code and message, a track's cues and events
+arrive as objects, and the interactive calls carry their keywords, frames and beats across.
+Run by CTest with OGGMIX_LIBRARY, PYTHONPATH and OGGMIX_DEMO set."""
 import os
 import re
 import time
@@ -70,6 +71,26 @@ class OggmixModule(unittest.TestCase):
         track.seek(track.length - 0.05)
         with self.assertRaisesRegex(RuntimeError, "from the callback"):
             poll_until(self.player, oggmix.EventKind.ENDED)
+
+
+class InteractiveMusic(unittest.TestCase):
+    def test_a_transition_lands_where_asked_and_beats_arrive_with_frame_bar_and_beat(self):
+        with oggmix.Player("offline") as player:
+            explore, combat = player.load(DEMO), player.load(DEMO)
+            for track in (explore, combat):
+                track.tempo = oggmix.Tempo(120.0)  # a beat every 22050 frames, 4 to the bar
+            explore.play()
+            mix = player.render_offline(30000)
+            self.assertGreater(max(map(abs, mix)), 1000)
+            frame = player.transition(explore, combat, when=oggmix.Quantize.BEAT)
+            self.assertEqual(frame, 2 * 22050)
+            player.render_offline(3 * 22050)
+            events = player.poll()
+            self.assertIn(oggmix.EventKind.TRANSITION_START,
+                          [e.kind for e in events if e.track == combat and e.frame == frame])
+            beats = [(e.frame, e.bar, e.beat) for e in events
+                     if e.kind == oggmix.EventKind.BEAT and e.track == combat]
+            self.assertEqual(beats, [(44100, 0, 0), (66150, 0, 1), (88200, 0, 2)])
 
 
 if __name__ == "__main__":

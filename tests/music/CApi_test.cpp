@@ -1,9 +1,12 @@
 // The C interface: the same player behind opaque handles; failures are codes with a message
 // in oggmix_last_error, closed players and unloaded tracks are refused, events are handed out
-// as many as the caller has room for, each once.
+// as many as the caller has room for, each once. The interactive calls refuse what C can get
+// wrong (null pointers, numbers outside an enum) before the player sees them, and carry
+// frames, tempo and beats across unchanged.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "oggmix/oggmix.h"
 #include "tests/music/MusicTestSupport.h"
@@ -137,6 +140,81 @@ TEST_F(CInterface, EventsBeyondTheCallersRoomWaitForTheNextPoll) {
     int playing = 1;
     ASSERT_EQ(oggmix_is_playing(FPlayer, a, &playing), OGGMIX_OK);
     EXPECT_EQ(playing, 0);
+}
+
+TEST_F(CInterface, InteractiveCallsRefuseNullPointersAndNumbersOutsideTheirEnums) {
+    const oggmix_track track = Load(EncodeOgg(Music(44100, 2, 0.5, 1)));
+    EXPECT_EQ(oggmix_heard_frame(FPlayer, nullptr), OGGMIX_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(oggmix_when_heard(FPlayer, 0, nullptr), OGGMIX_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(oggmix_tempo(FPlayer, track, nullptr), OGGMIX_ERROR_INVALID_ARGUMENT);
+    oggmix_track group = 0;
+    EXPECT_EQ(oggmix_make_layer_group(FPlayer, nullptr, 2, &group), OGGMIX_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(oggmix_render_offline(FPlayer, nullptr, 64), OGGMIX_ERROR_INVALID_ARGUMENT);
+
+    oggmix_transition_options options = oggmix_default_transition_options();
+    options.fade = static_cast<oggmix_fade>(OGGMIX_FADE_CROSS + 1);
+    int64_t frame = 0;
+    EXPECT_EQ(oggmix_transition(FPlayer, track, track, &options, &frame),
+              OGGMIX_ERROR_INVALID_ARGUMENT);
+    EXPECT_NE(std::string(oggmix_last_error()).find("fade"), std::string::npos);
+    EXPECT_EQ(oggmix_set_volume_timed(FPlayer, track, 1.0, {0.0, 2.0},
+                                      static_cast<oggmix_quantize>(-1), &frame),
+              OGGMIX_ERROR_INVALID_ARGUMENT);
+}
+
+// Tracks whose tags give 120 beats per minute in 4/4: a beat every 22050 frames.
+TEST(CInterfaceOffline, BeatsAndTheTransitionArriveWithTheirFramesAndBars) {
+    oggmix_options options;
+    oggmix_default_options(&options);
+    options.backend = "offline";
+    const std::string decoder = WuvorbisPath();
+    options.decoder_path = decoder.c_str();
+    oggmix_player* player = nullptr;
+    ASSERT_EQ(oggmix_open(&options, &player), OGGMIX_OK) << oggmix_last_error();
+    const auto bytes = EncodeOgg(Music(44100, 2, 4.0, 1),
+                                 {.Comments = {"BPM=120", "BEATSPERBAR=4", "FIRSTBEAT=0"}});
+    oggmix_track explore = 0;
+    oggmix_track combat = 0;
+    ASSERT_EQ(oggmix_load_memory(player, bytes.data(), bytes.size(), "explore", &explore),
+              OGGMIX_OK);
+    ASSERT_EQ(oggmix_load_memory(player, bytes.data(), bytes.size(), "combat", &combat), OGGMIX_OK);
+    struct oggmix_tempo tempo {};
+    ASSERT_EQ(oggmix_tempo(player, explore, &tempo), OGGMIX_OK) << oggmix_last_error();
+    EXPECT_EQ(tempo.bpm, 120.0);
+    EXPECT_EQ(tempo.beats_per_bar, 4);
+
+    ASSERT_EQ(oggmix_play(player, explore, 1, 0.0), OGGMIX_OK);
+    std::vector<int16_t> mix(2 * 22050);
+    ASSERT_EQ(oggmix_render_offline(player, mix.data(), 22050), OGGMIX_OK) << oggmix_last_error();
+    int64_t switchFrame = 0;
+    ASSERT_EQ(oggmix_transition(player, explore, combat, nullptr, &switchFrame), OGGMIX_OK)
+        << oggmix_last_error();
+    EXPECT_EQ(switchFrame, 4 * 22050);  // the next bar line
+    for (int block = 0; block < 6; ++block)
+        ASSERT_EQ(oggmix_render_offline(player, mix.data(), 22050), OGGMIX_OK);
+
+    oggmix_event events[64];
+    size_t count = 0;
+    ASSERT_EQ(oggmix_poll(player, events, 64, &count), OGGMIX_OK);
+    int64_t lastBeatFrame = -22050;
+    bool transitionSeen = false;
+    for (size_t i = 0; i < count; ++i) {
+        const oggmix_event& e = events[i];
+        if (e.kind == OGGMIX_EVENT_TRANSITION_START) {
+            EXPECT_EQ(e.track, combat);
+            EXPECT_EQ(e.frame, switchFrame);
+            transitionSeen = true;
+        }
+        if (e.kind != OGGMIX_EVENT_BEAT || e.frame == lastBeatFrame) continue;
+        EXPECT_EQ(e.frame, lastBeatFrame + 22050);
+        EXPECT_EQ(e.beat_in_bar, e.frame / 22050 % 4);
+        // Combat counts its bars from its own start, on the switch.
+        EXPECT_EQ(e.bar, (e.frame < switchFrame ? e.frame : e.frame - switchFrame) / (4 * 22050));
+        lastBeatFrame = e.frame;
+    }
+    EXPECT_TRUE(transitionSeen);
+    EXPECT_EQ(lastBeatFrame, 6 * 22050);  // 7 blocks of a beat rendered: beats 0 .. 6
+    EXPECT_EQ(oggmix_close(player), OGGMIX_OK);
 }
 
 }  // namespace

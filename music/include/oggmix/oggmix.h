@@ -9,7 +9,9 @@
  *          oggmix_last_error() holds an English message (per thread, until the next failure).
  *          A player handle used after oggmix_close, or a track after oggmix_unload, is an
  *          error, never a crash.
- * Units:   seconds as double; volume 1.0 = as recorded; pan -1 left .. +1 right. */
+ * Units:   seconds as double; volume 1.0 = as recorded; pan -1 left .. +1 right; output
+ *          frames count the player's 44100 Hz output from its start (int64_t); source frames
+ *          are at the track's own rate. */
 #ifndef OGGMIX_OGGMIX_H
 #define OGGMIX_OGGMIX_H
 
@@ -39,8 +41,9 @@ typedef enum oggmix_result {
 } oggmix_result;
 
 typedef struct oggmix_options {
-    /* "pulse", "sdl", "null", "wav:PATH"; NULL or "": OGGMIX_AUDIO, else "pulse" where a
-     * PulseAudio or PipeWire server answers, else "sdl" */
+    /* "pulse", "sdl", "null", "wav:PATH", "offline" (nothing pulls: oggmix_render_offline
+     * mixes); NULL or "": OGGMIX_AUDIO, else "pulse" where a PulseAudio or PipeWire server
+     * answers, else "sdl" */
     const char* backend;
     const char* decoder_path; /* NULL or "": libvorbisfile, linked in */
     int32_t block_frames;     /* 1024 .. 8192 */
@@ -63,13 +66,26 @@ typedef enum oggmix_event_kind {
     OGGMIX_EVENT_LOOPED = 0, /* cue_index: the loop tag, -1 the track's end */
     OGGMIX_EVENT_ENDED = 1,
     OGGMIX_EVENT_DEVICE_LOST = 2, /* track 0; playback goes on unheard */
-    OGGMIX_EVENT_DEVICE_BACK = 3  /* track 0 */
+    OGGMIX_EVENT_DEVICE_BACK = 3, /* track 0 */
+    /* Told ahead, as soon as mixed (at least a block before they are heard): */
+    OGGMIX_EVENT_BEAT = 4,             /* a beat of a track with a tempo: bar, beat_in_bar */
+    OGGMIX_EVENT_BAR = 5,              /* the first beat of a bar (its beat event comes too) */
+    OGGMIX_EVENT_CUE_REACHED = 6,      /* a loop cue's end is reached and it jumps */
+    OGGMIX_EVENT_TRANSITION_START = 7, /* track: the destination; frame: where it begins */
+    OGGMIX_EVENT_TRANSITION_END = 8    /* track: the destination; the source is stopped */
 } oggmix_event_kind;
 
 typedef struct oggmix_event {
     oggmix_event_kind kind;
     oggmix_track track;
     int32_t cue_index;
+    /* The output frame on which it is heard, and when, in seconds from the poll that handed
+     * it out: negative for looped and ended (heard already), positive for the events told
+     * ahead; 0 for the device's events. */
+    int64_t frame;
+    double seconds_from_now;
+    int64_t bar;         /* beat, bar: the bar, from 0 */
+    int32_t beat_in_bar; /* beat, bar: the beat within the bar, from 0 */
 } oggmix_event;
 
 typedef void (*oggmix_event_callback)(const oggmix_event* event, void* user_data);
@@ -82,6 +98,66 @@ typedef struct oggmix_loop_cue {
     int64_t end_frame;
     int32_t count;
 } oggmix_loop_cue;
+
+/* A track's tempo: beats per minute (kept to a millionth; 0: none), beats per bar, and the
+ * source frame of beat 0. Read from the file's comments BPM, BEATSPERBAR and FIRSTBEAT. No
+ * typedef: oggmix_tempo is the call that reads it. */
+struct oggmix_tempo {
+    double bpm;
+    int32_t beats_per_bar;
+    int64_t first_beat_frame;
+};
+
+/* When a scheduled change lands, on the grid of a track with a tempo (or its loop and end). */
+typedef enum oggmix_quantize {
+    OGGMIX_QUANTIZE_NOW,      /* the first frame not yet mixed */
+    OGGMIX_QUANTIZE_BEAT,     /* the next beat */
+    OGGMIX_QUANTIZE_BAR,      /* the next bar line */
+    OGGMIX_QUANTIZE_BARS,     /* the next line of every n bars, counted from bar 0 */
+    OGGMIX_QUANTIZE_LOOP_END, /* where the track would jump back (or its end) */
+    OGGMIX_QUANTIZE_END       /* the end of the track */
+} oggmix_quantize;
+
+typedef enum oggmix_fade_shape {
+    OGGMIX_SHAPE_LINEAR,
+    OGGMIX_SHAPE_EQUAL_POWER,
+    OGGMIX_SHAPE_S_CURVE
+} oggmix_fade_shape;
+
+/* A fade's length: in seconds, or in beats of the grid's tempo when beats is above 0. */
+typedef struct oggmix_fade_length {
+    double seconds;
+    double beats;
+} oggmix_fade_length;
+
+/* Where a transition's destination starts. */
+typedef enum oggmix_entry {
+    OGGMIX_ENTRY_START,     /* its start */
+    OGGMIX_ENTRY_SAME,      /* the source's position */
+    OGGMIX_ENTRY_SAME_BEAT, /* the same beat within the bar, on its own grid */
+    OGGMIX_ENTRY_CUE        /* the start of loop cue cue_index */
+} oggmix_entry;
+
+/* None: cut on the frame. In: the destination fades in (the source is cut). Out: the source
+ * fades out while the destination starts at full volume. Cross: both. */
+typedef enum oggmix_fade {
+    OGGMIX_FADE_NONE,
+    OGGMIX_FADE_IN,
+    OGGMIX_FADE_OUT,
+    OGGMIX_FADE_CROSS
+} oggmix_fade;
+
+typedef struct oggmix_transition_options {
+    oggmix_quantize when; /* on the source's grid */
+    int32_t bars;         /* for OGGMIX_QUANTIZE_BARS */
+    oggmix_entry start_at;
+    int32_t cue_index; /* for OGGMIX_ENTRY_CUE */
+    oggmix_fade fade;
+    oggmix_fade_length length;
+    oggmix_fade_shape shape;
+    oggmix_track bridge; /* 0, or played once from the frame; the destination starts after it */
+    int loop;            /* the destination loops */
+} oggmix_transition_options;
 
 #define OGGMIX_DEFAULT_PAUSE_FADE_SEC 0.015
 #define OGGMIX_DEFAULT_LATENCY_MS 100
@@ -143,13 +219,57 @@ oggmix_result oggmix_set_event_callback(oggmix_player* player, oggmix_event_call
  * valid until the player is closed. */
 oggmix_result oggmix_device_status(oggmix_player* player, int* available, const char** status);
 
-/* The sound back end in use: "pulse", "sdl", "null", "wav" or "manual"; valid until the
- * player is closed. */
+/* The sound back end in use: "pulse", "sdl", "null", "wav", "manual" or "offline"; valid
+ * until the player is closed. */
 oggmix_result oggmix_backend_name(oggmix_player* player, const char** name);
 
 /* Blocks handed to the sound device so far, and those it had already passed (heard as gaps). */
 oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
                               uint64_t* late_blocks);
+
+/* ---- Interactive music. Every change lands on its exact output frame and gives it back in
+ * *frame (which may be NULL): a change asked for on a frame already mixed lands on the next
+ * one that qualifies. ---- */
+
+/* The output frame being heard now, and the first not yet mixed (the earliest a change can
+ * land on). */
+oggmix_result oggmix_heard_frame(oggmix_player* player, int64_t* frame);
+oggmix_result oggmix_mixed_frame(oggmix_player* player, int64_t* frame);
+/* When output frame is (or was) heard: seconds from now, negative for the past. */
+oggmix_result oggmix_when_heard(oggmix_player* player, int64_t frame, double* seconds_from_now);
+/* Plays the track from output frame on (the next that can be, if mixed). */
+oggmix_result oggmix_play_at(oggmix_player* player, oggmix_track track, int64_t frame, int loop,
+                             double fade_in_sec, int64_t* heard_frame);
+
+oggmix_result oggmix_set_tempo(oggmix_player* player, oggmix_track track,
+                               const struct oggmix_tempo* tempo);
+oggmix_result oggmix_tempo(oggmix_player* player, oggmix_track track, struct oggmix_tempo* tempo);
+
+/* A group of count layers (tracks of the same length) sharing one playhead; *group names it
+ * wherever a track is taken. It follows the tempo of its first layer. */
+oggmix_result oggmix_make_layer_group(oggmix_player* player, const oggmix_track* layers,
+                                      size_t count, oggmix_track* group);
+
+/* On the next bar, a cut to the destination's start, looping. */
+oggmix_transition_options oggmix_default_transition_options(void);
+/* From one track or group to another; options NULL: the defaults. */
+oggmix_result oggmix_transition(oggmix_player* player, oggmix_track from, oggmix_track to,
+                                const oggmix_transition_options* options, int64_t* frame);
+/* The volume (0 .. 2) of a track or layer, reached over length, from now or the next beat or
+ * bar of its grid (a layer: its group's). */
+oggmix_result oggmix_set_volume_timed(oggmix_player* player, oggmix_track track, double volume,
+                                      oggmix_fade_length length, oggmix_quantize when,
+                                      int64_t* frame);
+/* Plays stinger once on top, its downbeat on the next beat or bar of grid's tempo, starting
+ * pickup_frames before it; *frame is -1 (and the result OGGMIX_OK) when refused because the
+ * last stinger's downbeat is less than cooldown_sec before. */
+oggmix_result oggmix_play_stinger(oggmix_player* player, oggmix_track stinger, oggmix_track grid,
+                                  oggmix_quantize when, int64_t pickup_frames, double cooldown_sec,
+                                  int64_t* frame);
+/* Only on the "offline" back end: mixes the next frames into interleaved (left, right: room
+ * for 2 * frames values) at once; the output clock moves on by as many, and the events of
+ * those frames are due. */
+oggmix_result oggmix_render_offline(oggmix_player* player, int16_t* interleaved, size_t frames);
 
 /* The message of this thread's last failure ("" before any). */
 const char* oggmix_last_error(void);
