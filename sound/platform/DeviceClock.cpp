@@ -57,6 +57,8 @@ int64_t DeviceClock::Extrapolate(const Snapshot& at, int64_t nowNs) noexcept {
     return std::min(at.HeardFrames + playedFrames, at.PulledFrames);
 }
 
-int64_t DeviceClock::HeardFrames(int64_t nowNs) const noexcept { return Extrapolate(Read(), nowNs); }
+int64_t DeviceClock::HeardFrames(int64_t nowNs) const noexcept {
+    return Extrapolate(Read(), nowNs);
+}
 
 }  // namespace oggmix

@@ -18,9 +18,8 @@ TEST(AudioBackend, TheManualDeviceClockIsWhatItsPlayCursorSays) {
     ASSERT_EQ(CreateAudioBackend("manual:64", backend), DS_OK);
     EXPECT_EQ(backend->Name(), "manual");
     int64_t mixed = 0;
-    ASSERT_EQ(backend->Open([&](std::span<int16_t> out) {
-        mixed += static_cast<int64_t>(out.size()) / 2;
-    }),
+    ASSERT_EQ(backend->Open(
+                  [&](std::span<int16_t> out) { mixed += static_cast<int64_t>(out.size()) / 2; }),
               DS_OK);
     EXPECT_TRUE(backend->Error().empty());
     ASSERT_TRUE(ManualAudio::Advance(100));  // stopped: nothing is pulled
