@@ -85,7 +85,8 @@ wireplumber.components = [
 
 // Replaces the packaged file of the same name: no device monitors, and no flatpak portal (it
 // needs a D-Bus session).
-constexpr const char* kWirePlumberEnable = R"(default_access.properties["enable-flatpak-portal"] = false
+constexpr const char* kWirePlumberEnable =
+    R"(default_access.properties["enable-flatpak-portal"] = false
 load_module("metadata")
 default_access.enable()
 device_defaults.enable()
@@ -200,9 +201,8 @@ bool SoundServer::Start() {
     } else {
         const std::string daemonSocket = FFolder + "/run/pipewire-0";
         std::filesystem::remove(daemonSocket);
-        FProcesses.push_back(std::make_unique<Child>(FindProgram("pipewire"),
-                                                     std::vector<std::string>{}, "/dev/null",
-                                                     log("pipewire")));
+        FProcesses.push_back(std::make_unique<Child>(
+            FindProgram("pipewire"), std::vector<std::string>{}, "/dev/null", log("pipewire")));
         if (!WaitUntil([&] { return std::filesystem::exists(daemonSocket); }, kStartLimit))
             return false;
         FProcesses.push_back(std::make_unique<Child>(FindProgram("wireplumber"),
