@@ -1,4 +1,4 @@
-// AudioBackend.cpp: picks the back end that OGGMIX_AUDIO names, and keeps the last failure.
+// AudioBackend.cpp: picks a back end by name or the default, and keeps the last failure.
 #include "sound/platform/AudioBackend.h"
 
 #include <charconv>
@@ -15,9 +15,14 @@ std::string gLastError;  // guarded by gErrorMutex
 
 }  // namespace
 
+std::string DefaultAudioBackendName() {
+    constexpr int32_t kAnswerTimeoutMs = 1000;
+    return PulseServerAnswers(kAnswerTimeoutMs) ? "pulse" : "sdl";
+}
+
 std::string AudioBackendName() {
     const char* value = std::getenv("OGGMIX_AUDIO");
-    return (value == nullptr || *value == '\0') ? std::string("sdl") : std::string(value);
+    return (value == nullptr || *value == '\0') ? DefaultAudioBackendName() : std::string(value);
 }
 
 std::string LastAudioBackendError() {
@@ -30,12 +35,26 @@ void SetLastAudioBackendError(std::string message) {
     gLastError = std::move(message);
 }
 
-HRESULT CreateAudioBackend(std::string_view name, std::unique_ptr<AudioBackend>& Backend) {
+HRESULT AudioBackend::Fail(std::string why) {
+    SetLastAudioBackendError(why);
+    FError = std::move(why);
+    return DSERR_NODRIVER;
+}
+
+void AudioBackend::Opened() {
+    FError.clear();
+    SetLastAudioBackendError({});
+}
+
+HRESULT CreateAudioBackend(std::string_view name, std::unique_ptr<AudioBackend>& Backend,
+                           const BackendOptions& Options) {
     Backend.reset();
-    if (name.empty() || name == "sdl") {
-        Backend = MakeSdlBackend();
+    const std::string fallback = name.empty() ? DefaultAudioBackendName() : std::string();
+    if (name.empty()) name = fallback;
+    if (name == "sdl") {
+        Backend = MakeSdlBackend(Options.LatencyMs);
     } else if (name == "pulse") {
-        Backend = MakePulseBackend();
+        Backend = MakePulseBackend(Options.LatencyMs);
     } else if (name == "null") {
         Backend = MakeNullBackend();
     } else if (name.starts_with("wav:") && name.size() > 4) {

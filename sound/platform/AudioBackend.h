@@ -1,8 +1,9 @@
 #pragma once
-// AudioBackend.h: where the software sound device's mix goes. One abstract back end, one file
-// per kind, one factory that reads OGGMIX_AUDIO:
-//   sdl (default)  the real sound device through SDL2's audio callback
-//   pulse          the PulseAudio server through libpulse, with its latency queried
+// AudioBackend.h: where a mix goes. One abstract back end, one file per kind, one factory by
+// name (OGGMIX_AUDIO gives the software sound device's):
+//   pulse          the PulseAudio server through libpulse, with its latency queried (the
+//                  default where a PulseAudio or PipeWire server answers)
+//   sdl            the real sound device through SDL2's audio callback (the default otherwise)
 //   null           consumes audio in real time and discards it
 //   wav:PATH       consumes audio in real time and writes it to a WAV file at PATH
 //   manual[:N]     moves only when a test calls ManualAudio::Advance; write-cursor lead N frames
@@ -12,9 +13,9 @@
 // Threads: Open..Close on one thread; the pull runs on the device thread (SDL's callback, the
 //          pump's thread, or the thread that advances the manual back end) between Start and
 //          Stop, never after Stop has returned.
-// Errors:  failures are result codes (DSERR_NODRIVER); LastAudioBackendError says why. A
-//          device that goes away while open says so through Lost; the sound device then
-//          closes it and opens a new one when it can.
+// Errors:  failures are result codes (DSERR_NODRIVER); Error says why this back end failed,
+//          LastAudioBackendError why the last one of the process did. A device that goes away
+//          while open says so through Lost; its owner then closes it and opens a new one.
 
 #include <cstdint>
 #include <functional>
@@ -55,20 +56,49 @@ public:
     [[nodiscard]] virtual int32_t DelayFrames() const noexcept { return 0; }
     // True once the device has gone away; the back end pulls no more. Any thread.
     [[nodiscard]] virtual bool Lost() const noexcept { return false; }
+    // Of the frames pulled since Open, how many the listener has heard by now; moves on with
+    // the clock between pulls, never decreases, never exceeds what was pulled. Any thread,
+    // lock-free.
+    [[nodiscard]] virtual int64_t HeardFrames() const noexcept = 0;
+    // Why Open failed; empty after a successful Open. Owner's thread.
+    [[nodiscard]] virtual std::string Error() const { return FError; }
+    // The kind: "pulse", "sdl", "null", "wav" or "manual".
+    [[nodiscard]] virtual std::string Name() const = 0;
+
+protected:
+    // Open's outcome, kept for Error and for LastAudioBackendError.
+    HRESULT Fail(std::string why);
+    void Opened();
+
+private:
+    std::string FError;
 };
 
-// Parses a back-end name as OGGMIX_AUDIO gives it ("" means sdl) into Backend; DSERR_NODRIVER
-// for an unknown name.
+struct BackendOptions {
+    // What the device holds, for pulse (the server's target length) and sdl (its buffer);
+    // 0: the back end's default. The others ignore it.
+    int32_t LatencyMs = 0;
+};
+
+// Parses a back-end name as OGGMIX_AUDIO gives it ("" means DefaultAudioBackendName()) into
+// Backend; DSERR_NODRIVER for an unknown name.
 [[nodiscard]] HRESULT CreateAudioBackend(std::string_view name,
-                                         std::unique_ptr<AudioBackend>& Backend);
-// The back-end name from OGGMIX_AUDIO ("sdl" when unset or empty).
+                                         std::unique_ptr<AudioBackend>& Backend,
+                                         const BackendOptions& Options = {});
+// "pulse" when a PulseAudio server answers within about a second, else "sdl". Connects.
+[[nodiscard]] std::string DefaultAudioBackendName();
+// OGGMIX_AUDIO when set and not empty, else DefaultAudioBackendName().
 [[nodiscard]] std::string AudioBackendName();
 // Why the last Open or CreateAudioBackend of this process failed; empty after a success.
 [[nodiscard]] std::string LastAudioBackendError();
 void SetLastAudioBackendError(std::string message);
 
-std::unique_ptr<AudioBackend> MakeSdlBackend();
-std::unique_ptr<AudioBackend> MakePulseBackend();
+// True when a PulseAudio server (the one libpulse would use) accepts a connection within
+// timeoutMs; never starts one.
+[[nodiscard]] bool PulseServerAnswers(int32_t timeoutMs);
+
+std::unique_ptr<AudioBackend> MakeSdlBackend(int32_t latencyMs);
+std::unique_ptr<AudioBackend> MakePulseBackend(int32_t latencyMs);
 std::unique_ptr<AudioBackend> MakeNullBackend();
 std::unique_ptr<AudioBackend> MakeWavBackend(std::string path);
 std::unique_ptr<AudioBackend> MakeManualBackend(int32_t periodFrames);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "sound/platform/AudioBackend.h"
+#include "sound/platform/DeviceClock.h"
 #include "sound/platform/ManualAudio.h"
 
 namespace oggmix {
@@ -26,17 +27,14 @@ public:
 
     HRESULT Open(PullFn pull) override {
         std::lock_guard guard(gManualMutex);
-        if (!gAvailable.load(std::memory_order_relaxed)) {
-            SetLastAudioBackendError("the manual audio device is unavailable");
-            return DSERR_NODRIVER;
-        }
-        if (gOpenManual != nullptr) {
-            SetLastAudioBackendError("the manual audio device is already open");
-            return DSERR_NODRIVER;
-        }
+        if (!gAvailable.load(std::memory_order_relaxed))
+            return Fail("the manual audio device is unavailable");
+        if (gOpenManual != nullptr) return Fail("the manual audio device is already open");
         FPull = std::move(pull);
+        FPulledFrames = 0;
+        FClock.Reset();
         gOpenManual = this;
-        SetLastAudioBackendError({});
+        Opened();
         return DS_OK;
     }
     void Start() override {
@@ -57,19 +55,29 @@ public:
         return gDelayFrames.load(std::memory_order_relaxed);
     }
     bool Lost() const noexcept override { return !gAvailable.load(std::memory_order_relaxed); }
+    // Time stands still on the manual device: heard is what its play cursor says, exactly.
+    int64_t HeardFrames() const noexcept override { return FClock.HeardFrames(kStillNs); }
+    std::string Name() const override { return "manual"; }
 
     // gManualMutex held.
     void Pull(std::span<int16_t> out) {
-        if (FRunning && gAvailable.load(std::memory_order_relaxed))
-            FPull(out);
-        else
+        if (!FRunning || !gAvailable.load(std::memory_order_relaxed)) {
             std::fill(out.begin(), out.end(), int16_t{0});
+            return;
+        }
+        FPull(out);
+        FPulledFrames += static_cast<int64_t>(out.size()) / kDeviceChannels;
+        FClock.Record(FPulledFrames, gDelayFrames.load(std::memory_order_relaxed), kStillNs);
     }
 
 private:
+    static constexpr int64_t kStillNs = 0;
+
     const int32_t FPeriodFrames;
     PullFn FPull;
-    bool FRunning = false;  // guarded by gManualMutex
+    bool FRunning = false;      // guarded by gManualMutex
+    int64_t FPulledFrames = 0;  // guarded by gManualMutex
+    DeviceClock FClock;
 };
 
 }  // namespace

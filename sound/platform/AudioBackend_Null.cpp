@@ -10,13 +10,16 @@ public:
     ~NullBackend() override { Close(); }
     HRESULT Open(PullFn pull) override {
         FPull = std::move(pull);
-        SetLastAudioBackendError({});
+        FPump.ResetClock();
+        Opened();
         return DS_OK;
     }
     void Start() override { FPump.Start(FPull, nullptr); }
     void Stop() override { FPump.Stop(); }
     void Close() override { FPump.Stop(); }
     int32_t PeriodFrames() const noexcept override { return RealtimePump::kPeriodFrames; }
+    int64_t HeardFrames() const noexcept override { return FPump.HeardFrames(); }
+    std::string Name() const override { return "null"; }
 
 private:
     PullFn FPull;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sound/platform/AudioBackend.h"
+#include "sound/platform/DeviceClock.h"
 #include "sound/platform/HeardDelay.h"
 #include "sound/platform/RealtimePriority.h"
 
@@ -17,12 +18,19 @@ namespace {
 
 class PulseBackend final : public AudioBackend {
 public:
+    // A latency asked for is the server's target length, with requests of a quarter of it.
+    explicit PulseBackend(int32_t latencyMs)
+        : FTargetFrames(latencyMs > 0 ? std::max(latencyMs * kDeviceFramesPerSecond / 1000, 4)
+                                      : kDefaultTargetFrames),
+          FRequestFrames(latencyMs > 0 ? FTargetFrames / 4 : kDefaultRequestFrames) {}
     ~PulseBackend() override { Close(); }
 
     HRESULT Open(PullFn pull) override {
         FPull = std::move(pull);
-        FPeriod.assign(static_cast<size_t>(kRequestFrames) * kDeviceChannels, 0);
+        FPeriod.assign(static_cast<size_t>(FRequestFrames) * kDeviceChannels, 0);
         FDelay.Reset();
+        FPulledFrames = 0;
+        FClock.Reset();
         FMainloop = pa_threaded_mainloop_new();
         if (FMainloop == nullptr || pa_threaded_mainloop_start(FMainloop) < 0)
             return Fail("cannot start its main loop");
@@ -30,7 +38,7 @@ public:
         const std::string failure = Connect();
         pa_threaded_mainloop_unlock(FMainloop);
         if (!failure.empty()) return Fail(failure);
-        SetLastAudioBackendError({});
+        Opened();
         return DS_OK;
     }
     void Start() override {
@@ -70,20 +78,21 @@ public:
         pa_threaded_mainloop_free(FMainloop);
         FMainloop = nullptr;
     }
-    int32_t PeriodFrames() const noexcept override { return kRequestFrames; }
+    int32_t PeriodFrames() const noexcept override { return FRequestFrames; }
     int32_t DelayFrames() const noexcept override { return FDelay.Now(); }
     bool Lost() const noexcept override { return FLost.load(std::memory_order_relaxed); }
+    int64_t HeardFrames() const noexcept override { return FClock.HeardFrames(); }
+    std::string Name() const override { return "pulse"; }
 
 private:
     // 100 ms held by the server keeps it fed with both cores busy (80 ms did not always);
     // requests of 10 ms keep it topped up.
-    static constexpr int32_t kTargetFrames = 4410;
-    static constexpr int32_t kRequestFrames = 441;
+    static constexpr int32_t kDefaultTargetFrames = 4410;
+    static constexpr int32_t kDefaultRequestFrames = 441;
 
     HRESULT Fail(const std::string& why) {
-        SetLastAudioBackendError("PulseAudio: " + why);
         Close();
-        return DSERR_NODRIVER;
+        return AudioBackend::Fail("PulseAudio: " + why);
     }
 
     // Main loop locked. Empty on success, else why not.
@@ -106,9 +115,9 @@ private:
         pa_stream_set_write_callback(FStream, &PulseBackend::WriteRequest, this);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = kTargetFrames * kDeviceBytesPerFrame;
+        attr.tlength = static_cast<uint32_t>(FTargetFrames * kDeviceBytesPerFrame);
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = kRequestFrames * kDeviceBytesPerFrame;
+        attr.minreq = static_cast<uint32_t>(FRequestFrames * kDeviceBytesPerFrame);
         attr.fragsize = static_cast<uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
@@ -154,6 +163,8 @@ private:
             // refill would miss that half.
             FDelay.Record(FDelay.Now() + writtenFrames);
         }
+        FPulledFrames += writtenFrames;
+        FClock.Record(FPulledFrames, FDelay.Now());
     }
 
     // The server's requests arrive on the main loop's thread (Start writes from its caller's).
@@ -178,8 +189,11 @@ private:
         pa_threaded_mainloop_signal(self->FMainloop, 0);
     }
 
+    const int32_t FTargetFrames;
+    const int32_t FRequestFrames;
     PullFn FPull;
     std::vector<int16_t> FPeriod;  // main loop thread
+    int64_t FPulledFrames = 0;     // main loop lock
     pa_threaded_mainloop* FMainloop = nullptr;
     pa_context* FContext = nullptr;
     pa_stream* FStream = nullptr;
@@ -187,10 +201,13 @@ private:
     bool FPriorityTried = false;  // main loop thread
     std::atomic<bool> FLost{false};
     HeardDelay FDelay;
+    DeviceClock FClock;
 };
 
 }  // namespace
 
-std::unique_ptr<AudioBackend> MakePulseBackend() { return std::make_unique<PulseBackend>(); }
+std::unique_ptr<AudioBackend> MakePulseBackend(int32_t latencyMs) {
+    return std::make_unique<PulseBackend>(latencyMs);
+}
 
 }  // namespace oggmix

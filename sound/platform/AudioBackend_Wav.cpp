@@ -49,13 +49,14 @@ public:
         FFile.reset(std::fopen(FPath.c_str(), "wb"));
         const auto header = WavHeader(0);
         if (!FFile || std::fwrite(header.data(), 1, header.size(), FFile.get()) != header.size()) {
-            SetLastAudioBackendError("cannot write " + FPath + ": " + std::strerror(errno));
+            const std::string why = std::strerror(errno);
             FFile.reset();
-            return DSERR_NODRIVER;
+            return Fail("cannot write " + FPath + ": " + why);
         }
         FPull = std::move(pull);
         FDataBytes = 0;
-        SetLastAudioBackendError({});
+        FPump.ResetClock();
+        Opened();
         return DS_OK;
     }
     void Start() override {
@@ -71,6 +72,8 @@ public:
         FFile.reset();
     }
     int32_t PeriodFrames() const noexcept override { return RealtimePump::kPeriodFrames; }
+    int64_t HeardFrames() const noexcept override { return FPump.HeardFrames(); }
+    std::string Name() const override { return "wav"; }
 
 private:
     void Write(std::span<const int16_t> frames) {

@@ -21,6 +21,11 @@ void RealtimePump::Stop() {
     FThread.join();
 }
 
+void RealtimePump::ResetClock() noexcept {
+    FPulledFrames = 0;
+    FClock.Reset();
+}
+
 void RealtimePump::Run() {
     using Clock = std::chrono::steady_clock;
     constexpr auto kPeriod =
@@ -30,6 +35,8 @@ void RealtimePump::Run() {
     while (!FTerminated.load(std::memory_order_relaxed)) {
         FPull(FPeriod);
         if (FSink) FSink(FPeriod);
+        FPulledFrames += kPeriodFrames;
+        FClock.Record(FPulledFrames, 0);
         deadline += kPeriod;
         const auto now = Clock::now();
         if (now - deadline > kMaxCatchUpPeriods * kPeriod) deadline = now;

@@ -2,7 +2,9 @@
 // RealtimePump.h: a thread that pulls one period of frames per period of wall time, for the
 // back ends without a device clock of their own (null, wav). After a stall it catches up at
 // most a few periods and then resynchronises, as a device that dropped frames would.
-// Threads: Start/Stop on the owner's thread; the pull and the sink run on the pump's thread.
+// Its device clock counts a pulled period as heard at once.
+// Threads: Start/Stop/ResetClock on the owner's thread; the pull and the sink run on the
+//          pump's thread; HeardFrames on any.
 // Memory: Start allocates the period buffer; the loop does not.
 
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "sound/platform/AudioBackend.h"
+#include "sound/platform/DeviceClock.h"
 
 namespace oggmix {
 
@@ -30,6 +33,9 @@ public:
 
     void Start(AudioBackend::PullFn pull, SinkFn sink);
     void Stop();  // joins; no pull runs afterwards
+    // Nothing pulled yet; while stopped.
+    void ResetClock() noexcept;
+    [[nodiscard]] int64_t HeardFrames() const noexcept { return FClock.HeardFrames(); }
 
 private:
     void Run();
@@ -37,6 +43,8 @@ private:
     AudioBackend::PullFn FPull;
     SinkFn FSink;
     std::vector<int16_t> FPeriod;
+    int64_t FPulledFrames = 0;  // pump thread while running
+    DeviceClock FClock;
     std::atomic<bool> FTerminated{false};
     std::thread FThread;
 };

@@ -1,5 +1,6 @@
-// oggmix-cli play through a real sound server: a private PulseAudio server with a null sink,
-// its monitor recorded with parec, and the recording checked against what render writes, in
+// oggmix-cli play through a real sound server: a private PulseAudio server (or PipeWire with
+// its PulseAudio server) with a null sink, its monitor recorded with parec, and the recording
+// checked against what render writes, in
 // order, without gaps or repeats of its own (silence a busy machine makes the server insert
 // is told apart: after it the sound goes on exactly where it stopped). Also: with both cores
 // busy the server inserts no silence and the positions the player reports follow the sound
@@ -7,147 +8,29 @@
 // the clock reached. The tests start the server and stop it by its process id; they run
 // one at a time (they load the cores or time the sound).
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/stat.h>
-#include <time.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <thread>
 
 #include "tests/support/OggFixture.h"
 #include "tests/support/RunProgram.h"
+#include "tests/support/SoundServer.h"
 #include "tests/tools/PlaySupport.h"
 
 namespace oggmix::test {
 namespace {
 
 constexpr int32_t kRate = 44100;
-constexpr int32_t kBytesPerFrame = 4;
-constexpr auto kHungRun = std::chrono::seconds(60);
 // The null sink renders ahead of its clock by one block, the latency its monitor's reader
 // asks for (parec's 10 ms); the monitor has a block at once, the server counts it as heard
 // once the sink's clock has played it.
 constexpr double kMonitorLeadSec = 0.010;
-
-std::string FindProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= folders.size()) {
-        const size_t end = std::min(folders.find(':', start), folders.size());
-        const std::string candidate = folders.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
-
-// Waits until done() holds; false only when the run hung.
-bool WaitUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kHungRun;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-uintmax_t SizeOf(const std::string& path) {
-    std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(path, error);
-    return error ? 0 : size;
-}
-
-// The monotonic clock in microseconds, as oggmix-cli's position log writes it.
-int64_t MonotonicUs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t{now.tv_sec} * 1'000'000 + now.tv_nsec / 1000;
-}
-
-// parec on the null sink's monitor, and when each of its frames reached the monitor: the
-// recording's size is sampled against the clock, and the frame k arrived at Start + k / rate,
-// Start being the earliest that every sample allows (the least-delayed delivery; a busy
-// machine only delays).
-class MonitorRecorder {
-public:
-    MonitorRecorder(const std::string& parec, std::string path)
-        : FPath(std::move(path)),
-          FParec(parec,
-                 {"--latency-msec=10", "-d", "oggmix_test.monitor", "--format=s16le",
-                  "--rate=44100", "--channels=2", "--raw"},
-                 FPath),
-          FWatch([this] { Watch(); }) {}
-    ~MonitorRecorder() { Stop(); }
-    MonitorRecorder(const MonitorRecorder&) = delete;
-    MonitorRecorder& operator=(const MonitorRecorder&) = delete;
-
-    void Stop() {
-        FStop.store(true);
-        if (FWatch.joinable()) FWatch.join();
-        (void)FParec.Stop(SIGTERM);
-    }
-    [[nodiscard]] const std::string& Path() const { return FPath; }
-    // The clock (us) at which frame 0 of the recording reached the monitor.
-    [[nodiscard]] std::optional<int64_t> StartUs() const {
-        std::lock_guard guard(FMutex);
-        return FStartUs;
-    }
-
-private:
-    void Watch() {
-        while (!FStop.load()) {
-            const int64_t now = MonotonicUs();
-            const auto frames = static_cast<int64_t>(SizeOf(FPath) / kBytesPerFrame);
-            if (frames > 0) {
-                const int64_t start = now - frames * 1'000'000 / kRate;
-                std::lock_guard guard(FMutex);
-                FStartUs = FStartUs ? std::min(*FStartUs, start) : start;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-
-    const std::string FPath;
-    Child FParec;
-    mutable std::mutex FMutex;
-    std::optional<int64_t> FStartUs;  // guarded by FMutex
-    std::atomic<bool> FStop{false};
-    std::thread FWatch;
-};
-
-// Four busy processes on each of the first two processors this test may use, as a parallel
-// build loads them; stopped when the load goes.
-class BusyCores {
-public:
-    BusyCores() {
-        const std::string taskset = FindProgram("taskset");
-        cpu_set_t allowed;
-        CPU_ZERO(&allowed);
-        if (taskset.empty() || sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-        int cores = 0;
-        for (int cpu = 0; cpu < CPU_SETSIZE && cores < 2; ++cpu) {
-            if (!CPU_ISSET(cpu, &allowed)) continue;
-            ++cores;
-            for (int i = 0; i < 4; ++i)
-                FBusy.push_back(std::make_unique<Child>(
-                    taskset, std::vector<std::string>{"-c", std::to_string(cpu), "yes"}));
-        }
-    }
-    [[nodiscard]] size_t Processes() const { return FBusy.size(); }
-
-private:
-    std::vector<std::unique_ptr<Child>> FBusy;
-};
 
 struct PositionSample {
     int64_t ClockUs;
@@ -179,23 +62,17 @@ std::optional<size_t> FindInReference(const std::vector<int16_t>& heard, size_t 
 
 class PlayThroughPulseAudio : public ::testing::Test {
 protected:
+    virtual SoundServer::Kind ServerKind() const { return SoundServer::Kind::PulseAudio; }
+
     void SetUp() override {
-        FPulseaudio = FindProgram("pulseaudio");
-        FParec = FindProgram("parec");
-        FPactl = FindProgram("pactl");
-        if (FPulseaudio.empty() || FParec.empty() || FPactl.empty()) {
-            if (std::getenv("CI") != nullptr)
-                FAIL() << "pulseaudio and pulseaudio-utils are missing";
-            GTEST_SKIP() << "pulseaudio or pulseaudio-utils not installed (scripts/install-deps)";
+        FServer = std::make_unique<SoundServer>(ServerKind(), FDir.Path());
+        if (const std::vector<std::string> missing = FServer->MissingPrograms(); !missing.empty()) {
+            std::string names;
+            for (const std::string& name : missing) names += " " + name;
+            if (std::getenv("CI") != nullptr) FAIL() << "missing:" << names;
+            GTEST_SKIP() << "not installed (scripts/install-deps):" << names;
         }
-        const std::string runtime = FDir.Path() + "/run";
-        ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
-        FSocket = FDir.Path() + "/native";
-        // The server and its clients keep their state in the temporary folder, never the
-        // user's.
-        setenv("HOME", FDir.Path().c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        setenv("PULSE_SERVER", ("unix:" + FSocket).c_str(), 1);
+        FParec = FindProgram("parec");
         setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
         UseBackend(nullptr);
         // SDL's device-watching thread drops a sink-info request inside libpulse without
@@ -219,19 +96,7 @@ protected:
             unsetenv("OGGMIX_AUDIO");
     }
 
-    void StartServer() {
-        std::filesystem::remove(FSocket);
-        FServer = std::make_unique<Child>(
-            FPulseaudio, std::vector<std::string>{
-                             "-n", "--exit-idle-time=-1", "--disable-shm=yes", "--daemonize=no",
-                             "--use-pid-file=no", "-L",
-                             "module-native-protocol-unix socket=" + FSocket + " auth-anonymous=1",
-                             "-L", "module-null-sink sink_name=oggmix_test norewinds=1"});
-        ASSERT_TRUE(WaitUntil([&] {
-            const ProgramResult sinks = RunProgram(FPactl, {"list", "short", "sinks"});
-            return sinks.ExitCode == 0 && sinks.Out.find("oggmix_test") != std::string::npos;
-        })) << "the sound server did not start";
-    }
+    void StartServer() { ASSERT_TRUE(FServer->Start()) << "the sound server did not start"; }
 
     std::unique_ptr<MonitorRecorder> Record(const std::string& name) {
         auto recorder = std::make_unique<MonitorRecorder>(FParec, FDir.Path() + "/" + name);
@@ -257,43 +122,60 @@ protected:
 
     static std::string Cli() { return ExecutableDir() + "/oggmix-cli"; }
 
+    // oggmix-cli play on the default back end: what the monitor records is the rendered
+    // sound, in order, and nothing else.
+    void ExpectPlayedAsRendered() {
+        auto recorder = Record("recorded.raw");
+        const std::string music = FDir.Write("music.ogg", EncodeOgg(Music(kRate, 2, 1.2, 5)));
+        const int64_t launchedUs = MonotonicUs();
+        const ProgramResult played = RunProgram(Cli(), {"play", "--seconds", "3", music});
+        ASSERT_EQ(played.ExitCode, 0) << played.Err;
+        if (std::getenv("OGGMIX_E2E_AUDIO") == nullptr)
+            EXPECT_NE(played.Err.find("sound device pulse,"), std::string::npos)
+                << "the default back end is not pulse where a server answers: " << played.Err;
+        Drain(*recorder);
+        EXPECT_EQ(FServer->Stop(SIGTERM), 0);
+
+        const std::vector<int16_t> reference = Rendered(music, "4");
+        const std::vector<int16_t> heard = ReadPcm(recorder->Path(), 0);
+        // A short key: the start is found even when the server ran dry soon after it.
+        const Alignment at = Align(heard, reference, 512);
+        ASSERT_TRUE(at.Found) << "the rendered sound was not recorded";
+        EXPECT_TRUE(AllZero(heard.begin(), heard.begin() + static_cast<long>(at.Offset)));
+        ASSERT_TRUE(recorder->StartUs().has_value());
+        std::printf("from the start of play to the first sound: %.0f ms\n",
+                    (static_cast<double>(*recorder->StartUs() - launchedUs) +
+                     static_cast<double>(at.Offset / 2) * 1e6 / kRate) /
+                        1000.0);
+        // A busy machine may make the server run dry for a moment; it then inserts silence
+        // and goes on where it stopped. Everything the player sent must arrive, once and in
+        // order.
+        const ServerComparison heardInOrder = CompareThroughServer(heard, reference, at);
+        std::printf("server underruns: %zu, %zu frames of silence inserted\n",
+                    heardInOrder.Underruns, heardInOrder.InsertedSilence / 2);
+        EXPECT_GE(heardInOrder.Matched, 2u * 2 * kRate)
+            << "the recording diverges after " << heardInOrder.Matched / 2
+            << " frames; play said: " << played.Err;
+        EXPECT_LT(heardInOrder.InsertedSilence, heardInOrder.Matched)
+            << "the server mostly ran dry";
+        EXPECT_TRUE(AllZero(heard.begin() + static_cast<long>(heardInOrder.StoppedAt), heard.end()))
+            << "something else was recorded after " << heardInOrder.Matched / 2 << " frames";
+    }
+
     TempDir FDir;
-    std::string FPulseaudio, FParec, FPactl, FSocket;
-    std::unique_ptr<Child> FServer;
+    std::string FParec;
+    std::unique_ptr<SoundServer> FServer;
 };
 
-TEST_F(PlayThroughPulseAudio, TheRecordedSoundIsTheRenderedSound) {
-    auto recorder = Record("recorded.raw");
-    const std::string music = FDir.Write("music.ogg", EncodeOgg(Music(kRate, 2, 1.2, 5)));
-    const int64_t launchedUs = MonotonicUs();
-    const ProgramResult played = RunProgram(Cli(), {"play", "--seconds", "3", music});
-    ASSERT_EQ(played.ExitCode, 0) << played.Err;
-    Drain(*recorder);
-    EXPECT_EQ(FServer->Stop(SIGTERM), 0);
+// The same through PipeWire's PulseAudio server, as current desktops run it.
+class PlayThroughPipeWire : public PlayThroughPulseAudio {
+protected:
+    SoundServer::Kind ServerKind() const override { return SoundServer::Kind::PipeWire; }
+};
 
-    const std::vector<int16_t> reference = Rendered(music, "4");
-    const std::vector<int16_t> heard = ReadPcm(recorder->Path(), 0);
-    // A short key: the start is found even when the server ran dry soon after it.
-    const Alignment at = Align(heard, reference, 512);
-    ASSERT_TRUE(at.Found) << "the rendered sound was not recorded";
-    EXPECT_TRUE(AllZero(heard.begin(), heard.begin() + static_cast<long>(at.Offset)));
-    ASSERT_TRUE(recorder->StartUs().has_value());
-    std::printf("from the start of play to the first sound: %.0f ms\n",
-                (static_cast<double>(*recorder->StartUs() - launchedUs) +
-                 static_cast<double>(at.Offset / 2) * 1e6 / kRate) /
-                    1000.0);
-    // A busy machine may make the server run dry for a moment; it then inserts silence and
-    // goes on where it stopped. Everything the player sent must arrive, once and in order.
-    const ServerComparison heardInOrder = CompareThroughServer(heard, reference, at);
-    std::printf("server underruns: %zu, %zu frames of silence inserted\n", heardInOrder.Underruns,
-                heardInOrder.InsertedSilence / 2);
-    EXPECT_GE(heardInOrder.Matched, 2u * 2 * kRate)
-        << "the recording diverges after " << heardInOrder.Matched / 2
-        << " frames; play said: " << played.Err;
-    EXPECT_LT(heardInOrder.InsertedSilence, heardInOrder.Matched) << "the server mostly ran dry";
-    EXPECT_TRUE(AllZero(heard.begin() + static_cast<long>(heardInOrder.StoppedAt), heard.end()))
-        << "something else was recorded after " << heardInOrder.Matched / 2 << " frames";
-}
+TEST_F(PlayThroughPulseAudio, TheRecordedSoundIsTheRenderedSound) { ExpectPlayedAsRendered(); }
+
+TEST_F(PlayThroughPipeWire, TheRecordedSoundIsTheRenderedSound) { ExpectPlayedAsRendered(); }
 
 // On the native PulseAudio back end: SDL cannot say how much sound the server holds, so its
 // position is an estimate (see bench/RESULTS.md for both).
