@@ -151,6 +151,11 @@ public:
     void SetLoopStartTags(bool On);
     [[nodiscard]] bool LoopStartTags() const noexcept { return FLoopStartTags; }
 
+    // The decoding binding of this stream's every decoder call; null (the default) is the
+    // process-wide VorbisFileDLL. Call while closed; the binding must outlive the stream's
+    // load. UI thread.
+    void SetDecoderBinding(TVorbisFileDLL* Binding) noexcept;
+
     // ---- Conversion of other formats (OggDataLib_Convert.cpp). Off by default. ----
 
     // On: a stream of 8000..192000 Hz with 1..8 channels renders as 44100 Hz stereo (3..8
@@ -313,6 +318,8 @@ private:
         FState.store(State, std::memory_order_relaxed);
     }
     [[nodiscard]] bool Loaded() const noexcept { return State() >= TStreamState::Loaded; }
+    // The binding of the loaded stream's decoder.
+    [[nodiscard]] TVorbisFileDLL& Binding() const noexcept { return *FDecoder->Binding(); }
     [[nodiscard]] bool Playing() const noexcept { return State() >= TStreamState::Playing; }
     // Move the decoder to Seconds or to a source frame; on success drop the held frame. Reset
     // FLastTime either way. False when the decoder refused.
@@ -334,7 +341,8 @@ private:
     // Guarded by FLock (the read-outs are also read by the UI thread, which alone writes them).
     // The decoder opens outside the lock while the stream is closed, which keeps the render
     // path away from it.
-    DecoderSession FDecoder;     // the compressed file and its decoder
+    // The compressed file and its decoder; a prepared position swaps in another.
+    std::unique_ptr<DecoderSession> FDecoder = std::make_unique<DecoderSession>();
     std::vector<int32_t> FRing;  // two blocks of wide frames
     int32_t FRingSize = 0;       // bytes
     std::array<int32_t, kCueCount> FRepeatCount{};

@@ -52,7 +52,7 @@ void TOggData::Close() {
         FTotalSize = 0;
         FLastTime = 0.0f;
         SetState(TStreamState::Closed);
-        FDecoder.Close();
+        FDecoder->Close();
         std::fill(FRing.begin(), FRing.end(), 0);
         FPositionLost = false;
         FCues.fill(TLoopCue{});
@@ -61,6 +61,10 @@ void TOggData::Close() {
         FAGC->Reset();
     }
     SetAGC(0.0f);
+}
+
+void TOggData::SetDecoderBinding(TVorbisFileDLL* Binding) noexcept {
+    FDecoder->SetBinding(Binding);
 }
 
 bool TOggData::LoadFromFile(const std::string& FileName) {
@@ -80,7 +84,7 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
 
     // The decoder opens outside the lock: the stream is closed, so the render path keeps away
     // from it meanwhile.
-    if (!FDecoder.Open(std::move(Stream))) throw ERangeError(kLoadFailedMessage);
+    if (!FDecoder->Open(std::move(Stream))) throw ERangeError(kLoadFailedMessage);
 
     ScopedLock guard(FLock);
     SetState(TStreamState::Loaded);
@@ -91,8 +95,8 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
 }
 
 void TOggData::ReadInfo() {
-    const vorbis_comment* comment = VorbisFileDLL->Comment(FDecoder.Get(), -1);
-    const vorbis_info* info = VorbisFileDLL->Info(FDecoder.Get(), -1);
+    const vorbis_comment* comment = Binding().Comment(FDecoder->Get(), -1);
+    const vorbis_info* info = Binding().Info(FDecoder->Get(), -1);
 
     // Comments keep their UTF-8 bytes. Each entry ends at its NUL; the record's lengths are not
     // used.
@@ -107,10 +111,10 @@ void TOggData::ReadInfo() {
         FChannels = info->channels;
         FRate = ClampToInt32(info->rate);
     }
-    FPcmTotal = VorbisFileDLL->PcmTotal(FDecoder.Get(), -1);
-    FTotalTime = ToSingle(VorbisFileDLL->TimeTotal(FDecoder.Get(), -1));
+    FPcmTotal = Binding().PcmTotal(FDecoder->Get(), -1);
+    FTotalTime = ToSingle(Binding().TimeTotal(FDecoder->Get(), -1));
     // As 16-bit stereo whatever the stream's own channel count and rate.
-    FTotalSize = SamplesToStereoBytes(VorbisFileDLL->PcmTotal(FDecoder.Get(), -1));
+    FTotalSize = SamplesToStereoBytes(Binding().PcmTotal(FDecoder->Get(), -1));
 }
 
 }  // namespace oggmix

@@ -72,11 +72,10 @@ constexpr int kMaxHolesPerRead = 1024;
 
 // One read of 16-bit little-endian signed samples, past any holes. Link: the chained-file link
 // the samples came from. >0 bytes, 0 end of data, <0 error.
-int32_t ReadPastHoles(OggVorbis_File* decoder, void* buffer, int32_t lengthBytes,
-                      int* link) noexcept {
+int32_t ReadPastHoles(TVorbisFileDLL& binding, OggVorbis_File* decoder, void* buffer,
+                      int32_t lengthBytes, int* link) noexcept {
     for (int hole = 0; hole < kMaxHolesPerRead; ++hole) {
-        const int32_t got =
-            VorbisFileDLL->Read(decoder, buffer, lengthBytes, 0, kBytesPerSample, 1, link);
+        const int32_t got = binding.Read(decoder, buffer, lengthBytes, 0, kBytesPerSample, 1, link);
         if (got != OV_HOLE) return got;
     }
     return OV_HOLE;
@@ -84,8 +83,9 @@ int32_t ReadPastHoles(OggVorbis_File* decoder, void* buffer, int32_t lengthBytes
 
 // Whether a link of a chained file has the stream's rate and channel count. The data of a link
 // that has not cannot be converted as the stream's format.
-bool LinkHasFormat(OggVorbis_File* decoder, int link, int32_t rateHz, int32_t channels) noexcept {
-    const vorbis_info* info = VorbisFileDLL->Info(decoder, link);
+bool LinkHasFormat(TVorbisFileDLL& binding, OggVorbis_File* decoder, int link, int32_t rateHz,
+                   int32_t channels) noexcept {
+    const vorbis_info* info = binding.Info(decoder, link);
     return info != nullptr && info->rate == rateHz && info->channels == channels;
 }
 
@@ -250,13 +250,13 @@ int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {
 bool TOggData::SeekDecoder(double Seconds) noexcept {
     const double beforeSec = DecoderTime();
     const int64_t beforeFrame = DecoderFrame();
-    return SettleSeek(VorbisFileDLL->TimeSeek(FDecoder.Get(), Seconds), beforeSec, beforeFrame);
+    return SettleSeek(Binding().TimeSeek(FDecoder->Get(), Seconds), beforeSec, beforeFrame);
 }
 
 bool TOggData::SeekDecoderToFrame(int64_t Frame) noexcept {
     const double beforeSec = DecoderTime();
     const int64_t beforeFrame = DecoderFrame();
-    return SettleSeek(VorbisFileDLL->PcmSeek(FDecoder.Get(), Frame), beforeSec, beforeFrame);
+    return SettleSeek(Binding().PcmSeek(FDecoder->Get(), Frame), beforeSec, beforeFrame);
 }
 
 bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame) noexcept {
@@ -276,11 +276,11 @@ bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame)
 }
 
 double TOggData::DecoderTime() noexcept {
-    return FPositionLost ? FLostAtSec : VorbisFileDLL->TimeTell(FDecoder.Get());
+    return FPositionLost ? FLostAtSec : Binding().TimeTell(FDecoder->Get());
 }
 
 int64_t TOggData::DecoderFrame() noexcept {
-    return FPositionLost ? FLostAtFrame : VorbisFileDLL->PcmTell(FDecoder.Get());
+    return FPositionLost ? FLostAtFrame : Binding().PcmTell(FDecoder->Get());
 }
 
 // Decodes every frame of Dest unless the data ends (fewer) or the decoder fails.
@@ -331,22 +331,24 @@ int32_t TOggData::DecodeBlock(StereoFrames16 Dest) noexcept {
     // A chained file's link of another format ends the playable part where it begins: its
     // samples are dropped and the read counts as the end of the data.
     if (repeat == 1 && FChannels == 2) {
-        const int32_t got =
-            ReadPastHoles(FDecoder.Get(), out.data(), FramesToBytes(outFrames), &bitstream);
+        const int32_t got = ReadPastHoles(Binding(), FDecoder->Get(), out.data(),
+                                          FramesToBytes(outFrames), &bitstream);
         if (got < 0) return got;
         if (got > 0) FPositionLost = false;
-        if (got > 0 && !LinkHasFormat(FDecoder.Get(), bitstream, FRate, FChannels)) return written;
+        if (got > 0 && !LinkHasFormat(Binding(), FDecoder->Get(), bitstream, FRate, FChannels))
+            return written;
         // libvorbisfile returns whole frames; anything else is never passed on as one.
         return written + BytesToFrames(got);
     }
 
     const int32_t sourceFrameBytes = FChannels * kBytesPerSample;
     const int32_t sourceFrames = (outFrames + repeat - 1) / repeat;
-    const int32_t got = ReadPastHoles(FDecoder.Get(), FDecodeBuffer.data(),
+    const int32_t got = ReadPastHoles(Binding(), FDecoder->Get(), FDecodeBuffer.data(),
                                       sourceFrames * sourceFrameBytes, &bitstream);
     if (got < 0) return got;
     if (got > 0) FPositionLost = false;
-    if (got > 0 && !LinkHasFormat(FDecoder.Get(), bitstream, FRate, FChannels)) return written;
+    if (got > 0 && !LinkHasFormat(Binding(), FDecoder->Get(), bitstream, FRate, FChannels))
+        return written;
     const int32_t framesRead = got / sourceFrameBytes;
     int32_t channels = FChannels;
     if (channels > 2) {
