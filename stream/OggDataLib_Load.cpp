@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/Exceptions.h"
+#include "stream/SourceFormat.h"
 
 namespace oggmix {
 namespace {
@@ -91,7 +92,24 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
     ReadInfo();
     ParseLoopTags();
     PrepareConverter();
+    if (FPlayRecords) ReservePlayRecords();
     return true;
+}
+
+void TOggData::SetPlayRecords(bool On) {
+    ScopedLock guard(FLock);
+    FPlayRecords = On;
+    if (On)
+        ReservePlayRecords();
+    else
+        FRecorder.Reserve(0, 0);
+}
+
+void TOggData::ReservePlayRecords() {
+    const int32_t blockFrames = BytesToWideFrames(FRingSize / 2);
+    const bool converts = PlaysConverted(FRate, FChannels) && !RateWithoutResampler(FRate);
+    FRecorder.Reserve(PlayRecorder::JumpCapacity(blockFrames, FRate),
+                      converts ? PlayRecorder::PendingCapacity(FRate) : 0);
 }
 
 void TOggData::ReadInfo() {

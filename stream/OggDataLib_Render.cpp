@@ -1,6 +1,7 @@
 // OggDataLib_Render.cpp: rendering: blocks into the ring, chunks through the effect stages,
 // and decoding through the loop cues to the end of the stream.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "base/Clock.h"
@@ -93,7 +94,10 @@ bool LinkHasFormat(TVorbisFileDLL& binding, OggVorbis_File* decoder, int link, i
 
 int32_t TOggData::RenderNext(int32_t Delay) noexcept {
     ScopedLock guard(FLock);
-    if (!Playing()) return 0;
+    if (!Playing()) {
+        FRecorder.Discard();
+        return 0;
+    }
     FCurrentHalf = FCurrentHalf == 0 ? FRingSize / 2 : 0;
     return Render(FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t)),
                   FRingSize / 2, Delay, true, false);
@@ -118,7 +122,10 @@ int32_t TOggData::RenderFrames(Output Dest, int32_t Delay) noexcept {
     // fade times are: 0.01f itself lies below a hundredth.
     constexpr double kSilentFade = 0.01;
     if (GetFadeVolume(false) < kSilentFade && GetFadeTarget(false) < kSilentFade) Pause(false);
-    if (!Playing()) return 0;
+    if (!Playing()) {
+        FRecorder.Discard();
+        return 0;
+    }
 
     FTimestamp = timeGetTime() - Delay;
     // A held frame is output before anything the decoder delivers next, so the render starts
@@ -126,13 +133,25 @@ int32_t TOggData::RenderFrames(Output Dest, int32_t Delay) noexcept {
     const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
     FRenderStartTime =
         static_cast<float>((FConverter ? ConvertedTimeSec() : DecoderTime()) - heldSec);
+    if (FRecorder.On()) FRecorder.Begin(NextOutputSourceFrame());
+    FSilentFrom = -1;
     int32_t done = 0;
     while (done < Dest.Frames()) {
+        FRecordFrame = done;
         const int32_t n = RenderChunk(Dest.From(done));
         if (n < 1) break;
         done += n;
     }
     if (FFilterGainsUnshown) ShowFilterGains();
+    if (done == 0) {
+        FRecorder.Discard();
+    } else if (FRecorder.On()) {
+        // The fade that pauses the stream at its next render: silent from where its gain
+        // reached zero, or, cut off before that, from the end of the music.
+        const bool pausesNext =
+            GetFadeVolume(false) < kSilentFade && GetFadeTarget(false) < kSilentFade;
+        FRecorder.Finish(done, !pausesNext ? -1 : FSilentFrom >= 0 ? FSilentFrom : done);
+    }
     return done;
 }
 
@@ -211,14 +230,14 @@ int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
             // The wrap passes every end that lies at or beyond the end of the data.
             for (int32_t i = 0; i < kCueCount; ++i)
                 if (FCueFrames[i].EndFrame >= endFrame) FRepeatCount[i] = 0;
-            JumpDecoderToFrame(0, doneFrames);
+            JumpDecoderToFrame(0, doneFrames, PlayJumpCause::Wrap, -1);
             wrappedWithoutData = true;
             continue;
         }
         // The end without looping, or a looping stream with nothing to play: paused and
         // rewound, the rest of the block silent; the repeat counters stay.
         Pause(false);
-        JumpDecoderToFrame(0, doneFrames);
+        JumpDecoderToFrame(0, doneFrames, PlayJumpCause::End, -1);
         return doneFrames;
     }
     return doneFrames;
@@ -226,19 +245,34 @@ int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
 
 void TOggData::JumpToCue(int32_t Index, int32_t doneFrames) noexcept {
     if (FCues[Index].Count != -1) ++FRepeatCount[Index];
-    JumpDecoderToFrame(FCueFrames[Index].StartFrame, doneFrames);
+    JumpDecoderToFrame(FCueFrames[Index].StartFrame, doneFrames, PlayJumpCause::LoopCue, Index);
 }
 
-void TOggData::JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames) noexcept {
-    if (!FConverter) {
+void TOggData::JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames, PlayJumpCause cause,
+                                  int32_t cueIndex) noexcept {
+    if (!FConverter && !FRecorder.On()) {
         SeekDecoderToFrame(toFrame);
         return;
     }
-    // Everything decoded before this decode has been taken by the converter.
-    const int64_t atFedFrame = FConverter->FedFrames() + doneFrames;
     const int64_t fromFrame = DecoderFrame();
     SeekDecoderToFrame(toFrame);
-    FConvJumps.Add(atFedFrame, fromFrame, DecoderFrame());
+    const int64_t landedFrame = DecoderFrame();
+    if (!FConverter) {
+        FRecorder.Jump(FRecordFrame + doneFrames, fromFrame, landedFrame, cause, cueIndex);
+        return;
+    }
+    // Everything decoded before this decode has been taken by the converter. Its output frame
+    // k plays fed frame k * FRate / 44100: the first at or past the jump is where it is heard.
+    const int64_t atFedFrame = FConverter->FedFrames() + doneFrames;
+    FConvJumps.Add(atFedFrame, fromFrame, landedFrame);
+    const int64_t heardIndex = (atFedFrame * kFramesPerSecond + FRate - 1) / FRate;
+    FRecorder.Fed(heardIndex, fromFrame, landedFrame, cause, cueIndex);
+}
+
+int64_t TOggData::NextOutputSourceFrame() noexcept {
+    if (FConverter) return std::llround(ConvertedFrame());
+    // A held frame is the second half of the source frame before the decoder's position.
+    return DecoderFrame() - (FHasHeldFrame ? 1 : 0);
 }
 
 int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {
