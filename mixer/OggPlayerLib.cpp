@@ -78,6 +78,7 @@ void TOggPlayer::Reset() {
     {
         ScopedLock guard(FLock);
         std::fill(FSlots.begin(), FSlots.end(), nullptr);
+        FSlotRecords.fill(nullptr);
         std::fill(FRing.begin(), FRing.end(), int16_t{0});
     }
     ResetLimiter();
@@ -90,9 +91,18 @@ void TOggPlayer::SetSlot(int32_t Slot, TOggData* Stream, bool Lock) {
     if (Stream != nullptr && Stream->BufferSize() != FRingSize)
         throw ERangeError("the stream's buffer size differs from the mixer's");
     ScopedLockIf guard(FLock, Lock);
-    if (Stream != nullptr)
-        std::replace(FSlots.begin(), FSlots.end(), Stream, static_cast<TOggData*>(nullptr));
+    for (size_t other = 0; Stream != nullptr && other < FSlots.size(); ++other) {
+        if (FSlots[other] != Stream) continue;
+        FSlots[other] = nullptr;
+        FSlotRecords[other] = nullptr;
+    }
     FSlots[static_cast<size_t>(Slot)] = Stream;
+    FSlotRecords[static_cast<size_t>(Slot)] = nullptr;
+}
+
+const PlayRecord* TOggPlayer::SlotRecord(int32_t Slot) const noexcept {
+    if (Slot < 0 || Slot >= FSlotCount) return nullptr;
+    return FSlotRecords[static_cast<size_t>(Slot)];
 }
 
 TOggData* TOggPlayer::Slots(int32_t Slot) const noexcept {
@@ -133,8 +143,11 @@ int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
     const int32_t valueCount = 2 * frames;
     int32_t sourceCount = 0;
     bool wrapped = false;
-    for (TOggData* stream : FSlots) {
+    for (size_t slot = 0; slot < FSlots.size(); ++slot) {
+        TOggData* stream = FSlots[slot];
+        FSlotRecords[slot] = nullptr;
         if (stream == nullptr || stream->RenderNext(delayMs) <= 0) continue;
+        FSlotRecords[slot] = stream->LastPlayRecord();
         const int32_t* block = stream->GetBlock();
         FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
         FSources[static_cast<size_t>(sourceCount++)] = block;

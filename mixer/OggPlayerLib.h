@@ -82,6 +82,12 @@ public:
     [[nodiscard]] const int16_t* GetBlock() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
         return FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int16_t));
     }
+    // The play record of the slot's stream from the last mix (RenderNext or Fill); null for
+    // an empty slot, a stream that rendered nothing in that mix, or one without records
+    // (TOggData::SetPlayRecords). Valid inside OnMix and after the mix until the next one or a
+    // change of that slot. No lock: the thread that mixes reads it.
+    [[nodiscard]] const PlayRecord* SlotRecord(int32_t Slot) const noexcept
+        OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
     // Byte offset in the ring of the frame being heard, or -1 when no recent block exists.
     [[nodiscard]] int32_t MixPosition();
     // Mean absolute level of the 256 frames being heard: 0 left, 1 right, else both; 0..1.
@@ -157,6 +163,8 @@ private:
     // The blocks collected by one Fill, and the streams they belong to.
     std::array<const int32_t*, kMaxMixerSlots> FSources OGGMIX_GUARDED_BY(FLock){};
     std::array<TOggData*, kMaxMixerSlots> FSourceStreams OGGMIX_GUARDED_BY(FLock){};
+    // Per slot the record of its stream's render in the last mix, or null.
+    std::array<const PlayRecord*, kMaxMixerSlots> FSlotRecords OGGMIX_GUARDED_BY(FLock){};
 
     // Limiter. Written under FLock; the display reads them without it, hence atomics
     // (relaxed: each value stands alone).
