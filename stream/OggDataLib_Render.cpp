@@ -5,9 +5,8 @@
 #include <cstring>
 
 #include "base/Clock.h"
-#include "stream/Downmix.h"
 #include "stream/OggDataLib.h"
-#include "stream/RenderKernels.h"
+#include "stream/SourceDecode.h"
 #include "stream/SourceFormat.h"
 
 namespace oggmix {
@@ -64,30 +63,6 @@ int32_t CueAtStreamEnd(const std::array<TLoopCue, kCueCount>& cues,
         if (best < 0 || frames[i].EndFrame < frames[best].EndFrame) best = i;
     }
     return best;
-}
-
-// A hole is a page lost to damage: the decoder reports it once and reads on after it, so the
-// damage costs only that page's audio. The bound guards against a decoder that would keep
-// reporting holes without moving on.
-constexpr int kMaxHolesPerRead = 1024;
-
-// One read of 16-bit little-endian signed samples, past any holes. Link: the chained-file link
-// the samples came from. >0 bytes, 0 end of data, <0 error.
-int32_t ReadPastHoles(TVorbisFileDLL& binding, OggVorbis_File* decoder, void* buffer,
-                      int32_t lengthBytes, int* link) noexcept {
-    for (int hole = 0; hole < kMaxHolesPerRead; ++hole) {
-        const int32_t got = binding.Read(decoder, buffer, lengthBytes, 0, kBytesPerSample, 1, link);
-        if (got != OV_HOLE) return got;
-    }
-    return OV_HOLE;
-}
-
-// Whether a link of a chained file has the stream's rate and channel count. The data of a link
-// that has not cannot be converted as the stream's format.
-bool LinkHasFormat(TVorbisFileDLL& binding, OggVorbis_File* decoder, int link, int32_t rateHz,
-                   int32_t channels) noexcept {
-    const vorbis_info* info = binding.Info(decoder, link);
-    return info != nullptr && info->rate == rateHz && info->channels == channels;
 }
 
 }  // namespace
@@ -358,58 +333,16 @@ int32_t TOggData::DecodeBlock(StereoFrames16 Dest) noexcept {
         written = 1;
         if (written == Dest.Frames()) return written;
     }
-    const StereoFrames16 out = Dest.From(written);
-    const int32_t outFrames = out.Frames();
-    int bitstream = 0;
-
-    // A chained file's link of another format ends the playable part where it begins: its
-    // samples are dropped and the read counts as the end of the data.
-    if (repeat == 1 && FChannels == 2) {
-        const int32_t got = ReadPastHoles(Binding(), FDecoder->Get(), out.data(),
-                                          FramesToBytes(outFrames), &bitstream);
-        if (got < 0) return got;
-        if (got > 0) FPositionLost = false;
-        if (got > 0 && !LinkHasFormat(Binding(), FDecoder->Get(), bitstream, FRate, FChannels))
-            return written;
-        // libvorbisfile returns whole frames; anything else is never passed on as one.
-        return written + BytesToFrames(got);
+    HeldFrame held;
+    const SourceRead read = DecodeSourceFrames({Binding(), FDecoder->Get(), FRate, FChannels},
+                                               repeat, FDecodeBuffer, Dest.From(written), held);
+    if (read.Frames < 0) return read.Frames;
+    if (read.SamplesArrived) FPositionLost = false;
+    if (held.Held) {
+        FHeldFrame = held.Samples;
+        FHasHeldFrame = true;
     }
-
-    const int32_t sourceFrameBytes = FChannels * kBytesPerSample;
-    const int32_t sourceFrames = (outFrames + repeat - 1) / repeat;
-    const int32_t got = ReadPastHoles(Binding(), FDecoder->Get(), FDecodeBuffer.data(),
-                                      sourceFrames * sourceFrameBytes, &bitstream);
-    if (got < 0) return got;
-    if (got > 0) FPositionLost = false;
-    if (got > 0 && !LinkHasFormat(Binding(), FDecoder->Get(), bitstream, FRate, FChannels))
-        return written;
-    const int32_t framesRead = got / sourceFrameBytes;
-    int32_t channels = FChannels;
-    if (channels > 2) {
-        DownmixToStereo(FDecodeBuffer.data(), FDecodeBuffer.data(), framesRead, channels);
-        channels = 2;
-    }
-    // Source frames whose every copy fits go through the kernel; a last one may have to hold
-    // its second copy back.
-    const int32_t whole = std::min(framesRead, outFrames / repeat);
-    Kernels().ExpandFrames(out.data(), FDecodeBuffer.data(), whole, channels, repeat);
-    int32_t frame = whole * repeat;
-    for (int32_t f = whole; f < framesRead; ++f) {
-        // Mono takes its one sample for both channels.
-        const int16_t l = FDecodeBuffer[f * channels];
-        const int16_t r = FDecodeBuffer[f * channels + channels - 1];
-        for (int32_t k = 0; k < repeat; ++k) {
-            if (frame < outFrames) {
-                out.Left(frame) = l;
-                out.Right(frame) = r;
-                ++frame;
-            } else {
-                FHeldFrame = {l, r};
-                FHasHeldFrame = true;
-            }
-        }
-    }
-    return written + frame;
+    return written + read.Frames;
 }
 
 }  // namespace oggmix
