@@ -20,6 +20,7 @@ std::unique_ptr<TVorbisFileDLL> VorbisFileDLL;
 namespace {
 
 constexpr const char* kUnknownModuleName = "vorbisfile.dll";
+constexpr const char* kLinkedName = "libvorbisfile (linked)";
 
 std::string LibraryMissingMessage(const std::string& path) {
     return "wuvorbis.dllが存在しません。\r\n(" + path + ")";
@@ -103,13 +104,60 @@ bool TVorbisFileDLL::LoadDLL(const std::string& FileName) {
         return false;
     }
 
+    SetStreamCallbacks();
+    if (FAutoCPU) SetCPUType(DetectCPU());
+    return true;
+}
+
+bool TVorbisFileDLL::BindLinked() noexcept {
+    FHandle.reset();
+    FDLLName = kLinkedName;
+    // The processor-type entry points have nothing to choose between, as in libwuvorbis.so.
+    FEntry = {
+        .wu_SetCPUType = [](int) {},
+        .wu_DetectCPU = [] { return 0; },
+        .wu_ScaleOutput = [](int) {},
+        .wu_ov_info = ov_info,
+        .wu_ov_clear = ov_clear,
+        .wu_ov_open_callbacks = ov_open_callbacks,
+        .wu_ov_test_callbacks = ov_test_callbacks,
+        .wu_ov_test_open = ov_test_open,
+        .wu_ov_bitrate = ov_bitrate,
+        .wu_ov_bitrate_instant = ov_bitrate_instant,
+        .wu_ov_streams = ov_streams,
+        .wu_ov_serialnumber = ov_serialnumber,
+        .wu_ov_seekable = ov_seekable,
+        .wu_ov_raw_total = ov_raw_total,
+        .wu_ov_time_total = ov_time_total,
+        .wu_ov_pcm_total = ov_pcm_total,
+        .wu_ov_raw_seek = ov_raw_seek,
+        .wu_ov_pcm_seek = ov_pcm_seek,
+        .wu_ov_pcm_seek_page = ov_pcm_seek_page,
+        .wu_ov_time_seek = ov_time_seek,
+        .wu_ov_time_seek_page = ov_time_seek_page,
+        .wu_ov_raw_seek_lap = ov_raw_seek_lap,
+        .wu_ov_pcm_seek_lap = ov_pcm_seek_lap,
+        .wu_ov_pcm_seek_page_lap = ov_pcm_seek_page_lap,
+        .wu_ov_time_seek_lap = ov_time_seek_lap,
+        .wu_ov_time_seek_page_lap = ov_time_seek_page_lap,
+        .wu_ov_raw_tell = ov_raw_tell,
+        .wu_ov_pcm_tell = ov_pcm_tell,
+        .wu_ov_time_tell = ov_time_tell,
+        .wu_ov_comment = ov_comment,
+        .wu_ov_read_float = ov_read_float,
+        .wu_ov_read = ov_read,
+        .wu_ov_crosslap = ov_crosslap,
+    };
+    SetStreamCallbacks();
+    if (FAutoCPU) SetCPUType(DetectCPU());
+    return true;
+}
+
+void TVorbisFileDLL::SetStreamCallbacks() noexcept {
     FCallbacks.read_func = StreamRead;
     FCallbacks.seek_func = StreamSeek;
     FCallbacks.close_func = StreamClose;
     FCallbacks.tell_func = StreamTell;
-
-    if (FAutoCPU) SetCPUType(DetectCPU());
-    return true;
 }
 
 void* TVorbisFileDLL::FindSymbol(const char* Name) {

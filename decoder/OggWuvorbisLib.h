@@ -1,7 +1,7 @@
 #pragma once
 // OggWuvorbisLib.h: the decoding library bound at run time (libwuvorbis.so, the libvorbisfile
-// functions under the prefix wu_), its wrappers, and the four stream callbacks through which
-// it reads compressed data out of a MemoryStream.
+// functions under the prefix wu_) or to the libvorbisfile linked into oggmix, its wrappers,
+// and the four stream callbacks through which it reads compressed data out of a MemoryStream.
 // Threads: LoadVorbisFileDLL/FreeVorbisFileDLL on the UI thread while no stream is open; the
 //          wrappers from any thread, never two at once for one decoder state (each stream
 //          serialises its own with its lock).
@@ -35,6 +35,10 @@ public:
     // cannot be loaded; returns false, with the library still loaded, when an entry point is
     // missing; true when the binding is usable.
     [[nodiscard]] bool LoadDLL(const std::string& FileName);
+    // Binds the entry points to the libvorbisfile linked into oggmix, as libwuvorbis.so would
+    // (the processor-type entry points accept anything and report type 0); no file is looked
+    // for or loaded. Drops a library loaded before. Always true.
+    bool BindLinked() noexcept;
 
     // Looks Name up in the loaded library into Proc; throws ERangeError
     // "関数(<Name>)の所得に失敗しました" when it is not there (Proc is then null).
@@ -44,7 +48,8 @@ public:
         Proc = reinterpret_cast<Fn*>(FindSymbol(Name));
     }
 
-    // Full path of the loaded library, or "vorbisfile.dll" when the platform cannot say.
+    // Full path of the loaded library, or "vorbisfile.dll" when the platform cannot say;
+    // "libvorbisfile (linked)" after BindLinked.
     [[nodiscard]] const std::string& DLLName() const noexcept { return FDLLName; }
     // True once LoadDLL has resolved every entry point.
     [[nodiscard]] bool Usable() const noexcept { return FCallbacks.read_func != nullptr; }
@@ -72,6 +77,7 @@ public:
 
 private:
     void* FindSymbol(const char* Name);  // throws ERangeError when missing
+    void SetStreamCallbacks() noexcept;
 
     struct ModuleCloser {
         void operator()(void* handle) const noexcept;

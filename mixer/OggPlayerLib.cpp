@@ -80,6 +80,7 @@ void TOggPlayer::Reset() {
     {
         ScopedLock guard(FLock);
         std::fill(FSlots.begin(), FSlots.end(), nullptr);
+        FSlotRecords.fill(nullptr);
         std::fill(FRing.begin(), FRing.end(), int16_t{0});
     }
     ResetLimiter();
@@ -92,9 +93,18 @@ void TOggPlayer::SetSlot(int32_t Slot, TOggData* Stream, bool Lock) {
     if (Stream != nullptr && Stream->BufferSize() != FRingSize)
         throw ERangeError("the stream's buffer size differs from the mixer's");
     ScopedLockIf guard(FLock, Lock);
-    if (Stream != nullptr)
-        std::replace(FSlots.begin(), FSlots.end(), Stream, static_cast<TOggData*>(nullptr));
+    for (size_t other = 0; Stream != nullptr && other < FSlots.size(); ++other) {
+        if (FSlots[other] != Stream) continue;
+        FSlots[other] = nullptr;
+        FSlotRecords[other] = nullptr;
+    }
     FSlots[static_cast<size_t>(Slot)] = Stream;
+    FSlotRecords[static_cast<size_t>(Slot)] = nullptr;
+}
+
+const PlayRecord* TOggPlayer::SlotRecord(int32_t Slot) const noexcept {
+    if (Slot < 0 || Slot >= FSlotCount) return nullptr;
+    return FSlotRecords[static_cast<size_t>(Slot)];
 }
 
 TOggData* TOggPlayer::Slots(int32_t Slot) const noexcept {
@@ -217,11 +227,6 @@ int32_t TOggPlayer::MixFrames(std::span<int16_t> Dest, bool Lock) noexcept {
         LimitGroup(first, std::min(kLimiterGroupFrames, frames - first));
     kernels.ClipToNarrow(Dest.data(), FMix.data(), valueCount);
     return frames;
-}
-
-const PlayRecord* TOggPlayer::SlotRecord(int32_t Slot) const noexcept {
-    if (Slot < 0 || Slot >= FSlotCount) return nullptr;
-    return FSlotRecords[static_cast<size_t>(Slot)];
 }
 
 int32_t TOggPlayer::HeardOffset() const noexcept {

@@ -80,11 +80,6 @@ public:
     // host can change streams between any two frames. Summing, OnMix and the limiter as in
     // Fill; the ring is not touched. Returns the frames mixed. Takes FLock when Lock.
     int32_t MixFrames(std::span<int16_t> Dest, bool Lock) noexcept;
-    // What the stream in Slot played in the last RenderNext, Fill or MixFrames (records on:
-    // TOggData::SetPlayRecords), or null: an empty slot, a stream that rendered nothing, or
-    // records off. Valid inside OnMix and afterwards until the next mix or slot change.
-    [[nodiscard]] const PlayRecord* SlotRecord(int32_t Slot) const noexcept
-        OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
     // Bytes of one block of 16-bit frames: BufferSize / 2.
     [[nodiscard]] int32_t BlockBytes() const noexcept { return FRingSize / 2; }
     // The block rendered last, 16-bit frames; valid until the next RenderNext. No lock: the
@@ -92,6 +87,12 @@ public:
     [[nodiscard]] const int16_t* GetBlock() const noexcept OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
         return FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int16_t));
     }
+    // The play record of the slot's stream from the last mix (RenderNext, Fill or MixFrames); null for
+    // an empty slot, a stream that rendered nothing in that mix, or one without records
+    // (TOggData::SetPlayRecords). Valid inside OnMix and after the mix until the next one or a
+    // change of that slot. No lock: the thread that mixes reads it.
+    [[nodiscard]] const PlayRecord* SlotRecord(int32_t Slot) const noexcept
+        OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
     // Byte offset in the ring of the frame being heard, or -1 when no recent block exists.
     [[nodiscard]] int32_t MixPosition();
     // Mean absolute level of the 256 frames being heard: 0 left, 1 right, else both; 0..1.
@@ -167,8 +168,8 @@ private:
     // The blocks collected by one Fill, and the streams they belong to.
     std::array<const int32_t*, kMaxMixerSlots> FSources OGGMIX_GUARDED_BY(FLock){};
     std::array<TOggData*, kMaxMixerSlots> FSourceStreams OGGMIX_GUARDED_BY(FLock){};
-    // Each slot's play record of the last mix. Written under FLock by the rendering thread.
-    std::array<const PlayRecord*, kMaxMixerSlots> FSlotRecords{};
+    // Per slot the record of its stream's render in the last mix, or null.
+    std::array<const PlayRecord*, kMaxMixerSlots> FSlotRecords OGGMIX_GUARDED_BY(FLock){};
     // MixFrames renders each slot's stream here: a block of wide frames per slot.
     std::vector<int32_t> FPieces OGGMIX_GUARDED_BY(FLock);
 

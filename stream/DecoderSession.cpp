@@ -7,7 +7,7 @@ bool DecoderSession::Open(std::unique_ptr<MemoryStream> Source) noexcept {
     Close();
     // A missing or unusable binding refuses like the decoder would. A refused open leaves the
     // file with its caller: Source frees it on the way out.
-    TVorbisFileDLL* binding = VorbisFileDLL.get();
+    TVorbisFileDLL* binding = Binding();
     if (Source == nullptr || binding == nullptr ||
         binding->OpenCallbacks(Source.get(), &FDecoder, nullptr, 0) < 0) {
         FDecoder = OggVorbis_File{};
@@ -22,7 +22,8 @@ void DecoderSession::Close() noexcept {
     // Clearing the decoder frees the file through the close callback. A binding that is gone or
     // cannot clear (the host freed it too early) leaves the file ours, so it is closed here
     // rather than leaked.
-    if (!VorbisFileDLL || VorbisFileDLL->Clear(&FDecoder) != 0) StreamClose(FSource);
+    TVorbisFileDLL* binding = Binding();
+    if (binding == nullptr || binding->Clear(&FDecoder) != 0) StreamClose(FSource);
     FSource = nullptr;
     FDecoder = OggVorbis_File{};
 }

@@ -22,6 +22,14 @@ public:
     DecoderSession(const DecoderSession&) = delete;
     DecoderSession& operator=(const DecoderSession&) = delete;
 
+    // The binding every call of this session goes through; null (the default) stands for the
+    // process-wide VorbisFileDLL, looked up at each call. Set while closed.
+    void SetBinding(TVorbisFileDLL* Binding) noexcept { FBinding = Binding; }
+    // The binding in use, or null when neither is there.
+    [[nodiscard]] TVorbisFileDLL* Binding() const noexcept {
+        return FBinding != nullptr ? FBinding : VorbisFileDLL.get();
+    }
+
     // Closes, then opens the bound decoder over Source. False when there is no binding or the
     // decoder refuses the data: Source is freed and the session stays closed.
     [[nodiscard]] bool Open(std::unique_ptr<MemoryStream> Source) noexcept;
@@ -32,7 +40,8 @@ public:
 
 private:
     OggVorbis_File FDecoder{};
-    MemoryStream* FSource = nullptr;  // owned by FDecoder while open; null while closed
+    MemoryStream* FSource = nullptr;     // owned by FDecoder while open; null while closed
+    TVorbisFileDLL* FBinding = nullptr;  // not owned
 };
 
 }  // namespace oggmix

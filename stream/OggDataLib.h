@@ -35,6 +35,8 @@
 #include "stream/ConverterJumps.h"
 #include "stream/DecoderSession.h"
 #include "stream/FFTLib.h"
+#include "stream/PlayRecord.h"
+#include "stream/PlayRecorder.h"
 #include "stream/RateConverter.h"
 #include "stream/StereoFrames.h"
 #include "stream/uAGC.h"
@@ -151,6 +153,11 @@ public:
     void SetLoopStartTags(bool On);
     [[nodiscard]] bool LoopStartTags() const noexcept { return FLoopStartTags; }
 
+    // The decoding binding of this stream's every decoder call; null (the default) is the
+    // process-wide VorbisFileDLL. Call while closed; the binding must outlive the stream's
+    // load. UI thread.
+    void SetDecoderBinding(TVorbisFileDLL* Binding) noexcept;
+
     // ---- Conversion of other formats (OggDataLib_Convert.cpp). Off by default. ----
 
     // On: a stream of 8000..192000 Hz with 1..8 channels renders as 44100 Hz stereo (3..8
@@ -205,6 +212,17 @@ public:
     // would not move playback by a whole frame is not taken.
     int32_t Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept;
 
+    // Off by default. On: every render records what it played (PlayRecord.h), with room for
+    // every jump of a block however short the loop. Kept across loads. Takes FLock; allocates.
+    void SetPlayRecords(bool On);
+    // The record of the last render (RenderNext or Render); null when records are off or that
+    // render rendered nothing. Valid until the next render. No lock: read by the rendering
+    // thread after its render, or with Lock() held.
+    [[nodiscard]] const PlayRecord* LastPlayRecord() const noexcept
+        OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        return FRecorder.Last();
+    }
+
     // ---- Volume, fades and pan (OggDataLib_Volume.cpp) ----
 
     void Fade(float Volume, float Seconds);  // ramps over Seconds of played audio; takes FLock
@@ -212,7 +230,11 @@ public:
     [[nodiscard]] float GetFadeTarget(bool Lock);
     void SetPan(float Pan, float Seconds);  // -1 left .. +1 right; takes FLock
     void SetMasterVolume(float Volume);     // takes FLock
-    void SetVolume(float Volume);           // takes FLock
+    void SetVolume(float Volume);           // takes FLock; stops a volume ramp
+    // Ramps the volume (clamped to 0..2) frame by frame over Seconds of played audio to where
+    // SetVolume(Volume) sets it; below 0.01 s that at once. Unlike a fade, no volume pauses
+    // the stream. Takes FLock.
+    void SetVolume(float Volume, float Seconds);
     // Scales Count bytes of 16-bit frames from Source into Dest as wide or clipped narrow
     // frames, advancing the ramps per frame. Returns Count * 2 (wide) or Count.
     int32_t ApplyVolume(void* Dest, const int16_t* Source, int32_t Count, bool Wide) noexcept
@@ -291,8 +313,10 @@ private:
     // Makes, drops or restarts the converter for the loaded stream and the setting; a restart
     // primes it with the music before the decoder's position. Allocates.
     void PrepareConverter() OGGMIX_REQUIRES(FLock);
-    // The music time in seconds of the next frame the converter outputs.
+    // The music time in seconds of the next frame the converter outputs, and the same in
+    // source frames.
     [[nodiscard]] double ConvertedTimeSec() noexcept OGGMIX_REQUIRES(FLock);
+    [[nodiscard]] double ConvertedFrame() noexcept OGGMIX_REQUIRES(FLock);
     int32_t ReadPcm(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
     int32_t DecodeBlock(StereoFrames16 Dest) noexcept OGGMIX_REQUIRES(FLock);
     // The volume stage for either kind of output.
@@ -301,8 +325,14 @@ private:
     // The jumps of the music: a cue's, and one to toFrame (the wrap, the rewind at the end),
     // each after doneFrames frames of the current decode. With a converter the jump is noted
     // for the positions of its output.
+    // Either is recorded with its cause (cueIndex: the cue's, or -1).
     void JumpToCue(int32_t Index, int32_t doneFrames) noexcept OGGMIX_REQUIRES(FLock);
-    void JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames) noexcept OGGMIX_REQUIRES(FLock);
+    void JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames, PlayJumpCause cause,
+                            int32_t cueIndex) noexcept OGGMIX_REQUIRES(FLock);
+    // Sizes the play records for the loaded stream. Allocates.
+    void ReservePlayRecords() OGGMIX_REQUIRES(FLock);
+    // The source frame the next output frame plays.
+    [[nodiscard]] int64_t NextOutputSourceFrame() noexcept OGGMIX_REQUIRES(FLock);
     // Output frames that source frames make (the format conversion below the cue logic).
     [[nodiscard]] int64_t OutputFrames(int64_t sourceFrames) const noexcept OGGMIX_REQUIRES(FLock);
     // The lifecycle state: read anywhere (FState is atomic), set with FLock held.
@@ -313,6 +343,8 @@ private:
         FState.store(State, std::memory_order_relaxed);
     }
     [[nodiscard]] bool Loaded() const noexcept { return State() >= TStreamState::Loaded; }
+    // The binding of the loaded stream's decoder.
+    [[nodiscard]] TVorbisFileDLL& Binding() const noexcept { return *FDecoder->Binding(); }
     [[nodiscard]] bool Playing() const noexcept { return State() >= TStreamState::Playing; }
     // Move the decoder to Seconds or to a source frame; on success drop the held frame. Reset
     // FLastTime either way. False when the decoder refused.
@@ -334,7 +366,8 @@ private:
     // Guarded by FLock (the read-outs are also read by the UI thread, which alone writes them).
     // The decoder opens outside the lock while the stream is closed, which keeps the render
     // path away from it.
-    DecoderSession FDecoder;     // the compressed file and its decoder
+    // The compressed file and its decoder; a prepared position swaps in another.
+    std::unique_ptr<DecoderSession> FDecoder = std::make_unique<DecoderSession>();
     std::vector<int32_t> FRing;  // two blocks of wide frames
     int32_t FRingSize = 0;       // bytes
     std::array<int32_t, kCueCount> FRepeatCount{};
@@ -385,6 +418,14 @@ private:
     // The converter holds the end of the music and must restart before playing on.
     bool FConvStale OGGMIX_GUARDED_BY(FLock) = false;
 
+    // Play records. Guarded by FLock. While a render runs, FRecordFrame is the output frame of
+    // the render at which the chunk being rendered starts, and FSilentFrom the output frame
+    // from which the fade has been silent (-1: it is not).
+    bool FPlayRecords OGGMIX_GUARDED_BY(FLock) = false;  // a setting: survives Close
+    PlayRecorder FRecorder OGGMIX_GUARDED_BY(FLock);
+    int32_t FRecordFrame OGGMIX_GUARDED_BY(FLock) = 0;
+    int32_t FSilentFrom OGGMIX_GUARDED_BY(FLock) = -1;
+
     // Fade, pan and volumes. Guarded by FLock.
     int64_t FFadeVolume OGGMIX_GUARDED_BY(FLock) = 0;      // Q40
     int64_t FFadeTarget OGGMIX_GUARDED_BY(FLock) = 0;      // Q40
@@ -394,6 +435,10 @@ private:
     int64_t FPanStep OGGMIX_GUARDED_BY(FLock) = 0;         // Q40 per frame
     int32_t FMasterVolume OGGMIX_GUARDED_BY(FLock) = 256;  // Q8
     int32_t FVolume OGGMIX_GUARDED_BY(FLock) = 256;        // Q8
+    // The volume ramp: FVolume follows its value in 1/256.
+    int64_t FVolumeRampQ40 OGGMIX_GUARDED_BY(FLock) = int64_t{256} << 32;
+    int64_t FVolumeTargetQ40 OGGMIX_GUARDED_BY(FLock) = int64_t{256} << 32;
+    int64_t FVolumeStepQ40 OGGMIX_GUARDED_BY(FLock) = 0;  // per frame
 
     // Tone filter. The curve, guarded by FLock, is kept in transform-bin order (point 2k is
     // bin k, point 2k + 1 is bin 255 - k), so that the render path moves it and applies it a

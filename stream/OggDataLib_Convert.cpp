@@ -33,10 +33,19 @@ double TOggData::ConvertedTimeSec() noexcept {
     return DecoderTime() - (FConverter->LagSec() + static_cast<double>(waitingFrames) / FRate);
 }
 
+double TOggData::ConvertedFrame() noexcept {
+    if (const auto frame = FConvJumps.MusicFrameAt(FConverter->OutputFedFrames())) return *frame;
+    // What was fed and not yet output, and what waits to be fed, lie behind the decoder.
+    const double aheadFrames = static_cast<double>(FConverter->FedFrames()) -
+                               FConverter->OutputFedFrames() + FConvInputFrames - FConvInputUsed;
+    return static_cast<double>(DecoderFrame()) - aheadFrames;
+}
+
 void TOggData::PrepareConverter() {
     FConvInputFrames = 0;
     FConvInputUsed = 0;
     FConvJumps.Clear();
+    FRecorder.ClearPending();
     FConvEnding = false;
     FConvStale = false;
     if (!Loaded() || !FConversion || RateWithoutResampler(FRate) ||
@@ -107,19 +116,25 @@ int32_t TOggData::ConvertWithCues(StereoFrames16 Dest) noexcept {
                 std::span<const int16_t>(FConvInput)
                     .subspan(2 * static_cast<size_t>(FConvInputUsed),
                              2 * static_cast<size_t>(FConvInputFrames - FConvInputUsed));
+            const int64_t firstIndex = FConverter->NextOutputFrame();
             const ConverterStep step = FConverter->Process(input, output);
+            FRecorder.Heard(firstIndex, step.ProducedFrames, FRecordFrame + doneFrames);
             FConvInputUsed += step.ConsumedFrames;
             doneFrames += step.ProducedFrames;
             if (step.ConsumedFrames == 0 && step.ProducedFrames == 0) break;
             continue;
         }
+        const int64_t firstIndex = FConverter->NextOutputFrame();
         const int32_t n = FConverter->Finish(output);
         if (n == 0) {
+            // The end is heard where the music has all come out.
+            FRecorder.HeardAll(FRecordFrame + doneFrames);
             FConvEnding = false;
             FConvStale = true;
             Pause(false);
             break;
         }
+        FRecorder.Heard(firstIndex, n, FRecordFrame + doneFrames);
         doneFrames += n;
     }
     return doneFrames;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/Exceptions.h"
+#include "stream/SourceFormat.h"
 
 namespace oggmix {
 namespace {
@@ -52,7 +53,7 @@ void TOggData::Close() {
         FTotalSize = 0;
         FLastTime = 0.0f;
         SetState(TStreamState::Closed);
-        FDecoder.Close();
+        FDecoder->Close();
         std::fill(FRing.begin(), FRing.end(), 0);
         FPositionLost = false;
         FCues.fill(TLoopCue{});
@@ -61,6 +62,10 @@ void TOggData::Close() {
         FAGC->Reset();
     }
     SetAGC(0.0f);
+}
+
+void TOggData::SetDecoderBinding(TVorbisFileDLL* Binding) noexcept {
+    FDecoder->SetBinding(Binding);
 }
 
 bool TOggData::LoadFromFile(const std::string& FileName) {
@@ -80,19 +85,36 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
 
     // The decoder opens outside the lock: the stream is closed, so the render path keeps away
     // from it meanwhile.
-    if (!FDecoder.Open(std::move(Stream))) throw ERangeError(kLoadFailedMessage);
+    if (!FDecoder->Open(std::move(Stream))) throw ERangeError(kLoadFailedMessage);
 
     ScopedLock guard(FLock);
     SetState(TStreamState::Loaded);
     ReadInfo();
     ParseLoopTags();
     PrepareConverter();
+    if (FPlayRecords) ReservePlayRecords();
     return true;
 }
 
+void TOggData::SetPlayRecords(bool On) {
+    ScopedLock guard(FLock);
+    FPlayRecords = On;
+    if (On)
+        ReservePlayRecords();
+    else
+        FRecorder.Reserve(0, 0);
+}
+
+void TOggData::ReservePlayRecords() {
+    const int32_t blockFrames = BytesToWideFrames(FRingSize / 2);
+    const bool converts = PlaysConverted(FRate, FChannels) && !RateWithoutResampler(FRate);
+    FRecorder.Reserve(PlayRecorder::JumpCapacity(blockFrames, FRate),
+                      converts ? PlayRecorder::PendingCapacity(FRate) : 0);
+}
+
 void TOggData::ReadInfo() {
-    const vorbis_comment* comment = VorbisFileDLL->Comment(FDecoder.Get(), -1);
-    const vorbis_info* info = VorbisFileDLL->Info(FDecoder.Get(), -1);
+    const vorbis_comment* comment = Binding().Comment(FDecoder->Get(), -1);
+    const vorbis_info* info = Binding().Info(FDecoder->Get(), -1);
 
     // Comments keep their UTF-8 bytes. Each entry ends at its NUL; the record's lengths are not
     // used.
@@ -107,10 +129,10 @@ void TOggData::ReadInfo() {
         FChannels = info->channels;
         FRate = ClampToInt32(info->rate);
     }
-    FPcmTotal = VorbisFileDLL->PcmTotal(FDecoder.Get(), -1);
-    FTotalTime = ToSingle(VorbisFileDLL->TimeTotal(FDecoder.Get(), -1));
+    FPcmTotal = Binding().PcmTotal(FDecoder->Get(), -1);
+    FTotalTime = ToSingle(Binding().TimeTotal(FDecoder->Get(), -1));
     // As 16-bit stereo whatever the stream's own channel count and rate.
-    FTotalSize = SamplesToStereoBytes(VorbisFileDLL->PcmTotal(FDecoder.Get(), -1));
+    FTotalSize = SamplesToStereoBytes(Binding().PcmTotal(FDecoder->Get(), -1));
 }
 
 }  // namespace oggmix

@@ -1,12 +1,12 @@
 // OggDataLib_Render.cpp: rendering: blocks into the ring, chunks through the effect stages,
 // and decoding through the loop cues to the end of the stream.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "base/Clock.h"
-#include "stream/Downmix.h"
 #include "stream/OggDataLib.h"
-#include "stream/RenderKernels.h"
+#include "stream/SourceDecode.h"
 #include "stream/SourceFormat.h"
 
 namespace oggmix {
@@ -65,35 +65,14 @@ int32_t CueAtStreamEnd(const std::array<TLoopCue, kCueCount>& cues,
     return best;
 }
 
-// A hole is a page lost to damage: the decoder reports it once and reads on after it, so the
-// damage costs only that page's audio. The bound guards against a decoder that would keep
-// reporting holes without moving on.
-constexpr int kMaxHolesPerRead = 1024;
-
-// One read of 16-bit little-endian signed samples, past any holes. Link: the chained-file link
-// the samples came from. >0 bytes, 0 end of data, <0 error.
-int32_t ReadPastHoles(OggVorbis_File* decoder, void* buffer, int32_t lengthBytes,
-                      int* link) noexcept {
-    for (int hole = 0; hole < kMaxHolesPerRead; ++hole) {
-        const int32_t got =
-            VorbisFileDLL->Read(decoder, buffer, lengthBytes, 0, kBytesPerSample, 1, link);
-        if (got != OV_HOLE) return got;
-    }
-    return OV_HOLE;
-}
-
-// Whether a link of a chained file has the stream's rate and channel count. The data of a link
-// that has not cannot be converted as the stream's format.
-bool LinkHasFormat(OggVorbis_File* decoder, int link, int32_t rateHz, int32_t channels) noexcept {
-    const vorbis_info* info = VorbisFileDLL->Info(decoder, link);
-    return info != nullptr && info->rate == rateHz && info->channels == channels;
-}
-
 }  // namespace
 
 int32_t TOggData::RenderNext(int32_t Delay) noexcept {
     ScopedLock guard(FLock);
-    if (!Playing()) return 0;
+    if (!Playing()) {
+        FRecorder.Discard();
+        return 0;
+    }
     FCurrentHalf = FCurrentHalf == 0 ? FRingSize / 2 : 0;
     return Render(FRing.data() + FCurrentHalf / static_cast<int32_t>(sizeof(int32_t)),
                   FRingSize / 2, Delay, true, false);
@@ -118,7 +97,10 @@ int32_t TOggData::RenderFrames(Output Dest, int32_t Delay) noexcept {
     // fade times are: 0.01f itself lies below a hundredth.
     constexpr double kSilentFade = 0.01;
     if (GetFadeVolume(false) < kSilentFade && GetFadeTarget(false) < kSilentFade) Pause(false);
-    if (!Playing()) return 0;
+    if (!Playing()) {
+        FRecorder.Discard();
+        return 0;
+    }
 
     FTimestamp = timeGetTime() - Delay;
     // A held frame is output before anything the decoder delivers next, so the render starts
@@ -126,13 +108,25 @@ int32_t TOggData::RenderFrames(Output Dest, int32_t Delay) noexcept {
     const double heldSec = FHasHeldFrame ? 1.0 / kFramesPerSecond : 0.0;
     FRenderStartTime =
         static_cast<float>((FConverter ? ConvertedTimeSec() : DecoderTime()) - heldSec);
+    if (FRecorder.On()) FRecorder.Begin(NextOutputSourceFrame());
+    FSilentFrom = -1;
     int32_t done = 0;
     while (done < Dest.Frames()) {
+        FRecordFrame = done;
         const int32_t n = RenderChunk(Dest.From(done));
         if (n < 1) break;
         done += n;
     }
     if (FFilterGainsUnshown) ShowFilterGains();
+    if (done == 0) {
+        FRecorder.Discard();
+    } else if (FRecorder.On()) {
+        // The fade that pauses the stream at its next render: silent from where its gain
+        // reached zero, or, cut off before that, from the end of the music.
+        const bool pausesNext =
+            GetFadeVolume(false) < kSilentFade && GetFadeTarget(false) < kSilentFade;
+        FRecorder.Finish(done, !pausesNext ? -1 : FSilentFrom >= 0 ? FSilentFrom : done);
+    }
     return done;
 }
 
@@ -211,14 +205,14 @@ int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
             // The wrap passes every end that lies at or beyond the end of the data.
             for (int32_t i = 0; i < kCueCount; ++i)
                 if (FCueFrames[i].EndFrame >= endFrame) FRepeatCount[i] = 0;
-            JumpDecoderToFrame(0, doneFrames);
+            JumpDecoderToFrame(0, doneFrames, PlayJumpCause::Wrap, -1);
             wrappedWithoutData = true;
             continue;
         }
         // The end without looping, or a looping stream with nothing to play: paused and
         // rewound, the rest of the block silent; the repeat counters stay.
         Pause(false);
-        JumpDecoderToFrame(0, doneFrames);
+        JumpDecoderToFrame(0, doneFrames, PlayJumpCause::End, -1);
         return doneFrames;
     }
     return doneFrames;
@@ -226,19 +220,34 @@ int32_t TOggData::DecodeWithCues(StereoFrames16 Buffer) noexcept {
 
 void TOggData::JumpToCue(int32_t Index, int32_t doneFrames) noexcept {
     if (FCues[Index].Count != -1) ++FRepeatCount[Index];
-    JumpDecoderToFrame(FCueFrames[Index].StartFrame, doneFrames);
+    JumpDecoderToFrame(FCueFrames[Index].StartFrame, doneFrames, PlayJumpCause::LoopCue, Index);
 }
 
-void TOggData::JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames) noexcept {
-    if (!FConverter) {
+void TOggData::JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames, PlayJumpCause cause,
+                                  int32_t cueIndex) noexcept {
+    if (!FConverter && !FRecorder.On()) {
         SeekDecoderToFrame(toFrame);
         return;
     }
-    // Everything decoded before this decode has been taken by the converter.
-    const int64_t atFedFrame = FConverter->FedFrames() + doneFrames;
     const int64_t fromFrame = DecoderFrame();
     SeekDecoderToFrame(toFrame);
-    FConvJumps.Add(atFedFrame, fromFrame, DecoderFrame());
+    const int64_t landedFrame = DecoderFrame();
+    if (!FConverter) {
+        FRecorder.Jump(FRecordFrame + doneFrames, fromFrame, landedFrame, cause, cueIndex);
+        return;
+    }
+    // Everything decoded before this decode has been taken by the converter. Its output frame
+    // k plays fed frame k * FRate / 44100: the first at or past the jump is where it is heard.
+    const int64_t atFedFrame = FConverter->FedFrames() + doneFrames;
+    FConvJumps.Add(atFedFrame, fromFrame, landedFrame);
+    const int64_t heardIndex = (atFedFrame * kFramesPerSecond + FRate - 1) / FRate;
+    FRecorder.Fed(heardIndex, fromFrame, landedFrame, cause, cueIndex);
+}
+
+int64_t TOggData::NextOutputSourceFrame() noexcept {
+    if (FConverter) return std::llround(ConvertedFrame());
+    // A held frame is the second half of the source frame before the decoder's position.
+    return DecoderFrame() - (FHasHeldFrame ? 1 : 0);
 }
 
 int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {
@@ -250,13 +259,13 @@ int64_t TOggData::OutputFrames(int64_t sourceFrames) const noexcept {
 bool TOggData::SeekDecoder(double Seconds) noexcept {
     const double beforeSec = DecoderTime();
     const int64_t beforeFrame = DecoderFrame();
-    return SettleSeek(VorbisFileDLL->TimeSeek(FDecoder.Get(), Seconds), beforeSec, beforeFrame);
+    return SettleSeek(Binding().TimeSeek(FDecoder->Get(), Seconds), beforeSec, beforeFrame);
 }
 
 bool TOggData::SeekDecoderToFrame(int64_t Frame) noexcept {
     const double beforeSec = DecoderTime();
     const int64_t beforeFrame = DecoderFrame();
-    return SettleSeek(VorbisFileDLL->PcmSeek(FDecoder.Get(), Frame), beforeSec, beforeFrame);
+    return SettleSeek(Binding().PcmSeek(FDecoder->Get(), Frame), beforeSec, beforeFrame);
 }
 
 bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame) noexcept {
@@ -276,11 +285,11 @@ bool TOggData::SettleSeek(int32_t Result, double BeforeSec, int64_t BeforeFrame)
 }
 
 double TOggData::DecoderTime() noexcept {
-    return FPositionLost ? FLostAtSec : VorbisFileDLL->TimeTell(FDecoder.Get());
+    return FPositionLost ? FLostAtSec : Binding().TimeTell(FDecoder->Get());
 }
 
 int64_t TOggData::DecoderFrame() noexcept {
-    return FPositionLost ? FLostAtFrame : VorbisFileDLL->PcmTell(FDecoder.Get());
+    return FPositionLost ? FLostAtFrame : Binding().PcmTell(FDecoder->Get());
 }
 
 // Decodes every frame of Dest unless the data ends (fewer) or the decoder fails.
@@ -324,56 +333,16 @@ int32_t TOggData::DecodeBlock(StereoFrames16 Dest) noexcept {
         written = 1;
         if (written == Dest.Frames()) return written;
     }
-    const StereoFrames16 out = Dest.From(written);
-    const int32_t outFrames = out.Frames();
-    int bitstream = 0;
-
-    // A chained file's link of another format ends the playable part where it begins: its
-    // samples are dropped and the read counts as the end of the data.
-    if (repeat == 1 && FChannels == 2) {
-        const int32_t got =
-            ReadPastHoles(FDecoder.Get(), out.data(), FramesToBytes(outFrames), &bitstream);
-        if (got < 0) return got;
-        if (got > 0) FPositionLost = false;
-        if (got > 0 && !LinkHasFormat(FDecoder.Get(), bitstream, FRate, FChannels)) return written;
-        // libvorbisfile returns whole frames; anything else is never passed on as one.
-        return written + BytesToFrames(got);
+    HeldFrame held;
+    const SourceRead read = DecodeSourceFrames({Binding(), FDecoder->Get(), FRate, FChannels},
+                                               repeat, FDecodeBuffer, Dest.From(written), held);
+    if (read.Frames < 0) return read.Frames;
+    if (read.SamplesArrived) FPositionLost = false;
+    if (held.Held) {
+        FHeldFrame = held.Samples;
+        FHasHeldFrame = true;
     }
-
-    const int32_t sourceFrameBytes = FChannels * kBytesPerSample;
-    const int32_t sourceFrames = (outFrames + repeat - 1) / repeat;
-    const int32_t got = ReadPastHoles(FDecoder.Get(), FDecodeBuffer.data(),
-                                      sourceFrames * sourceFrameBytes, &bitstream);
-    if (got < 0) return got;
-    if (got > 0) FPositionLost = false;
-    if (got > 0 && !LinkHasFormat(FDecoder.Get(), bitstream, FRate, FChannels)) return written;
-    const int32_t framesRead = got / sourceFrameBytes;
-    int32_t channels = FChannels;
-    if (channels > 2) {
-        DownmixToStereo(FDecodeBuffer.data(), FDecodeBuffer.data(), framesRead, channels);
-        channels = 2;
-    }
-    // Source frames whose every copy fits go through the kernel; a last one may have to hold
-    // its second copy back.
-    const int32_t whole = std::min(framesRead, outFrames / repeat);
-    Kernels().ExpandFrames(out.data(), FDecodeBuffer.data(), whole, channels, repeat);
-    int32_t frame = whole * repeat;
-    for (int32_t f = whole; f < framesRead; ++f) {
-        // Mono takes its one sample for both channels.
-        const int16_t l = FDecodeBuffer[f * channels];
-        const int16_t r = FDecodeBuffer[f * channels + channels - 1];
-        for (int32_t k = 0; k < repeat; ++k) {
-            if (frame < outFrames) {
-                out.Left(frame) = l;
-                out.Right(frame) = r;
-                ++frame;
-            } else {
-                FHeldFrame = {l, r};
-                FHasHeldFrame = true;
-            }
-        }
-    }
-    return written + frame;
+    return written + read.Frames;
 }
 
 }  // namespace oggmix

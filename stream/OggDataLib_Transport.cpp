@@ -58,7 +58,7 @@ float TOggData::GetTime(bool Lock) {
     return static_cast<float>(DecoderTime());
 }
 
-bool TOggData::Seekable() { return Loaded() && VorbisFileDLL->Seekable(FDecoder.Get()) != 0; }
+bool TOggData::Seekable() { return Loaded() && Binding().Seekable(FDecoder->Get()) != 0; }
 
 float TOggData::GetPlayTime() {
     ScopedLock guard(FLock);

@@ -15,6 +15,7 @@ namespace {
 constexpr double kQ40One = 1099511627776.0;  // 2^40
 constexpr int64_t kQ40ToQ8 = int64_t{1} << 32;
 constexpr float kMaxFadeVolume = 64.0f;
+constexpr float kMaxRampVolume = 2.0f;
 
 // A ramp's step per frame for Seconds of audio at 44100 frames per second, or 0 for an
 // immediate change. Compared in double so that 0.01f, which lies just below 0.01, counts as
@@ -128,6 +129,24 @@ void TOggData::SetMasterVolume(float Volume) {
 void TOggData::SetVolume(float Volume) {
     ScopedLock guard(FLock);
     FVolume = RoundHalfAway(Volume * 256.0f);
+    FVolumeRampQ40 = int64_t{FVolume} * kQ40ToQ8;
+    FVolumeTargetQ40 = FVolumeRampQ40;
+    FVolumeStepQ40 = 0;
+}
+
+void TOggData::SetVolume(float Volume, float Seconds) {
+    if (IsImmediate(Seconds)) {
+        SetVolume(Volume);
+        return;
+    }
+    ScopedLock guard(FLock);
+    if (!(Volume >= 0.0f)) Volume = 0.0f;
+    if (Volume > kMaxRampVolume) Volume = kMaxRampVolume;
+    // The ramp runs in Q40 and lands on the Q8 volume that SetVolume(Volume) would set; it
+    // starts from the volume applied now, so a new ramp takes over a running one.
+    FVolumeRampQ40 = int64_t{FVolume} * kQ40ToQ8;
+    FVolumeTargetQ40 = int64_t{RoundHalfAway(Volume * 256.0f)} * kQ40ToQ8;
+    FVolumeStepQ40 = RampStep(FVolumeRampQ40, FVolumeTargetQ40, Seconds);
 }
 
 int32_t TOggData::ApplyVolume(void* Dest, const int16_t* Source, int32_t Count,
@@ -151,7 +170,7 @@ void TOggData::ApplyVolume(StereoFrames16 Dest, ConstStereoFrames16 Source) noex
 template <class Output>
 void TOggData::ScaleFrames(Output Dest, ConstStereoFrames16 Source) noexcept {
     constexpr bool kWide = std::is_same_v<Output, WideFrames32>;
-    const int32_t volQ8 = SaturateToInt32(int64_t{FMasterVolume} * FVolume / 256);
+    int32_t volQ8 = SaturateToInt32(int64_t{FMasterVolume} * FVolume / 256);
     StageGains gains = Gains(FFadeVolume, FPan, volQ8);
     const int32_t frames = Source.Frames();
     const RenderKernels& kernels = Kernels();
@@ -181,26 +200,47 @@ void TOggData::ScaleFrames(Output Dest, ConstStereoFrames16 Source) noexcept {
         }
     };
 
+    // The volume ramp moves the Q8 volume itself; the master volume scales it as ever.
+    const auto followVolume = [&](int64_t volumeQ40) OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        FVolume = static_cast<int32_t>(volumeQ40 / kQ40ToQ8);
+        volQ8 = SaturateToInt32(int64_t{FMasterVolume} * FVolume / 256);
+    };
+    // Records where the fade fell silent (and rose again) for the play record.
+    const bool recording = FRecorder.On();
+    const auto noteFade = [&](int32_t first, int64_t fadeQ40) OGGMIX_NO_THREAD_SAFETY_ANALYSIS {
+        if (fadeQ40 / kQ40ToQ8 != 0)
+            FSilentFrom = -1;
+        else if (FSilentFrom < 0)
+            FSilentFrom = FRecordFrame + first;
+    };
+
     int32_t frame = 0;
     while (frame < frames) {
-        // The gains follow the ramps' values in 1/256 only: while neither ramp lands or changes
+        // The gains follow the ramps' values in 1/256 only: while no ramp lands or changes
         // its value in 1/256, every frame gets the gains of the first, and the ramps move on
         // by whole stretches.
-        const int32_t steady =
-            std::min(SteadyRampFrames(FFadeVolume, FFadeTarget, FFadeStep, frames - frame),
-                     SteadyRampFrames(FPan, FPanTarget, FPanStep, frames - frame));
+        const int32_t steady = std::min(
+            {SteadyRampFrames(FFadeVolume, FFadeTarget, FFadeStep, frames - frame),
+             SteadyRampFrames(FPan, FPanTarget, FPanStep, frames - frame),
+             SteadyRampFrames(FVolumeRampQ40, FVolumeTargetQ40, FVolumeStepQ40, frames - frame)});
         if (steady > 0) {
+            if (FVolumeStepQ40 != 0) followVolume(FVolumeRampQ40 + FVolumeStepQ40);
             gains = Gains(FFadeVolume + FFadeStep, FPan + FPanStep, volQ8);
+            if (recording) noteFade(frame, FFadeVolume + FFadeStep);
             scale(frame, steady, gains);
             FFadeVolume += FFadeStep * steady;
             FPan += FPanStep * steady;
+            FVolumeRampQ40 += FVolumeStepQ40 * steady;
             frame += steady;
             continue;
         }
         // A frame on which a ramp lands, frame by frame.
         const bool fadeMoved = StepRamp(FFadeVolume, FFadeTarget, FFadeStep);
         const bool panMoved = StepRamp(FPan, FPanTarget, FPanStep);
-        if (fadeMoved || panMoved) gains = Gains(FFadeVolume, FPan, volQ8);
+        const bool volumeMoved = StepRamp(FVolumeRampQ40, FVolumeTargetQ40, FVolumeStepQ40);
+        if (volumeMoved) followVolume(FVolumeRampQ40);
+        if (fadeMoved || panMoved || volumeMoved) gains = Gains(FFadeVolume, FPan, volQ8);
+        if (recording) noteFade(frame, FFadeVolume);
         scale(frame, 1, gains);
         ++frame;
     }

@@ -55,6 +55,9 @@ public:
     [[nodiscard]] double LagSec() const noexcept;
     // Source frames of music fed since the restart, its history included.
     [[nodiscard]] int64_t FedFrames() const noexcept { return FFedFrames; }
+    // The output frame handed out next, counted from the restart's music on (its history's
+    // output included): output frame k plays fed music frame k * SourceRateHz / 44100.
+    [[nodiscard]] int64_t NextOutputFrame() const noexcept { return FOutFrames + FDropFrames; }
     // Where among them the next output frame lies (between two of them, in general).
     [[nodiscard]] double OutputFedFrames() const noexcept;
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -49,6 +50,37 @@ TEST(VorbisFileDLL, LoadsTheLibraryAndReportsItsFullPath) {
     EXPECT_EQ(callbacks.seek_func, &StreamSeek);
     EXPECT_EQ(callbacks.close_func, &StreamClose);
     EXPECT_EQ(callbacks.tell_func, &StreamTell);
+}
+
+TEST(VorbisFileDLL, LinkedBindingDecodesWithoutALibraryFileAndReplacesALoadedOne) {
+    TVorbisFileDLL binding(true);
+    ASSERT_TRUE(binding.LoadDLL(test::WuvorbisPath()));
+    EXPECT_TRUE(binding.BindLinked());
+    EXPECT_TRUE(binding.Usable());
+    EXPECT_EQ(binding.DLLName(), "libvorbisfile (linked)");
+    EXPECT_EQ(binding.DetectCPU(), 0);
+    EXPECT_EQ(binding.Callbacks().read_func, &StreamRead);
+
+    const std::vector<uint8_t> ogg = test::EncodeOgg(test::Sine(44100, 2, 0.5, 440.0));
+    const test::Decoded reference = test::DecodeReference(ogg);
+    OggVorbis_File file{};
+    auto source = std::make_unique<MemoryStream>(ogg);
+    ASSERT_EQ(binding.OpenCallbacks(source.get(), &file, nullptr, 0), 0);
+    source.release();  // the decoder's now, freed by Clear
+    EXPECT_EQ(binding.PcmTotal(&file, -1), reference.PcmTotal);
+    std::vector<int16_t> samples(reference.Samples.size());
+    int link = 0;
+    size_t doneBytes = 0;
+    const size_t wantBytes = samples.size() * sizeof(int16_t);
+    while (doneBytes < wantBytes) {
+        const int32_t got =
+            binding.Read(&file, reinterpret_cast<char*>(samples.data()) + doneBytes,
+                         static_cast<int32_t>(wantBytes - doneBytes), 0, 2, 1, &link);
+        ASSERT_GT(got, 0);
+        doneBytes += static_cast<size_t>(got);
+    }
+    EXPECT_EQ(samples, reference.Samples);
+    EXPECT_EQ(binding.Clear(&file), 0);
 }
 
 TEST(VorbisFileDLL, RelativeNameIsLookedForInTheCurrentDirectoryOnly) {

@@ -140,6 +140,34 @@ TEST_F(OggPlayerStreams, StreamThatDoesNotRenderIsLeftOutOfTheMix) {
     EXPECT_EQ(streamB->GetState(true), 1);
 }
 
+TEST_F(OggPlayerStreams, EachSlotHasTheRecordOfItsStreamsRenderInTheLastMix) {
+    streamA->SetPlayRecords(true);
+    streamB->SetPlayRecords(true);
+    player.SetSlot(0, streamA.get(), true);
+    player.SetSlot(2, streamB.get(), true);
+    player.Play(0, true);
+    player.Play(2, true);
+    std::vector<const PlayRecord*> seenInMix;
+    player.OnMix = [&](int32_t*, int32_t) {
+        seenInMix = {player.SlotRecord(0), player.SlotRecord(1), player.SlotRecord(2)};
+    };
+    player.RenderNext();
+    player.RenderNext();
+    EXPECT_EQ(seenInMix[0], streamA->LastPlayRecord());
+    EXPECT_EQ(seenInMix[1], nullptr);
+    EXPECT_EQ(seenInMix[2], streamB->LastPlayRecord());
+    ASSERT_NE(player.SlotRecord(0), nullptr);
+    EXPECT_EQ(player.SlotRecord(0)->StartFrame, kBlockFrames);
+
+    player.Pause(2);
+    player.RenderNext();
+    EXPECT_NE(player.SlotRecord(0), nullptr);
+    EXPECT_EQ(player.SlotRecord(2), nullptr) << "did not render in this mix";
+    player.ClearSlot(0, true);
+    EXPECT_EQ(player.SlotRecord(0), nullptr);
+    player.OnMix = nullptr;
+}
+
 TEST_F(OggPlayerStreams, PlayCursorDelayReachesTheStreamsPlayTime) {
     auto playTimeAfterTwoBlocks = [this](TOggData& stream, bool withCursor) {
         TOggPlayer mixer(kMixerBufferBytes, kMixerSlots);

@@ -250,6 +250,43 @@ TEST_F(OggDataLoad, WithoutAUsableBindingALoadIsRefusedWithTheLoadMessage) {
     ExpectClosed(FData);
 }
 
+TEST_F(OggDataLoad, StreamsWithBindingsOfTheirOwnPlaySideBySideWithoutTheGlobalOne) {
+    FreeVorbisFileDLL();
+    const std::vector<uint8_t> first = test::EncodeOgg(test::Sine(44100, 2, 0.3, 440.0));
+    const std::vector<uint8_t> second = test::EncodeOgg(test::Sine(44100, 2, 0.3, 880.0));
+    TVorbisFileDLL firstBinding(false);
+    TVorbisFileDLL secondBinding(false);
+    firstBinding.BindLinked();
+    secondBinding.BindLinked();
+    TOggData other{kBufferSize};
+    FData.SetDecoderBinding(&firstBinding);
+    other.SetDecoderBinding(&secondBinding);
+    ASSERT_TRUE(FData.LoadFromStream(StreamOf(first)));
+    ASSERT_TRUE(other.LoadFromStream(StreamOf(second)));
+    FData.Play(false, true);
+    other.Play(false, true);
+    // Interleaved renders: each stream's decoder calls go through its own binding.
+    std::vector<int16_t> firstOut(4096);
+    std::vector<int16_t> secondOut(4096);
+    for (size_t half = 0; half < 2; ++half) {
+        const auto bytes = static_cast<int32_t>(firstOut.size());  // half the frames each time
+        EXPECT_EQ(FData.Render(firstOut.data() + half * 2048, bytes, 0, false, true), bytes);
+        EXPECT_EQ(other.Render(secondOut.data() + half * 2048, bytes, 0, false, true), bytes);
+    }
+    const auto expected = [](const std::vector<uint8_t>& ogg) {
+        std::vector<int16_t> samples = test::DecodeReference(ogg).Samples;
+        samples.resize(4096);
+        for (int16_t& s : samples)
+            if (s == -32768) s = -32767;  // narrow output never holds it
+        return samples;
+    };
+    EXPECT_EQ(firstOut, expected(first));
+    EXPECT_EQ(secondOut, expected(second));
+    FData.Close();
+    other.Close();
+    FData.SetDecoderBinding(nullptr);
+}
+
 // ---- Hostile input: never a crash, a hang or a leak; the same verdict as libvorbisfile ----
 
 // Loads bytes and checks the outcome against a plain libvorbisfile open of the same bytes.

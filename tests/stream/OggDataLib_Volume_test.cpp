@@ -239,6 +239,28 @@ TEST(VolumeFade, AFadeHeldAtTheFloat0Point01PausesAndOneStepAboveItPlays) {
     }
 }
 
+TEST(VolumeRamps, AVolumeRampFallsFrameByFrameToZeroAndTheStreamPlaysOn) {
+    TOggData stream(kBufferBytes);
+    stream.SetVolume(0.0f, 0.5f);
+    const std::vector<int32_t> out = Apply(stream, Constant(30000, 10000, 10000), true);
+    EXPECT_LT(out[0], 10000) << "the ramp moves before the first frame is scaled";
+    for (size_t i = 2; i < out.size(); i += 2) EXPECT_LE(out[i], out[i - 2]) << i / 2;
+    // The volume in 1/256 reaches 0 after 255/256 of the 22050 frames.
+    EXPECT_GT(out[2 * 21900], 0);
+    EXPECT_EQ(out[2 * 21970], 0);
+    EXPECT_EQ(out.back(), 0);
+
+    test::TestStream s = test::MakeNoiseStream(44100, 2, 2.0);
+    s.Data->Play(true, true);
+    s.Data->SetVolume(0.0f, 0.5f);
+    for (int block = 0; block < 4; ++block) ASSERT_GT(s.Data->RenderNext(0), 0) << block;
+    EXPECT_EQ(s.Data->GetState(true), 3) << "a volume of 0 does not pause";
+    EXPECT_NEAR(s.Data->GetTime(true), 4.0 * test::kBlockFrames / 44100, 1e-3);
+    const int32_t* block = s.Data->GetBlock();
+    EXPECT_EQ(std::vector<int32_t>(block, block + 2 * test::kBlockFrames),
+              std::vector<int32_t>(2 * test::kBlockFrames, 0));
+}
+
 TEST(VolumeRamps, SettingsSurviveClose) {
     TOggData stream(kBufferBytes);
     stream.Fade(0.5f, 0.0f);
