@@ -3,6 +3,7 @@
 // each block holds.
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -34,9 +35,11 @@ std::unique_ptr<TVorbisFileDLL> BindDecoder(const std::string& path) {
     return binding;
 }
 
+constexpr int32_t kMinBlockFrames = 1024;
+constexpr int32_t kMaxBlockFrames = 8192;
+
 int32_t CheckBlockFrames(int32_t frames) {
-    if (frames < MusicPlayer::Impl::kMinBlockFrames ||
-        frames > MusicPlayer::Impl::kMaxBlockFrames || frames % 4 != 0)
+    if (frames < kMinBlockFrames || frames > kMaxBlockFrames || frames % 4 != 0)
         throw MusicError(MusicErrorCode::InvalidArgument,
                          "BlockFrames must be 1024 to 8192 frames and a multiple of 4, not " +
                              std::to_string(frames));

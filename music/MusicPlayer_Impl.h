@@ -45,8 +45,6 @@ private:
 
 struct MusicPlayer::Impl {
     static constexpr int32_t kSlotCount = kMaxPlayingTracks;
-    static constexpr int32_t kMinBlockFrames = 1024;
-    static constexpr int32_t kMaxBlockFrames = 8192;
 
     // Why a track is fading out, and where that fade is heard to end.
     enum class Ending { None, Pause, Stop };
