@@ -213,11 +213,6 @@ private:
         if (!FNames.insert(text).second) Refuse("'" + text + "' is already a name");
         return text;
     }
-    static void NoMoreWords(const LineArgs& args, size_t count) {
-        if (args.WordCount() > count)
-            Refuse("unexpected argument '" + LineArgs::Text(args.Word(count)) + "'");
-    }
-
     PlanAction Load(const LineArgs& args) {
         const std::filesystem::path file(args.Word(1));
         return LoadStep{Defined(args.Word(0)),
