@@ -43,6 +43,14 @@ constexpr Option kOptions[] = {
     {"--output", "-o", "OUT.wav", "the WAV file to write", kRender, SetText<&CommandLine::OutPath>},
     {"--stream", "", "", "one FILE through its stream alone, without the mixer", kRender,
      SetFlag<&CommandLine::StreamOnly>},
+    {"--script", "", "PLAN",
+     "timed calls of the game player, one a line\n"
+     "(SECONDS COMMAND ARGS...), rendered offline; no FILE",
+     kRender, SetText<&CommandLine::ScriptPath>},
+    {"--events", "", "EVENTS.txt",
+     "with --script: a line per event heard\n"
+     "(FRAME KIND NAME DETAIL), by frame",
+     kRender, SetText<&CommandLine::EventsPath>},
     {"--position-log", "", "FILE",
      "every 10 ms a line: monotonic clock (us), slot 0's play\n"
      "time (s), the mixer's heard offset (bytes)",

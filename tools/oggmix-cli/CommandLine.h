@@ -24,6 +24,8 @@ struct CommandLine {
     MixOptions Mix;
     std::string OutPath;          // render: -o, --output
     bool StreamOnly = false;      // render: --stream
+    std::string ScriptPath;       // render: --script, the plan to render instead of FILEs
+    std::string EventsPath;       // render: --events, with --script
     std::string PositionLog;      // play: --position-log
     std::optional<double> AtSec;  // spectrum: --at
 };

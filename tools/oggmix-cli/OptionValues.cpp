@@ -45,6 +45,8 @@ std::optional<int32_t> ParseSlot(std::string_view field) {
 }  // namespace
 
 std::optional<float> ParseFloat(std::string_view text) { return ParseNumber<float>(text); }
+std::optional<double> ParseDouble(std::string_view text) { return ParseNumber<double>(text); }
+std::optional<int64_t> ParseInteger(std::string_view text) { return ParseNumber<int64_t>(text); }
 
 std::optional<double> ParseSeconds(std::string_view text) {
     const std::optional<double> seconds = ParseNumber<double>(text);

@@ -4,6 +4,7 @@
 // Each reader returns nothing when the whole text is not of its form.
 // Threads: any. Memory: allocates.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@
 namespace oggmix::cli {
 
 [[nodiscard]] std::optional<float> ParseFloat(std::string_view text);
+[[nodiscard]] std::optional<double> ParseDouble(std::string_view text);
+[[nodiscard]] std::optional<int64_t> ParseInteger(std::string_view text);
 // A length or a moment in seconds, 0 or more.
 [[nodiscard]] std::optional<double> ParseSeconds(std::string_view text);
 // SLOT:VALUE.

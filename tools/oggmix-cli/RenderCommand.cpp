@@ -14,7 +14,9 @@
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/CommandLine.h"
 #include "tools/oggmix-cli/MixOptions.h"
+#include "tools/oggmix-cli/PlanRenderer.h"
 #include "tools/oggmix-cli/Progress.h"
+#include "tools/oggmix-cli/RenderPlan.h"
 #include "tools/oggmix-cli/StreamFiles.h"
 #include "tools/oggmix-cli/WavWriter.h"
 
@@ -30,18 +32,49 @@ struct RenderLength {
     bool StopWhenSilent = false;
 };
 
+// Whether a FILE or an option of the mixing path is given (--seconds serves both paths).
+bool MixesFiles(const CommandLine& line) {
+    const MixOptions& mix = line.Mix;
+    return !line.Files.empty() || line.StreamOnly || mix.HighestSlot() >= 0 || mix.MasterVolume ||
+           mix.Limiter || mix.NoLoop || mix.LoopTags || mix.Resample;
+}
+
+std::string CheckLength(const CommandLine& line) {
+    // Rounded as a double: a length past the 64-bit frame count has no llround.
+    if (line.Mix.Seconds && std::round(*line.Mix.Seconds * kFramesPerSecond) >
+                                static_cast<double>(WavWriter::kMaxFrames))
+        return "--seconds is too long for a WAV file";
+    return {};
+}
+
 // Parses args into out; returns an empty string or what is wrong.
 std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
     if (std::string error = ParseCommandLine(kRender, args, out); !error.empty()) return error;
-    if (std::string error = CheckMixFiles(out); !error.empty()) return error;
     if (out.OutPath.empty()) return "no output file given (-o OUT.wav)";
+    if (!out.ScriptPath.empty()) {
+        if (MixesFiles(out)) return "--script takes no FILE and none of the mix options";
+        return CheckLength(out);
+    }
+    if (!out.EventsPath.empty()) return "--events needs --script";
+    if (std::string error = CheckMixFiles(out); !error.empty()) return error;
     if (out.StreamOnly && out.Files.size() != 1) return "--stream takes exactly one FILE";
     if (out.StreamOnly && out.Mix.Limiter) return "--limiter needs the mixer, not --stream";
-    // Rounded as a double: a length past the 64-bit frame count has no llround.
-    if (out.Mix.Seconds && std::round(*out.Mix.Seconds * kFramesPerSecond) >
-                               static_cast<double>(WavWriter::kMaxFrames))
-        return "--seconds is too long for a WAV file";
-    return {};
+    return CheckLength(out);
+}
+
+// --script: the plan is read and checked whole before anything renders.
+int RunScript(const CommandLine& args) {
+    RenderPlan plan;
+    if (const PlanProblem problem = ReadRenderPlan(args.ScriptPath, plan);
+        !problem.Message.empty()) {
+        if (problem.BadLine) return UsageError("render", problem.Message);
+        std::fprintf(stderr, "oggmix-cli: %s\n", problem.Message.c_str());
+        return kExitFailure;
+    }
+    const int64_t length = plan.LengthFrames(args.Mix.Seconds);
+    if (length > WavWriter::kMaxFrames)
+        return UsageError("render", args.ScriptPath + ": the plan is too long for a WAV file");
+    return RenderPlanToFiles(plan, {args.OutPath, args.EventsPath, length});
 }
 
 RenderLength LengthOf(const MixOptions& mix,
@@ -102,6 +135,7 @@ int Run(std::span<const std::string> argv) {
     CommandLine args;
     if (const std::string error = ParseArgs(argv, args); !error.empty())
         return UsageError("render", error);
+    if (!args.ScriptPath.empty()) return RunScript(args);
     if (!BindDecoderBesideExecutable()) return kExitFailure;
     const std::vector<std::unique_ptr<TOggData>> streams =
         LoadStreamFiles(args.Files, kMixBufferBytes, args.Mix.Resample);
@@ -120,11 +154,14 @@ int Run(std::span<const std::string> argv) {
     return kExitFailure;
 }
 
-const bool kRegistered =
-    RegisterCommand({"render", kRender, "oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav",
-                     "mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
-                     "44100 Hz WAV file, as fast as they decode",
-                     Run});
+const bool kRegistered = RegisterCommand(
+    {"render", kRender,
+     "oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav\n"
+     "  oggmix-cli render --script PLAN [--events EVENTS.txt] [--seconds S] -o OUT.wav",
+     "mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
+     "44100 Hz WAV file, as fast as they decode; with --script, renders the plan's\n"
+     "calls through the game player instead",
+     Run});
 
 }  // namespace
 }  // namespace oggmix::cli
