@@ -17,6 +17,16 @@ bool DecoderSession::Open(std::unique_ptr<MemoryStream> Source) noexcept {
     return true;
 }
 
+std::unique_ptr<DecoderSession> DecoderSession::OpenAnother() const {
+    if (FSource == nullptr) return nullptr;
+    auto other = std::make_unique<DecoderSession>();
+    other->SetBinding(FBinding);
+    const std::span<const uint8_t> bytes = FSource->Bytes();
+    auto copy = std::make_unique<MemoryStream>(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    if (!other->Open(std::move(copy))) return nullptr;
+    return other;
+}
+
 void DecoderSession::Close() noexcept {
     if (FSource == nullptr) return;
     // Clearing the decoder frees the file through the close callback. A binding that is gone or

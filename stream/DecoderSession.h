@@ -34,6 +34,10 @@ public:
     // decoder refuses the data: Source is freed and the session stays closed.
     [[nodiscard]] bool Open(std::unique_ptr<MemoryStream> Source) noexcept;
     void Close() noexcept;
+    // A second session with the same binding over a copy of this one's file, at its start;
+    // null while closed or when it cannot be opened. Reads only the file's bytes, which no
+    // decoder changes, so it may run beside the decoder's use on another thread. Allocates.
+    [[nodiscard]] std::unique_ptr<DecoderSession> OpenAnother() const;
     [[nodiscard]] bool IsOpen() const noexcept { return FSource != nullptr; }
     // The decoder state for the binding's calls; meaningful while open.
     [[nodiscard]] OggVorbis_File* Get() noexcept { return &FDecoder; }

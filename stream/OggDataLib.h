@@ -37,6 +37,7 @@
 #include "stream/FFTLib.h"
 #include "stream/PlayRecord.h"
 #include "stream/PlayRecorder.h"
+#include "stream/PreparedPosition.h"
 #include "stream/RateConverter.h"
 #include "stream/StereoFrames.h"
 #include "stream/uAGC.h"
@@ -192,6 +193,33 @@ public:
     [[nodiscard]] float GetPlayTime();  // position being heard, seconds; takes FLock
     [[nodiscard]] bool Seekable();      // loaded and the decoder can seek; no lock
 
+    // ---- Positions prepared off the lock (OggDataLib_Position.cpp) ----
+    // For hosts whose rendering thread must never wait on a converter's restart.
+
+    // No FLock, any thread, but not while the stream loads, closes, switches its conversion
+    // or applies a position. Builds the state for playing on from SourceFrame (clamped to the
+    // stream's frames; the end lands on the last) without touching the stream's decoder or
+    // render state. Null while closed or when the decoder cannot go there. Allocates.
+    [[nodiscard]] std::unique_ptr<PreparedPosition> PreparePosition(int64_t SourceFrame)
+        OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
+    // Takes FLock (when Lock) for a swap in constant time: the stream plays on from the
+    // prepared frame exactly as after SeekFrame to it; play state and repeat counters kept.
+    // Null, or a position made for another load, does nothing. What is swapped out is freed
+    // after the lock is given back (with Lock false: before the caller gives it back).
+    void ApplyPosition(std::unique_ptr<PreparedPosition> Prepared, bool Lock) noexcept;
+    // Stop with a prepared start (PreparePosition(0)): pauses, applies it, clears the repeat
+    // counters and zeroes the ring, all in constant time but the ring's zeroing.
+    void StopAt(std::unique_ptr<PreparedPosition> Start, bool Lock) noexcept;
+    // Exact seek to a source frame (clamped as PreparePosition does); play state and repeat
+    // counters kept. With a converter it restarts it under the lock: allocates.
+    void SeekFrame(int64_t SourceFrame, bool Lock);
+    // The source frame next out, exact (what GetTime gives in seconds); 0 while closed. While
+    // NeedsRestart, the frame the restart plays from.
+    [[nodiscard]] int64_t PositionFrame(bool Lock);
+    // True when Play would restart the converter (the music ended inside it): prepare
+    // PreparePosition(PositionFrame(true)) and apply it first, and Play restarts nothing.
+    [[nodiscard]] bool NeedsRestart(bool Lock);
+
     // ---- Rendering (OggDataLib_Render.cpp). Refill thread. ----
 
     // Renders the next block of wide frames into the other half of the ring. Delay: ms that
@@ -313,6 +341,13 @@ private:
     // Makes, drops or restarts the converter for the loaded stream and the setting; a restart
     // primes it with the music before the decoder's position. Allocates.
     void PrepareConverter() OGGMIX_REQUIRES(FLock);
+    // Whether the loaded stream, with the switch as it is, plays through a converter.
+    [[nodiscard]] bool Converts() const noexcept OGGMIX_REQUIRES(FLock);
+    // Empties the converter's input and forgets the jumps inside it.
+    void ResetConverterFeed() noexcept OGGMIX_REQUIRES(FLock);
+    // Swaps Prepared's state in (and the stream's out into it).
+    void AdoptPosition(PreparedPosition& Prepared) noexcept OGGMIX_REQUIRES(FLock);
+    [[nodiscard]] int64_t ClampedFrame(int64_t SourceFrame) const noexcept;
     // The music time in seconds of the next frame the converter outputs, and the same in
     // source frames.
     [[nodiscard]] double ConvertedTimeSec() noexcept OGGMIX_REQUIRES(FLock);
@@ -368,6 +403,7 @@ private:
     // path away from it.
     // The compressed file and its decoder; a prepared position swaps in another.
     std::unique_ptr<DecoderSession> FDecoder = std::make_unique<DecoderSession>();
+    uint64_t FLoadNumber = 0;    // counts the loads, to tell prepared positions apart
     std::vector<int32_t> FRing;  // two blocks of wide frames
     int32_t FRingSize = 0;       // bytes
     std::array<int32_t, kCueCount> FRepeatCount{};

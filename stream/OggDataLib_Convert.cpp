@@ -2,6 +2,7 @@
 // converter's restarts with music before the position, and rendering through it.
 #include <algorithm>
 
+#include "stream/ConverterPriming.h"
 #include "stream/OggDataLib.h"
 #include "stream/SourceFormat.h"
 
@@ -41,15 +42,23 @@ double TOggData::ConvertedFrame() noexcept {
     return static_cast<double>(DecoderFrame()) - aheadFrames;
 }
 
-void TOggData::PrepareConverter() {
+void TOggData::ResetConverterFeed() noexcept {
     FConvInputFrames = 0;
     FConvInputUsed = 0;
     FConvJumps.Clear();
     FRecorder.ClearPending();
     FConvEnding = false;
     FConvStale = false;
-    if (!Loaded() || !FConversion || RateWithoutResampler(FRate) ||
-        !PlaysConverted(FRate, FChannels)) {
+}
+
+bool TOggData::Converts() const noexcept {
+    return Loaded() && FConversion && !RateWithoutResampler(FRate) &&
+           PlaysConverted(FRate, FChannels);
+}
+
+void TOggData::PrepareConverter() {
+    ResetConverterFeed();
+    if (!Converts()) {
         FConverter.reset();
         return;
     }
@@ -67,25 +76,14 @@ void TOggData::PrepareConverter() {
     int64_t historyFrames = 0;
     if (startFrame < targetFrame && SeekDecoderToFrame(startFrame))
         historyFrames = targetFrame - DecoderFrame();
-    FConverter->Restart(historyFrames);
-    const auto scratch = std::span<int16_t>(FWorkBuffer);
-    for (int64_t fed = 0; fed < historyFrames;) {
-        const auto wantFrames =
-            static_cast<int32_t>(std::min<int64_t>(historyFrames - fed, FConvInput.size() / 2));
-        const int32_t got = DecodeBlock(StereoFrames16(FConvInput).First(wantFrames));
-        if (got <= 0) {
-            // The history could not be read: start afresh at the position without it.
-            SeekDecoderToFrame(targetFrame);
-            FConverter->Restart(0);
-            return;
-        }
-        auto input = std::span<const int16_t>(FConvInput).first(2 * static_cast<size_t>(got));
-        while (!input.empty()) {
-            const ConverterStep step = FConverter->Process(input, scratch);
-            if (step.ConsumedFrames == 0) break;
-            input = input.subspan(2 * static_cast<size_t>(step.ConsumedFrames));
-        }
-        fed += got;
+    // Called with FLock held; the analysis does not follow it into the lambda.
+    const auto read = [this](StereoFrames16 frames)
+                          OGGMIX_NO_THREAD_SAFETY_ANALYSIS { return DecodeBlock(frames); };
+    if (!RestartWithHistory(*FConverter, historyFrames, StereoFrames16(FConvInput), FWorkBuffer,
+                            read)) {
+        // The history could not be read: start afresh at the position without it.
+        SeekDecoderToFrame(targetFrame);
+        FConverter->Restart(0);
     }
 }
 

@@ -88,6 +88,7 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
     if (!FDecoder->Open(std::move(Stream))) throw ERangeError(kLoadFailedMessage);
 
     ScopedLock guard(FLock);
+    ++FLoadNumber;
     SetState(TStreamState::Loaded);
     ReadInfo();
     ParseLoopTags();

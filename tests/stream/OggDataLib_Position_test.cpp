@@ -1,0 +1,63 @@
+// OggDataLib_Position_test.cpp: positions prepared off the lock play on exactly as the exact
+// seek does, through the converter too; the restart after the end and the stop through them.
+#include "tests/stream/StreamTestSupport.h"
+
+namespace oggmix::test {
+namespace {
+
+// A 48000 Hz stream through the converter, noise, kTestBufferBytes blocks.
+TestStream MakeConverted(double seconds) {
+    BindDecoder();
+    std::vector<uint8_t> ogg = EncodeOgg(Noise(48000, 2, seconds, kNoiseSeed));
+    TestStream stream;
+    stream.Reference = DecodeReference(ogg);
+    stream.Data = std::make_unique<TOggData>(kTestBufferBytes);
+    stream.Data->SetConversion(true);
+    if (!stream.Data->LoadFromStream(std::make_unique<MemoryStream>(std::move(ogg))))
+        throw std::runtime_error("the test stream did not load");
+    return stream;
+}
+
+TEST(OggDataPosition, APreparedPositionPlaysOnBitForBitAsTheExactSeek) {
+    constexpr int64_t kTarget = 50000;
+    TestStream sought = MakeConverted(2.0);
+    sought.Data->SeekFrame(kTarget, true);
+    sought.Data->Play(false, true);
+
+    TestStream prepared = MakeConverted(2.0);
+    prepared.Data->Play(false, true);
+    ASSERT_FALSE(RenderBlocks(*prepared.Data, 2).empty());  // somewhere else, mid-play
+    prepared.Data->ApplyPosition(prepared.Data->PreparePosition(kTarget), true);
+    EXPECT_LE(std::llabs(prepared.Data->PositionFrame(true) - kTarget), 1);
+    EXPECT_EQ(prepared.Data->GetState(true), 2) << "the play state is kept";
+
+    const std::vector<int16_t> expected = RenderBlocks(*sought.Data, 4);
+    ASSERT_EQ(expected.size(), 4u * 2 * kBlockFrames);
+    EXPECT_TRUE(SameFrames(RenderBlocks(*prepared.Data, 4), expected));
+}
+
+TEST(OggDataPosition, ARestartAfterTheEndAndAStopGoThroughPreparedPositions) {
+    TestStream fresh = MakeConverted(0.5);
+    fresh.Data->Play(false, true);
+    const std::vector<int16_t> fromStart = RenderBlocks(*fresh.Data, 2);
+
+    TestStream s = MakeConverted(0.5);
+    s.Data->Play(false, true);
+    while (s.Data->RenderNext(0) > 0) {
+    }
+    ASSERT_TRUE(s.Data->NeedsRestart(true));
+    EXPECT_EQ(s.Data->PositionFrame(true), 0) << "rewound at the end";
+    s.Data->ApplyPosition(s.Data->PreparePosition(s.Data->PositionFrame(true)), true);
+    EXPECT_FALSE(s.Data->NeedsRestart(true));
+    s.Data->Play(false, true);
+    EXPECT_TRUE(SameFrames(RenderBlocks(*s.Data, 2), fromStart));
+
+    s.Data->StopAt(s.Data->PreparePosition(0), true);
+    EXPECT_EQ(s.Data->GetState(true), 1);
+    EXPECT_EQ(s.Data->PositionFrame(true), 0);
+    s.Data->Play(false, true);
+    EXPECT_TRUE(SameFrames(RenderBlocks(*s.Data, 2), fromStart));
+}
+
+}  // namespace
+}  // namespace oggmix::test
