@@ -282,7 +282,8 @@ void MusicPlayer::Impl::Apply(const music::ScheduledChange& Change) noexcept {
             break;
         case Kind::FadeTo:
             stream.Fade(Change.Value, Change.Seconds);
-            if (Change.Value <= 0.0f && state->FadingTo == Ending::None) {
+            // A fade-out's first step: the track stops once the fade falls silent.
+            if (Change.Falling && state->FadingTo == Ending::None) {
                 state->FadingTo = Ending::Stop;
                 state->FadeFromOut = Change.Frame;
                 state->SilentOut = -1;

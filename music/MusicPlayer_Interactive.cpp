@@ -244,6 +244,7 @@ void MusicPlayer::Impl::ScheduleFade(TrackState& State, int64_t From, int64_t Fr
         change.Value = Frames <= 0 ? (Rising ? 1.0f : 0.0f) : gain;
         change.Seconds = seconds(end - begin);
         change.Loop = Loop;
+        change.Falling = !Rising;
         ScheduleChange(change);
     }
 }

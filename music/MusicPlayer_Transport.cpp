@@ -210,8 +210,8 @@ void MusicPlayer::Seek(Track Which, double Seconds) {
     std::vector<std::unique_ptr<PreparedPosition>> prepared;
     for (Impl::TrackState* state : members) {
         const TOggData& stream = *state->Stream;
-        frames.push_back(std::min(std::llround(Seconds * stream.Rate()),
-                                  std::max<int64_t>(0, stream.PcmTotal())));
+        frames.push_back(std::min<int64_t>(std::llround(Seconds * stream.Rate()),
+                                           std::max<int64_t>(0, stream.PcmTotal())));
         prepared.push_back(state->Stream->PreparePosition(frames.back()));
     }
     MixerGuard guard(*FImpl->FMixer);
@@ -276,10 +276,17 @@ void MusicPlayer::Impl::CheckDevice(std::vector<MusicEvent>& Out) {
 std::vector<MusicEvent> MusicPlayer::Poll() {
     std::vector<MusicEvent> due;
     FImpl->CheckDevice(due);
+    const auto now = std::chrono::steady_clock::now();
     const int64_t heard = FImpl->FDevice->HeardFrames();
+    const size_t deviceEvents = due.size();
     {
         MixerGuard guard(*FImpl->FMixer);
         FImpl->FSpans.TakeDueEvents(heard, due);
+    }
+    for (size_t i = deviceEvents; i < due.size(); ++i) {
+        const auto ahead = std::chrono::duration<double>(
+            static_cast<double>(due[i].Frame - heard) / kFramesPerSecond);
+        due[i].HeardAt = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(ahead);
     }
     FImpl->FinishStops();
     if (FImpl->FCallback)

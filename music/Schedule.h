@@ -19,7 +19,7 @@ struct ScheduledChange {
     enum class Kind : uint8_t {
         Start,     // plays from where the stream stands: Loop; fades in over Seconds from 0
         Cut,       // falls silent on the frame and is rewound afterwards
-        FadeTo,    // the fade ramps to Value over Seconds (to 0: the track stops)
+        FadeTo,    // the fade ramps to Value over Seconds; Falling: a fade-out, the track stops
         VolumeTo,  // the volume ramps to Value over Seconds; the track plays on
         Marker,    // tells Event (with this frame) when mixed
     };
@@ -29,6 +29,7 @@ struct ScheduledChange {
     float Value = 0.0f;
     float Seconds = 0.0f;
     bool Loop = true;
+    bool Falling = false;
     MusicEvent Event{};
 };
 

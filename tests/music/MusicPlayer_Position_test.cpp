@@ -102,9 +102,14 @@ TEST_F(MusicPosition, LoopAndEndEventsArriveOnceEachWhenHeard) {
     };
     EXPECT_EQ(count(MusicEventKind::Looped, FTrack, 0), 3);
     EXPECT_EQ(count(MusicEventKind::Ended, once, -1), 1);
-    EXPECT_EQ(polled.size(), 4u);
+    // Each jump is told ahead as well, when mixed: the fourth may be mixed already.
+    const auto reached = count(MusicEventKind::CueReached, FTrack, 0);
+    EXPECT_GE(reached, 3);
+    EXPECT_LE(reached, 4);
+    EXPECT_EQ(polled.size(), static_cast<size_t>(4 + reached));
     EXPECT_EQ(called.size(), polled.size());
-    EXPECT_TRUE(FPlayer->Poll().empty());
+    for (const MusicEvent& event : FPlayer->Poll())
+        EXPECT_EQ(event.Kind, MusicEventKind::CueReached);
     EXPECT_FALSE(FPlayer->IsPlaying(once));
     EXPECT_EQ(FPlayer->Position(once), 0.0);
 }
@@ -169,9 +174,9 @@ TEST_F(MusicPosition, LoopStartTagsLoopATrackToo) {
         EncodeOgg(Music(44100, 2, 2.0, 3), {.Comments = {"LOOPSTART=22050", "LOOPLENGTH=44100"}}));
     FPlayer->Play(tagged);
     Listen(44100 * 2);  // the end of the loop, 1.5 s, is heard
-    const std::vector<MusicEvent> events = FPlayer->Poll();
+    std::vector<MusicEvent> events = FPlayer->Poll();
+    std::erase_if(events, [](const MusicEvent& e) { return e.Kind != MusicEventKind::Looped; });
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].Kind, MusicEventKind::Looped);
     EXPECT_EQ(events[0].CueIndex, 0);
 }
 
@@ -243,12 +248,18 @@ TEST_F(MusicPosition, EveryTurnOfALoopShorterThanABlockIsAnEvent) {
     (void)FPlayer->Poll();
     Listen(44100);
     const std::vector<MusicEvent> events = FPlayer->Poll();
-    const auto turns = std::count_if(events.begin(), events.end(), [](const MusicEvent& e) {
-        return e.Kind == MusicEventKind::Looped && e.CueIndex == 0;
-    });
-    EXPECT_GE(turns, 44);
-    EXPECT_LE(turns, 45);
-    EXPECT_EQ(static_cast<size_t>(turns), events.size());
+    const auto count = [&](MusicEventKind kind) {
+        return std::count_if(events.begin(), events.end(), [&](const MusicEvent& e) {
+            return e.Kind == kind && e.CueIndex == 0;
+        });
+    };
+    EXPECT_GE(count(MusicEventKind::Looped), 44);
+    EXPECT_LE(count(MusicEventKind::Looped), 45);
+    EXPECT_GE(count(MusicEventKind::CueReached), 44);
+    EXPECT_LE(count(MusicEventKind::CueReached), 45);
+    EXPECT_EQ(static_cast<size_t>(count(MusicEventKind::Looped) +
+                                  count(MusicEventKind::CueReached)),
+              events.size());
 }
 
 TEST_F(MusicPosition, APausedPositionRunsOnToWhereTheFadeFellSilentAndStaysThere) {
