@@ -148,8 +148,11 @@ int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
     for (size_t slot = 0; slot < FSlots.size(); ++slot) {
         TOggData* stream = FSlots[slot];
         FSlotRecords[slot] = nullptr;
-        if (stream == nullptr || stream->RenderNext(delayMs) <= 0) continue;
+        if (stream == nullptr) continue;
+        const int32_t rendered = stream->RenderNext(delayMs);
+        // A stream that met its end at once renders nothing, but its record says so.
         FSlotRecords[slot] = stream->LastPlayRecord();
+        if (rendered <= 0) continue;
         const int32_t* block = stream->GetBlock();
         FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
         FSources[static_cast<size_t>(sourceCount++)] = block;
@@ -210,8 +213,9 @@ int32_t TOggPlayer::MixFrames(std::span<int16_t> Dest, bool Lock) noexcept {
         FSlotRecords[slot] = nullptr;
         if (stream == nullptr) continue;
         int32_t* piece = FPieces.data() + slot * static_cast<size_t>(2 * blockFrames);
-        if (stream->Render(piece, WideFramesToBytes(frames), 0, true, true) <= 0) continue;
+        const int32_t rendered = stream->Render(piece, WideFramesToBytes(frames), 0, true, true);
         FSlotRecords[slot] = stream->LastPlayRecord();
+        if (rendered <= 0) continue;
         FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
         FSources[static_cast<size_t>(sourceCount++)] = piece;
         // The piece is the mixer's own: no stream lock is needed to read it.

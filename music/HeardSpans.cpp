@@ -102,7 +102,9 @@ std::optional<double> HeardSpans::SourceFrameAt(uint32_t TrackId, int64_t Heard)
         if (span.TrackId == TrackId && span.OutStart <= Heard &&
             (holding == nullptr || span.OutStart > holding->OutStart))
             holding = &span;
-    if (holding == nullptr || Heard >= holding->OutStart + holding->Frames) return std::nullopt;
+    // The frame right after the last one mixed is where that piece leads: the device may hear
+    // up to everything mixed, and the next piece is not mixed yet.
+    if (holding == nullptr || Heard > holding->OutStart + holding->Frames) return std::nullopt;
     return SourceFrameIn(RecordOf(*holding), holding->RateHz,
                          static_cast<int32_t>(Heard - holding->OutStart));
 }

@@ -49,7 +49,8 @@ public:
     void PushAhead(const MusicEvent& Event) noexcept;
 
     // The source frame of TrackId heard at output frame Heard (fractional for converted
-    // tracks), or none when no piece of the track mixed holds that frame.
+    // tracks), or none when no piece of the track mixed holds that frame or ends right
+    // before it.
     [[nodiscard]] std::optional<double> SourceFrameAt(uint32_t TrackId, int64_t Heard) const;
     // Whether any span of TrackId holds music at or after output frame Heard.
     [[nodiscard]] bool MusicFrom(uint32_t TrackId, int64_t Heard) const;

@@ -56,13 +56,11 @@ int32_t LatencyOf(int32_t ms) {
 MusicPlayer::Impl::Impl(const PlayerOptions& Options)
     : FBlockFrames(CheckBlockFrames(Options.BlockFrames)),
       FDecoder(BindDecoder(Options.DecoderPath)),
-      FMixer(std::make_unique<TOggPlayer>(FBlockFrames * 2 * kBytesPerFrame, kSlotCount)),
-      FBlock(static_cast<size_t>(FBlockFrames) * 2) {
+      FMixer(std::make_unique<TOggPlayer>(FBlockFrames * 2 * kBytesPerFrame, kSlotCount)) {
     {
         MixerGuard guard(*FMixer);
         FMixer->OnMix = [this](int32_t*, int32_t) { OnMixed(); };
     }
-    FBlockUsedFrames = FBlockFrames;  // the first pull mixes a block
     const std::string backend = Options.Backend.empty() ? AudioBackendName() : Options.Backend;
     FDevice = std::make_unique<music::DeviceLink>(
         backend, LatencyOf(Options.LatencyMs), Options.RequireDevice,
@@ -209,37 +207,25 @@ void MusicPlayer::Unload(Track Which) {
 // ---- The device thread ----
 
 void MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
-    size_t done = 0;
-    while (done < Interleaved.size()) {
-        if (FBlockUsedFrames == FBlockFrames) {
-            MixBlock();
-            FBlockUsedFrames = 0;
-        }
-        const size_t n = std::min(Interleaved.size() - done,
-                                  static_cast<size_t>(FBlockFrames - FBlockUsedFrames) * 2);
-        std::memcpy(Interleaved.data() + done, FBlock.data() + FBlockUsedFrames * 2,
-                    n * sizeof(int16_t));
-        done += n;
-        FBlockUsedFrames += static_cast<int32_t>(n / 2);
-    }
-}
-
-void MusicPlayer::Impl::MixBlock() noexcept {
+    // Exactly what the device asks for is mixed, no more: a change lands on the first frame
+    // the device has not taken yet, and is heard as soon as the device can play it.
     MixerGuard guard(*FMixer);
-    int64_t at = NextOutFrame();
-    const int64_t end = at + FBlockFrames;
+    const int64_t start = NextOutFrame();
+    const int64_t end = start + static_cast<int64_t>(Interleaved.size() / 2);
+    int64_t at = start;
     while (at < end) {
-        // Every change due by this frame first, then the frames up to the next change.
+        // Every change due by this frame first, then the frames up to the next change, a
+        // block at most.
         while (FSchedule.NextFrame() <= at) {
             Apply(FSchedule.Front());
             FSchedule.PopFront();
         }
         FPieceStart = at;
-        FPieceFrames = static_cast<int32_t>(std::min(end, FSchedule.NextFrame()) - at);
-        const auto offset = static_cast<size_t>(FBlockFrames - (end - at)) * 2;
-        (void)FMixer->MixFrames(
-            std::span<int16_t>(FBlock).subspan(offset, static_cast<size_t>(FPieceFrames) * 2),
-            false);
+        FPieceFrames = static_cast<int32_t>(
+            std::min({end, FSchedule.NextFrame(), at + FBlockFrames}) - at);
+        (void)FMixer->MixFrames(Interleaved.subspan(static_cast<size_t>(at - start) * 2,
+                                                    static_cast<size_t>(FPieceFrames) * 2),
+                                false);
         at += FPieceFrames;
     }
     FMixedFrames.store(end, std::memory_order_relaxed);
@@ -392,8 +378,9 @@ const std::string& MusicPlayer::BackendName() const noexcept {
 }
 
 DeliveryStats MusicPlayer::Delivery() const noexcept {
+    // A block begun counts as handed over.
     const int64_t frames = FImpl->FMixedFrames.load(std::memory_order_relaxed);
-    return {static_cast<uint64_t>(frames / FImpl->FBlockFrames), 0};
+    return {static_cast<uint64_t>((frames + FImpl->FBlockFrames - 1) / FImpl->FBlockFrames), 0};
 }
 
 }  // namespace oggmix

@@ -1,7 +1,7 @@
 #pragma once
 // MusicPlayer_Impl.h: the inside of MusicPlayer, shared by its facet files. Nothing outside
 // music/ includes it.
-// Threads: the game thread, except Pull, MixBlock, Apply and OnMixed, which run on the
+// Threads: the game thread, except Pull, Apply and OnMixed, which run on the
 //          device's thread (the caller's, offline).
 // Locks:   every change to a stream or a slot is made with the mixer's lock held (MixerGuard),
 //          so that no block is rendered half way through it; the ledger of heard spans is
@@ -113,10 +113,9 @@ struct MusicPlayer::Impl {
     // The source frame heard at Heard, or where the track stands. Mixer lock held.
     [[nodiscard]] double HeardSourceFrame(TrackState& State, int64_t Heard);
 
-    // Device thread.
+    // Device thread: mixes what the device asks for, piece by piece between the scheduled
+    // changes, a block at most a piece.
     void Pull(std::span<int16_t> Interleaved) noexcept;
-    // Mixes the next block into FBlock, piece by piece between the scheduled changes.
-    void MixBlock() noexcept;
     void Apply(const music::ScheduledChange& Change) noexcept;  // mixer lock held
     void OnMixed() noexcept;  // inside the mixer's piece, its lock held
     // The beats of a track heard in the piece, told ahead. Mixer lock held.
@@ -167,9 +166,7 @@ struct MusicPlayer::Impl {
     std::array<TrackState*, kSlotCount> FSlotTrack{};
     // Output frames mixed: written by the device thread under the mixer's lock, read anywhere.
     std::atomic<int64_t> FMixedFrames{0};
-    // Device thread: the block handed out, how much of it is out, and the piece being mixed.
-    std::vector<int16_t> FBlock;
-    int32_t FBlockUsedFrames = 0;
+    // Device thread: the piece being mixed.
     int64_t FPieceStart = 0;
     int32_t FPieceFrames = 0;
 

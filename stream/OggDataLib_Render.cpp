@@ -118,7 +118,8 @@ int32_t TOggData::RenderFrames(Output Dest, int32_t Delay) noexcept {
         done += n;
     }
     if (FFilterGainsUnshown) ShowFilterGains();
-    if (done == 0) {
+    // A render that met the end of the music at once plays nothing but still ends it.
+    if (done == 0 && !FRecorder.HasJumps()) {
         FRecorder.Discard();
     } else if (FRecorder.On()) {
         // The fade that pauses the stream at its next render: silent from where its gain

@@ -46,6 +46,9 @@ public:
     void Finish(int32_t musicFrames, int32_t silentFrame) noexcept;
     // The render rendered nothing.
     void Discard() noexcept { FValid = false; }
+    // Jumps recorded in the render begun last: even one that rendered nothing can have met
+    // the end of the music.
+    [[nodiscard]] bool HasJumps() const noexcept { return FJumpCount > 0; }
     // The record of the last render, or null (off, or that render rendered nothing).
     [[nodiscard]] const PlayRecord* Last() const noexcept { return FValid ? &FRecord : nullptr; }
 

@@ -53,9 +53,10 @@ TEST_F(MusicPosition, PositionIsTheFrameHeardAcrossLoopJumpsAndSeeks) {
     LoadLooping();
     Listen(100);
     FPlayer->Play(FTrack);
-    Listen(2 * kTestBlockFrames);  // the block being filled when Play came is still silent
+    Listen(2 * kTestBlockFrames);
     // Past the first loop jump (1.5 s) and well into the second turn.
     MarkEvery(2999, 40);
+    Listen(64);  // a seek is heard from the next frame on: the last mark's frames come first
     FPlayer->Seek(FTrack, 0.25);
     MarkEvery(1777, 10);
     Listen(64);
@@ -76,6 +77,7 @@ TEST_F(MusicPosition, PositionOfA48000HzTrackIsTheConvertedFrameHeard) {
     FPlayer->Play(FTrack);
     Listen(2 * kTestBlockFrames);
     MarkEvery(2999, 10);
+    Listen(64);
     FPlayer->Seek(FTrack, 0.25);
     MarkEvery(1777, 5);
     Listen(64);
@@ -218,7 +220,7 @@ TEST_F(MusicPosition, APauseFallsSilentWithinTwoBlocksAndResumeGoesOnFromThere) 
     Listen(64);
     ExpectMarksMatchTheSound();
     EXPECT_GT(FMarks.back().second, stood);
-    EXPECT_LT(FMarks.back().second, stood + 3 * kTestBlockFrames);
+    EXPECT_LE(FMarks.back().second, stood + 3 * kTestBlockFrames);
 }
 
 TEST_F(MusicPosition, ASeekWhilePausedIsWhereResumeGoesOn) {
@@ -236,7 +238,7 @@ TEST_F(MusicPosition, ASeekWhilePausedIsWhereResumeGoesOn) {
     Listen(64);
     ExpectMarksMatchTheSound();
     EXPECT_GT(FMarks.back().second, 11025);
-    EXPECT_LT(FMarks.back().second, 11025 + 3 * kTestBlockFrames);
+    EXPECT_LE(FMarks.back().second, 11025 + 3 * kTestBlockFrames);
 }
 
 TEST_F(MusicPosition, EveryTurnOfALoopShorterThanABlockIsAnEvent) {
