@@ -50,7 +50,7 @@ int main(int argc, char** argv) try {
     const int64_t stingerFrame =
         player.PlayStinger(stinger, {.Grid = fight, .When = oggmix::Quantize::Bar});
     std::printf("stinger at frame %" PRId64 "\n", stingerFrame);
-    PrintBeats(player, 2s);
+    PrintBeats(player, 3s);  // the next bar can be a whole bar away
 } catch (const oggmix::MusicError& error) {
     std::fprintf(stderr, "adaptive_music: %s\n", error.what());
     return 1;

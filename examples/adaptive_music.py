@@ -44,7 +44,7 @@ def main(argv):
             print_beats(player, 1.0)
             stinger_frame = player.play_stinger(stinger, fight, when=oggmix.Quantize.BAR)
             print(f"stinger at frame {stinger_frame}")
-            print_beats(player, 2.0)
+            print_beats(player, 3.0)  # the next bar can be a whole bar away
     except oggmix.OggmixError as error:
         print(f"adaptive_music.py: {error}", file=sys.stderr)
         return 1

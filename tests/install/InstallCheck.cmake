@@ -25,8 +25,9 @@ run("configure the game" ${CMAKE_COMMAND} -S ${game} -B ${game}/build -G ${GENER
 run("build the game" ${CMAKE_COMMAND} --build ${game}/build)
 set(demo ${prefix}/share/oggmix/demo.ogg)
 set(python_example ${PYTHON} ${SOURCE_DIR}/examples/play_music.py)
-foreach(program game game_c python_example)
-  if(program STREQUAL python_example)
+# "python" names no variable: if() would read a variable's value in its place.
+foreach(program game game_c python)
+  if(program STREQUAL "python")
     set(command ${CMAKE_COMMAND} -E env --unset=OGGMIX_LIBRARY
         PYTHONPATH=${prefix}/share/oggmix/python ${python_example})
   else()

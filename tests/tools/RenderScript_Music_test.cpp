@@ -84,7 +84,7 @@ TEST_F(RenderScriptMusic, BarTransitionsAtRandomMomentsCutExactlyOnTheBarLine) {
     dir.Write("hour.ogg", hour.Ogg);
     ReferenceReader hourReader(hour.Ogg);
     hourReader.SeekFrame(kHourFrame);
-    const std::vector<int16_t> hourRef = Heard(hourReader.Read(3 * barFrames));
+    const std::vector<int16_t> hourRef = Heard(hourReader.Read(2 * barFrames));
     const std::vector<int16_t> click = Track("click.ogg", ClickTrack(kTrackFrames, kBpm, 0));
     const std::vector<int16_t> noise = Track("noise.ogg", Noise(44100, 2, 3.0, kSeed, 0.3));
 
