@@ -12,7 +12,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kLossCheck = 100ms;   // how soon a lost device is noticed
+constexpr auto kLossCheck = 100ms;    // how soon a lost device is noticed
 constexpr auto kRetryEvery = 1000ms;  // how often a lost device is tried again
 
 std::string ShortName(const std::string& name) {
@@ -25,8 +25,11 @@ std::string ShortName(const std::string& name) {
 
 DeviceLink::DeviceLink(const std::string& Name, int32_t LatencyMs, bool Required,
                        AudioBackend::PullFn Pull)
-    : FName(Name), FOffline(Name == "offline"), FLatencyMs(LatencyMs),
-      FBackendName(ShortName(Name)), FPull(std::move(Pull)) {
+    : FName(Name),
+      FOffline(Name == "offline"),
+      FLatencyMs(LatencyMs),
+      FBackendName(ShortName(Name)),
+      FPull(std::move(Pull)) {
     if (FOffline) return;
     std::string why;
     FBackend = Open(FName, why);

@@ -9,8 +9,11 @@
 namespace oggmix::music {
 
 HeardSpans::HeardSpans()
-    : FSpans(kSpanCapacity), FScratch(kJumpCapacity), FJumps(kJumpCapacity),
-      FHeardEvents(kEventCapacity), FAhead(kEventCapacity) {}
+    : FSpans(kSpanCapacity),
+      FScratch(kJumpCapacity),
+      FJumps(kJumpCapacity),
+      FHeardEvents(kEventCapacity),
+      FAhead(kEventCapacity) {}
 
 void HeardSpans::Add(uint32_t TrackId, int64_t OutStart, int32_t Frames, int32_t RateHz,
                      const PlayRecord& Record) noexcept {

@@ -100,8 +100,8 @@ private:
     mutable std::vector<PlayJump> FScratch;
     std::vector<PlayJump> FJumps;  // a ring indexed by FJumpCount modulo its size
     int64_t FJumpCount = 0;        // jumps ever added
-    EventRing FHeardEvents;  // told when heard
-    EventRing FAhead;        // told when mixed
+    EventRing FHeardEvents;        // told when heard
+    EventRing FAhead;              // told when mixed
     uint64_t FDroppedEvents = 0;
 };
 

@@ -62,9 +62,9 @@ MusicPlayer::Impl::Impl(const PlayerOptions& Options)
         FMixer->OnMix = [this](int32_t*, int32_t) { OnMixed(); };
     }
     const std::string backend = Options.Backend.empty() ? AudioBackendName() : Options.Backend;
-    FDevice = std::make_unique<music::DeviceLink>(
-        backend, LatencyOf(Options.LatencyMs), Options.RequireDevice,
-        [this](std::span<int16_t> out) { Pull(out); });
+    FDevice = std::make_unique<music::DeviceLink>(backend, LatencyOf(Options.LatencyMs),
+                                                  Options.RequireDevice,
+                                                  [this](std::span<int16_t> out) { Pull(out); });
     FSeenLosses = FDevice->Losses();
     FDevice->Start();
 }
@@ -221,8 +221,8 @@ void MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
             FSchedule.PopFront();
         }
         FPieceStart = at;
-        FPieceFrames = static_cast<int32_t>(
-            std::min({end, FSchedule.NextFrame(), at + FBlockFrames}) - at);
+        FPieceFrames =
+            static_cast<int32_t>(std::min({end, FSchedule.NextFrame(), at + FBlockFrames}) - at);
         (void)FMixer->MixFrames(Interleaved.subspan(static_cast<size_t>(at - start) * 2,
                                                     static_cast<size_t>(FPieceFrames) * 2),
                                 false);
@@ -299,14 +299,14 @@ void MusicPlayer::Impl::OnMixed() noexcept {
             FSpans.PushEvent(frame,
                              {MusicEventKind::Looped, Track{state->Id}, jump.CueIndex, frame});
             if (jump.Cause == PlayJumpCause::LoopCue)
-                FSpans.PushAhead({MusicEventKind::CueReached, Track{state->Id}, jump.CueIndex,
-                                  frame});
+                FSpans.PushAhead(
+                    {MusicEventKind::CueReached, Track{state->Id}, jump.CueIndex, frame});
         }
         if (state->FadingTo != Ending::None && state->SilentOut < 0 &&
             outStart >= state->FadeFromOut && record->SilentFrame >= 0) {
             state->SilentOut = outStart + record->SilentFrame;
-            state->SilentSource = std::llround(
-                music::HeardSpans::SourceFrameIn(*record, rate, record->SilentFrame));
+            state->SilentSource =
+                std::llround(music::HeardSpans::SourceFrameIn(*record, rate, record->SilentFrame));
         }
         // A group's beats are told once, for the group, from its lead.
         if (!state->Grid.Known()) continue;
@@ -329,14 +329,14 @@ void MusicPlayer::Impl::TellBeats(const TrackState& State, uint32_t ReportAs,
     int64_t fromSource = Record.StartFrame;
     const auto tell = [&](int32_t untilOut) {
         if (untilOut <= fromOut) return;
-        const auto sourceEnd = static_cast<int64_t>(
-            music::HeardSpans::SourceFrameIn(Record, rate, untilOut - 1)) + 1;
+        const auto sourceEnd =
+            static_cast<int64_t>(music::HeardSpans::SourceFrameIn(Record, rate, untilOut - 1)) + 1;
         for (int64_t beat = grid.BeatAtOrAfter(fromSource);; ++beat) {
             const int64_t frame = grid.BeatFrame(beat);
             if (frame >= sourceEnd) break;
-            const int64_t out = FPieceStart + fromOut +
-                                std::llround(static_cast<double>(frame - fromSource) *
-                                             kFramesPerSecond / rate);
+            const int64_t out =
+                FPieceStart + fromOut +
+                std::llround(static_cast<double>(frame - fromSource) * kFramesPerSecond / rate);
             MusicEvent event{MusicEventKind::Beat, Track{ReportAs}, -1, out};
             event.Bar = grid.BarOf(beat);
             event.BeatInBar = grid.BeatInBar(beat);

@@ -61,7 +61,7 @@ struct MusicPlayer::Impl {
         int64_t FadeFromOut = 0;
         int64_t SilentOut = -1;
         int64_t SilentSource = -1;
-        bool Rewound = false;  // a stop's rewind to the start is done
+        bool Rewound = false;   // a stop's rewind to the start is done
         music::TempoGrid Grid;  // from the file's tags, or as the game set it
         uint32_t GroupId = 0;   // the layer group it belongs to, if any
     };
@@ -125,8 +125,8 @@ struct MusicPlayer::Impl {
     void ScheduleChange(const music::ScheduledChange& Change);
     // A fade of Frames from output frame From drawn in Shape (rising: from silence up to 1,
     // else down to 0); StartsTrack: its first step starts the track too. Mixer lock held.
-    void ScheduleFade(TrackState& State, int64_t From, int64_t Frames, FadeShape Shape,
-                      bool Rising, bool StartsTrack, bool Loop);
+    void ScheduleFade(TrackState& State, int64_t From, int64_t Frames, FadeShape Shape, bool Rising,
+                      bool StartsTrack, bool Loop);
     void ScheduleMarker(int64_t Frame, MusicEventKind Kind, uint32_t Id);
     // Puts a prepared restart in place: a stop's rewind, or a position. Mixer lock held.
     void ApplyRestart(TrackState& State, std::unique_ptr<PreparedPosition> From);

@@ -79,10 +79,11 @@ void MusicPlayer::SetTempo(Track Which, const Tempo& Grid) {
                                  std::to_string(Grid.Bpm));
         grid.BpmMicro = *bpm;
     }
-    grid.BeatsPerBar = static_cast<int32_t>(
-        music::CheckRange(Grid.BeatsPerBar, 1, 64, "the beats per bar"));
+    grid.BeatsPerBar =
+        static_cast<int32_t>(music::CheckRange(Grid.BeatsPerBar, 1, 64, "the beats per bar"));
     if (Grid.FirstBeatFrame < 0)
-        throw MusicError(MusicErrorCode::InvalidArgument, "the first beat's frame must be 0 or more");
+        throw MusicError(MusicErrorCode::InvalidArgument,
+                         "the first beat's frame must be 0 or more");
     grid.FirstBeatFrame = Grid.FirstBeatFrame;
     MixerGuard guard(*FImpl->FMixer);
     for (Impl::TrackState* state : members) {
@@ -110,10 +111,10 @@ Track MusicPlayer::MakeLayerGroup(const std::vector<Track>& Layers) {
             throw MusicError(MusicErrorCode::InvalidArgument,
                              FImpl->Describe(state) + " is named twice");
         if (!states.empty() && state.Stream->PcmTotal() != states.front()->Stream->PcmTotal())
-            throw MusicError(MusicErrorCode::InvalidArgument,
-                             "layers share one playhead and so one length: " +
-                                 FImpl->Describe(state) + " differs from " +
-                                 FImpl->Describe(*states.front()));
+            throw MusicError(
+                MusicErrorCode::InvalidArgument,
+                "layers share one playhead and so one length: " + FImpl->Describe(state) +
+                    " differs from " + FImpl->Describe(*states.front()));
         states.push_back(&state);
     }
     const uint32_t id = FImpl->NewTrackId();
@@ -134,8 +135,8 @@ int64_t MusicPlayer::MixedFrame() { return FImpl->NextOutFrame(); }
 std::chrono::steady_clock::time_point MusicPlayer::WhenHeard(int64_t Frame) {
     const auto now = std::chrono::steady_clock::now();
     const int64_t heard = FImpl->FDevice->HeardFrames();
-    const auto ahead = std::chrono::duration<double>(static_cast<double>(Frame - heard) /
-                                                     kFramesPerSecond);
+    const auto ahead =
+        std::chrono::duration<double>(static_cast<double>(Frame - heard) / kFramesPerSecond);
     return now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(ahead);
 }
 
@@ -156,8 +157,8 @@ int64_t MusicPlayer::Impl::OutputFramesOf(const TrackState& State, int64_t Sourc
     return std::llround(static_cast<double>(SourceFrames) * kFramesPerSecond / rate);
 }
 
-MusicPlayer::Impl::Landing MusicPlayer::Impl::Predict(TrackState& Lead, Quantize When,
-                                                      int32_t Bars, int64_t MinOut) {
+MusicPlayer::Impl::Landing MusicPlayer::Impl::Predict(TrackState& Lead, Quantize When, int32_t Bars,
+                                                      int64_t MinOut) {
     const int64_t earliest = std::max(NextOutFrame(), MinOut);
     TOggData& stream = *Lead.Stream;
     // Not playing: there is nothing to wait for.
@@ -205,10 +206,10 @@ MusicPlayer::Impl::Landing MusicPlayer::Impl::Predict(TrackState& Lead, Quantize
             // Grid points inside this stretch; a beat on the very frame of a jump is never
             // played, the music being elsewhere by then.
             for (int64_t from = segmentSource;;) {
-                const int64_t beat = When == Quantize::Beat
-                                         ? grid.BeatAtOrAfter(from)
-                                         : grid.BarBeatAtOrAfter(
-                                               from, When == Quantize::Bars ? Bars : 1);
+                const int64_t beat =
+                    When == Quantize::Beat
+                        ? grid.BeatAtOrAfter(from)
+                        : grid.BarBeatAtOrAfter(from, When == Quantize::Bars ? Bars : 1);
                 const int64_t target = grid.BeatFrame(beat);
                 if (target >= jumpAt) break;
                 if (outOf(target) >= earliest) return {outOf(target), target};
@@ -318,11 +319,12 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
     if (Options.StartAt == Entry::Cue) {
         music::CheckRange(Options.CueIndex, 0, kCueCount - 1, "the cue index");
         if (to.front()->Stream->Cues()[static_cast<size_t>(Options.CueIndex)].Count == 0)
-            throw MusicError(MusicErrorCode::InvalidArgument,
-                             FImpl->Describe(*to.front()) + " has no loop cue " +
-                                 std::to_string(Options.CueIndex));
+            throw MusicError(MusicErrorCode::InvalidArgument, FImpl->Describe(*to.front()) +
+                                                                  " has no loop cue " +
+                                                                  std::to_string(Options.CueIndex));
     }
-    const int64_t fadeFrames = Options.FadeKind == Fade::None ? 0 : FImpl->FadeFrames(Options.Length, lead);
+    const int64_t fadeFrames =
+        Options.FadeKind == Fade::None ? 0 : FImpl->FadeFrames(Options.Length, lead);
     const bool fadeOut = Options.FadeKind == Fade::Out || Options.FadeKind == Fade::Cross;
     const bool fadeIn = Options.FadeKind == Fade::In || Options.FadeKind == Fade::Cross;
 
@@ -347,7 +349,8 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
                     const int64_t past = landing.Source - lead.Grid.BeatFrame(beat);
                     entry = state->Grid.BeatFrame(lead.Grid.BeatInBar(beat)) + past;
                 }
-                entries.push_back(std::clamp<int64_t>(entry, 0, std::max<int64_t>(0, stream.PcmTotal() - 1)));
+                entries.push_back(
+                    std::clamp<int64_t>(entry, 0, std::max<int64_t>(0, stream.PcmTotal() - 1)));
             }
         }
         // Made ready aside: the destination (not playing yet) at its entry, the bridge at 0.
@@ -373,8 +376,8 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
         for (size_t i = 0; i < to.size(); ++i) {
             FImpl->EnsureSlot(*to[i]);
             FImpl->ApplyRestart(*to[i], std::move(prepared[i]));
-            FImpl->ScheduleFade(*to[i], destinationAt, fadeIn ? fadeFrames : 0, Options.Shape,
-                                true, true, Options.Loop);
+            FImpl->ScheduleFade(*to[i], destinationAt, fadeIn ? fadeFrames : 0, Options.Shape, true,
+                                true, Options.Loop);
         }
         for (Impl::TrackState* state : from) {
             if (fadeOut) {
@@ -388,9 +391,9 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
             FImpl->ScheduleChange(cut);
         }
         FImpl->ScheduleMarker(at, MusicEventKind::TransitionStart, To.Id);
-        FImpl->ScheduleMarker(std::max(at + (fadeOut ? fadeFrames : 0),
-                                       destinationAt + (fadeIn ? fadeFrames : 0)),
-                              MusicEventKind::TransitionEnd, To.Id);
+        FImpl->ScheduleMarker(
+            std::max(at + (fadeOut ? fadeFrames : 0), destinationAt + (fadeIn ? fadeFrames : 0)),
+            MusicEventKind::TransitionEnd, To.Id);
         return at;
     }
 }
@@ -408,9 +411,8 @@ int64_t MusicPlayer::SetVolume(Track Which, double Volume, const VolumeChange& C
                                  : *members.front();
     const int64_t frames = FImpl->FadeFrames(Change.Length, lead);
     MixerGuard guard(*FImpl->FMixer);
-    const int64_t at = Change.When == Quantize::Now
-                           ? FImpl->NextOutFrame()
-                           : FImpl->Predict(lead, Change.When, 1, 0).Out;
+    const int64_t at = Change.When == Quantize::Now ? FImpl->NextOutFrame()
+                                                    : FImpl->Predict(lead, Change.When, 1, 0).Out;
     for (Impl::TrackState* state : members) {
         music::ScheduledChange change;
         change.Frame = at;

@@ -284,9 +284,10 @@ std::vector<MusicEvent> MusicPlayer::Poll() {
         FImpl->FSpans.TakeDueEvents(heard, due);
     }
     for (size_t i = deviceEvents; i < due.size(); ++i) {
-        const auto ahead = std::chrono::duration<double>(
-            static_cast<double>(due[i].Frame - heard) / kFramesPerSecond);
-        due[i].HeardAt = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(ahead);
+        const auto ahead = std::chrono::duration<double>(static_cast<double>(due[i].Frame - heard) /
+                                                         kFramesPerSecond);
+        due[i].HeardAt =
+            now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(ahead);
     }
     FImpl->FinishStops();
     if (FImpl->FCallback)

@@ -16,9 +16,7 @@ Wide FloorDiv(Wide a, Wide b) noexcept {
     return (a % b != 0 && a < 0) ? q - 1 : q;
 }
 
-int64_t FloorDiv64(int64_t a, int64_t b) noexcept {
-    return static_cast<int64_t>(FloorDiv(a, b));
-}
+int64_t FloorDiv64(int64_t a, int64_t b) noexcept { return static_cast<int64_t>(FloorDiv(a, b)); }
 
 }  // namespace
 
@@ -33,8 +31,8 @@ int64_t TempoGrid::BeatFrame(int64_t Index) const noexcept {
 int64_t TempoGrid::BeatAtOrAfter(int64_t Frame) const noexcept {
     // An estimate from the exact ratio, then the rounding settled by looking.
     const Wide offset = Wide{Frame} - FirstBeatFrame;
-    int64_t index = static_cast<int64_t>(
-        FloorDiv(offset * BpmMicro, Wide{60} * RateHz * kMicroBeatsPerBeat));
+    int64_t index =
+        static_cast<int64_t>(FloorDiv(offset * BpmMicro, Wide{60} * RateHz * kMicroBeatsPerBeat));
     while (BeatFrame(index) >= Frame) --index;
     while (BeatFrame(index) < Frame) ++index;
     return index;

@@ -259,9 +259,9 @@ TEST_F(MusicPosition, EveryTurnOfALoopShorterThanABlockIsAnEvent) {
     EXPECT_LE(count(MusicEventKind::Looped), 45);
     EXPECT_GE(count(MusicEventKind::CueReached), 44);
     EXPECT_LE(count(MusicEventKind::CueReached), 45);
-    EXPECT_EQ(static_cast<size_t>(count(MusicEventKind::Looped) +
-                                  count(MusicEventKind::CueReached)),
-              events.size());
+    EXPECT_EQ(
+        static_cast<size_t>(count(MusicEventKind::Looped) + count(MusicEventKind::CueReached)),
+        events.size());
 }
 
 TEST_F(MusicPosition, APausedPositionRunsOnToWhereTheFadeFellSilentAndStaysThere) {

@@ -182,7 +182,7 @@ struct VolumeChange {
 };
 
 struct StingerOptions {
-    Track Grid{};                  // the track whose beats it lands on
+    Track Grid{};                    // the track whose beats it lands on
     Quantize When = Quantize::Beat;  // Beat or Bar
     // Frames of the stinger before its own downbeat: it starts that much before the line.
     int64_t PickupFrames = 0;
