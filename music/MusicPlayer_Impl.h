@@ -77,6 +77,13 @@ struct MusicPlayer::Impl {
     TrackState& Find(Track Which);
     // The track, or a group's layers (the lead first). Game thread.
     std::vector<TrackState*> Members(Track Which);
+    // Calls Change for the track's stream, or each layer's of a group, all within one mix.
+    template <class Fn>
+    void ForEachMember(Track Which, Fn&& Change) {
+        const std::vector<TrackState*> members = Members(Which);
+        MixerGuard guard(*FMixer);
+        for (TrackState* state : members) Change(*state->Stream);
+    }
     // Device thread, mixer lock held: the track or null.
     [[nodiscard]] TrackState* FindById(uint32_t Id) noexcept;
     [[nodiscard]] std::string Describe(const TrackState& State) const;

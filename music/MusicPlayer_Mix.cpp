@@ -30,30 +30,36 @@ constexpr int32_t kMaxLimiterLevel = 8388607;
 void MusicPlayer::SetVolume(Track Which, double Volume, double Seconds) {
     const double volume = music::CheckRange(Volume, 0.0, 2.0, "the volume");
     const double seconds = music::CheckSeconds(Seconds, "the volume time");
-    FImpl->Find(Which).Stream->SetVolume(static_cast<float>(volume), static_cast<float>(seconds));
+    FImpl->ForEachMember(Which, [&](TOggData& stream) {
+        stream.SetVolume(static_cast<float>(volume), static_cast<float>(seconds));
+    });
 }
 
 void MusicPlayer::SetPan(Track Which, double Pan, double Seconds) {
     const double pan = music::CheckRange(Pan, -1.0, 1.0, "the pan");
     const double seconds = music::CheckSeconds(Seconds, "the pan time");
-    FImpl->Find(Which).Stream->SetPan(static_cast<float>(pan), static_cast<float>(seconds));
+    FImpl->ForEachMember(Which, [&](TOggData& stream) {
+        stream.SetPan(static_cast<float>(pan), static_cast<float>(seconds));
+    });
 }
 
 void MusicPlayer::SetToneFilter(Track Which, ToneFilter Filter, double Seconds) {
     const double seconds = music::CheckSeconds(Seconds, "the tone filter time");
     const FilterPreset* preset = FindFilterPreset(PresetCaption(Filter));
-    TOggData& stream = *FImpl->Find(Which).Stream;
     const auto& v = preset->Values;
     const auto time = static_cast<float>(seconds);
-    if (preset->ValueCount == 8)
-        stream.SetFilterCurve8(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], time);
-    else
-        stream.SetFilterCurve4(v[0], v[1], v[2], v[3], time);
+    FImpl->ForEachMember(Which, [&](TOggData& stream) {
+        if (preset->ValueCount == 8)
+            stream.SetFilterCurve8(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], time);
+        else
+            stream.SetFilterCurve4(v[0], v[1], v[2], v[3], time);
+    });
 }
 
 void MusicPlayer::SetGainControl(Track Which, double Level) {
     const double level = music::CheckRange(Level, 0.0, 10.0, "the gain control level");
-    FImpl->Find(Which).Stream->SetAGC(static_cast<float>(level));
+    FImpl->ForEachMember(Which,
+                         [&](TOggData& stream) { stream.SetAGC(static_cast<float>(level)); });
 }
 
 void MusicPlayer::SetMasterVolume(double Volume) {
