@@ -103,6 +103,7 @@ void DeviceLink::Swap(std::unique_ptr<AudioBackend> next, bool fallback) {
         FBackend->Stop();
         previous = std::move(FBackend);
         FBaseFrames = FPulledFrames.load(std::memory_order_relaxed);
+        FBaseUnderruns += previous->Underruns();
         FBackend = std::move(next);
         FFallback = fallback;
         FBackend->Start();
@@ -153,6 +154,12 @@ int64_t DeviceLink::HeardFrames() const noexcept {
     while (heard > last && !FLastHeard.compare_exchange_weak(last, heard)) {
     }
     return std::max(heard, last);
+}
+
+uint64_t DeviceLink::Underruns() const noexcept {
+    if (FOffline) return 0;
+    std::lock_guard guard(FSwapLock);
+    return FBaseUnderruns + FBackend->Underruns();
 }
 
 bool DeviceLink::Available() const noexcept {

@@ -48,6 +48,8 @@ public:
     // "pulse", "sdl", "null", "wav" or "manual": the back end asked for.
     [[nodiscard]] const std::string& BackendName() const noexcept { return FBackendName; }
     [[nodiscard]] uint64_t Losses() const noexcept { return FLosses.load(); }
+    // Gaps the device played for want of sound, as far as its back ends can tell.
+    [[nodiscard]] uint64_t Underruns() const noexcept;
 
 private:
     [[nodiscard]] std::unique_ptr<AudioBackend> Open(const std::string& name, std::string& why);

@@ -380,7 +380,8 @@ const std::string& MusicPlayer::BackendName() const noexcept {
 DeliveryStats MusicPlayer::Delivery() const noexcept {
     // A block begun counts as handed over.
     const int64_t frames = FImpl->FMixedFrames.load(std::memory_order_relaxed);
-    return {static_cast<uint64_t>((frames + FImpl->FBlockFrames - 1) / FImpl->FBlockFrames), 0};
+    return {static_cast<uint64_t>((frames + FImpl->FBlockFrames - 1) / FImpl->FBlockFrames),
+            FImpl->FDevice->Underruns()};
 }
 
 }  // namespace oggmix

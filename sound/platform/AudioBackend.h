@@ -56,6 +56,9 @@ public:
     [[nodiscard]] virtual int32_t DelayFrames() const noexcept { return 0; }
     // True once the device has gone away; the back end pulls no more. Any thread.
     [[nodiscard]] virtual bool Lost() const noexcept { return false; }
+    // Times the device ran out of pulled sound and played a gap, where it can tell (the
+    // PulseAudio server reports each); 0 elsewhere. Any thread.
+    [[nodiscard]] virtual uint64_t Underruns() const noexcept { return 0; }
     // Of the frames pulled since Open, how many the listener has heard by now; moves on with
     // the clock between pulls, never decreases, never exceeds what was pulled. Any thread,
     // lock-free.

@@ -62,6 +62,7 @@ public:
         FRunning = false;
         if (FStream != nullptr) {
             pa_stream_set_write_callback(FStream, nullptr, nullptr);
+            pa_stream_set_underflow_callback(FStream, nullptr, nullptr);
             pa_stream_set_state_callback(FStream, nullptr, nullptr);
             pa_stream_disconnect(FStream);
             pa_stream_unref(FStream);
@@ -81,6 +82,9 @@ public:
     int32_t PeriodFrames() const noexcept override { return FRequestFrames; }
     int32_t DelayFrames() const noexcept override { return FDelay.Now(); }
     bool Lost() const noexcept override { return FLost.load(std::memory_order_relaxed); }
+    uint64_t Underruns() const noexcept override {
+        return FUnderruns.load(std::memory_order_relaxed);
+    }
     int64_t HeardFrames() const noexcept override { return FClock.HeardFrames(); }
     std::string Name() const override { return "pulse"; }
 
@@ -113,6 +117,7 @@ private:
         if (FStream == nullptr) return pa_strerror(pa_context_errno(FContext));
         pa_stream_set_state_callback(FStream, &PulseBackend::StreamState, this);
         pa_stream_set_write_callback(FStream, &PulseBackend::WriteRequest, this);
+        pa_stream_set_underflow_callback(FStream, &PulseBackend::Underflow, this);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = static_cast<uint32_t>(FTargetFrames * kDeviceBytesPerFrame);
@@ -182,6 +187,9 @@ private:
             self->FLost.store(true, std::memory_order_relaxed);
         pa_threaded_mainloop_signal(self->FMainloop, 0);
     }
+    static void Underflow(pa_stream*, void* userdata) {
+        static_cast<PulseBackend*>(userdata)->FUnderruns.fetch_add(1, std::memory_order_relaxed);
+    }
     static void StreamState(pa_stream* stream, void* userdata) {
         auto* self = static_cast<PulseBackend*>(userdata);
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
@@ -200,6 +208,7 @@ private:
     bool FRunning = false;        // main loop lock
     bool FPriorityTried = false;  // main loop thread
     std::atomic<bool> FLost{false};
+    std::atomic<uint64_t> FUnderruns{0};
     HeardDelay FDelay;
     DeviceClock FClock;
 };

@@ -113,7 +113,8 @@ struct MusicEvent {
     int32_t BeatInBar = 0;  // Beat, Bar: the beat within the bar, from 0
 };
 
-// Blocks handed to the sound device, and those it had already passed (heard as a gap).
+// Blocks handed to the sound device (a block begun counts), and the gaps the device played for
+// want of sound where its back end can tell (PulseAudio reports each; 0 elsewhere).
 struct DeliveryStats {
     uint64_t WrittenBlocks = 0;
     uint64_t LateBlocks = 0;
