@@ -66,7 +66,8 @@ private:
 
     mutable std::mutex FSwapLock;
     std::unique_ptr<AudioBackend> FBackend;  // guarded by FSwapLock; swapped by Swap only
-    int64_t FBaseFrames = 0;  // guarded by FSwapLock: pulled before the back end opened
+    int64_t FBaseFrames = 0;      // guarded by FSwapLock: pulled before the back end opened
+    uint64_t FBaseUnderruns = 0;  // guarded by FSwapLock: of the back ends swapped out
     bool FFallback = false;   // guarded by FSwapLock: the real-time stand-in is pulling
     std::atomic<int64_t> FPulledFrames{0};  // device thread writes; read after a Stop
     mutable std::atomic<int64_t> FLastHeard{0};
