@@ -68,7 +68,7 @@ private:
     std::unique_ptr<AudioBackend> FBackend;  // guarded by FSwapLock; swapped by Swap only
     int64_t FBaseFrames = 0;      // guarded by FSwapLock: pulled before the back end opened
     uint64_t FBaseUnderruns = 0;  // guarded by FSwapLock: of the back ends swapped out
-    bool FFallback = false;   // guarded by FSwapLock: the real-time stand-in is pulling
+    bool FFallback = false;       // guarded by FSwapLock: the real-time stand-in is pulling
     std::atomic<int64_t> FPulledFrames{0};  // device thread writes; read after a Stop
     mutable std::atomic<int64_t> FLastHeard{0};
     std::atomic<uint64_t> FLosses{0};
