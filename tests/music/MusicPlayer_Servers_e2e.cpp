@@ -159,7 +159,8 @@ TEST_F(PlayerThroughPulseAudio, TheCExampleIsHeardOnTheDefaultBackEnd) {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     const std::vector<uint8_t> first = EncodeOgg(Music(kServerRate, 2, 3.0, 11));
     const std::string firstPath = FDir.Write("first.ogg", first);
-    const std::string secondPath = FDir.Write("second.ogg", EncodeOgg(Music(kServerRate, 2, 3.0, 12)));
+    const std::string secondPath =
+        FDir.Write("second.ogg", EncodeOgg(Music(kServerRate, 2, 3.0, 12)));
     auto recorder = Record("recorded.raw");
     const ProgramResult run =
         RunProgram(ExecutableDir() + "/play_music_c", {firstPath, secondPath});
@@ -183,7 +184,8 @@ TEST_F(PlayerThroughPulseAudio, ABarTransitionIsHeardOnTheBarLine) {
     TransitionOptions onTheBar;
     onTheBar.When = Quantize::Bar;
     const std::vector<std::string> tempo = {"BPM=120", "BEATSPERBAR=4", "FIRSTBEAT=0"};
-    const std::vector<uint8_t> from = EncodeOgg(Music(kServerRate, 2, 6.0, 21), {.Comments = tempo});
+    const std::vector<uint8_t> from =
+        EncodeOgg(Music(kServerRate, 2, 6.0, 21), {.Comments = tempo});
     const std::vector<uint8_t> to = EncodeOgg(Music(kServerRate, 2, 6.0, 22), {.Comments = tempo});
     auto recorder = Record("recorded.raw");
     int64_t lineOut = 0;
@@ -243,7 +245,8 @@ TEST_F(PlayerThroughPulseAudio, ClosingOnePlayerLeavesTheOtherPlaying) {
                           heard.begin() + static_cast<long>(at.Offset + k));
     };
     while (j < reference.size() && !sameFrom(j)) j += 2;
-    EXPECT_GE(j - at.Match, static_cast<size_t>(1.4 * 2 * kRate)) << "the second player was not heard";
+    EXPECT_GE(j - at.Match, static_cast<size_t>(1.4 * 2 * kRate))
+        << "the second player was not heard";
     ASSERT_LT(j, reference.size()) << "the first player was not heard alone after the close";
     const std::vector<int16_t> rest(reference.begin() + static_cast<long>(j), reference.end());
     const ServerComparison after = CompareThroughServer(heard, rest, {true, at.Offset + j, 0});

@@ -6,8 +6,8 @@
 // Threads: the caller's. Memory: allocates.
 
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
@@ -57,7 +57,8 @@ inline std::vector<uint8_t> ClickTrack(double seconds) {
         for (int64_t f = 0; f < kClickFrames && beat + f < pcm.Frames(); ++f) {
             const double decay = 1.0 - static_cast<double>(f) / kClickFrames;
             const auto sample = static_cast<int16_t>(
-                20000.0 * decay * std::cos(2.0 * 3.14159265358979323846 * 1000.0 * f / kServerRate));
+                20000.0 * decay *
+                std::cos(2.0 * 3.14159265358979323846 * 1000.0 * f / kServerRate));
             pcm.Samples[static_cast<size_t>(2 * (beat + f))] = sample;
             pcm.Samples[static_cast<size_t>(2 * (beat + f) + 1)] = sample;
         }
