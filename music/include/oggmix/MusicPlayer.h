@@ -10,9 +10,8 @@
 //          device's thread. Several players may live in one process, each with its own device
 //          stream; nothing is shared between them.
 // Errors:  every failure throws MusicError with an English message; no call ends the process.
-// Latency: a change (pause, fade, cross-fade, seek) is heard one block after the call at most,
-//          plus what the device holds (PlayerOptions::LatencyMs); a block is
-//          PlayerOptions::BlockFrames frames of 44100 Hz stereo.
+// Latency: a change (pause, fade, cross-fade, seek) lands on the first frame the device has
+//          not taken yet and is heard after what the device holds (PlayerOptions::LatencyMs).
 // Units:   seconds as double; volumes 1.0 = as recorded; pan -1 left .. +1 right. A value
 //          within 1e-9 of a range's end (a float ramp's -6.7e-16) is taken as that end.
 // This header needs only the standard library.
