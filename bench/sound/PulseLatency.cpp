@@ -147,12 +147,14 @@ int main(int argc, char** argv) {
     const test::TempDir folder;
     SoundServer server(SoundServer::Kind::PulseAudio, folder.Path());
     if (!server.MissingPrograms().empty() || !server.Start()) {
-        std::fprintf(stderr, "pulse latency: no private PulseAudio server (scripts/install-deps)\n");
+        std::fprintf(stderr,
+                     "pulse latency: no private PulseAudio server (scripts/install-deps)\n");
         return 1;
     }
     const std::string parec = test::FindProgram("parec");
-    std::printf("| latency asked | call to monitor, median of %d | gaps in %d s, 4 busy per core |\n",
-                kClicks, seconds);
+    std::printf(
+        "| latency asked | call to monitor, median of %d | gaps in %d s, 4 busy per core |\n",
+        kClicks, seconds);
     std::printf("|---|---|---|\n");
     for (const int32_t latencyMs : {20, 50, 100}) {
         Figures figures;
