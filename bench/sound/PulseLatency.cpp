@@ -2,7 +2,7 @@
 // for (20, 50 and 100 ms): how long from asking for sound (a click after silence) to its first
 // frame at the server's monitor (median of 20), and how many gaps the server fills with
 // silence while a tone plays for SECONDS (default 60) with four busy processes per core.
-//   oggmix_pulse_latency [SECONDS]
+//   oggmix_pulse_latency [SECONDS [LATENCY_MS...]]
 // The monitor gets each block of the null sink when the sink renders it, about 10 ms before
 // the sink's clock plays it (parec's latency); the figures are at the monitor.
 #include <algorithm>
@@ -140,8 +140,14 @@ bool Measure(int32_t latencyMs, int32_t loadSeconds, const std::string& folder,
 int main(int argc, char** argv) {
     using namespace oggmix;
     const int32_t seconds = argc > 1 ? std::atoi(argv[1]) : 60;
-    if (argc > 2 || seconds <= 0) {
-        std::fprintf(stderr, "usage: oggmix_pulse_latency [SECONDS]\n");
+    std::vector<int32_t> latenciesMs{20, 50, 100};
+    if (argc > 2) {
+        latenciesMs.clear();
+        for (int i = 2; i < argc; ++i) latenciesMs.push_back(std::atoi(argv[i]));
+    }
+    if (seconds <= 0 ||
+        std::any_of(latenciesMs.begin(), latenciesMs.end(), [](int32_t ms) { return ms <= 0; })) {
+        std::fprintf(stderr, "usage: oggmix_pulse_latency [SECONDS [LATENCY_MS...]]\n");
         return 2;
     }
     const test::TempDir folder;
@@ -156,7 +162,7 @@ int main(int argc, char** argv) {
         "| latency asked | call to monitor, median of %d | gaps in %d s, 4 busy per core |\n",
         kClicks, seconds);
     std::printf("|---|---|---|\n");
-    for (const int32_t latencyMs : {20, 50, 100}) {
+    for (const int32_t latencyMs : latenciesMs) {
         Figures figures;
         if (!Measure(latencyMs, seconds, folder.Path(), parec, figures)) return 1;
         std::printf("| %d ms | %.1f ms | %zu (%zu frames) |\n", latencyMs, figures.MedianMs,
