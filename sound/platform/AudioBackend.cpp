@@ -49,8 +49,8 @@ void AudioBackend::Opened() {
 HRESULT CreateAudioBackend(std::string_view name, std::unique_ptr<AudioBackend>& Backend,
                            const BackendOptions& Options) {
     Backend.reset();
-    const std::string fallback = name.empty() ? DefaultAudioBackendName() : std::string();
-    if (name.empty()) name = fallback;
+    const std::string defaultName = name.empty() ? DefaultAudioBackendName() : std::string();
+    if (name.empty()) name = defaultName;
     if (name == "sdl") {
         Backend = MakeSdlBackend(Options.LatencyMs);
     } else if (name == "pulse") {

@@ -20,7 +20,9 @@ class PulseBackend final : public AudioBackend {
 public:
     // A latency asked for is the server's target length, with requests of a quarter of it.
     explicit PulseBackend(int32_t latencyMs)
-        : FTargetFrames(latencyMs > 0 ? std::max(latencyMs * kDeviceFramesPerSecond / 1000, 4)
+        : FTargetFrames(latencyMs > 0 ? static_cast<int32_t>(std::clamp<int64_t>(
+                                            int64_t{latencyMs} * kDeviceFramesPerSecond / 1000, 4,
+                                            kMaxTargetFrames))
                                       : kDefaultTargetFrames),
           FRequestFrames(latencyMs > 0 ? FTargetFrames / 4 : kDefaultRequestFrames) {}
     ~PulseBackend() override { Close(); }
@@ -93,6 +95,7 @@ private:
     // requests of 10 ms keep it topped up.
     static constexpr int32_t kDefaultTargetFrames = 4410;
     static constexpr int32_t kDefaultRequestFrames = 441;
+    static constexpr int32_t kMaxTargetFrames = 10 * kDeviceFramesPerSecond;
 
     HRESULT Fail(const std::string& why) {
         Close();

@@ -27,13 +27,15 @@ void DeviceClock::Record(int64_t pulledFrames, int64_t unheardFrames, int64_t no
     Store({heard, pulledFrames, nowNs});
 }
 
+// Without fences (ThreadSanitizer does not model them): the fields are stored with release
+// and loaded with acquire, so a reader that sees any field of a record being written also
+// sees the odd sequence number stored before it, and tries again.
 void DeviceClock::Store(const Snapshot& at) noexcept {
     const uint32_t sequence = FSequence.load(std::memory_order_relaxed);
     FSequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    FHeardFrames.store(at.HeardFrames, std::memory_order_relaxed);
-    FPulledFrames.store(at.PulledFrames, std::memory_order_relaxed);
-    FStampNs.store(at.StampNs, std::memory_order_relaxed);
+    FHeardFrames.store(at.HeardFrames, std::memory_order_release);
+    FPulledFrames.store(at.PulledFrames, std::memory_order_release);
+    FStampNs.store(at.StampNs, std::memory_order_release);
     FSequence.store(sequence + 2, std::memory_order_release);
 }
 
@@ -41,10 +43,9 @@ DeviceClock::Snapshot DeviceClock::Read() const noexcept {
     for (;;) {
         const uint32_t before = FSequence.load(std::memory_order_acquire);
         if (before % 2 != 0) continue;
-        const Snapshot at{FHeardFrames.load(std::memory_order_relaxed),
-                          FPulledFrames.load(std::memory_order_relaxed),
-                          FStampNs.load(std::memory_order_relaxed)};
-        std::atomic_thread_fence(std::memory_order_acquire);
+        const Snapshot at{FHeardFrames.load(std::memory_order_acquire),
+                          FPulledFrames.load(std::memory_order_acquire),
+                          FStampNs.load(std::memory_order_acquire)};
         if (FSequence.load(std::memory_order_relaxed) == before) return at;
     }
 }

@@ -25,7 +25,8 @@ void WriteText(const std::string& path, const std::string& text) {
 }
 
 // The daemon, a null sink that drives the graph at 44100 Hz, and what the session manager
-// and the clients need; nothing that looks for devices, a desktop portal or real time.
+// and the clients need; nothing that looks for devices or a desktop portal. Real-time
+// scheduling where allowed, as a desktop's PipeWire (and PulseAudio) has it.
 constexpr const char* kPipeWireConf = R"(context.properties = {
     core.daemon = true
     core.name = pipewire-0
@@ -38,6 +39,7 @@ context.spa-libs = {
     support.* = support/libspa-support
 }
 context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
     { name = libpipewire-module-protocol-native }
     { name = libpipewire-module-metadata }
     { name = libpipewire-module-spa-node-factory }
@@ -99,6 +101,7 @@ std::string PipeWirePulseConf(const std::string& socket) {
     support.* = support/libspa-support
 }
 context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
     { name = libpipewire-module-protocol-native }
     { name = libpipewire-module-client-node }
     { name = libpipewire-module-adapter }

@@ -47,12 +47,15 @@ inline Alignment Align(const std::vector<int16_t>& heard, const std::vector<int1
 }
 
 // Heard against the reference from an alignment on, where a sound server may have inserted
-// silence: when its client was late (an underrun) the sink plays zeros and then continues
-// exactly where the stream stopped. A block dropped or repeated by the player never looks
-// like that: the sound after it is not where the reference stopped.
+// silence: when its client was late (an underrun) PulseAudio's sink plays zeros and then
+// continues exactly where the stream stopped; PipeWire's plays zeros in place of the late
+// sound and continues as far on as the zeros lasted. A block dropped or repeated by the player
+// looks like neither: the sound after it is not where the reference stopped, nor a silence's
+// length on.
 struct ServerComparison {
     size_t Matched = 0;          // samples of the reference heard in order
     size_t InsertedSilence = 0;  // samples of silence the server inserted
+    size_t ReplacedSamples = 0;  // samples of the reference the server played zeros for
     size_t Underruns = 0;
     size_t StoppedAt = 0;  // samples of heard compared
 };
@@ -89,6 +92,17 @@ inline ServerComparison CompareThroughServer(const std::vector<int16_t>& heard,
                 j += skip;
                 resumed = true;
             }
+        }
+        const size_t silence = resume - i;
+        if (!resumed && j + silence + length <= reference.size() && length != 0 &&
+            std::equal(heard.begin() + static_cast<long>(resume),
+                       heard.begin() + static_cast<long>(resume + length),
+                       reference.begin() + static_cast<long>(j + silence))) {
+            result.ReplacedSamples += silence;
+            ++result.Underruns;
+            i = resume;
+            j += silence;
+            resumed = true;
         }
         if (!resumed) break;
     }
