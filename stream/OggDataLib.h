@@ -241,7 +241,9 @@ public:
     int32_t Render(void* Dest, int32_t Count, int32_t Delay, bool Wide, bool Lock) noexcept;
 
     // Off by default. On: every render records what it played (PlayRecord.h), with room for
-    // every jump of a block however short the loop. Kept across loads. Takes FLock; allocates.
+    // every jump of a block however short the loop. Kept across loads; a load of a higher rate
+    // than any before moves the records. So switch it, and load, while no one reads the last
+    // record (not while a mixer that holds the stream mixes). Takes FLock; allocates.
     void SetPlayRecords(bool On);
     // The record of the last render (RenderNext or Render); null when records are off or that
     // render rendered nothing. Valid until the next render. No lock: read by the rendering
@@ -364,7 +366,7 @@ private:
     void JumpToCue(int32_t Index, int32_t doneFrames) noexcept OGGMIX_REQUIRES(FLock);
     void JumpDecoderToFrame(int64_t toFrame, int32_t doneFrames, PlayJumpCause cause,
                             int32_t cueIndex) noexcept OGGMIX_REQUIRES(FLock);
-    // Sizes the play records for the loaded stream. Allocates.
+    // Gives the play records room enough for the loaded stream. Allocates.
     void ReservePlayRecords() OGGMIX_REQUIRES(FLock);
     // The source frame the next output frame plays.
     [[nodiscard]] int64_t NextOutputSourceFrame() noexcept OGGMIX_REQUIRES(FLock);

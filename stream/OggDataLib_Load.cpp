@@ -100,17 +100,15 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
 void TOggData::SetPlayRecords(bool On) {
     ScopedLock guard(FLock);
     FPlayRecords = On;
-    if (On)
-        ReservePlayRecords();
-    else
-        FRecorder.Reserve(0, 0);
+    FRecorder.Reserve(0, 0);
+    if (On) ReservePlayRecords();
 }
 
 void TOggData::ReservePlayRecords() {
     const int32_t blockFrames = BytesToWideFrames(FRingSize / 2);
     const bool converts = PlaysConverted(FRate, FChannels) && !RateWithoutResampler(FRate);
-    FRecorder.Reserve(PlayRecorder::JumpCapacity(blockFrames, FRate),
-                      converts ? PlayRecorder::PendingCapacity(FRate) : 0);
+    FRecorder.Grow(PlayRecorder::JumpCapacity(blockFrames, FRate),
+                   converts ? PlayRecorder::PendingCapacity(FRate) : 0);
 }
 
 void TOggData::ReadInfo() {

@@ -36,6 +36,14 @@ void PlayRecorder::Reserve(int32_t jumpCapacity, int32_t pendingCapacity) {
     FValid = false;
 }
 
+void PlayRecorder::Grow(int32_t jumpCapacity, int32_t pendingCapacity) {
+    if (jumpCapacity <= static_cast<int32_t>(FJumps.size()) &&
+        pendingCapacity <= static_cast<int32_t>(FPending.size()))
+        return;
+    Reserve(std::max(jumpCapacity, static_cast<int32_t>(FJumps.size())),
+            std::max(pendingCapacity, static_cast<int32_t>(FPending.size())));
+}
+
 void PlayRecorder::Begin(int64_t startFrame) noexcept {
     FRecord = PlayRecord{};
     FRecord.StartFrame = startFrame;

@@ -25,6 +25,8 @@ public:
     // Room for that many jumps per render and inside a converter; 0 and 0 switch records
     // off and free the room. Allocates.
     void Reserve(int32_t jumpCapacity, int32_t pendingCapacity);
+    // Reserve, unless the room is already as large (the records stay where they are).
+    void Grow(int32_t jumpCapacity, int32_t pendingCapacity);
     [[nodiscard]] bool On() const noexcept { return !FJumps.empty(); }
 
     // A render starts; its first output frame plays startFrame.

@@ -20,22 +20,6 @@ constexpr int32_t kToneHalfWidthBins = 24;  // the Kaiser window's main lobe and
 
 std::string Tag(const char* line) { return std::string("COMMENT=") + line; }
 
-// Loads pcm into a stream whose conversion is switched on before the load.
-TestStream MakeConverted(const Pcm& pcm, std::vector<std::string> comments = {}) {
-    BindDecoder();
-    EncodeOptions options;
-    options.Quality = 1.0f;  // the codec's own noise well below what is measured
-    options.Comments = std::move(comments);
-    std::vector<uint8_t> ogg = EncodeOgg(pcm, options);
-    TestStream stream;
-    stream.Reference = DecodeReference(ogg);
-    stream.Data = std::make_unique<TOggData>(kTestBufferBytes);
-    stream.Data->SetConversion(true);
-    if (!stream.Data->LoadFromStream(std::make_unique<MemoryStream>(std::move(ogg))))
-        throw std::runtime_error("the test stream did not load");
-    return stream;
-}
-
 std::vector<int16_t> RenderAll(TOggData& data, int64_t frames) {
     data.Play(false, true);
     return RenderNarrow(data, frames, {4096 * 3 + 4});
@@ -137,7 +121,7 @@ class ConvertedTone : public ::testing::TestWithParam<double> {};
 
 TEST_P(ConvertedTone, KeepsItsLevelAndAddsNothingAboveMinus90Db) {
     const double freqHz = GetParam();
-    TestStream s = MakeConverted(Sine(48000, 2, 1.0, freqHz));
+    TestStream s = MakeConvertedStream(Sine(48000, 2, 1.0, freqHz));
     const std::vector<int16_t> out = RenderAll(*s.Data, 44100);
     const std::vector<double> ideal = FineConversion(s.Reference.Samples, 48000, 2);
     ASSERT_GE(ideal.size(), out.size());
@@ -164,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(At48000Hz, ConvertedTone,
                          ::testing::Values(100.0, 1000.0, 10000.0, 18000.0));
 
 TEST(OggDataConvert, ToneAbove22050HzOf96000HzFileIsRemoved) {
-    TestStream s = MakeConverted(Sine(96000, 1, 1.0, 30000.0));
+    TestStream s = MakeConvertedStream(Sine(96000, 1, 1.0, 30000.0));
     const std::vector<int16_t> out = RenderAll(*s.Data, 44100);
     const double sourceDb =
         ToneDb(PowerSpectrum(s.Reference.Samples, 1, 0, 96000 / 4), 30000.0, 96000);
@@ -183,7 +167,7 @@ TEST(OggDataConvert, SixChannelsMixDownWithCentreAndSurroundsAt3DbAndTheLfeDropp
         pcm.Samples.resize(tone.Samples.size() * 6);
         for (size_t f = 0; f < tone.Samples.size(); ++f) pcm.Samples[f * 6 + c] = tone.Samples[f];
     }
-    TestStream s = MakeConverted(pcm);
+    TestStream s = MakeConvertedStream(pcm);
     const std::vector<int16_t> out = RenderAll(*s.Data, 44100);
 
     const double sum = 1.0 + 2.0 * std::sqrt(0.5);  // no sum of full-scale inputs clips
@@ -207,7 +191,7 @@ TEST(OggDataConvert, SixChannelsMixDownWithCentreAndSurroundsAt3DbAndTheLfeDropp
 
 TEST(OggDataConvert, LoopJumpAndEndFeedTheConverterAsOneRunOfTheSplicedMusic) {
     TestStream s =
-        MakeConverted(Noise(48000, 2, 1.5, kNoiseSeed), {Tag("*loopsample,0,24000,60000,1")});
+        MakeConvertedStream(Noise(48000, 2, 1.5, kNoiseSeed), {Tag("*loopsample,0,24000,60000,1")});
     const int64_t total = s.Reference.PcmTotal;
     std::vector<int16_t> spliced = ReferenceFrames(s, 0, 60000);
     const std::vector<int16_t> tail = ReferenceFrames(s, 24000, total);
@@ -223,7 +207,7 @@ TEST(OggDataConvert, LoopJumpAndEndFeedTheConverterAsOneRunOfTheSplicedMusic) {
 TEST(OggDataConvert, TimeIsThatOfTheOutputRightAfterALoopJumpAndTheWrap) {
     // 3 s, looping once from 2 s back to 1 s, then wrapping to the start.
     TestStream s =
-        MakeConverted(Noise(48000, 2, 3.0, kNoiseSeed), {Tag("*loopsample,0,48000,96000,1")});
+        MakeConvertedStream(Noise(48000, 2, 3.0, kNoiseSeed), {Tag("*loopsample,0,48000,96000,1")});
     const double totalSec = static_cast<double>(s.Reference.PcmTotal) / 48000;
     // Output frame k is the music fed k / 44100 s after the start: the splice of 0..2 s,
     // 1 s..the end, and 0 s on.
@@ -246,8 +230,8 @@ TEST(OggDataConvert, TimeIsThatOfTheOutputRightAfterALoopJumpAndTheWrap) {
 
 TEST(OggDataConvert, TimeStaysInALoopShorterThanTheConvertersDelay) {
     // A 1 ms loop at 0.5 s: some twenty of its jumps are inside the converter at once.
-    TestStream s =
-        MakeConverted(Noise(48000, 2, 1.0, kNoiseSeed), {Tag("*loopsample,0,24000,24048,-1")});
+    TestStream s = MakeConvertedStream(Noise(48000, 2, 1.0, kNoiseSeed),
+                                       {Tag("*loopsample,0,24000,24048,-1")});
     s.Data->Play(false, true);
     constexpr int32_t kRequestFrames = 441;
     std::vector<int16_t> buffer(2 * kRequestFrames);
@@ -265,9 +249,9 @@ TEST(OggDataConvert, TimeStaysInALoopShorterThanTheConvertersDelay) {
 }
 
 TEST(OggDataConvert, SeekStartsWithTheMusicBeforeTheTargetAlreadyInTheFilter) {
-    TestStream whole = MakeConverted(Noise(48000, 2, 2.0, kNoiseSeed));
+    TestStream whole = MakeConvertedStream(Noise(48000, 2, 2.0, kNoiseSeed));
     const std::vector<int16_t> continuous = RenderAll(*whole.Data, 2 * 44100);
-    TestStream s = MakeConverted(Noise(48000, 2, 2.0, kNoiseSeed));
+    TestStream s = MakeConvertedStream(Noise(48000, 2, 2.0, kNoiseSeed));
     s.Data->Seek(1.0f, true);
     EXPECT_EQ(s.Data->GetTime(true), 1.0f);
     const std::vector<int16_t> out = RenderAll(*s.Data, 4410);
@@ -297,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(WithoutResampler, PassingFormat,
 
 TEST(OggDataConvert, RenderingThroughTheConverterAllocatesNothing) {
     TestStream s =
-        MakeConverted(Noise(32000, 1, 0.5, kNoiseSeed), {Tag("*loopsample,0,3200,12800,-1")});
+        MakeConvertedStream(Noise(32000, 1, 0.5, kNoiseSeed), {Tag("*loopsample,0,3200,12800,-1")});
     s.Data->Play(true, true);
     ASSERT_GT(s.Data->RenderNext(0), 0);
     const AllocationScope scope;

@@ -5,17 +5,9 @@
 namespace oggmix::test {
 namespace {
 
-// A 48000 Hz stream through the converter, noise, kTestBufferBytes blocks.
+// A 48000 Hz stream through the converter, noise.
 TestStream MakeConverted(double seconds) {
-    BindDecoder();
-    std::vector<uint8_t> ogg = EncodeOgg(Noise(48000, 2, seconds, kNoiseSeed));
-    TestStream stream;
-    stream.Reference = DecodeReference(ogg);
-    stream.Data = std::make_unique<TOggData>(kTestBufferBytes);
-    stream.Data->SetConversion(true);
-    if (!stream.Data->LoadFromStream(std::make_unique<MemoryStream>(std::move(ogg))))
-        throw std::runtime_error("the test stream did not load");
-    return stream;
+    return MakeConvertedStream(Noise(48000, 2, seconds, kNoiseSeed));
 }
 
 TEST(OggDataPosition, APreparedPositionPlaysOnBitForBitAsTheExactSeek) {

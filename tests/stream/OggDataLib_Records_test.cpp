@@ -1,6 +1,7 @@
 // OggDataLib_Records_test.cpp: play records: every block's output rebuilt from its record alone
 // matches a plain decode, for loops shorter than a block, the wrap and the end, and the jumps
 // of a converted stream land where they are heard.
+#include <algorithm>
 #include <cstdlib>
 
 #include "tests/stream/StreamTestSupport.h"
@@ -116,6 +117,26 @@ TEST(OggDataRecords, TheWrapAndTheEndAreRecordedWhereTheyAreHeard) {
     EXPECT_LT(record->MusicFrames, kSmallBlockFrames);
     EXPECT_EQ(s.Data->RenderNext(0), 0);
     EXPECT_EQ(s.Data->LastPlayRecord(), nullptr);
+}
+
+TEST(OggDataRecords, AFadeToSilenceIsRecordedWhereItFallsSilent) {
+    TestStream s = MakeRecorded(44100, 1.0, {});
+    s.Data->Play(false, true);
+    s.Data->Fade(0.0f, 0.1f);  // 4410 frames; silent in 1/256 from 4410 * 255 / 256 on
+    for (int32_t b = 0; b < 2; ++b) {
+        ASSERT_GT(s.Data->RenderNext(0), 0);
+        EXPECT_EQ(s.Data->LastPlayRecord()->SilentFrame, -1) << "block " << b;
+    }
+    ASSERT_GT(s.Data->RenderNext(0), 0);
+    const int32_t silentFrame = s.Data->LastPlayRecord()->SilentFrame;
+    EXPECT_GE(silentFrame, 4392 - 2 * kSmallBlockFrames);
+    EXPECT_LE(silentFrame, 4410 - 2 * kSmallBlockFrames);
+    const std::vector<int16_t> block = BlockOf(*s.Data);
+    EXPECT_TRUE(std::all_of(block.begin() + 2 * silentFrame, block.end(),
+                            [](int16_t sample) { return sample == 0; }));
+    EXPECT_TRUE(std::any_of(block.begin() + 2 * (silentFrame - 8), block.begin() + 2 * silentFrame,
+                            [](int16_t sample) { return sample != 0; }));
+    EXPECT_EQ(s.Data->RenderNext(0), 0) << "the fade paused the stream";
 }
 
 TEST(OggDataRecords, AConvertedStreamsJumpIsRecordedWhereItsOutputReachesIt) {

@@ -65,6 +65,23 @@ inline TestStream MakeStream(const Pcm& pcm, std::vector<std::string> comments =
     return stream;
 }
 
+// Loads pcm into a stream whose conversion is switched on before the load. The frames are
+// left empty: the conversion's output has a reference of its own (ConvertedReference.h).
+inline TestStream MakeConvertedStream(const Pcm& pcm, std::vector<std::string> comments = {}) {
+    BindDecoder();
+    EncodeOptions options;
+    options.Quality = 1.0f;  // the codec's own noise well below what is measured
+    options.Comments = std::move(comments);
+    std::vector<uint8_t> ogg = EncodeOgg(pcm, options);
+    TestStream stream;
+    stream.Reference = DecodeReference(ogg);
+    stream.Data = std::make_unique<TOggData>(kTestBufferBytes);
+    stream.Data->SetConversion(true);
+    if (!stream.Data->LoadFromStream(std::make_unique<MemoryStream>(std::move(ogg))))
+        throw std::runtime_error("the test stream did not load");
+    return stream;
+}
+
 // Seeded noise: every frame differs from its neighbours, so a frame out of place shows.
 inline TestStream MakeNoiseStream(int32_t rateHz, int32_t channels, double seconds,
                                   std::vector<std::string> comments = {}, double amplitude = 0.5) {
