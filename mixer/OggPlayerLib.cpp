@@ -166,13 +166,17 @@ int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
         else
             wrapped = kernels.MixAdd(FMix.data(), block, valueCount) || wrapped;
     }
-    if (sourceCount == 0 || wrapped) MixSources(sourceCount, frames);
-
-    if (OnMix) OnMix(FMix.data(), frames);
-    for (int32_t first = 0; first < frames; first += kLimiterGroupFrames)
-        LimitGroup(first, std::min(kLimiterGroupFrames, frames - first));
-    kernels.ClipToNarrow(Dest, FMix.data(), valueCount);
+    FinishMix(Dest, sourceCount, wrapped, frames);
     return ByteCount;
+}
+
+void TOggPlayer::FinishMix(void* Dest, int32_t SourceCount, bool Wrapped,
+                           int32_t FrameCount) noexcept {
+    if (SourceCount == 0 || Wrapped) MixSources(SourceCount, FrameCount);
+    if (OnMix) OnMix(FMix.data(), FrameCount);
+    for (int32_t first = 0; first < FrameCount; first += kLimiterGroupFrames)
+        LimitGroup(first, std::min(kLimiterGroupFrames, FrameCount - first));
+    Kernels().ClipToNarrow(Dest, FMix.data(), 2 * FrameCount);
 }
 
 void TOggPlayer::MixSources(int32_t SourceCount, int32_t FrameCount) noexcept {
@@ -224,12 +228,7 @@ int32_t TOggPlayer::MixFrames(std::span<int16_t> Dest, bool Lock) noexcept {
         else
             wrapped = kernels.MixAdd(FMix.data(), piece, valueCount) || wrapped;
     }
-    if (sourceCount == 0 || wrapped) MixSources(sourceCount, frames);
-
-    if (OnMix) OnMix(FMix.data(), frames);
-    for (int32_t first = 0; first < frames; first += kLimiterGroupFrames)
-        LimitGroup(first, std::min(kLimiterGroupFrames, frames - first));
-    kernels.ClipToNarrow(Dest.data(), FMix.data(), valueCount);
+    FinishMix(Dest.data(), sourceCount, wrapped, frames);
     return frames;
 }
 

@@ -150,6 +150,10 @@ public:
 
 private:
     void LimitGroup(int32_t First, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    // The rest of a mix once the sources are summed (an exact pass where a sum wrapped): OnMix,
+    // the limiter, and the clipped 16-bit frames into Dest.
+    void FinishMix(void* Dest, int32_t SourceCount, bool Wrapped, int32_t FrameCount) noexcept
+        OGGMIX_REQUIRES(FLock);
     // Sums the collected blocks into FMix, saturating at the 32-bit range, with every source's
     // lock held.
     void MixSources(int32_t SourceCount, int32_t FrameCount) noexcept OGGMIX_REQUIRES(FLock);

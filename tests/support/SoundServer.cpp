@@ -188,6 +188,14 @@ std::vector<std::string> SoundServer::MissingPrograms() const {
     return missing;
 }
 
+std::string SoundServer::MissingMessage() const {
+    const std::vector<std::string> missing = MissingPrograms();
+    if (missing.empty()) return {};
+    std::string message = "not installed (scripts/install-deps):";
+    for (const std::string& name : missing) message += " " + name;
+    return message;
+}
+
 bool SoundServer::Start() {
     (void)Stop(SIGTERM);
     std::filesystem::remove(FSocket);

@@ -50,6 +50,9 @@ public:
 
     // The programs this kind needs that are not installed (with pactl and parec), by name.
     [[nodiscard]] std::vector<std::string> MissingPrograms() const;
+    // Empty when every program is there; otherwise "not installed (scripts/install-deps):"
+    // and their names, for a test to skip with (or to fail with, in CI).
+    [[nodiscard]] std::string MissingMessage() const;
     // Starts the server; true once its sink is listed.
     [[nodiscard]] bool Start();
     // Sends signal to every process of the server (the PulseAudio server first) and waits:

@@ -66,11 +66,9 @@ protected:
 
     void SetUp() override {
         FServer = std::make_unique<SoundServer>(ServerKind(), FDir.Path());
-        if (const std::vector<std::string> missing = FServer->MissingPrograms(); !missing.empty()) {
-            std::string names;
-            for (const std::string& name : missing) names += " " + name;
-            if (std::getenv("CI") != nullptr) FAIL() << "missing:" << names;
-            GTEST_SKIP() << "not installed (scripts/install-deps):" << names;
+        if (const std::string missing = FServer->MissingMessage(); !missing.empty()) {
+            if (std::getenv("CI") != nullptr) FAIL() << missing;
+            GTEST_SKIP() << missing;
         }
         FParec = FindProgram("parec");
         setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
