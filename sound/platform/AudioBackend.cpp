@@ -10,8 +10,17 @@
 namespace oggmix {
 namespace {
 
-std::mutex gErrorMutex;
-std::string gLastError;  // guarded by gErrorMutex
+// Made on first use: a back end may open while the program's own globals are still being
+// made (a global player), and must find this ready, and still there when that player goes.
+struct LastError {
+    std::mutex Mutex;
+    std::string Text;  // guarded by Mutex
+};
+
+LastError& TheLastError() {
+    static LastError error;
+    return error;
+}
 
 }  // namespace
 
@@ -26,13 +35,15 @@ std::string AudioBackendName() {
 }
 
 std::string LastAudioBackendError() {
-    std::lock_guard guard(gErrorMutex);
-    return gLastError;
+    LastError& error = TheLastError();
+    std::lock_guard guard(error.Mutex);
+    return error.Text;
 }
 
 void SetLastAudioBackendError(std::string message) {
-    std::lock_guard guard(gErrorMutex);
-    gLastError = std::move(message);
+    LastError& error = TheLastError();
+    std::lock_guard guard(error.Mutex);
+    error.Text = std::move(message);
 }
 
 HRESULT AudioBackend::Fail(std::string why) {

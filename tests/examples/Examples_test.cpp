@@ -239,16 +239,9 @@ TEST_P(AdaptiveExample, BeatsFollowTheTempoAndTheChangesLandOnBarLines) {
 INSTANTIATE_TEST_SUITE_P(CppAndPython, AdaptiveExample,
                          ::testing::Values("adaptive_music", "adaptive_music.py"));
 
-TEST(ExitWithPlayerOpen, ThePlayerIsClosedAtExitWithItsWavFileComplete) {
-    TempDir dir;
-    const std::string music = dir.Write("music.ogg", EncodeOgg(Sine(44100, 2, 3.0, 440.0)));
-    const std::string heardPath = dir.Path() + "/heard.wav";
-    const ProgramResult run =
-        RunProgram(ExecutableDir() + "/exit_with_player_open", {"wav:" + heardPath, music});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, "left open\n");
-
-    // The header's sizes are those of the file: it was finished, not cut off.
+// The header's sizes are those of the file (it was finished, not cut off), and the half second
+// played is in it.
+void ExpectFinishedWavWithMusic(const std::string& heardPath) {
     const std::vector<uint8_t> bytes = ReadFileBytes(heardPath);
     const std::string_view data = "data";
     const auto dataChunk = std::search(bytes.begin(), bytes.end(), data.begin(), data.end());
@@ -260,9 +253,32 @@ TEST(ExitWithPlayerOpen, ThePlayerIsClosedAtExitWithItsWavFileComplete) {
     EXPECT_EQ(riffBytes + 8, bytes.size());
     EXPECT_EQ(dataChunk + 8 + dataBytes, bytes.end());
     const std::vector<int16_t> heard = ReadWavSamples(heardPath);
-    // Half a second played; the sine peaks near 16384.
+    // The sine peaks near 16384.
     EXPECT_GT(static_cast<int64_t>(heard.size()) / 2, kFramesPerSecond / 4);
     EXPECT_GT(Peak(heard, 0, static_cast<int64_t>(heard.size()) / 2), 14000);
+}
+
+TEST(ExitWithPlayerOpen, ThePlayerIsClosedAtExitWithItsWavFileComplete) {
+    TempDir dir;
+    const std::string music = dir.Write("music.ogg", EncodeOgg(Sine(44100, 2, 3.0, 440.0)));
+    const std::string heardPath = dir.Path() + "/heard.wav";
+    const ProgramResult run =
+        RunProgram(ExecutableDir() + "/exit_with_player_open", {"wav:" + heardPath, music});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "left open\n");
+    ExpectFinishedWavWithMusic(heardPath);
+}
+
+TEST(ExitWithPlayerOpen, AGlobalPlayerEndsCleanlyWhenTheProgramCallsExit) {
+    TempDir dir;
+    const std::string music = dir.Write("music.ogg", EncodeOgg(Sine(44100, 2, 3.0, 440.0)));
+    const std::string heardPath = dir.Path() + "/heard.wav";
+    setenv("OGGMIX_AUDIO", ("wav:" + heardPath).c_str(), 1);
+    const ProgramResult run = RunProgram(ExecutableDir() + "/global_player", {music});
+    setenv("OGGMIX_AUDIO", "manual", 1);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "left open\n");
+    ExpectFinishedWavWithMusic(heardPath);
 }
 
 std::string ReadText(const std::string& path) {
