@@ -3,6 +3,7 @@
 // each block holds.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -209,7 +210,13 @@ void MusicPlayer::Unload(Track Which) {
 void MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
     // Exactly what the device asks for is mixed, no more: a change lands on the first frame
     // the device has not taken yet, and is heard as soon as the device can play it.
+    const auto asked = std::chrono::steady_clock::now();
     MixerGuard guard(*FMixer);
+    const auto waitedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now() - asked)
+                              .count();
+    if (waitedUs > FLongestWaitUs.load(std::memory_order_relaxed))
+        FLongestWaitUs.store(waitedUs, std::memory_order_relaxed);
     const int64_t start = NextOutFrame();
     const int64_t end = start + static_cast<int64_t>(Interleaved.size() / 2);
     int64_t at = start;
@@ -381,7 +388,7 @@ DeliveryStats MusicPlayer::Delivery() const noexcept {
     // A block begun counts as handed over.
     const int64_t frames = FImpl->FMixedFrames.load(std::memory_order_relaxed);
     return {static_cast<uint64_t>((frames + FImpl->FBlockFrames - 1) / FImpl->FBlockFrames),
-            FImpl->FDevice->Underruns()};
+            FImpl->FDevice->Underruns(), FImpl->FLongestWaitUs.load(std::memory_order_relaxed)};
 }
 
 }  // namespace oggmix

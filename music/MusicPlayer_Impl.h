@@ -31,16 +31,25 @@
 
 namespace oggmix {
 
-// The mixer's lock for a scope.
+// The mixer's lock for a scope. Stream states swapped out under it (Spent) are freed once it
+// is given back, so that the device's thread does not wait for a decoder to be freed.
 class MixerGuard {
 public:
-    explicit MixerGuard(TOggPlayer& Player) : FPlayer(Player) { FPlayer.Lock(); }
-    ~MixerGuard() { FPlayer.Unlock(); }
+    using SpentStates = std::vector<std::unique_ptr<PreparedPosition>>;
+    explicit MixerGuard(TOggPlayer& Player, SpentStates* Spent = nullptr)
+        : FPlayer(Player), FSpent(Spent) {
+        FPlayer.Lock();
+    }
+    ~MixerGuard() {
+        FPlayer.Unlock();
+        if (FSpent != nullptr) FSpent->clear();
+    }
     MixerGuard(const MixerGuard&) = delete;
     MixerGuard& operator=(const MixerGuard&) = delete;
 
 private:
     TOggPlayer& FPlayer;
+    SpentStates* FSpent;
 };
 
 struct MusicPlayer::Impl {
@@ -166,6 +175,8 @@ struct MusicPlayer::Impl {
     uint64_t FSeenLosses = 0;  // device losses when Poll last looked
 
     std::map<uint32_t, GroupState> FGroups;
+    // Game thread: stream states swapped out under the mixer's lock, freed after it.
+    MixerGuard::SpentStates FSpent;
     int64_t FLastStinger = -1;  // mixer lock: the output frame of the last stinger's downbeat
     music::Schedule FSchedule;  // mixer lock
 
@@ -173,6 +184,8 @@ struct MusicPlayer::Impl {
     std::array<TrackState*, kSlotCount> FSlotTrack{};
     // Output frames mixed: written by the device thread under the mixer's lock, read anywhere.
     std::atomic<int64_t> FMixedFrames{0};
+    // The longest the device's thread waited for the mixer's lock: written by it, read anywhere.
+    std::atomic<int64_t> FLongestWaitUs{0};
     // Device thread: the piece being mixed.
     int64_t FPieceStart = 0;
     int32_t FPieceFrames = 0;

@@ -297,9 +297,9 @@ int64_t MusicPlayer::Impl::FadeFrames(const FadeLength& Length, const TrackState
 void MusicPlayer::Impl::ApplyRestart(TrackState& State, std::unique_ptr<PreparedPosition> From) {
     if (!From) return;
     if (State.FadingTo == Ending::Stop && !State.Rewound)
-        State.Stream->StopAt(std::move(From), true);
+        FSpent.push_back(State.Stream->StopAt(std::move(From), true));
     else
-        State.Stream->ApplyPosition(std::move(From), true);
+        FSpent.push_back(State.Stream->ApplyPosition(std::move(From), true));
 }
 
 int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& Options) {
@@ -362,7 +362,7 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
         std::unique_ptr<PreparedPosition> bridgeStart =
             bridge != nullptr ? bridge->Stream->PreparePosition(0) : nullptr;
 
-        MixerGuard guard(*FImpl->FMixer);
+        MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
         // The mixer went past the point meanwhile: find the next one.
         if (FImpl->NextOutFrame() > landing.Out && attempt < 3) continue;
         const int64_t at = std::max(landing.Out, FImpl->NextOutFrame());
@@ -439,13 +439,13 @@ int64_t MusicPlayer::PlayStinger(Track Stinger, const StingerOptions& Options) {
     const double cooldownSec = music::CheckSeconds(Options.CooldownSec, "the cooldown");
     const int64_t pickup = FImpl->OutputFramesOf(stinger, Options.PickupFrames);
     std::unique_ptr<PreparedPosition> start = stinger.Stream->PreparePosition(0);
-    MixerGuard guard(*FImpl->FMixer);
+    MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
     const int64_t at = FImpl->Predict(grid, Options.When, 1, FImpl->NextOutFrame() + pickup).Out;
     if (FImpl->FLastStinger >= 0 &&
         static_cast<double>(at - FImpl->FLastStinger) < cooldownSec * kFramesPerSecond)
         return -1;
     FImpl->EnsureSlot(stinger);
-    stinger.Stream->StopAt(std::move(start), true);
+    FImpl->FSpent.push_back(stinger.Stream->StopAt(std::move(start), true));
     FImpl->ScheduleFade(stinger, at - pickup, 0, FadeShape::Linear, true, true, false);
     FImpl->FLastStinger = at;
     return at;

@@ -41,7 +41,7 @@ void MusicPlayer::Impl::WithRestarts(const std::vector<TrackState*>& States,
         // The heavy part (decoders and converters made ready) runs while the device mixes.
         for (size_t i = 0; i < count; ++i)
             prepared[i] = frames[i] < 0 ? nullptr : States[i]->Stream->PreparePosition(frames[i]);
-        MixerGuard guard(*FMixer);
+        MixerGuard guard(*FMixer, &FSpent);
         const std::vector<int64_t> now = framesNow();
         if (now == frames) return Change(prepared);
         if (attempt == kPrepareAttempts) {
@@ -64,9 +64,9 @@ void MusicPlayer::Impl::StartLocked(TrackState& State, bool Loop, double FadeInS
     const bool running = stream.GetState(true) >= 2 && State.SilentSource < 0;
     if (From) {
         if (State.FadingTo == Ending::Stop && !State.Rewound)
-            stream.StopAt(std::move(From), true);
+            FSpent.push_back(stream.StopAt(std::move(From), true));
         else
-            stream.ApplyPosition(std::move(From), true);
+            FSpent.push_back(stream.ApplyPosition(std::move(From), true));
     }
     // Under the mixer's lock no render sees the silent start of a fade-in (which would pause
     // the stream).
@@ -105,10 +105,10 @@ void MusicPlayer::Impl::FinishStops() {
         }
         if (!due) continue;
         std::unique_ptr<PreparedPosition> start = state.Stream->PreparePosition(0);
-        MixerGuard guard(*FMixer);
+        MixerGuard guard(*FMixer, &FSpent);
         if (state.FadingTo != Ending::Stop || state.Rewound || state.Stream->GetState(true) >= 2)
             continue;
-        state.Stream->StopAt(std::move(start), true);
+        FSpent.push_back(state.Stream->StopAt(std::move(start), true));
         state.Rewound = true;
     }
 }
@@ -143,7 +143,7 @@ void MusicPlayer::Stop(Track Which, double FadeOutSec) {
     // Those not playing are rewound at once, prepared aside.
     std::vector<std::unique_ptr<PreparedPosition>> starts;
     for (Impl::TrackState* state : members) starts.push_back(state->Stream->PreparePosition(0));
-    MixerGuard guard(*FImpl->FMixer);
+    MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
     for (size_t i = 0; i < members.size(); ++i) {
         Impl::TrackState& state = *members[i];
         if (state.FadingTo == Impl::Ending::Stop) continue;
@@ -151,7 +151,7 @@ void MusicPlayer::Stop(Track Which, double FadeOutSec) {
             FImpl->FadeOutLocked(state, Impl::Ending::Stop, fadeSec);
             continue;
         }
-        state.Stream->StopAt(std::move(starts[i]), true);
+        FImpl->FSpent.push_back(state.Stream->StopAt(std::move(starts[i]), true));
         state.FadingTo = Impl::Ending::Stop;
         state.SilentOut = FImpl->NextOutFrame();
         state.SilentSource = 0;
@@ -214,10 +214,10 @@ void MusicPlayer::Seek(Track Which, double Seconds) {
                                            std::max<int64_t>(0, stream.PcmTotal())));
         prepared.push_back(state->Stream->PreparePosition(frames.back()));
     }
-    MixerGuard guard(*FImpl->FMixer);
+    MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
     for (size_t i = 0; i < members.size(); ++i) {
         Impl::TrackState& state = *members[i];
-        state.Stream->ApplyPosition(std::move(prepared[i]), true);
+        FImpl->FSpent.push_back(state.Stream->ApplyPosition(std::move(prepared[i]), true));
         // A paused track resumes from the place sought; a stopped one plays from there.
         if (state.FadingTo == Impl::Ending::Pause && state.SilentSource >= 0)
             state.SilentSource = frames[i];

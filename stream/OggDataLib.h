@@ -204,12 +204,16 @@ public:
         OGGMIX_NO_THREAD_SAFETY_ANALYSIS;
     // Takes FLock (when Lock) for a swap in constant time: the stream plays on from the
     // prepared frame exactly as after SeekFrame to it; play state and repeat counters kept.
-    // Null, or a position made for another load, does nothing. What is swapped out is freed
-    // after the lock is given back (with Lock false: before the caller gives it back).
-    void ApplyPosition(std::unique_ptr<PreparedPosition> Prepared, bool Lock) noexcept;
+    // Null, or a position made for another load, does nothing. Returns what was swapped out,
+    // for the caller to free outside its own locks; dropped, it is freed after FLock is given
+    // back (with Lock false: before the caller gives it back).
+    std::unique_ptr<PreparedPosition> ApplyPosition(std::unique_ptr<PreparedPosition> Prepared,
+                                                    bool Lock) noexcept;
     // Stop with a prepared start (PreparePosition(0)): pauses, applies it, clears the repeat
     // counters and zeroes the ring, all in constant time but the ring's zeroing.
-    void StopAt(std::unique_ptr<PreparedPosition> Start, bool Lock) noexcept;
+    // Returns what was swapped out, as ApplyPosition does.
+    std::unique_ptr<PreparedPosition> StopAt(std::unique_ptr<PreparedPosition> Start,
+                                             bool Lock) noexcept;
     // Exact seek to a source frame (clamped as PreparePosition does); play state and repeat
     // counters kept. With a converter it restarts it under the lock: allocates.
     void SeekFrame(int64_t SourceFrame, bool Lock);

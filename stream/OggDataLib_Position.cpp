@@ -51,15 +51,17 @@ std::unique_ptr<PreparedPosition> TOggData::PreparePosition(int64_t SourceFrame)
     return prepared;
 }
 
-void TOggData::ApplyPosition(std::unique_ptr<PreparedPosition> Prepared, bool Lock) noexcept {
-    // Declared before the guard: what the swap hands back is freed after the lock is released.
-    const std::unique_ptr<PreparedPosition> spent = std::move(Prepared);
+std::unique_ptr<PreparedPosition> TOggData::ApplyPosition(
+    std::unique_ptr<PreparedPosition> Prepared, bool Lock) noexcept {
+    // The swap leaves the old state in the prepared object, handed back after the lock.
     ScopedLockIf guard(FLock, Lock);
-    if (spent) AdoptPosition(*spent);
+    if (Prepared) AdoptPosition(*Prepared);
+    return Prepared;
 }
 
-void TOggData::StopAt(std::unique_ptr<PreparedPosition> Start, bool Lock) noexcept {
-    const std::unique_ptr<PreparedPosition> spent = std::move(Start);
+std::unique_ptr<PreparedPosition> TOggData::StopAt(std::unique_ptr<PreparedPosition> Start,
+                                                   bool Lock) noexcept {
+    std::unique_ptr<PreparedPosition> spent = std::move(Start);
     ScopedLockIf guard(FLock, Lock);
     Pause(false);
     FRenderStartTime = 0.0f;
@@ -68,6 +70,7 @@ void TOggData::StopAt(std::unique_ptr<PreparedPosition> Start, bool Lock) noexce
     FHasHeldFrame = false;
     FRepeatCount.fill(0);
     std::fill(FRing.begin(), FRing.end(), 0);
+    return spent;
 }
 
 void TOggData::AdoptPosition(PreparedPosition& Prepared) noexcept {

@@ -160,13 +160,14 @@ void LockWait() {
         tracks.push_back(LoadFile(player, bench::Stereo48File()));
         player.Play(tracks.back());
     }
-    const auto show = [](const char* what, const std::vector<double>& us, uint64_t late) {
+    const auto show = [&](const char* what, const std::vector<double>& us, uint64_t late) {
         if (us.empty()) return std::printf("%s: no block mixed\n", what), void();
         std::printf(
             "%s: %zu mixing calls, off the processor: median %.0f us, 99 %% %.0f us, "
-            "longest %.0f us; late "
-            "blocks %llu\n",
+            "longest %.0f us; longest wait for the mixer's lock so far %lld us (target <= 100); "
+            "late blocks %llu\n",
             what, us.size(), us[us.size() / 2], us[us.size() * 99 / 100], us.back(),
+            static_cast<long long>(player.Delivery().LongestWaitUs),
             static_cast<unsigned long long>(late));
     };
     uint64_t late = 0;

@@ -117,6 +117,9 @@ struct MusicEvent {
 struct DeliveryStats {
     uint64_t WrittenBlocks = 0;
     uint64_t LateBlocks = 0;
+    // The longest the device's thread has waited for the player (a call of the game holding
+    // the mixer's lock), in microseconds.
+    int64_t LongestWaitUs = 0;
 };
 
 // A loop cue of a track, in source frames at the track's own rate: playback reaching EndFrame
