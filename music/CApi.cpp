@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -95,10 +96,21 @@ oggmix_result NullArgument(const char* name) {
 
 oggmix::Track T(oggmix_track track) { return oggmix::Track{track}; }
 
-// A C caller may pass any int as an enum: it is checked before it becomes a C++ one.
+// A C caller may pass any int as an enum. In C++ reading an enum that holds a number outside
+// its values is undefined, so the number is read from the enum's bytes and checked before it
+// becomes a C++ one.
 template <class CEnum>
-bool OutOfRange(CEnum value, CEnum last) {
-    return static_cast<int>(value) < 0 || static_cast<int>(value) > static_cast<int>(last);
+int RawValue(const CEnum& value) {
+    static_assert(sizeof(CEnum) == sizeof(int));
+    int raw = 0;
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
+}
+
+template <class CEnum>
+bool OutOfRange(const CEnum& value, CEnum last) {
+    const int raw = RawValue(value);
+    return raw < 0 || raw > static_cast<int>(last);
 }
 
 oggmix_result BadEnum(const char* name, int value) {
@@ -425,10 +437,10 @@ oggmix_result oggmix_transition(oggmix_player* player, oggmix_track from, oggmix
                                 const oggmix_transition_options* options, int64_t* frame) {
     const oggmix_transition_options o =
         options != nullptr ? *options : oggmix_default_transition_options();
-    if (OutOfRange(o.when, OGGMIX_QUANTIZE_END)) return BadEnum("when", o.when);
-    if (OutOfRange(o.start_at, OGGMIX_ENTRY_CUE)) return BadEnum("start_at", o.start_at);
-    if (OutOfRange(o.fade, OGGMIX_FADE_CROSS)) return BadEnum("fade", o.fade);
-    if (OutOfRange(o.shape, OGGMIX_SHAPE_S_CURVE)) return BadEnum("shape", o.shape);
+    if (OutOfRange(o.when, OGGMIX_QUANTIZE_END)) return BadEnum("when", RawValue(o.when));
+    if (OutOfRange(o.start_at, OGGMIX_ENTRY_CUE)) return BadEnum("start_at", RawValue(o.start_at));
+    if (OutOfRange(o.fade, OGGMIX_FADE_CROSS)) return BadEnum("fade", RawValue(o.fade));
+    if (OutOfRange(o.shape, OGGMIX_SHAPE_S_CURVE)) return BadEnum("shape", RawValue(o.shape));
     using Options = oggmix::TransitionOptions;
     const Options settings{.When = static_cast<oggmix::Quantize>(o.when),
                            .Bars = o.bars,
@@ -447,7 +459,7 @@ oggmix_result oggmix_transition(oggmix_player* player, oggmix_track from, oggmix
 oggmix_result oggmix_set_volume_timed(oggmix_player* player, oggmix_track track, double volume,
                                       oggmix_fade_length length, oggmix_quantize when,
                                       int64_t* frame) {
-    if (OutOfRange(when, OGGMIX_QUANTIZE_END)) return BadEnum("when", when);
+    if (OutOfRange(when, OGGMIX_QUANTIZE_END)) return BadEnum("when", RawValue(when));
     const oggmix::VolumeChange change{.Length = ToFadeLength(length),
                                       .When = static_cast<oggmix::Quantize>(when)};
     return Call(player, [&](PlayerEntry& p) {
@@ -458,7 +470,7 @@ oggmix_result oggmix_set_volume_timed(oggmix_player* player, oggmix_track track,
 oggmix_result oggmix_play_stinger(oggmix_player* player, oggmix_track stinger, oggmix_track grid,
                                   oggmix_quantize when, int64_t pickup_frames, double cooldown_sec,
                                   int64_t* frame) {
-    if (OutOfRange(when, OGGMIX_QUANTIZE_END)) return BadEnum("when", when);
+    if (OutOfRange(when, OGGMIX_QUANTIZE_END)) return BadEnum("when", RawValue(when));
     const oggmix::StingerOptions options{.Grid = T(grid),
                                          .When = static_cast<oggmix::Quantize>(when),
                                          .PickupFrames = pickup_frames,

@@ -5,6 +5,7 @@
 // frames, tempo and beats across unchanged.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -152,14 +153,17 @@ TEST_F(CInterface, InteractiveCallsRefuseNullPointersAndNumbersOutsideTheirEnums
     EXPECT_EQ(oggmix_render_offline(FPlayer, nullptr, 64), OGGMIX_ERROR_INVALID_ARGUMENT);
 
     oggmix_transition_options options = oggmix_default_transition_options();
-    options.fade = static_cast<oggmix_fade>(OGGMIX_FADE_CROSS + 1);
+    // As a C caller may: a number the enum does not hold, put in its bytes.
+    const int notAFade = OGGMIX_FADE_CROSS + 1;
+    std::memcpy(&options.fade, &notAFade, sizeof notAFade);
     int64_t frame = 0;
     EXPECT_EQ(oggmix_transition(FPlayer, track, track, &options, &frame),
               OGGMIX_ERROR_INVALID_ARGUMENT);
     EXPECT_NE(std::string(oggmix_last_error()).find("fade"), std::string::npos);
-    EXPECT_EQ(oggmix_set_volume_timed(FPlayer, track, 1.0, {0.0, 2.0},
-                                      static_cast<oggmix_quantize>(-1), &frame),
-              OGGMIX_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(
+        oggmix_set_volume_timed(FPlayer, track, 1.0, {0.0, 2.0},
+                                static_cast<oggmix_quantize>(OGGMIX_QUANTIZE_END + 1), &frame),
+        OGGMIX_ERROR_INVALID_ARGUMENT);
 }
 
 // Tracks whose tags give 120 beats per minute in 4/4: a beat every 22050 frames.
