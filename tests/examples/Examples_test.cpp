@@ -101,9 +101,19 @@ ProgramResult RunExample(const std::string& name, std::vector<std::string> args)
     return run;
 }
 
+// A plain Python cannot load a library built with sanitizers: their run time must come first.
+bool PythonCannotRunIt(const std::string& name) {
+#ifdef OGGMIX_SANITIZED
+    return name.ends_with(".py");
+#else
+    return name.empty();
+#endif
+}
+
 class ExampleProgram : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ExampleProgram, PlaysFadesPausesAndResumesAsItSays) {
+    if (PythonCannotRunIt(GetParam())) GTEST_SKIP() << "a sanitizer build";
     TempDir dir;
     const std::string first = dir.Write("first.ogg", EncodeOgg(Sine(44100, 2, 3.0, 440.0)));
     const std::string second = dir.Write("second.ogg", EncodeOgg(Sine(44100, 2, 3.0, 660.0)));
@@ -178,6 +188,7 @@ struct PrintedBeat {
 class AdaptiveExample : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(AdaptiveExample, BeatsFollowTheTempoAndTheChangesLandOnBarLines) {
+    if (PythonCannotRunIt(GetParam())) GTEST_SKIP() << "a sanitizer build";
     TempDir dir;
     const std::string explore = dir.Write("explore.ogg", ClickTrack(8.0, 1000.0));
     const std::string combat = dir.Write("combat.ogg", ClickTrack(8.0, 1500.0));
