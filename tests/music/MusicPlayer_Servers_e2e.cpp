@@ -43,11 +43,6 @@ protected:
         FParec = FindProgram("parec");
         setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
         unsetenv("OGGMIX_AUDIO");
-        // Leaks inside libpulse and SDL's device watching, which the player never asks for.
-        const std::string_view pulseLeaks = "leak:libpulse.so\nleak:libSDL2-2.0.so\n";
-        const std::string suppressions = FDir.Write(
-            "lsan.supp", {reinterpret_cast<const uint8_t*>(pulseLeaks.data()), pulseLeaks.size()});
-        setenv("LSAN_OPTIONS", ("print_suppressions=0:suppressions=" + suppressions).c_str(), 1);
         ASSERT_TRUE(FServer->Start()) << "the sound server did not start";
     }
 
