@@ -223,7 +223,8 @@ oggmix_result oggmix_device_status(oggmix_player* player, int* available, const 
  * until the player is closed. */
 oggmix_result oggmix_backend_name(oggmix_player* player, const char** name);
 
-/* Blocks handed to the sound device so far, and those it had already passed (heard as gaps). */
+/* Blocks handed to the sound device so far (a block begun counts), and the gaps the device
+ * played for want of sound where its back end can tell (PulseAudio reports each; 0 elsewhere). */
 oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
                               uint64_t* late_blocks);
 
