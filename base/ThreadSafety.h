@@ -18,6 +18,7 @@
 #define OGGMIX_REQUIRES(...) OGGMIX_THREAD_ATTRIBUTE(requires_capability(__VA_ARGS__))
 #define OGGMIX_ACQUIRE(...) OGGMIX_THREAD_ATTRIBUTE(acquire_capability(__VA_ARGS__))
 #define OGGMIX_RELEASE(...) OGGMIX_THREAD_ATTRIBUTE(release_capability(__VA_ARGS__))
+#define OGGMIX_TRY_ACQUIRE(...) OGGMIX_THREAD_ATTRIBUTE(try_acquire_capability(__VA_ARGS__))
 #define OGGMIX_NO_THREAD_SAFETY_ANALYSIS OGGMIX_THREAD_ATTRIBUTE(no_thread_safety_analysis)
 
 namespace oggmix {

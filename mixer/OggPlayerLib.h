@@ -58,6 +58,10 @@ public:
 
     void Lock() noexcept OGGMIX_ACQUIRE(FLock) { FLock.Wait(); }
     void Unlock() noexcept OGGMIX_RELEASE(FLock) { FLock.Release(); }
+    // Takes the lock if it is free at once.
+    [[nodiscard]] bool TryLock() noexcept OGGMIX_TRY_ACQUIRE(true, FLock) {
+        return FLock.TryWait();
+    }
 
     // Empties every slot, silences the ring, restores the limiter defaults (envelope kept).
     void Reset();

@@ -211,7 +211,7 @@ void MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
     // Exactly what the device asks for is mixed, no more: a change lands on the first frame
     // the device has not taken yet, and is heard as soon as the device can play it.
     const auto asked = std::chrono::steady_clock::now();
-    MixerGuard guard(*FMixer);
+    MixerGuard guard(*FMixer, MixerGuard::Spinning{});
     const auto waitedUs = std::chrono::duration_cast<std::chrono::microseconds>(
                               std::chrono::steady_clock::now() - asked)
                               .count();

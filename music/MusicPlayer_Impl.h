@@ -12,6 +12,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,6 +40,18 @@ public:
     explicit MixerGuard(TOggPlayer& Player, SpentStates* Spent = nullptr)
         : FPlayer(Player), FSpent(Spent) {
         FPlayer.Lock();
+    }
+    // The device's thread: spins a moment for the lock before it sleeps on it, since a game's
+    // call holds it only briefly and waking a sleeping thread can take longer than that.
+    struct Spinning {};
+    MixerGuard(TOggPlayer& Player, Spinning) : FPlayer(Player), FSpent(nullptr) {
+        constexpr auto kSpin = std::chrono::microseconds(200);
+        const auto until = std::chrono::steady_clock::now() + kSpin;
+        while (!FPlayer.TryLock()) {
+            if (std::chrono::steady_clock::now() < until) continue;
+            FPlayer.Lock();
+            return;
+        }
     }
     ~MixerGuard() {
         FPlayer.Unlock();

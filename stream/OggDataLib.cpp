@@ -39,6 +39,13 @@ void TALOGGSemaphore::Wait() noexcept {
     }
 }
 
+bool TALOGGSemaphore::TryWait() noexcept {
+    int result = 0;
+    while ((result = sem_trywait(FHandle)) != 0 && errno == EINTR) {
+    }
+    return result == 0;
+}
+
 void TALOGGSemaphore::Release() noexcept {
     // A release beyond the maximum count is refused, as the platform lock it stands for does.
     int value = 0;

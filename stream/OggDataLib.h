@@ -54,7 +54,9 @@ public:
     TALOGGSemaphore(const TALOGGSemaphore&) = delete;
     TALOGGSemaphore& operator=(const TALOGGSemaphore&) = delete;
 
-    void Wait() noexcept OGGMIX_ACQUIRE();     // blocks without time-out
+    void Wait() noexcept OGGMIX_ACQUIRE();  // blocks without time-out
+    // Takes the lock if it is free at once; false (not taken) otherwise.
+    [[nodiscard]] bool TryWait() noexcept OGGMIX_TRY_ACQUIRE(true);
     void Release() noexcept OGGMIX_RELEASE();  // count + 1, never beyond the maximum
 
     // For ScopedLock and the standard guards.
