@@ -31,13 +31,10 @@ void HeardSpans::Add(uint32_t TrackId, int64_t OutStart, int32_t Frames, int32_t
         FJumps[static_cast<size_t>(FJumpCount++ % kJumpCapacity)] = jump;
 }
 
-void HeardSpans::EventRing::Push(const PendingEvent& event, uint64_t& dropped) noexcept {
+void HeardSpans::EventRing::Push(const PendingEvent& event) noexcept {
     const auto capacity = static_cast<int32_t>(FItems.size());
-    if (FCount == capacity) {
-        // The game has not polled for a long time: the oldest goes.
-        PopFront();
-        ++dropped;
-    }
+    // The game has not polled for a long time: the oldest goes.
+    if (FCount == capacity) PopFront();
     FItems[static_cast<size_t>((FFirst + FCount) % capacity)] = event;
     ++FCount;
 }
@@ -60,12 +57,10 @@ void HeardSpans::EventRing::Drop(uint32_t TrackId) noexcept {
 }
 
 void HeardSpans::PushEvent(int64_t AtFrame, const MusicEvent& Event) noexcept {
-    FHeardEvents.Push({AtFrame, Event}, FDroppedEvents);
+    FHeardEvents.Push({AtFrame, Event});
 }
 
-void HeardSpans::PushAhead(const MusicEvent& Event) noexcept {
-    FAhead.Push({Event.Frame, Event}, FDroppedEvents);
-}
+void HeardSpans::PushAhead(const MusicEvent& Event) noexcept { FAhead.Push({Event.Frame, Event}); }
 
 PlayRecord HeardSpans::RecordOf(const TrackSpan& Span) const noexcept {
     // Jumps the pool has overwritten since are left out: the span then maps from its start

@@ -58,7 +58,6 @@ public:
     void TakeDueEvents(int64_t Heard, std::vector<MusicEvent>& Out);
     // Forgets a track that is going away: its spans and its events not yet polled.
     void Drop(uint32_t TrackId) noexcept;
-    [[nodiscard]] uint64_t DroppedEvents() const noexcept { return FDroppedEvents; }
 
     // The source frame of Record (of a track at RateHz) at output frame Offset of its piece.
     [[nodiscard]] static double SourceFrameIn(const PlayRecord& Record, int32_t RateHz,
@@ -74,7 +73,7 @@ private:
     class EventRing {
     public:
         explicit EventRing(int32_t capacity) : FItems(static_cast<size_t>(capacity)) {}
-        void Push(const PendingEvent& event, uint64_t& dropped) noexcept;
+        void Push(const PendingEvent& event) noexcept;
         [[nodiscard]] bool Empty() const noexcept { return FCount == 0; }
         [[nodiscard]] const PendingEvent& Front() const noexcept {
             return FItems[static_cast<size_t>(FFirst)];
@@ -102,7 +101,6 @@ private:
     int64_t FJumpCount = 0;        // jumps ever added
     EventRing FHeardEvents;        // told when heard
     EventRing FAhead;              // told when mixed
-    uint64_t FDroppedEvents = 0;
 };
 
 }  // namespace oggmix::music

@@ -140,17 +140,25 @@ void MusicPlayer::Play(Track Which, const PlayOptions& Options) {
 void MusicPlayer::Stop(Track Which, double FadeOutSec) {
     const double fadeSec = music::CheckSeconds(FadeOutSec, "the fade-out");
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
-    // Those not playing are rewound at once, prepared aside.
-    std::vector<std::unique_ptr<PreparedPosition>> starts;
-    for (Impl::TrackState* state : members) starts.push_back(state->Stream->PreparePosition(0));
-    MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
-    for (size_t i = 0; i < members.size(); ++i) {
-        Impl::TrackState& state = *members[i];
-        if (state.FadingTo == Impl::Ending::Stop) continue;
-        if (state.Stream->GetState(true) >= 2 && state.SilentSource < 0) {
-            FImpl->FadeOutLocked(state, Impl::Ending::Stop, fadeSec);
-            continue;
+    // Those playing fade out (and are rewound once silent); those at rest are rewound at once,
+    // from a start prepared aside.
+    std::vector<Impl::TrackState*> atRest;
+    {
+        MixerGuard guard(*FImpl->FMixer);
+        for (Impl::TrackState* state : members) {
+            if (state->FadingTo == Impl::Ending::Stop) continue;
+            if (state->Stream->GetState(true) >= 2 && state->SilentSource < 0)
+                FImpl->FadeOutLocked(*state, Impl::Ending::Stop, fadeSec);
+            else
+                atRest.push_back(state);
         }
+    }
+    if (atRest.empty()) return;
+    std::vector<std::unique_ptr<PreparedPosition>> starts;
+    for (Impl::TrackState* state : atRest) starts.push_back(state->Stream->PreparePosition(0));
+    MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
+    for (size_t i = 0; i < atRest.size(); ++i) {
+        Impl::TrackState& state = *atRest[i];
         FImpl->FSpent.push_back(state.Stream->StopAt(std::move(starts[i]), true));
         state.FadingTo = Impl::Ending::Stop;
         state.SilentOut = FImpl->NextOutFrame();
