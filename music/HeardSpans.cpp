@@ -118,10 +118,15 @@ void HeardSpans::TakeDueEvents(int64_t Heard, std::vector<MusicEvent>& Out) {
         Out.push_back(FHeardEvents.Front().Event);
         FHeardEvents.PopFront();
     }
+    // Each mixed piece tells its tracks' events one track after another: in frame order for
+    // the game, those of one frame in the order told.
+    const auto ahead = static_cast<std::ptrdiff_t>(Out.size());
     while (!FAhead.Empty()) {
         Out.push_back(FAhead.Front().Event);
         FAhead.PopFront();
     }
+    std::stable_sort(Out.begin() + ahead, Out.end(),
+                     [](const MusicEvent& a, const MusicEvent& b) { return a.Frame < b.Frame; });
 }
 
 void HeardSpans::Drop(uint32_t TrackId) noexcept {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "base/Exceptions.h"
@@ -132,8 +133,9 @@ void MusicPlayer::Impl::EnsureSlot(TrackState& State) {
         if (FSlotTrack[static_cast<size_t>(slot)] == nullptr) chosen = slot;
     // A track at rest gives up its slot, unless it is to start on a frame still to come.
     for (int32_t slot = 0; slot < kSlotCount && chosen < 0; ++slot)
-        if (FMixer->Slots(slot)->GetState(true) < 2 &&
-            !FSchedule.Has(FSlotTrack[static_cast<size_t>(slot)]->Id))
+        if (const uint32_t id = FSlotTrack[static_cast<size_t>(slot)]->Id;
+            FMixer->Slots(slot)->GetState(true) < 2 &&
+            !FSchedule.Any([id](const music::ScheduledChange& c) { return c.TrackId == id; }))
             chosen = slot;
     if (chosen < 0)
         throw MusicError(MusicErrorCode::TooManyPlaying,
@@ -176,18 +178,21 @@ Track MusicPlayer::Load(std::span<const std::byte> Bytes, const std::string& Nam
 
 void MusicPlayer::Unload(Track Which) {
     auto& groups = FImpl->FGroups;
+    const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
     if (const auto group = groups.find(Which.Id); group != groups.end()) {
-        // A group goes; its layers stay, each a track of its own again.
-        MixerGuard guard(*FImpl->FMixer);
+        // A group goes; its layers stay, each a track of its own again, and what was waiting
+        // for the group goes with it.
+        MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
+        FImpl->Withdraw(FImpl->WithdrawalFor({Which.Id}, Impl::Scope::All));
         for (const uint32_t id : group->second.Layers) FImpl->FTracks.at(id).GroupId = 0;
-        FImpl->FSchedule.Drop(Which.Id);
         FImpl->FSpans.Drop(Which.Id);
         groups.erase(group);
         return;
     }
     Impl::TrackState& state = FImpl->Find(Which);
     std::unique_ptr<TOggData> stream;  // freed once out of the device thread's reach
-    MixerGuard guard(*FImpl->FMixer);
+    MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
+    FImpl->Withdraw(FImpl->WithdrawalFor(ids, Impl::Scope::All));
     if (state.Slot >= 0) {
         FImpl->FMixer->ClearSlot(state.Slot, false);
         FImpl->FSlotTrack[static_cast<size_t>(state.Slot)] = nullptr;
@@ -195,11 +200,10 @@ void MusicPlayer::Unload(Track Which) {
     if (const auto group = groups.find(state.GroupId); group != groups.end()) {
         std::erase(group->second.Layers, Which.Id);
         if (group->second.Layers.empty()) {
-            FImpl->FSchedule.Drop(group->first);
+            FImpl->Withdraw(FImpl->WithdrawalFor({group->first}, Impl::Scope::All));
             groups.erase(group);
         }
     }
-    FImpl->FSchedule.Drop(Which.Id);
     FImpl->FSpans.Drop(Which.Id);
     stream = std::move(state.Stream);
     FImpl->FTracks.erase(Which.Id);
@@ -255,24 +259,8 @@ void MusicPlayer::Impl::Apply(const music::ScheduledChange& Change) noexcept {
     if (state == nullptr) return;
     TOggData& stream = *state->Stream;
     switch (Change.What) {
-        case Kind::Start:
-            // From silence when it fades in; the stream stood ready at its place.
-            if (Change.Seconds > 0.0f) stream.Fade(0.0f, 0.0f);
-            stream.Fade(Change.Value, Change.Seconds);
-            stream.Play(Change.Loop, true);
-            state->Loop = Change.Loop;
-            state->FadingTo = Ending::None;
-            state->SilentOut = -1;
-            state->SilentSource = -1;
-            state->Rewound = false;
-            break;
-        case Kind::Cut:
-            stream.Pause(true);
-            state->FadingTo = Ending::Stop;
-            state->SilentOut = Change.Frame;
-            state->SilentSource = 0;
-            state->Rewound = false;
-            break;
+        case Kind::Start: StartNow(*state, Change); break;
+        case Kind::FadeOut: FadeOutNow(*state, Change); break;
         case Kind::FadeTo:
             stream.Fade(Change.Value, Change.Seconds);
             // A fade-out's first step: the track stops once the fade falls silent.
@@ -282,11 +270,60 @@ void MusicPlayer::Impl::Apply(const music::ScheduledChange& Change) noexcept {
                 state->SilentOut = -1;
                 state->SilentSource = -1;
                 state->Rewound = false;
+                state->BeatsUntil = Change.Frame;
             }
             break;
         case Kind::VolumeTo: stream.SetVolume(Change.Value, Change.Seconds); break;
+        case Kind::Jump:
+            FPositions.Spend(Change.Position,
+                             stream.ApplyPosition(FPositions.Take(Change.Position), true));
+            break;
         case Kind::Marker: break;
     }
+}
+
+void MusicPlayer::Impl::StartNow(TrackState& State, const music::ScheduledChange& Change) noexcept {
+    TOggData& stream = *State.Stream;
+    // A track still fading out (to stop or to pause) turns back up from where its fade is; one
+    // at rest fades in from silence.
+    const bool sounding = stream.GetState(true) >= 2 && State.SilentSource < 0;
+    if (!sounding && Change.Seconds > 0.0f) stream.Fade(0.0f, 0.0f);
+    stream.Fade(Change.Value, Change.Seconds);
+    stream.Play(Change.Loop, true);
+    State.Loop = Change.Loop;
+    State.FadingTo = Ending::None;
+    State.SilentOut = -1;
+    State.SilentSource = -1;
+    State.Rewound = false;
+    State.BeatsUntil = std::numeric_limits<int64_t>::max();
+}
+
+void MusicPlayer::Impl::FadeOutNow(TrackState& State,
+                                   const music::ScheduledChange& Change) noexcept {
+    TOggData& stream = *State.Stream;
+    const Ending to = Change.Pause ? Ending::Pause : Ending::Stop;
+    if (stream.GetState(true) < 2 || State.SilentSource >= 0) {
+        // Silent already: a stop still rewinds it (FinishStops, on the game thread).
+        if (to == Ending::Stop && State.FadingTo != Ending::Stop) {
+            State.FadingTo = Ending::Stop;
+            State.SilentOut = Change.Frame;
+            State.SilentSource = 0;
+            State.Rewound = false;
+        }
+        return;
+    }
+    State.FadingTo = to;
+    State.FadeFromOut = Change.Frame;
+    State.SilentOut = -1;
+    State.SilentSource = -1;
+    State.Rewound = false;
+    State.BeatsUntil = Change.Frame;
+    stream.Fade(0.0f, Change.Seconds);
+    if (Change.Seconds >= 0.01f) return;
+    // At once: nothing of it from this frame on.
+    stream.Pause(true);
+    State.SilentOut = Change.Frame;
+    State.SilentSource = to == Ending::Stop ? 0 : stream.PositionFrame(true);
 }
 
 void MusicPlayer::Impl::OnMixed() noexcept {
@@ -344,6 +381,7 @@ void MusicPlayer::Impl::TellBeats(const TrackState& State, uint32_t ReportAs,
             const int64_t out =
                 FPieceStart + fromOut +
                 std::llround(static_cast<double>(frame - fromSource) * kFramesPerSecond / rate);
+            if (out >= State.BeatsUntil) return;
             MusicEvent event{MusicEventKind::Beat, Track{ReportAs}, -1, out};
             event.Bar = grid.BarOf(beat);
             event.BeatInBar = grid.BeatInBar(beat);
@@ -364,11 +402,11 @@ void MusicPlayer::Impl::TellBeats(const TrackState& State, uint32_t ReportAs,
     tell(Record.MusicFrames);
 }
 
-void MusicPlayer::Impl::ScheduleChange(const music::ScheduledChange& Change) {
+void MusicPlayer::Impl::ScheduleChange(music::ScheduledChange Change) {
+    Change.Request = FRequestId;
+    // Room was checked before the call changed anything.
     if (!FSchedule.Add(Change))
-        throw MusicError(MusicErrorCode::InvalidArgument,
-                         "too many changes are waiting for their frame (" +
-                             std::to_string(music::Schedule::kCapacity) + ")");
+        throw MusicError(MusicErrorCode::Internal, "the schedule overflowed its checked room");
 }
 
 // ---- Opening, status ----
@@ -388,7 +426,8 @@ DeliveryStats MusicPlayer::Delivery() const noexcept {
     // A block begun counts as handed over.
     const int64_t frames = FImpl->FMixedFrames.load(std::memory_order_relaxed);
     return {static_cast<uint64_t>((frames + FImpl->FBlockFrames - 1) / FImpl->FBlockFrames),
-            FImpl->FDevice->Underruns(), FImpl->FLongestWaitUs.load(std::memory_order_relaxed)};
+            FImpl->FDevice->Underruns(), FImpl->FLongestWaitUs.load(std::memory_order_relaxed),
+            FImpl->FRefusedCalls};
 }
 
 }  // namespace oggmix

@@ -3,6 +3,11 @@
 // music/ includes it.
 // Threads: the game thread, except Pull, Apply and OnMixed, which run on the
 //          device's thread (the caller's, offline).
+// Timeline: every call that changes what is heard becomes changes on the one schedule, each on
+//          the output frame where it lands (at once: the first frame not yet mixed), applied
+//          by Apply on the device thread; the calls' rules (a later call withdraws what is
+//          still pending for its tracks, the latest request wins, a refused call changes
+//          nothing) are kept on the game thread, which knows every request not yet landed.
 // Locks:   every change to a stream or a slot is made with the mixer's lock held (MixerGuard),
 //          so that no block is rendered half way through it; the ledger of heard spans is
 //          read and written under it too. Nothing heavy is done under it: new positions of a
@@ -17,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,6 +31,7 @@
 #include "mixer/OggPlayerLib.h"
 #include "music/DeviceLink.h"
 #include "music/HeardSpans.h"
+#include "music/HeldPositions.h"
 #include "music/Schedule.h"
 #include "music/TempoGrid.h"
 #include "oggmix/MusicPlayer.h"
@@ -86,6 +93,32 @@ struct MusicPlayer::Impl {
         bool Rewound = false;   // a stop's rewind to the start is done
         music::TempoGrid Grid;  // from the file's tags, or as the game set it
         uint32_t GroupId = 0;   // the layer group it belongs to, if any
+        // Mixer lock: beats heard from this output frame on are not told (a transition's
+        // source, a track fading out to a stop), and the downbeat of its last stinger.
+        int64_t BeatsUntil = INT64_MAX;
+        int64_t LastStingerOut = -1;
+    };
+    // A call's changes not yet all applied. A transition's source and destination (tracks or
+    // groups) are kept for the rule that the latest request wins.
+    struct Request {
+        uint32_t Id = 0;
+        std::vector<uint32_t> Ids;  // every track and group it changes
+        uint32_t From = 0;
+        uint32_t To = 0;
+        int64_t Landing = 0;        // the frame it lands on; pending until that frame is mixed
+        int64_t LandingSource = 0;  // a transition: its source's frame there
+    };
+    // What a call withdraws before it adds its own changes: whole requests not yet landed
+    // that touch its tracks, and every other change still waiting for those tracks.
+    // A transport call (play, stop, pause, a transition, a stinger) withdraws the starts,
+    // fades, jumps and markers waiting for its tracks; a volume change, their volume changes;
+    // Unload, everything.
+    enum class Scope { Transport, Volume, All };
+    struct Withdrawal {
+        Scope Of = Scope::Transport;
+        std::vector<uint32_t> Requests;
+        std::vector<uint32_t> Ids;
+        [[nodiscard]] bool Covers(const music::ScheduledChange& Change) const;
     };
     // Layers sharing one playhead; the first leads (its grid and position are the group's).
     struct GroupState {
@@ -125,10 +158,37 @@ struct MusicPlayer::Impl {
     using Prepared = std::vector<std::unique_ptr<PreparedPosition>>;
     using RestartChange = std::function<void(Prepared&)>;
     void WithRestarts(const std::vector<TrackState*>& States, const RestartChange& Change);
-    // Mixer lock held.
-    void StartLocked(TrackState& State, bool Loop, double FadeInSec,
-                     std::unique_ptr<PreparedPosition> From);
-    void FadeOutLocked(TrackState& State, Ending To, double FadeSec);
+    // Refuses a call from a track or group to itself or to one of its own layers.
+    void CheckApart(Track From, Track To, const std::string& What);
+    // The ids of Which's changes: its tracks and, for a group, the group's own.
+    [[nodiscard]] std::vector<uint32_t> IdsOf(Track Which);
+    // Mixer lock held: what a call on Ids withdraws, and whether, once it has, Changes more
+    // changes, Positions more held positions and a slot for each of Starting fit; refused
+    // with a MusicError (and counted) before anything changes when not.
+    [[nodiscard]] Withdrawal WithdrawalFor(const std::vector<uint32_t>& Ids,
+                                           Scope Of = Scope::Transport) const;
+    void CheckRoom(const Withdrawal& Out, int32_t Changes, int32_t Positions,
+                   const std::vector<TrackState*>& Starting);
+    void Withdraw(const Withdrawal& Out);
+    // A new request on the Ids, landing on Landing; its changes then carry FRequestId.
+    void BeginRequest(std::vector<uint32_t> Ids, int64_t Landing, uint32_t From = 0,
+                      uint32_t To = 0, int64_t LandingSource = 0);
+    // A transition not yet landed whose destination, or else whose source, is Which.
+    [[nodiscard]] const Request* PendingTo(uint32_t Which) const;
+    [[nodiscard]] const Request* PendingFrom(uint32_t Which) const;
+    // Forgets requests wholly applied and frees what the device thread swapped out.
+    void Tidy();
+    // Starts Members (Ids: theirs and a group's) on frame From or the first not yet mixed,
+    // whichever is later, each from where it must go on, withdrawing what waits for them;
+    // Loop: none keeps each track's own. Game thread, no lock held. Returns the frame.
+    int64_t StartMembers(const std::vector<TrackState*>& Members, const std::vector<uint32_t>& Ids,
+                         int64_t From, std::optional<bool> Loop, double FadeSec);
+    // Mixer lock held, game thread: schedules the changes of a call.
+    void ScheduleStart(TrackState& State, int64_t At, bool Loop, float Value, double FadeSec);
+    void ScheduleFadeOut(TrackState& State, int64_t At, bool Pause, double FadeSec);
+    // Device thread, mixer lock held: how the changes act on a track.
+    void StartNow(TrackState& State, const music::ScheduledChange& Change) noexcept;
+    void FadeOutNow(TrackState& State, const music::ScheduledChange& Change) noexcept;
     // Appends DeviceLost or DeviceBack when the device changed since the last look.
     void CheckDevice(std::vector<MusicEvent>& Out);
     // Rewinds tracks whose fade-out to stop is over. Game thread, no lock held.
@@ -150,12 +210,26 @@ struct MusicPlayer::Impl {
     // The beats of a track heard in the piece, told ahead. Mixer lock held.
     void TellBeats(const TrackState& State, uint32_t ReportAs, const PlayRecord& Record) noexcept;
 
-    // Game thread, mixer lock held: adds a change; a full schedule throws.
-    void ScheduleChange(const music::ScheduledChange& Change);
+    // Game thread, mixer lock held: adds a change of the current request (room was checked).
+    void ScheduleChange(music::ScheduledChange Change);
     // A fade of Frames from output frame From drawn in Shape (rising: from silence up to 1,
     // else down to 0); StartsTrack: its first step starts the track too. Mixer lock held.
     void ScheduleFade(TrackState& State, int64_t From, int64_t Frames, FadeShape Shape, bool Rising,
                       bool StartsTrack, bool Loop);
+    // How many changes ScheduleFade adds.
+    [[nodiscard]] static int32_t FadeChanges(int64_t Frames, FadeShape Shape);
+    // A sounding track jumps to a prepared position on frame At: a short dip around the jump,
+    // so that neither the old place nor the new one clicks. Changes: kJumpChanges.
+    static constexpr int32_t kJumpChanges = 3;
+    void ScheduleJump(TrackState& State, int64_t At, std::unique_ptr<PreparedPosition> To);
+    // Volume changes of Members (Ids: theirs and a group's) landing on At. Mixer lock held.
+    int64_t ScheduleVolume(const std::vector<TrackState*>& Members,
+                           const std::vector<uint32_t>& Ids, int64_t At, double Volume,
+                           float Seconds);
+    // The output frame of Which's next beat or bar not yet mixed; -1 while it is silent.
+    [[nodiscard]] int64_t NextGridPoint(Track Which, Quantize When);
+    // Whether the track sounds (playing, or fading out but not silent yet). Mixer lock held.
+    [[nodiscard]] bool Sounds(const TrackState& State) const;
     void ScheduleMarker(int64_t Frame, MusicEventKind Kind, uint32_t Id);
     // Puts a prepared restart in place: a stop's rewind, or a position. Mixer lock held.
     void ApplyRestart(TrackState& State, std::unique_ptr<PreparedPosition> From);
@@ -190,8 +264,12 @@ struct MusicPlayer::Impl {
     std::map<uint32_t, GroupState> FGroups;
     // Game thread: stream states swapped out under the mixer's lock, freed after it.
     MixerGuard::SpentStates FSpent;
-    int64_t FLastStinger = -1;  // mixer lock: the output frame of the last stinger's downbeat
-    music::Schedule FSchedule;  // mixer lock
+    music::Schedule FSchedule;        // mixer lock
+    music::HeldPositions FPositions;  // mixer lock: the prepared positions of scheduled jumps
+    std::vector<Request> FRequests;   // mixer lock: requests with changes still to apply
+    uint32_t FNextRequest = 1;
+    uint32_t FRequestId = 0;     // the request whose changes are being scheduled
+    uint64_t FRefusedCalls = 0;  // calls refused for want of room
 
     // Mixer lock: which track each slot plays; read by the device thread.
     std::array<TrackState*, kSlotCount> FSlotTrack{};

@@ -21,6 +21,9 @@ constexpr int kShapeSegments = 32;
 constexpr float kLowestRisingFade = 0.011f;
 // How many loop jumps ahead a quantized point is looked for.
 constexpr int kPredictedJumps = 64;
+// A sounding track that jumps dips to kLowestRisingFade over this many frames before the jump
+// and comes back up over as many after it (5 ms).
+constexpr int64_t kDipFrames = 220;
 
 double ShapeGain(FadeShape shape, double x, bool rising) {
     x = std::clamp(x, 0.0, 1.0);
@@ -250,6 +253,28 @@ void MusicPlayer::Impl::ScheduleFade(TrackState& State, int64_t From, int64_t Fr
     }
 }
 
+int32_t MusicPlayer::Impl::FadeChanges(int64_t Frames, FadeShape Shape) {
+    return Frames <= 0 || Shape == FadeShape::Linear ? 1 : kShapeSegments;
+}
+
+void MusicPlayer::Impl::ScheduleJump(TrackState& State, int64_t At,
+                                     std::unique_ptr<PreparedPosition> To) {
+    const int64_t dipFrom = std::max(NextOutFrame(), At - kDipFrames);
+    Change dip;
+    dip.Frame = dipFrom;
+    dip.What = Kind::FadeTo;
+    dip.TrackId = State.Id;
+    dip.Value = kLowestRisingFade;
+    dip.Seconds = static_cast<float>(static_cast<double>(At - dipFrom) / kFramesPerSecond);
+    ScheduleChange(dip);
+    Change jump;
+    jump.Frame = At;
+    jump.What = Kind::Jump;
+    jump.TrackId = State.Id;
+    jump.Position = FPositions.Hold(std::move(To));
+    ScheduleChange(jump);
+}
+
 void MusicPlayer::Impl::ScheduleMarker(int64_t Frame, MusicEventKind Kind, uint32_t Id) {
     Change change;
     change.Frame = Frame;
@@ -261,25 +286,8 @@ void MusicPlayer::Impl::ScheduleMarker(int64_t Frame, MusicEventKind Kind, uint3
 
 int64_t MusicPlayer::PlayAt(Track Which, int64_t Frame, const PlayOptions& Options) {
     const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
-    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
-    int64_t at = 0;
-    FImpl->WithRestarts(members, [&](Impl::Prepared& from) {
-        at = std::max(Frame, FImpl->NextOutFrame());
-        for (size_t i = 0; i < members.size(); ++i) {
-            Impl::TrackState& state = *members[i];
-            FImpl->EnsureSlot(state);
-            FImpl->ApplyRestart(state, std::move(from[i]));
-            Change change;
-            change.Frame = at;
-            change.What = Kind::Start;
-            change.TrackId = state.Id;
-            change.Value = 1.0f;
-            change.Seconds = static_cast<float>(fadeSec);
-            change.Loop = Options.Loop;
-            FImpl->ScheduleChange(change);
-        }
-    });
-    return at;
+    return FImpl->StartMembers(FImpl->Members(Which), FImpl->IdsOf(Which), Frame, Options.Loop,
+                               fadeSec);
 }
 
 int64_t MusicPlayer::Impl::FadeFrames(const FadeLength& Length, const TrackState& Lead) const {
@@ -305,16 +313,16 @@ void MusicPlayer::Impl::ApplyRestart(TrackState& State, std::unique_ptr<Prepared
 int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& Options) {
     using Fade = TransitionOptions::Fade;
     using Entry = TransitionOptions::Entry;
-    const std::vector<Impl::TrackState*> from = FImpl->Members(From);
+    FImpl->CheckApart(From, To, "a transition");
     const std::vector<Impl::TrackState*> to = FImpl->Members(To);
-    Impl::TrackState& lead = *from.front();
-    if (From == To)
-        throw MusicError(MusicErrorCode::InvalidArgument,
-                         "a transition needs two tracks; both are " + FImpl->Describe(lead));
     Impl::TrackState* bridge = Options.Bridge.Id != 0 ? &FImpl->Find(Options.Bridge) : nullptr;
-    if (bridge != nullptr && (bridge == &lead || bridge == to.front()))
-        throw MusicError(MusicErrorCode::InvalidArgument,
-                         "the bridge must be a third track, not " + FImpl->Describe(*bridge));
+    if (bridge != nullptr) {
+        const std::vector<Impl::TrackState*> from = FImpl->Members(From);
+        if (std::find(from.begin(), from.end(), bridge) != from.end() ||
+            std::find(to.begin(), to.end(), bridge) != to.end())
+            throw MusicError(MusicErrorCode::InvalidArgument,
+                             "the bridge must be a third track, not " + FImpl->Describe(*bridge));
+    }
     const int32_t bars = static_cast<int32_t>(music::CheckRange(Options.Bars, 1, 1024, "bars"));
     if (Options.StartAt == Entry::Cue) {
         music::CheckRange(Options.CueIndex, 0, kCueCount - 1, "the cue index");
@@ -323,17 +331,30 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
                                                                   " has no loop cue " +
                                                                   std::to_string(Options.CueIndex));
     }
-    const int64_t fadeFrames =
-        Options.FadeKind == Fade::None ? 0 : FImpl->FadeFrames(Options.Length, lead);
     const bool fadeOut = Options.FadeKind == Fade::Out || Options.FadeKind == Fade::Cross;
     const bool fadeIn = Options.FadeKind == Fade::In || Options.FadeKind == Fade::Cross;
 
     for (int attempt = 0;; ++attempt) {
+        // The latest request wins: from a destination still waiting for its frame, the
+        // transition goes from that request's source on its frame instead; a request from
+        // the same source again replaces the earlier one.
+        Track source = From;
+        uint32_t replaced = 0;
         Impl::Landing landing;
         std::vector<int64_t> entries;
+        int64_t fadeFrames = 0;
         {
             MixerGuard guard(*FImpl->FMixer);
-            landing = FImpl->Predict(lead, Options.When, bars, 0);
+            if (const Impl::Request* earlier = FImpl->PendingTo(From.Id)) {
+                source = Track{earlier->From};
+                replaced = earlier->Id;
+                landing = {earlier->Landing, earlier->LandingSource};
+                FImpl->CheckApart(source, To, "a transition");
+            }
+            Impl::TrackState& lead = *FImpl->Members(source).front();
+            if (replaced == 0) landing = FImpl->Predict(lead, Options.When, bars, 0);
+            fadeFrames =
+                Options.FadeKind == Fade::None ? 0 : FImpl->FadeFrames(Options.Length, lead);
             for (Impl::TrackState* state : to) {
                 const TOggData& stream = *state->Stream;
                 int64_t entry = 0;
@@ -353,19 +374,47 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
                     std::clamp<int64_t>(entry, 0, std::max<int64_t>(0, stream.PcmTotal() - 1)));
             }
         }
-        // Made ready aside: the destination (not playing yet) at its entry, the bridge at 0.
+        // Made ready aside: the destination at its entry (a sounding one jumps there), the
+        // bridge at its start.
         std::vector<std::unique_ptr<PreparedPosition>> prepared;
         for (size_t i = 0; i < to.size(); ++i)
-            prepared.push_back(to[i]->Stream->GetState(true) >= 2
-                                   ? nullptr
-                                   : to[i]->Stream->PreparePosition(entries[i]));
+            prepared.push_back(to[i]->Stream->PreparePosition(entries[i]));
         std::unique_ptr<PreparedPosition> bridgeStart =
             bridge != nullptr ? bridge->Stream->PreparePosition(0) : nullptr;
 
         MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
         // The mixer went past the point meanwhile: find the next one.
         if (FImpl->NextOutFrame() > landing.Out && attempt < 3) continue;
+        const std::vector<Impl::TrackState*> from = FImpl->Members(source);
+        // What waits for the destination and the bridge goes, and a transition from the same
+        // source; the source's own start, if it waits, stays.
+        std::vector<uint32_t> ids = FImpl->IdsOf(To);
+        if (bridge != nullptr) ids.push_back(bridge->Id);
+        Impl::Withdrawal out = FImpl->WithdrawalFor(ids);
+        if (replaced != 0) out.Requests.push_back(replaced);
+        if (const Impl::Request* earlier = FImpl->PendingFrom(source.Id))
+            out.Requests.push_back(earlier->Id);
+        for (const uint32_t id : FImpl->IdsOf(source)) ids.push_back(id);
+
+        std::vector<bool> sounding;
+        std::vector<Impl::TrackState*> starting = to;
+        int32_t changes = 2 + (bridge != nullptr ? 1 : 0);
+        int32_t jumps = 0;
+        for (Impl::TrackState* state : to) {
+            sounding.push_back(FImpl->Sounds(*state));
+            const int64_t rise = fadeIn ? fadeFrames : (sounding.back() ? kDipFrames : 0);
+            changes += FImpl->FadeChanges(rise, Options.Shape) +
+                       (sounding.back() ? Impl::kJumpChanges : 0);
+            jumps += sounding.back() ? 1 : 0;
+        }
+        for (size_t i = 0; i < from.size(); ++i)
+            changes += fadeOut ? FImpl->FadeChanges(fadeFrames, Options.Shape) : 1;
+        if (bridge != nullptr) starting.push_back(bridge);
+        FImpl->CheckRoom(out, changes, jumps, starting);
+        FImpl->Withdraw(out);
+
         const int64_t at = std::max(landing.Out, FImpl->NextOutFrame());
+        FImpl->BeginRequest(ids, at, source.Id, To.Id, landing.Source);
         int64_t destinationAt = at;
         if (bridge != nullptr) {
             FImpl->EnsureSlot(*bridge);
@@ -375,20 +424,21 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
         }
         for (size_t i = 0; i < to.size(); ++i) {
             FImpl->EnsureSlot(*to[i]);
-            FImpl->ApplyRestart(*to[i], std::move(prepared[i]));
-            FImpl->ScheduleFade(*to[i], destinationAt, fadeIn ? fadeFrames : 0, Options.Shape, true,
-                                true, Options.Loop);
+            // A destination already playing goes on playing: it jumps to its entry, never
+            // falling silent.
+            if (sounding[i])
+                FImpl->ScheduleJump(*to[i], destinationAt, std::move(prepared[i]));
+            else
+                FImpl->ApplyRestart(*to[i], std::move(prepared[i]));
+            const int64_t rise = fadeIn ? fadeFrames : (sounding[i] ? kDipFrames : 0);
+            FImpl->ScheduleFade(*to[i], destinationAt, rise, Options.Shape, true, true,
+                                Options.Loop);
         }
         for (Impl::TrackState* state : from) {
-            if (fadeOut) {
+            if (fadeOut)
                 FImpl->ScheduleFade(*state, at, fadeFrames, Options.Shape, false, false, true);
-                continue;
-            }
-            Change cut;
-            cut.Frame = at;
-            cut.What = Kind::Cut;
-            cut.TrackId = state->Id;
-            FImpl->ScheduleChange(cut);
+            else
+                FImpl->ScheduleFadeOut(*state, at, false, 0.0);
         }
         FImpl->ScheduleMarker(at, MusicEventKind::TransitionStart, To.Id);
         FImpl->ScheduleMarker(
@@ -410,19 +460,34 @@ int64_t MusicPlayer::SetVolume(Track Which, double Volume, const VolumeChange& C
                                  ? *FImpl->Members(Track{members.front()->GroupId}).front()
                                  : *members.front();
     const int64_t frames = FImpl->FadeFrames(Change.Length, lead);
+    const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
     MixerGuard guard(*FImpl->FMixer);
     const int64_t at = Change.When == Quantize::Now ? FImpl->NextOutFrame()
                                                     : FImpl->Predict(lead, Change.When, 1, 0).Out;
-    for (Impl::TrackState* state : members) {
+    return FImpl->ScheduleVolume(
+        members, ids, at, volume,
+        static_cast<float>(static_cast<double>(frames) / kFramesPerSecond));
+}
+
+int64_t MusicPlayer::Impl::ScheduleVolume(const std::vector<TrackState*>& Members,
+                                          const std::vector<uint32_t>& Ids, int64_t At,
+                                          double Volume, float Seconds) {
+    // The latest volume change for a track replaces one still waiting; volume changes are
+    // no request of the transport's, so that a stop or a transition leaves them be.
+    const Withdrawal out = WithdrawalFor(Ids, Scope::Volume);
+    CheckRoom(out, static_cast<int32_t>(Members.size()), 0, {});
+    Withdraw(out);
+    FRequestId = 0;
+    for (TrackState* state : Members) {
         music::ScheduledChange change;
-        change.Frame = at;
+        change.Frame = At;
         change.What = Kind::VolumeTo;
         change.TrackId = state->Id;
-        change.Value = static_cast<float>(volume);
-        change.Seconds = static_cast<float>(static_cast<double>(frames) / kFramesPerSecond);
-        FImpl->ScheduleChange(change);
+        change.Value = static_cast<float>(Volume);
+        change.Seconds = Seconds;
+        ScheduleChange(change);
     }
-    return at;
+    return At;
 }
 
 int64_t MusicPlayer::PlayStinger(Track Stinger, const StingerOptions& Options) {
@@ -441,14 +506,42 @@ int64_t MusicPlayer::PlayStinger(Track Stinger, const StingerOptions& Options) {
     std::unique_ptr<PreparedPosition> start = stinger.Stream->PreparePosition(0);
     MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
     const int64_t at = FImpl->Predict(grid, Options.When, 1, FImpl->NextOutFrame() + pickup).Out;
-    if (FImpl->FLastStinger >= 0 &&
-        static_cast<double>(at - FImpl->FLastStinger) < cooldownSec * kFramesPerSecond)
+    // The cooldown is the stinger's own: from its last downbeat to this one.
+    if (stinger.LastStingerOut >= 0 &&
+        static_cast<double>(at - stinger.LastStingerOut) < cooldownSec * kFramesPerSecond)
         return -1;
+    // Triggered again before its last start was heard, the new one replaces it; while it
+    // sounds, it dips out over a few milliseconds where the new one starts.
+    const std::vector<uint32_t> ids{stinger.Id};
+    const Impl::Withdrawal out = FImpl->WithdrawalFor(ids);
+    const bool sounding = FImpl->Sounds(stinger);
+    FImpl->CheckRoom(out, 1 + (sounding ? Impl::kJumpChanges : 0), sounding ? 1 : 0, {&stinger});
+    FImpl->Withdraw(out);
+    const int64_t startAt = at - pickup;
+    FImpl->BeginRequest(ids, startAt);
     FImpl->EnsureSlot(stinger);
-    FImpl->FSpent.push_back(stinger.Stream->StopAt(std::move(start), true));
-    FImpl->ScheduleFade(stinger, at - pickup, 0, FadeShape::Linear, true, true, false);
-    FImpl->FLastStinger = at;
+    if (sounding) {
+        FImpl->ScheduleJump(stinger, startAt, std::move(start));
+        FImpl->ScheduleFade(stinger, startAt, kDipFrames, FadeShape::Linear, true, true, false);
+    } else {
+        FImpl->FSpent.push_back(stinger.Stream->StopAt(std::move(start), true));
+        FImpl->ScheduleFade(stinger, startAt, 0, FadeShape::Linear, true, true, false);
+    }
+    stinger.LastStingerOut = at;
     return at;
+}
+
+int64_t MusicPlayer::NextBeat(Track Which) { return FImpl->NextGridPoint(Which, Quantize::Beat); }
+
+int64_t MusicPlayer::NextBar(Track Which) { return FImpl->NextGridPoint(Which, Quantize::Bar); }
+
+int64_t MusicPlayer::Impl::NextGridPoint(Track Which, Quantize When) {
+    TrackState& lead = *Members(Which).front();
+    MixerGuard guard(*FMixer);
+    if (!lead.Grid.Known())
+        throw MusicError(MusicErrorCode::InvalidArgument, Describe(lead) + " has no tempo");
+    if (!Sounds(lead) || lead.FadingTo != Ending::None) return -1;
+    return Predict(lead, When, 1, 0).Out;
 }
 
 }  // namespace oggmix

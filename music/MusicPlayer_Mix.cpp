@@ -27,12 +27,14 @@ constexpr int32_t kMaxLimiterLevel = 8388607;
 
 }  // namespace
 
-void MusicPlayer::SetVolume(Track Which, double Volume, double Seconds) {
+int64_t MusicPlayer::SetVolume(Track Which, double Volume, double Seconds) {
     const double volume = music::CheckRange(Volume, 0.0, 2.0, "the volume");
     const double seconds = music::CheckSeconds(Seconds, "the volume time");
-    FImpl->ForEachMember(Which, [&](TOggData& stream) {
-        stream.SetVolume(static_cast<float>(volume), static_cast<float>(seconds));
-    });
+    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
+    const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
+    MixerGuard guard(*FImpl->FMixer);
+    return FImpl->ScheduleVolume(members, ids, FImpl->NextOutFrame(), volume,
+                                 static_cast<float>(seconds));
 }
 
 void MusicPlayer::SetPan(Track Which, double Pan, double Seconds) {

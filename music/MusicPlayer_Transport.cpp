@@ -55,44 +55,26 @@ void MusicPlayer::Impl::WithRestarts(const std::vector<TrackState*>& States,
     }
 }
 
-void MusicPlayer::Impl::StartLocked(TrackState& State, bool Loop, double FadeInSec,
-                                    std::unique_ptr<PreparedPosition> From) {
-    EnsureSlot(State);
-    TOggData& stream = *State.Stream;
-    // A track still fading out (to stop or to pause) turns back up from where its fade is; one
-    // whose fade fell silent goes on from where it fell silent, or from the start after a stop.
-    const bool running = stream.GetState(true) >= 2 && State.SilentSource < 0;
-    if (From) {
-        if (State.FadingTo == Ending::Stop && !State.Rewound)
-            FSpent.push_back(stream.StopAt(std::move(From), true));
-        else
-            FSpent.push_back(stream.ApplyPosition(std::move(From), true));
-    }
-    // Under the mixer's lock no render sees the silent start of a fade-in (which would pause
-    // the stream).
-    if (!running && FadeInSec > 0.0) stream.Fade(0.0f, 0.0f);
-    stream.Fade(1.0f, static_cast<float>(FadeInSec));
-    stream.Play(Loop, true);
-    State.Loop = Loop;
-    State.FadingTo = Ending::None;
-    State.SilentOut = -1;
-    State.SilentSource = -1;
-    State.Rewound = false;
+void MusicPlayer::Impl::ScheduleStart(TrackState& State, int64_t At, bool Loop, float Value,
+                                      double FadeSec) {
+    music::ScheduledChange change;
+    change.Frame = At;
+    change.What = music::ScheduledChange::Kind::Start;
+    change.TrackId = State.Id;
+    change.Value = Value;
+    change.Seconds = static_cast<float>(FadeSec);
+    change.Loop = Loop;
+    ScheduleChange(change);
 }
 
-void MusicPlayer::Impl::FadeOutLocked(TrackState& State, Ending To, double FadeSec) {
-    State.FadingTo = To;
-    State.FadeFromOut = NextOutFrame();
-    State.SilentOut = -1;
-    State.SilentSource = -1;
-    State.Rewound = false;
-    TOggData& stream = *State.Stream;
-    stream.Fade(0.0f, static_cast<float>(FadeSec));
-    if (FadeSec >= 0.01) return;
-    // At once: the blocks mixed already are still heard, nothing after them.
-    stream.Pause(true);
-    State.SilentOut = NextOutFrame();
-    State.SilentSource = To == Ending::Stop ? 0 : stream.PositionFrame(true);
+void MusicPlayer::Impl::ScheduleFadeOut(TrackState& State, int64_t At, bool Pause, double FadeSec) {
+    music::ScheduledChange change;
+    change.Frame = At;
+    change.What = music::ScheduledChange::Kind::FadeOut;
+    change.TrackId = State.Id;
+    change.Seconds = static_cast<float>(FadeSec);
+    change.Pause = Pause;
+    ScheduleChange(change);
 }
 
 void MusicPlayer::Impl::FinishStops() {
@@ -128,87 +110,131 @@ double MusicPlayer::Impl::HeardSourceFrame(TrackState& State, int64_t Heard) {
     return static_cast<double>(State.Stream->PositionFrame(true));
 }
 
-void MusicPlayer::Play(Track Which, const PlayOptions& Options) {
-    const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
-    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
-    FImpl->WithRestarts(members, [&](Impl::Prepared& from) {
-        for (size_t i = 0; i < members.size(); ++i)
-            FImpl->StartLocked(*members[i], Options.Loop, fadeSec, std::move(from[i]));
+int64_t MusicPlayer::Impl::StartMembers(const std::vector<TrackState*>& Members,
+                                        const std::vector<uint32_t>& Ids, int64_t From,
+                                        std::optional<bool> Loop, double FadeSec) {
+    int64_t at = 0;
+    WithRestarts(Members, [&](Prepared& restarts) {
+        const Withdrawal out = WithdrawalFor(Ids);
+        CheckRoom(out, static_cast<int32_t>(Members.size()), 0, Members);
+        Withdraw(out);
+        at = std::max(From, NextOutFrame());
+        BeginRequest(Ids, at);
+        for (size_t i = 0; i < Members.size(); ++i) {
+            EnsureSlot(*Members[i]);
+            ApplyRestart(*Members[i], std::move(restarts[i]));
+            ScheduleStart(*Members[i], at, Loop.value_or(Members[i]->Loop), 1.0f, FadeSec);
+        }
     });
+    return at;
 }
 
-void MusicPlayer::Stop(Track Which, double FadeOutSec) {
+int64_t MusicPlayer::Play(Track Which, const PlayOptions& Options) {
+    const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
+    return FImpl->StartMembers(FImpl->Members(Which), FImpl->IdsOf(Which), 0, Options.Loop,
+                               fadeSec);
+}
+
+int64_t MusicPlayer::Stop(Track Which, double FadeOutSec) {
     const double fadeSec = music::CheckSeconds(FadeOutSec, "the fade-out");
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
-    // Those playing fade out (and are rewound once silent); those at rest are rewound at once,
-    // from a start prepared aside.
+    const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
+    // Those sounding fade out (and are rewound once silent); those at rest are rewound at
+    // once, from a start prepared aside.
     std::vector<Impl::TrackState*> atRest;
+    int64_t at = 0;
     {
         MixerGuard guard(*FImpl->FMixer);
+        const Impl::Withdrawal out = FImpl->WithdrawalFor(ids);
+        FImpl->CheckRoom(out, static_cast<int32_t>(members.size()), 0, {});
+        FImpl->Withdraw(out);
+        at = FImpl->NextOutFrame();
+        FImpl->BeginRequest(ids, at);
         for (Impl::TrackState* state : members) {
             if (state->FadingTo == Impl::Ending::Stop) continue;
-            if (state->Stream->GetState(true) >= 2 && state->SilentSource < 0)
-                FImpl->FadeOutLocked(*state, Impl::Ending::Stop, fadeSec);
+            if (FImpl->Sounds(*state))
+                FImpl->ScheduleFadeOut(*state, at, false, fadeSec);
             else
                 atRest.push_back(state);
         }
     }
-    if (atRest.empty()) return;
+    if (atRest.empty()) return at;
     std::vector<std::unique_ptr<PreparedPosition>> starts;
     for (Impl::TrackState* state : atRest) starts.push_back(state->Stream->PreparePosition(0));
     MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
     for (size_t i = 0; i < atRest.size(); ++i) {
         Impl::TrackState& state = *atRest[i];
+        // A call between the two looks may have started it again: then it is not at rest.
+        if (FImpl->Sounds(state) || FImpl->FSchedule.Any([&](const music::ScheduledChange& c) {
+                return c.TrackId == state.Id;
+            }))
+            continue;
         FImpl->FSpent.push_back(state.Stream->StopAt(std::move(starts[i]), true));
         state.FadingTo = Impl::Ending::Stop;
         state.SilentOut = FImpl->NextOutFrame();
         state.SilentSource = 0;
         state.Rewound = true;
     }
+    return at;
 }
 
-void MusicPlayer::Pause(Track Which, double FadeSec) {
+int64_t MusicPlayer::Pause(Track Which, double FadeSec) {
     const double fadeSec = music::CheckSeconds(FadeSec, "the pause fade");
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
+    const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
     MixerGuard guard(*FImpl->FMixer);
+    const Impl::Withdrawal out = FImpl->WithdrawalFor(ids);
+    FImpl->CheckRoom(out, static_cast<int32_t>(members.size()), 0, {});
+    FImpl->Withdraw(out);
+    const int64_t at = FImpl->NextOutFrame();
+    FImpl->BeginRequest(ids, at);
     for (Impl::TrackState* state : members)
-        if (state->Stream->GetState(true) >= 2 && state->FadingTo == Impl::Ending::None)
-            FImpl->FadeOutLocked(*state, Impl::Ending::Pause, fadeSec);
+        if (FImpl->Sounds(*state) && state->FadingTo == Impl::Ending::None)
+            FImpl->ScheduleFadeOut(*state, at, true, fadeSec);
+    return at;
 }
 
-void MusicPlayer::Resume(Track Which, double FadeSec) {
+int64_t MusicPlayer::Resume(Track Which, double FadeSec) {
     const double fadeSec = music::CheckSeconds(FadeSec, "the resume fade");
     std::vector<Impl::TrackState*> members = FImpl->Members(Which);
+    const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
     {
         MixerGuard guard(*FImpl->FMixer);
         std::erase_if(members, [](const Impl::TrackState* state) {
             return state->FadingTo != Impl::Ending::Pause;
         });
     }
-    FImpl->WithRestarts(members, [&](Impl::Prepared& from) {
-        for (size_t i = 0; i < members.size(); ++i)
-            FImpl->StartLocked(*members[i], members[i]->Loop, fadeSec, std::move(from[i]));
-    });
+    // A pause still waiting for its frame is withdrawn: the track plays on.
+    return FImpl->StartMembers(members, ids, 0, std::nullopt, fadeSec);
 }
 
-void MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) {
+int64_t MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) {
     const double fadeSec = music::CheckSeconds(Seconds, "the cross-fade");
     const std::vector<Impl::TrackState*> from = FImpl->Members(From);
     const std::vector<Impl::TrackState*> to = FImpl->Members(To);
-    if (From == To)
-        throw MusicError(MusicErrorCode::InvalidArgument,
-                         "a cross-fade needs two tracks; both are " + FImpl->Describe(*from[0]));
+    FImpl->CheckApart(From, To, "a cross-fade");
+    std::vector<uint32_t> ids = FImpl->IdsOf(From);
+    for (const uint32_t id : FImpl->IdsOf(To)) ids.push_back(id);
+    int64_t at = 0;
     FImpl->WithRestarts(to, [&](Impl::Prepared& start) {
+        const Impl::Withdrawal out = FImpl->WithdrawalFor(ids);
+        FImpl->CheckRoom(out, static_cast<int32_t>(from.size() + to.size()), 0, to);
+        FImpl->Withdraw(out);
+        at = FImpl->NextOutFrame();
+        FImpl->BeginRequest(ids, at, From.Id, To.Id);
         for (Impl::TrackState* state : from)
-            if (state->Stream->GetState(true) >= 2 && state->FadingTo != Impl::Ending::Stop &&
-                state->SilentSource < 0)
-                FImpl->FadeOutLocked(*state, Impl::Ending::Stop, fadeSec);
-        for (size_t i = 0; i < to.size(); ++i)
-            FImpl->StartLocked(*to[i], Loop, fadeSec, std::move(start[i]));
+            if (FImpl->Sounds(*state) && state->FadingTo != Impl::Ending::Stop)
+                FImpl->ScheduleFadeOut(*state, at, false, fadeSec);
+        for (size_t i = 0; i < to.size(); ++i) {
+            FImpl->EnsureSlot(*to[i]);
+            FImpl->ApplyRestart(*to[i], std::move(start[i]));
+            FImpl->ScheduleStart(*to[i], at, Loop, 1.0f, fadeSec);
+        }
     });
+    return at;
 }
 
-void MusicPlayer::Seek(Track Which, double Seconds) {
+int64_t MusicPlayer::Seek(Track Which, double Seconds) {
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     if (!std::isfinite(Seconds) || Seconds < 0.0)
         throw MusicError(MusicErrorCode::InvalidArgument,
@@ -218,8 +244,9 @@ void MusicPlayer::Seek(Track Which, double Seconds) {
     std::vector<std::unique_ptr<PreparedPosition>> prepared;
     for (Impl::TrackState* state : members) {
         const TOggData& stream = *state->Stream;
-        frames.push_back(std::min<int64_t>(std::llround(Seconds * stream.Rate()),
-                                           std::max<int64_t>(0, stream.PcmTotal())));
+        // Past the end: the end (and no product of a far time and the rate to overflow).
+        const auto last = static_cast<double>(std::max<int64_t>(0, stream.PcmTotal()));
+        frames.push_back(std::llround(std::min(Seconds * stream.Rate(), last)));
         prepared.push_back(state->Stream->PreparePosition(frames.back()));
     }
     MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
@@ -232,6 +259,7 @@ void MusicPlayer::Seek(Track Which, double Seconds) {
         else if (state.FadingTo == Impl::Ending::Stop && state.Stream->GetState(true) < 2)
             state.FadingTo = Impl::Ending::None;
     }
+    return FImpl->NextOutFrame();
 }
 
 double MusicPlayer::Position(Track Which) {
@@ -261,6 +289,12 @@ bool MusicPlayer::IsPlaying(Track Which) {
     const int64_t heard = FImpl->FDevice->HeardFrames();
     MixerGuard guard(*FImpl->FMixer);
     return std::any_of(members.begin(), members.end(), [&](const Impl::TrackState* state) {
+        // A start waiting for its frame counts: a call withdraws it, not the clock.
+        if (FImpl->FSchedule.Any([&](const music::ScheduledChange& change) {
+                return change.TrackId == state->Id &&
+                       change.What == music::ScheduledChange::Kind::Start;
+            }))
+            return true;
         if (state->FadingTo != Impl::Ending::None) return !FImpl->FadeOver(*state, heard);
         return state->Stream->GetState(true) >= 2 || FImpl->FSpans.MusicFrom(state->Id, heard);
     });
@@ -288,8 +322,9 @@ std::vector<MusicEvent> MusicPlayer::Poll() {
     const int64_t heard = FImpl->FDevice->HeardFrames();
     const size_t deviceEvents = due.size();
     {
-        MixerGuard guard(*FImpl->FMixer);
+        MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
         FImpl->FSpans.TakeDueEvents(heard, due);
+        FImpl->Tidy();
     }
     for (size_t i = deviceEvents; i < due.size(); ++i) {
         const auto ahead = std::chrono::duration<double>(static_cast<double>(due[i].Frame - heard) /

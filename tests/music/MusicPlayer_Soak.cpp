@@ -75,17 +75,17 @@ public:
                     FPlayer.Unload(a);
                     std::erase(FTracks, a);
                     return;
-                case 2: return FPlayer.Play(a, {.Loop = Pick(2) == 0, .FadeInSec = sec});
-                case 3: return FPlayer.Stop(a, sec);
-                case 4: return FPlayer.Pause(a, sec);
-                case 5: return FPlayer.Resume(a, sec);
-                case 6: return FPlayer.Seek(a, Uniform(0.0, FPlayer.Length(a) + 0.5));
-                case 7: return FPlayer.SetVolume(a, Uniform(0.0, 2.0), sec);
+                case 2: return (void)FPlayer.Play(a, {.Loop = Pick(2) == 0, .FadeInSec = sec});
+                case 3: return (void)FPlayer.Stop(a, sec);
+                case 4: return (void)FPlayer.Pause(a, sec);
+                case 5: return (void)FPlayer.Resume(a, sec);
+                case 6: return (void)FPlayer.Seek(a, Uniform(0.0, FPlayer.Length(a) + 0.5));
+                case 7: return (void)FPlayer.SetVolume(a, Uniform(0.0, 2.0), sec);
                 case 8:
                     (void)FPlayer.SetVolume(a, Uniform(0.0, 1.5),
                                             VolumeChange{{0.0, 1.0}, Quantize::Beat});
                     return;
-                case 9: return FPlayer.CrossFade(a, b, sec, Pick(2) == 0);
+                case 9: return (void)FPlayer.CrossFade(a, b, sec, Pick(2) == 0);
                 case 10: {
                     TransitionOptions options;
                     options.When = static_cast<Quantize>(Pick(6));

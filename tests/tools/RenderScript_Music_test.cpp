@@ -27,50 +27,9 @@ constexpr int64_t kBpm = 137;
 constexpr int64_t kBeatsPerBar = 4;
 constexpr uint32_t kSeed = 20240611;
 
-// A stretch of the output that must equal a stretch of a reference.
-struct Segment {
-    const std::vector<int16_t>* Reference;
-    int64_t SourceFrame;  // where in the reference it starts
-    int64_t OutputFrame;  // where in the output it starts
-};
-
-// Compares out with the segments, each up to the next (the last up to the end of out); says
-// where the first difference is.
-void ExpectSegments(const std::vector<int16_t>& out, const std::vector<Segment>& segments) {
-    for (size_t i = 0; i < segments.size(); ++i) {
-        const Segment& s = segments[i];
-        const size_t begin = static_cast<size_t>(2 * s.OutputFrame);
-        const size_t end = i + 1 < segments.size() ? 2 * segments[i + 1].OutputFrame : out.size();
-        ASSERT_LE(end, out.size()) << "the output is too short";
-        const auto source = s.Reference->begin() + 2 * s.SourceFrame;
-        ASSERT_LE(2 * s.SourceFrame + static_cast<int64_t>(end - begin),
-                  static_cast<int64_t>(s.Reference->size()));
-        const auto [at, _] = std::mismatch(out.begin() + begin, out.begin() + end, source);
-        ASSERT_EQ(at, out.begin() + end) << "segment " << i << " (output frame " << s.OutputFrame
-                                         << ") differs at output frame " << (at - out.begin()) / 2;
-    }
-}
-
-class RenderScriptMusic : public ::testing::Test {
+class RenderScriptMusic : public ScriptTest {
 protected:
     static void SetUpTestSuite() { std::printf("seed %u\n", kSeed); }
-
-    // Writes the track, returns its decode as the output holds it.
-    std::vector<int16_t> Track(const std::string& name, const Pcm& pcm,
-                               const std::vector<std::string>& comments = {}) {
-        const std::vector<uint8_t> ogg = EncodeOgg(pcm, {.Comments = comments});
-        dir.Write(name, ogg);
-        return Heard(DecodeReference(ogg).Samples);
-    }
-
-    std::vector<int16_t> Render(const std::string& plan, bool events = false) {
-        const ProgramResult result = RenderScript(dir, plan, events);
-        EXPECT_EQ(result.ExitCode, 0) << result.Err;
-        if (result.ExitCode != 0) return {};
-        return ReadPcm(dir.Path() + "/out.wav", 44);
-    }
-
-    TempDir dir;
 };
 
 // 1000 bar-quantised cuts, each asked for at a random moment after the one before: from a track

@@ -120,6 +120,8 @@ struct DeliveryStats {
     // The longest the device's thread has waited for the player (a call of the game holding
     // the mixer's lock), in microseconds.
     int64_t LongestWaitUs = 0;
+    // Calls refused for want of room: every slot playing, the schedule full.
+    uint64_t RefusedCalls = 0;
 };
 
 // A loop cue of a track, in source frames at the track's own rate: playback reaching EndFrame
@@ -189,7 +191,7 @@ struct StingerOptions {
     Quantize When = Quantize::Beat;  // Beat or Bar
     // Frames of the stinger before its own downbeat: it starts that much before the line.
     int64_t PickupFrames = 0;
-    // Refused (returns -1) when the last stinger's downbeat is less than this before.
+    // Refused (returns -1) when this stinger's last downbeat is less than this before.
     double CooldownSec = 0.0;
 };
 
@@ -211,22 +213,29 @@ public:
     // A playing track falls silent at once; events of the track not yet polled are dropped.
     void Unload(Track Which);
 
+    // Every call below that changes what is heard lands on an output frame (see the
+    // interactive calls) and returns it; at once is the first frame not yet mixed. A call for
+    // a track or group withdraws what is still waiting for it: Play, Stop, Pause, Resume,
+    // CrossFade, PlayAt, Transition and a stinger withdraw its starts, fades and transitions
+    // not yet landed (a transition as a whole, source and destination); a volume change
+    // withdraws its volume changes; Unload everything. A refused call changes nothing.
+
     // Plays from the present position (a stopped track from its start). A track that is
     // still fading out (Stop, Pause, CrossFade) turns back up from where its fade is, over
     // FadeInSec; one playing at full volume only takes the loop setting.
-    void Play(Track Which, const PlayOptions& Options = {});
+    int64_t Play(Track Which, const PlayOptions& Options = {});
     // Fades out, then rewinds to the start.
-    void Stop(Track Which, double FadeOutSec = 0.0);
+    int64_t Stop(Track Which, double FadeOutSec = 0.0);
     // Fades out and holds the position where the fade fell silent; Resume fades back in
     // from there, with the loop setting of the last Play.
-    void Pause(Track Which, double FadeSec = kDefaultPauseFadeSec);
-    void Resume(Track Which, double FadeSec = kDefaultPauseFadeSec);
+    int64_t Pause(Track Which, double FadeSec = kDefaultPauseFadeSec);
+    int64_t Resume(Track Which, double FadeSec = kDefaultPauseFadeSec);
     // Fades From out (then stops it) while To fades in from its present position.
-    void CrossFade(Track From, Track To, double Seconds, bool Loop = true);
-    void Seek(Track Which, double Seconds);  // clamped to the track's length
+    int64_t CrossFade(Track From, Track To, double Seconds, bool Loop = true);
+    int64_t Seek(Track Which, double Seconds);  // clamped to the track's length
 
     // 0 .. 2, reached over Seconds (0: at once). A volume of 0 keeps the track playing, unheard.
-    void SetVolume(Track Which, double Volume, double Seconds = 0.0);
+    int64_t SetVolume(Track Which, double Volume, double Seconds = 0.0);
     void SetPan(Track Which, double Pan, double Seconds = 0.0);
     void SetToneFilter(Track Which, ToneFilter Filter, double Seconds = 0.5);
     void SetGainControl(Track Which, double Level);  // 0 off; 1.0 aims at 30000 peaks
@@ -241,6 +250,7 @@ public:
     [[nodiscard]] double Length(Track Which);
     // The loop cues the track follows, in index order; empty when it has none.
     [[nodiscard]] std::vector<LoopCue> Cues(Track Which);
+    // Heard now (a fade-out counts until it is silent), or a start is waiting for its frame.
     [[nodiscard]] bool IsPlaying(Track Which);
 
     // ---- Interactive music: the output clock, tempo, scheduled changes, layers, stingers ----
@@ -267,13 +277,25 @@ public:
     // follows the tempo of its first layer.
     [[nodiscard]] Track MakeLayerGroup(const std::vector<Track>& Layers);
 
-    // From one track or group to another, on the frame When gives (on From's grid).
+    // From one track or group to another, on the frame When gives (on From's grid). The
+    // latest request wins: a transition from a destination still waiting for its frame
+    // goes from that request's source, on its frame (a to b waiting, then b to c: a goes to c
+    // where it would have gone to b, and b is never heard); one from the same source again
+    // replaces the earlier one. A destination already playing goes on playing and jumps to
+    // its entry with a 5 ms dip on either side of the jump. A transition between a group and
+    // one of its own layers, or from a track to itself, is refused.
     int64_t Transition(Track From, Track To, const TransitionOptions& Options = {});
     // The volume of a track or layer reached over a fade timed as Change says.
     int64_t SetVolume(Track Which, double Volume, const VolumeChange& Change);
     // Plays Stinger once on top, its downbeat on the next beat or bar of the grid; -1 when
-    // refused within the cooldown.
+    // refused within the stinger's own cooldown. Triggered again while it sounds, it dips out
+    // over 5 ms where it starts anew (and comes back up over 5 ms); triggered again before its
+    // start, the new start replaces the one waiting.
     int64_t PlayStinger(Track Stinger, const StingerOptions& Options);
+    // The output frame of the track's (a group: its first layer's) next beat or bar not yet
+    // mixed: the earliest a change can land on it. -1 while it is silent or fading out.
+    [[nodiscard]] int64_t NextBeat(Track Which);
+    [[nodiscard]] int64_t NextBar(Track Which);
 
     // Only with PlayerOptions::Backend "offline": mixes the next frames into Interleaved
     // (left, right) at once, as a device would have pulled them; the output clock moves by
