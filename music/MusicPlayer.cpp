@@ -274,6 +274,17 @@ void MusicPlayer::Impl::Apply(const music::ScheduledChange& Change) noexcept {
             }
             break;
         case Kind::VolumeTo: stream.SetVolume(Change.Value, Change.Seconds); break;
+        case Kind::PanTo: stream.SetPan(Change.Value, Change.Seconds); break;
+        case Kind::FilterTo: {
+            const auto& v = Change.Preset->Values;
+            if (Change.Preset->ValueCount == 8)
+                stream.SetFilterCurve8(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
+                                       Change.Seconds);
+            else
+                stream.SetFilterCurve4(v[0], v[1], v[2], v[3], Change.Seconds);
+            break;
+        }
+        case Kind::GainTo: stream.SetAGC(Change.Value); break;
         case Kind::Jump:
             FPositions.Spend(Change.Position,
                              stream.ApplyPosition(FPositions.Take(Change.Position), true));

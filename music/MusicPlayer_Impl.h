@@ -111,11 +111,12 @@ struct MusicPlayer::Impl {
     // What a call withdraws before it adds its own changes: whole requests not yet landed
     // that touch its tracks, and every other change still waiting for those tracks.
     // A transport call (play, stop, pause, a transition, a stinger) withdraws the starts,
-    // fades, jumps and markers waiting for its tracks; a volume change, their volume changes;
-    // Unload, everything.
-    enum class Scope { Transport, Volume, All };
+    // fades, jumps and markers waiting for its tracks; a change of a setting (volume, pan,
+    // tone filter, gain control), their changes of that setting; Unload, everything.
+    enum class Scope { Transport, Setting, All };
     struct Withdrawal {
         Scope Of = Scope::Transport;
+        music::ScheduledChange::Kind Setting = music::ScheduledChange::Kind::VolumeTo;
         std::vector<uint32_t> Requests;
         std::vector<uint32_t> Ids;
         [[nodiscard]] bool Covers(const music::ScheduledChange& Change) const;
@@ -132,13 +133,6 @@ struct MusicPlayer::Impl {
     TrackState& Find(Track Which);
     // The track, or a group's layers (the lead first). Game thread.
     std::vector<TrackState*> Members(Track Which);
-    // Calls Change for the track's stream, or each layer's of a group, all within one mix.
-    template <class Fn>
-    void ForEachMember(Track Which, Fn&& Change) {
-        const std::vector<TrackState*> members = Members(Which);
-        MixerGuard guard(*FMixer);
-        for (TrackState* state : members) Change(*state->Stream);
-    }
     // Device thread, mixer lock held: the track or null.
     [[nodiscard]] TrackState* FindById(uint32_t Id) noexcept;
     [[nodiscard]] std::string Describe(const TrackState& State) const;
@@ -222,10 +216,12 @@ struct MusicPlayer::Impl {
     // so that neither the old place nor the new one clicks. Changes: kJumpChanges.
     static constexpr int32_t kJumpChanges = 3;
     void ScheduleJump(TrackState& State, int64_t At, std::unique_ptr<PreparedPosition> To);
-    // Volume changes of Members (Ids: theirs and a group's) landing on At. Mixer lock held.
-    int64_t ScheduleVolume(const std::vector<TrackState*>& Members,
-                           const std::vector<uint32_t>& Ids, int64_t At, double Volume,
-                           float Seconds);
+    // Setting (its kind, frame and values) for each of Members (Ids: theirs and a group's);
+    // returns its frame. Mixer lock held.
+    int64_t ScheduleSetting(const std::vector<TrackState*>& Members,
+                            const std::vector<uint32_t>& Ids, music::ScheduledChange Setting);
+    // The same for Which, on the first frame not yet mixed. No lock held.
+    int64_t SetNow(Track Which, music::ScheduledChange Setting);
     // The output frame of Which's next beat or bar not yet mixed; -1 while it is silent.
     [[nodiscard]] int64_t NextGridPoint(Track Which, Quantize When);
     // Whether the track sounds (playing, or fading out but not silent yet). Mixer lock held.

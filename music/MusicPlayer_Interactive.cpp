@@ -462,32 +462,38 @@ int64_t MusicPlayer::SetVolume(Track Which, double Volume, const VolumeChange& C
     const int64_t frames = FImpl->FadeFrames(Change.Length, lead);
     const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
     MixerGuard guard(*FImpl->FMixer);
-    const int64_t at = Change.When == Quantize::Now ? FImpl->NextOutFrame()
-                                                    : FImpl->Predict(lead, Change.When, 1, 0).Out;
-    return FImpl->ScheduleVolume(
-        members, ids, at, volume,
-        static_cast<float>(static_cast<double>(frames) / kFramesPerSecond));
+    music::ScheduledChange setting;
+    setting.Frame = Change.When == Quantize::Now ? FImpl->NextOutFrame()
+                                                 : FImpl->Predict(lead, Change.When, 1, 0).Out;
+    setting.What = Kind::VolumeTo;
+    setting.Value = static_cast<float>(volume);
+    setting.Seconds = static_cast<float>(static_cast<double>(frames) / kFramesPerSecond);
+    return FImpl->ScheduleSetting(members, ids, setting);
 }
 
-int64_t MusicPlayer::Impl::ScheduleVolume(const std::vector<TrackState*>& Members,
-                                          const std::vector<uint32_t>& Ids, int64_t At,
-                                          double Volume, float Seconds) {
-    // The latest volume change for a track replaces one still waiting; volume changes are
+int64_t MusicPlayer::Impl::ScheduleSetting(const std::vector<TrackState*>& Members,
+                                           const std::vector<uint32_t>& Ids,
+                                           music::ScheduledChange Setting) {
+    // The latest change of a setting for a track replaces one still waiting; settings are
     // no request of the transport's, so that a stop or a transition leaves them be.
-    const Withdrawal out = WithdrawalFor(Ids, Scope::Volume);
+    Withdrawal out = WithdrawalFor(Ids, Scope::Setting);
+    out.Setting = Setting.What;
     CheckRoom(out, static_cast<int32_t>(Members.size()), 0, {});
     Withdraw(out);
     FRequestId = 0;
-    for (TrackState* state : Members) {
-        music::ScheduledChange change;
-        change.Frame = At;
-        change.What = Kind::VolumeTo;
-        change.TrackId = state->Id;
-        change.Value = static_cast<float>(Volume);
-        change.Seconds = Seconds;
-        ScheduleChange(change);
+    for (const TrackState* state : Members) {
+        Setting.TrackId = state->Id;
+        ScheduleChange(Setting);
     }
-    return At;
+    return Setting.Frame;
+}
+
+int64_t MusicPlayer::Impl::SetNow(Track Which, music::ScheduledChange Setting) {
+    const std::vector<TrackState*> members = Members(Which);
+    const std::vector<uint32_t> ids = IdsOf(Which);
+    MixerGuard guard(*FMixer);
+    Setting.Frame = NextOutFrame();
+    return ScheduleSetting(members, ids, Setting);
 }
 
 int64_t MusicPlayer::PlayStinger(Track Stinger, const StingerOptions& Options) {

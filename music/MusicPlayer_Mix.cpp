@@ -28,40 +28,35 @@ constexpr int32_t kMaxLimiterLevel = 8388607;
 }  // namespace
 
 int64_t MusicPlayer::SetVolume(Track Which, double Volume, double Seconds) {
-    const double volume = music::CheckRange(Volume, 0.0, 2.0, "the volume");
-    const double seconds = music::CheckSeconds(Seconds, "the volume time");
-    const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
-    const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
-    MixerGuard guard(*FImpl->FMixer);
-    return FImpl->ScheduleVolume(members, ids, FImpl->NextOutFrame(), volume,
-                                 static_cast<float>(seconds));
+    music::ScheduledChange setting;
+    setting.What = music::ScheduledChange::Kind::VolumeTo;
+    setting.Value = static_cast<float>(music::CheckRange(Volume, 0.0, 2.0, "the volume"));
+    setting.Seconds = static_cast<float>(music::CheckSeconds(Seconds, "the volume time"));
+    return FImpl->SetNow(Which, setting);
 }
 
-void MusicPlayer::SetPan(Track Which, double Pan, double Seconds) {
-    const double pan = music::CheckRange(Pan, -1.0, 1.0, "the pan");
-    const double seconds = music::CheckSeconds(Seconds, "the pan time");
-    FImpl->ForEachMember(Which, [&](TOggData& stream) {
-        stream.SetPan(static_cast<float>(pan), static_cast<float>(seconds));
-    });
+int64_t MusicPlayer::SetPan(Track Which, double Pan, double Seconds) {
+    music::ScheduledChange setting;
+    setting.What = music::ScheduledChange::Kind::PanTo;
+    setting.Value = static_cast<float>(music::CheckRange(Pan, -1.0, 1.0, "the pan"));
+    setting.Seconds = static_cast<float>(music::CheckSeconds(Seconds, "the pan time"));
+    return FImpl->SetNow(Which, setting);
 }
 
-void MusicPlayer::SetToneFilter(Track Which, ToneFilter Filter, double Seconds) {
-    const double seconds = music::CheckSeconds(Seconds, "the tone filter time");
-    const FilterPreset* preset = FindFilterPreset(PresetCaption(Filter));
-    const auto& v = preset->Values;
-    const auto time = static_cast<float>(seconds);
-    FImpl->ForEachMember(Which, [&](TOggData& stream) {
-        if (preset->ValueCount == 8)
-            stream.SetFilterCurve8(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], time);
-        else
-            stream.SetFilterCurve4(v[0], v[1], v[2], v[3], time);
-    });
+int64_t MusicPlayer::SetToneFilter(Track Which, ToneFilter Filter, double Seconds) {
+    music::ScheduledChange setting;
+    setting.What = music::ScheduledChange::Kind::FilterTo;
+    setting.Seconds = static_cast<float>(music::CheckSeconds(Seconds, "the tone filter time"));
+    setting.Preset = FindFilterPreset(PresetCaption(Filter));
+    return FImpl->SetNow(Which, setting);
 }
 
-void MusicPlayer::SetGainControl(Track Which, double Level) {
-    const double level = music::CheckRange(Level, 0.0, 10.0, "the gain control level");
-    FImpl->ForEachMember(Which,
-                         [&](TOggData& stream) { stream.SetAGC(static_cast<float>(level)); });
+int64_t MusicPlayer::SetGainControl(Track Which, double Level) {
+    music::ScheduledChange setting;
+    setting.What = music::ScheduledChange::Kind::GainTo;
+    setting.Value =
+        static_cast<float>(music::CheckRange(Level, 0.0, 10.0, "the gain control level"));
+    return FImpl->SetNow(Which, setting);
 }
 
 void MusicPlayer::SetMasterVolume(double Volume) {

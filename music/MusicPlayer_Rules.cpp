@@ -19,12 +19,11 @@ bool Holds(const std::vector<uint32_t>& ids, uint32_t id) {
 }  // namespace
 
 bool MusicPlayer::Impl::Withdrawal::Covers(const music::ScheduledChange& Change) const {
-    using Kind = music::ScheduledChange::Kind;
-    if (Of != Scope::Volume && Holds(Requests, Change.Request)) return true;
+    if (Of != Scope::Setting && Holds(Requests, Change.Request)) return true;
     if (!Holds(Ids, Change.TrackId)) return false;
     switch (Of) {
-        case Scope::Transport: return Change.What != Kind::VolumeTo;
-        case Scope::Volume: return Change.What == Kind::VolumeTo;
+        case Scope::Transport: return !Change.Setting();
+        case Scope::Setting: return Change.What == Setting;
         case Scope::All: return true;
     }
     return true;
@@ -48,13 +47,14 @@ std::vector<uint32_t> MusicPlayer::Impl::IdsOf(Track Which) {
 
 MusicPlayer::Impl::Withdrawal MusicPlayer::Impl::WithdrawalFor(const std::vector<uint32_t>& Ids,
                                                                Scope Of) const {
-    Withdrawal out{Of, {}, Ids};
-    if (Of == Scope::Volume) return out;
+    Withdrawal out;
+    out.Of = Of;
+    out.Ids = Ids;
+    if (Of == Scope::Setting) return out;
     const int64_t mixed = NextOutFrame();
     for (const Request& request : FRequests)
-        if (request.Landing >= mixed &&
-            std::any_of(request.Ids.begin(), request.Ids.end(),
-                        [&](uint32_t id) { return Holds(Ids, id); }))
+        if (request.Landing >= mixed && std::any_of(request.Ids.begin(), request.Ids.end(),
+                                                    [&](uint32_t id) { return Holds(Ids, id); }))
             out.Requests.push_back(request.Id);
     return out;
 }
@@ -90,8 +90,8 @@ void MusicPlayer::Impl::CheckRoom(const Withdrawal& Out, int32_t Changes, int32_
     }
     if (needed > available)
         Refuse(FRefusedCalls, MusicErrorCode::TooManyPlaying,
-               Describe(*Starting.front()) + " cannot play: " +
-                   std::to_string(kMaxPlayingTracks) + " tracks are playing already");
+               Describe(*Starting.front()) + " cannot play: " + std::to_string(kMaxPlayingTracks) +
+                   " tracks are playing already");
 }
 
 void MusicPlayer::Impl::Withdraw(const Withdrawal& Out) {
@@ -99,7 +99,8 @@ void MusicPlayer::Impl::Withdraw(const Withdrawal& Out) {
                    [&](const music::ScheduledChange& change) {
                        if (change.Position >= 0) FPositions.Release(change.Position, FSpent);
                    });
-    std::erase_if(FRequests, [&](const Request& request) { return Holds(Out.Requests, request.Id); });
+    std::erase_if(FRequests,
+                  [&](const Request& request) { return Holds(Out.Requests, request.Id); });
 }
 
 void MusicPlayer::Impl::BeginRequest(std::vector<uint32_t> Ids, int64_t Landing, uint32_t From,

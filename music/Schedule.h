@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "oggmix/MusicPlayer.h"
+#include "stream/FilterPresets.h"
 
 namespace oggmix::music {
 
@@ -34,9 +35,17 @@ struct ScheduledChange {
         FadeTo,    // a step of a shaped fade: the fade ramps to Value over Seconds; Falling:
                    // a fade-out's step, the track stops once it falls silent
         VolumeTo,  // the volume ramps to Value over Seconds; the track plays on
+        PanTo,     // the pan ramps to Value over Seconds
+        FilterTo,  // the tone filter moves to Preset over Seconds
+        GainTo,    // the gain control aims at level Value (0: off)
         Jump,      // the stream plays on from the prepared position Position
         Marker,    // tells Event (with this frame) when mixed
     };
+    // Volume, pan, filter and gain control: settings, which the transport leaves be.
+    [[nodiscard]] bool Setting() const noexcept {
+        return What == Kind::VolumeTo || What == Kind::PanTo || What == Kind::FilterTo ||
+               What == Kind::GainTo;
+    }
     int64_t Frame = 0;
     Kind What = Kind::Marker;
     uint32_t TrackId = 0;
@@ -47,6 +56,7 @@ struct ScheduledChange {
     bool Falling = false;
     bool Pause = false;
     int32_t Position = -1;  // a prepared position held for the change, or -1
+    const FilterPreset* Preset = nullptr;
     MusicEvent Event{};
 };
 

@@ -74,8 +74,8 @@ TEST_F(TimelineRules, ARefusedTransitionLeavesTheOneWaitingAsItWas) {
     FPlayer.Play(a);
     const int64_t bar = FPlayer.Transition(a, b);
     // Seven slots play and b holds the eighth: the group's two layers cannot have theirs.
-    ExpectRefused([&] { FPlayer.Transition(a, group); },
-                  MusicErrorCode::TooManyPlaying, "8 tracks are playing");
+    ExpectRefused([&] { FPlayer.Transition(a, group); }, MusicErrorCode::TooManyPlaying,
+                  "8 tracks are playing");
     EXPECT_EQ(FPlayer.Delivery().RefusedCalls, 1u);
     Render(bar + 2000);
     EXPECT_TRUE(FPlayer.IsPlaying(b));

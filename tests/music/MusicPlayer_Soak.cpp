@@ -104,9 +104,10 @@ public:
                         a,
                         {.Grid = b, .When = Quantize::Beat, .PickupFrames = 0, .CooldownSec = 0.2});
                     return;
-                case 13: return FPlayer.SetPan(a, Uniform(-1.0, 1.0), sec);
-                case 14: return FPlayer.SetToneFilter(a, static_cast<ToneFilter>(Pick(8)), sec);
-                case 15: return FPlayer.SetGainControl(a, Uniform(0.0, 1.0));
+                case 13: return (void)FPlayer.SetPan(a, Uniform(-1.0, 1.0), sec);
+                case 14:
+                    return (void)FPlayer.SetToneFilter(a, static_cast<ToneFilter>(Pick(8)), sec);
+                case 15: return (void)FPlayer.SetGainControl(a, Uniform(0.0, 1.0));
                 default: return CheckPositions();
             }
         } catch (const MusicError& error) {

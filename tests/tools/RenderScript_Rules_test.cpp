@@ -18,8 +18,8 @@ namespace oggmix::test {
 namespace {
 
 constexpr uint32_t kSeed = 20261208;
-constexpr int64_t kBar = 2 * kRateHz;          // at 120 beats a minute, 4 to the bar
-constexpr int64_t kDipFrames = 220;             // a sounding track's dip on either side of a jump
+constexpr int64_t kBar = 2 * kRateHz;  // at 120 beats a minute, 4 to the bar
+constexpr int64_t kDipFrames = 220;    // a sounding track's dip on either side of a jump
 const std::vector<std::string> kTempo{"BPM=120"};
 
 class PlanRules : public ScriptTest {
@@ -50,18 +50,18 @@ TEST_F(PlanRules, FromADestinationStillWaitingTheFirstSourceGoesOnItsFrame) {
     const std::vector<int16_t> a = NoiseTrack("a.ogg", 4.0, kSeed, kTempo);
     NoiseTrack("b.ogg", 4.0, kSeed + 1);
     const std::vector<int16_t> c = NoiseTrack("c.ogg", 4.0, kSeed + 2);
-    const std::vector<int16_t> out =
-        Render("0 load a a.ogg\n0 load b b.ogg\n0 load c c.ogg\n0 play a\n"
-               "0.1 transition a b when=bar\n0.2 transition b c when=bar\n3 end\n");
+    const std::vector<int16_t> out = Render(
+        "0 load a a.ogg\n0 load b b.ogg\n0 load c c.ogg\n0 play a\n"
+        "0.1 transition a b when=bar\n0.2 transition b c when=bar\n3 end\n");
     ExpectSegments(out, {{&a, 0, 0}, {&c, 0, kBar}});
 }
 
 TEST_F(PlanRules, ADestinationAlreadyPlayingJumpsToItsEntryWithoutFallingSilent) {
     NoiseTrack("a.ogg", 4.0, kSeed, kTempo);
     const std::vector<int16_t> b = NoiseTrack("b.ogg", 4.0, kSeed + 1);
-    const std::vector<int16_t> out =
-        Render("0 load a a.ogg\n0 load b b.ogg\n0 play a\n0 play b\n"
-               "0.5 transition a b when=bar to=start\n3 end\n");
+    const std::vector<int16_t> out = Render(
+        "0 load a a.ogg\n0 load b b.ogg\n0 play a\n0 play b\n"
+        "0.5 transition a b when=bar to=start\n3 end\n");
     // Around the jump b dips but never falls silent: every 32 frames hold sound.
     for (int64_t from = kBar - kDipFrames; from < kBar + kDipFrames; from += 32) {
         const auto first = out.begin() + 2 * from;
@@ -90,8 +90,9 @@ TEST_F(PlanRules, AStingerTriggeredAgainWhileItSoundsStartsAnewOnItsBeat) {
 TEST_F(PlanRules, AtATransitionOnlyTheDestinationsBarIsTold) {
     NoiseTrack("a.ogg", 4.0, kSeed, kTempo);
     NoiseTrack("b.ogg", 4.0, kSeed + 1, kTempo);
-    Render("0 load a a.ogg\n0 load b b.ogg\n0 play a\n0.5 transition a b when=bar fade=0.5\n3 end\n",
-           true);
+    Render(
+        "0 load a a.ogg\n0 load b b.ogg\n0 play a\n0.5 transition a b when=bar fade=0.5\n3 end\n",
+        true);
     std::ifstream events(dir.Path() + "/events.txt");
     std::vector<std::string> bars;
     for (std::string line; std::getline(events, line);)

@@ -217,8 +217,9 @@ public:
     // interactive calls) and returns it; at once is the first frame not yet mixed. A call for
     // a track or group withdraws what is still waiting for it: Play, Stop, Pause, Resume,
     // CrossFade, PlayAt, Transition and a stinger withdraw its starts, fades and transitions
-    // not yet landed (a transition as a whole, source and destination); a volume change
-    // withdraws its volume changes; Unload everything. A refused call changes nothing.
+    // not yet landed (a transition as a whole, source and destination); a change of a
+    // volume, pan, tone filter or gain control withdraws those of the same setting still
+    // waiting; Unload everything. A refused call changes nothing.
 
     // Plays from the present position (a stopped track from its start). A track that is
     // still fading out (Stop, Pause, CrossFade) turns back up from where its fade is, over
@@ -236,10 +237,10 @@ public:
 
     // 0 .. 2, reached over Seconds (0: at once). A volume of 0 keeps the track playing, unheard.
     int64_t SetVolume(Track Which, double Volume, double Seconds = 0.0);
-    void SetPan(Track Which, double Pan, double Seconds = 0.0);
-    void SetToneFilter(Track Which, ToneFilter Filter, double Seconds = 0.5);
-    void SetGainControl(Track Which, double Level);  // 0 off; 1.0 aims at 30000 peaks
-    void SetMasterVolume(double Volume);             // 0 .. 2, every track
+    int64_t SetPan(Track Which, double Pan, double Seconds = 0.0);
+    int64_t SetToneFilter(Track Which, ToneFilter Filter, double Seconds = 0.5);
+    int64_t SetGainControl(Track Which, double Level);  // 0 off; 1.0 aims at 30000 peaks
+    void SetMasterVolume(double Volume);                // 0 .. 2, every track
     // The mix limiter: the envelope is held between Min and Max (peak sample magnitude), falls
     // by Down / 256 per 32 frames after HoldFrames without a rise.
     void SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t HoldFrames);
