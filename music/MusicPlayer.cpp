@@ -285,6 +285,7 @@ void MusicPlayer::Impl::Apply(const music::ScheduledChange& Change) noexcept {
             break;
         }
         case Kind::GainTo: stream.SetAGC(Change.Value); break;
+        case Kind::MasterTo: stream.SetMasterVolume(Change.Value); break;
         case Kind::Jump:
             FPositions.Spend(Change.Position,
                              stream.ApplyPosition(FPositions.Take(Change.Position), true));

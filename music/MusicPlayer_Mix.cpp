@@ -59,10 +59,20 @@ int64_t MusicPlayer::SetGainControl(Track Which, double Level) {
     return FImpl->SetNow(Which, setting);
 }
 
-void MusicPlayer::SetMasterVolume(double Volume) {
-    FImpl->FMasterVolume = music::CheckRange(Volume, 0.0, 2.0, "the master volume");
-    for (auto& [id, state] : FImpl->FTracks)
-        state.Stream->SetMasterVolume(static_cast<float>(FImpl->FMasterVolume));
+int64_t MusicPlayer::SetMasterVolume(double Volume) {
+    music::ScheduledChange setting;
+    setting.What = music::ScheduledChange::Kind::MasterTo;
+    setting.Value = static_cast<float>(music::CheckRange(Volume, 0.0, 2.0, "the master volume"));
+    std::vector<Impl::TrackState*> tracks;
+    std::vector<uint32_t> ids;
+    for (auto& [id, state] : FImpl->FTracks) {
+        tracks.push_back(&state);
+        ids.push_back(id);
+    }
+    MixerGuard guard(*FImpl->FMixer);
+    setting.Frame = FImpl->NextOutFrame();
+    FImpl->FMasterVolume = setting.Value;  // for tracks loaded from now on
+    return FImpl->ScheduleSetting(tracks, ids, setting);
 }
 
 void MusicPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t HoldFrames) {

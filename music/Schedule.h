@@ -38,13 +38,15 @@ struct ScheduledChange {
         PanTo,     // the pan ramps to Value over Seconds
         FilterTo,  // the tone filter moves to Preset over Seconds
         GainTo,    // the gain control aims at level Value (0: off)
+        MasterTo,  // the player's master volume, Value, reaches the track at once
         Jump,      // the stream plays on from the prepared position Position
         Marker,    // tells Event (with this frame) when mixed
     };
-    // Volume, pan, filter and gain control: settings, which the transport leaves be.
+    // Volume, pan, filter, gain control and master volume: settings, which the transport
+    // leaves be.
     [[nodiscard]] bool Setting() const noexcept {
         return What == Kind::VolumeTo || What == Kind::PanTo || What == Kind::FilterTo ||
-               What == Kind::GainTo;
+               What == Kind::GainTo || What == Kind::MasterTo;
     }
     int64_t Frame = 0;
     Kind What = Kind::Marker;

@@ -240,7 +240,7 @@ public:
     int64_t SetPan(Track Which, double Pan, double Seconds = 0.0);
     int64_t SetToneFilter(Track Which, ToneFilter Filter, double Seconds = 0.5);
     int64_t SetGainControl(Track Which, double Level);  // 0 off; 1.0 aims at 30000 peaks
-    void SetMasterVolume(double Volume);                // 0 .. 2, every track
+    int64_t SetMasterVolume(double Volume);             // 0 .. 2, every track
     // The mix limiter: the envelope is held between Min and Max (peak sample magnitude), falls
     // by Down / 256 per 32 frames after HoldFrames without a rise.
     void SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t HoldFrames);
