@@ -71,7 +71,7 @@ int Run(std::span<const std::string> args) {
     for (const std::string& path : line.Files) {
         try {
             if (!data.LoadFromFile(path)) {
-                Fail(path, "no such file");
+                Fail(path, WhyNotLoaded(path));
                 status = kExitFailure;
                 continue;
             }

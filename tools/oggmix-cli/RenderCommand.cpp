@@ -13,7 +13,9 @@
 #include "stream/OggDataLib.h"
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/CommandLine.h"
+#include "tools/oggmix-cli/MessageText.h"
 #include "tools/oggmix-cli/MixOptions.h"
+#include "tools/oggmix-cli/OutputFile.h"
 #include "tools/oggmix-cli/PlanRenderer.h"
 #include "tools/oggmix-cli/Progress.h"
 #include "tools/oggmix-cli/RenderPlan.h"
@@ -67,9 +69,12 @@ int RunScript(const CommandLine& args) {
     RenderPlan plan;
     if (const PlanProblem problem = ReadRenderPlan(args.ScriptPath, plan);
         !problem.Message.empty()) {
-        if (problem.BadLine) return UsageError("render", problem.Message);
         std::fprintf(stderr, "oggmix-cli: %s\n", problem.Message.c_str());
-        return kExitFailure;
+        if (!problem.BadLine) return kExitFailure;
+        // The line says what is wrong; the whole usage would bury it.
+        std::fputs("oggmix-cli: the plan's lines are described by oggmix-cli render --help\n",
+                   stderr);
+        return kExitUsage;
     }
     const int64_t length = plan.LengthFrames(args.Mix.Seconds);
     if (length > WavWriter::kMaxFrames)
@@ -142,12 +147,13 @@ int Run(std::span<const std::string> argv) {
     if (streams.empty()) return kExitFailure;
 
     try {
-        WavWriter wav(args.OutPath);
+        OutputFile out(args.OutPath);
         const RenderLength length = LengthOf(args.Mix, streams);
+        WavWriter wav(out.Path(), length.Frames);
         const bool rendered = args.StreamOnly ? RenderStream(*streams.front(), args, length, wav)
                                               : RenderMix(streams, args, length, wav);
-        if (rendered && wav.Finish()) return kExitOk;
-        std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", args.OutPath.c_str());
+        if (rendered && wav.Finish() && out.Place()) return kExitOk;
+        std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", Printable(args.OutPath).c_str());
     } catch (const Exception& e) {
         std::fprintf(stderr, "oggmix-cli: %s\n", e.what());
     }
