@@ -90,7 +90,7 @@ int Run(std::span<const std::string> args) {
 
 const bool kRegistered =
     RegisterCommand({"info", kInfo, "oggmix-cli info FILE... [--loop-tags]",
-                     "prints each file's vendor, comments, format, length and loop cues", Run});
+                     "prints each file's vendor, comments, format, length and loop cues", Run, nullptr});
 
 }  // namespace
 }  // namespace oggmix::cli

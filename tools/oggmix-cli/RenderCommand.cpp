@@ -167,7 +167,22 @@ const bool kRegistered = RegisterCommand(
      "mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
      "44100 Hz WAV file, as fast as they decode; with --script, renders the plan's\n"
      "calls through the game player instead",
-     Run});
+     Run,
+     "PLAN: a call of the game player a line, SECONDS COMMAND ARGS..., SECONDS the\n"
+     "output time of the call (never less than the line before's):\n"
+     "  load NAME FILE              tempo NAME BPM BEATS_PER_BAR FIRST_BEAT_FRAME\n"
+     "  layer GROUP NAME...         play NAME [loop=0|1] [fade=S] [at=FRAME]\n"
+     "  transition FROM TO when=now|beat|bar|bars:N|loopend|end\n"
+     "      [to=start|same|samebeat|cue:N] [fade=S|Nbeats] [fadekind=cross|in|out]\n"
+     "      [shape=linear|power|scurve] [via=NAME] [loop=0|1]\n"
+     "  volume NAME V [fade=S|Nbeats] [when=now|beat|bar]\n"
+     "  stinger NAME grid=NAME when=beat|bar [pickup=FRAMES] [cooldown=S]\n"
+     "  stop NAME [fade=S]    pause NAME    resume NAME    seek NAME S    end\n"
+     "A word may be quoted: \"dir with space/take#2.ogg\" (\\\" and \\\\ inside). A '#'\n"
+     "that starts a word, outside quotes, starts a comment; inside a word it is text.\n"
+     "The player's ranges: V 0 to 2; fades and cooldowns 0 to 3600 s, or up to\n"
+     "10000 beats; BPM above 0 and below 10000; BEATS_PER_BAR 1 to 64; bars:N 1 to\n"
+     "1024; cue:N 0 to 15. The whole plan is checked before anything renders.\n"});
 
 }  // namespace
 }  // namespace oggmix::cli
