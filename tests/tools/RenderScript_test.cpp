@@ -56,8 +56,8 @@ TEST_P(RenderScriptRefusal, NamesTheLineAndAHintExitsWithStatus2AndWritesNothing
     dir.Write("a.ogg", EncodeOgg(Sine(44100, 2, 0.2, 440.0)));
     const ProgramResult result = RenderScript(dir, GetParam().Plan, true);
     EXPECT_EQ(result.ExitCode, 2) << result.Err;
-    EXPECT_THAT(result.Err, StartsWith("oggmix-cli: " + dir.Path() + "/plan.txt:" +
-                                       std::to_string(GetParam().Line) + ": "));
+    EXPECT_THAT(result.Err, StartsWith("oggmix-cli: " + dir.Path() +
+                                       "/plan.txt:" + std::to_string(GetParam().Line) + ": "));
     EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 2) << result.Err;
     EXPECT_THAT(result.Err, HasSubstr("render --help"));
     EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/out.wav"));

@@ -43,8 +43,9 @@ TEST_P(RenderKilled, BySigtermLeavesNoTemporaryFile) {
     const std::vector<std::string> args =
         GetParam() ? std::vector<std::string>{"render", "--script", dir.Path() + "/plan.txt", "-o",
                                               dir.Path() + "/out.wav"}
-                   : std::vector<std::string>{"render", "--seconds", "1800", dir.Path() + "/a.ogg",
-                                              "-o", dir.Path() + "/out.wav"};
+                   : std::vector<std::string>{"render", "--seconds",
+                                              "1800",   dir.Path() + "/a.ogg",
+                                              "-o",     dir.Path() + "/out.wav"};
     Child render(ExecutableDir() + "/oggmix-cli", args);
     // Killed once it is writing: once its output, under whatever name, holds some music.
     const auto writing = [&] {
@@ -84,11 +85,10 @@ TEST(RenderOutput, AFifoIsWrittenInPlaceWithTheWholeLengthInItsHeader) {
             bytes.insert(bytes.end(), block, block + got);
     });
     const std::string plan = "0 load a a.ogg\n0 play a\n1 end\n";
-    const ProgramResult result =
-        RunProgram(ExecutableDir() + "/oggmix-cli",
-                   {"render", "--script", dir.Write("plan.txt", std::vector<uint8_t>(
-                                                                    plan.begin(), plan.end())),
-                    "-o", fifo});
+    const ProgramResult result = RunProgram(
+        ExecutableDir() + "/oggmix-cli",
+        {"render", "--script",
+         dir.Write("plan.txt", std::vector<uint8_t>(plan.begin(), plan.end())), "-o", fifo});
     close(keeper);
     drain.join();
     close(reader);

@@ -88,9 +88,9 @@ int Run(std::span<const std::string> args) {
     return status;
 }
 
-const bool kRegistered =
-    RegisterCommand({"info", kInfo, "oggmix-cli info FILE... [--loop-tags]",
-                     "prints each file's vendor, comments, format, length and loop cues", Run, nullptr});
+const bool kRegistered = RegisterCommand(
+    {"info", kInfo, "oggmix-cli info FILE... [--loop-tags]",
+     "prints each file's vendor, comments, format, length and loop cues", Run, nullptr});
 
 }  // namespace
 }  // namespace oggmix::cli

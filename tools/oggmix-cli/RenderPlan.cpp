@@ -29,8 +29,8 @@ constexpr int64_t kMaxCueIndex = 15;
 constexpr double kMaxVolume = 2.0;
 constexpr double kMaxFadeSec = 3600.0;  // fades and cooldowns
 constexpr double kMaxFadeBeats = 10000.0;
-constexpr double kMaxBpm = 10000.0;          // exclusive
-constexpr double kMicroBeatsPerBeat = 1e6;   // a tempo is kept to a millionth of a beat
+constexpr double kMaxBpm = 10000.0;         // exclusive
+constexpr double kMicroBeatsPerBeat = 1e6;  // a tempo is kept to a millionth of a beat
 constexpr int64_t kMaxBeatsPerBar = 64;
 constexpr int64_t kMaxBars = 1024;
 // Times, frames and seeks beyond this (some 700 years) are refused: far below where a frame
@@ -311,14 +311,16 @@ private:
         if (const auto loop = args.Option("loop")) step.Options.Loop = FlagOf(*loop, "loop=");
         if (const auto fade = args.Option("fade"))
             step.Options.FadeInSec = DurationOf(*fade, "fade=");
-        if (const auto at = args.Option("at")) step.AtFrame = CountOf(*at, "at=", 0, kFarthestFrame);
+        if (const auto at = args.Option("at"))
+            step.AtFrame = CountOf(*at, "at=", 0, kFarthestFrame);
         return step;
     }
 
     PlanAction Transition(const LineArgs& args) {
         using Fade = TransitionOptions::Fade;
         TransitionStep step{Known(args.Word(0)), Known(args.Word(1)), {}, {}};
-        if (step.From == step.To) Refuse("a transition needs two tracks; both are " + Shown(step.From));
+        if (step.From == step.To)
+            Refuse("a transition needs two tracks; both are " + Shown(step.From));
         TransitionOptions& options = step.Options;
         TransitionWhen(args.Required("when"), options);
         if (const auto to = args.Option("to")) TransitionEntry(*to, options);
@@ -374,7 +376,7 @@ private:
 
     std::filesystem::path FFolder;
     std::map<std::string, std::vector<std::string>> FGroups;  // a group's layers
-    std::map<std::string, std::string> FGroupOf;  // a track's group, empty for none
+    std::map<std::string, std::string> FGroupOf;              // a track's group, empty for none
 };
 
 // The line's tokens, up to its comment. A '"' opens a quoted stretch, closed by the next '"',
