@@ -55,6 +55,7 @@ std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
     if (out.OutPath.empty()) return "no output file given (-o OUT.wav)";
     if (!out.ScriptPath.empty()) {
         if (MixesFiles(out)) return "--script takes no FILE and none of the mix options";
+        if (out.EventsPath == out.OutPath) return "--events and -o name the same file";
         return CheckLength(out);
     }
     if (!out.EventsPath.empty()) return "--events needs --script";

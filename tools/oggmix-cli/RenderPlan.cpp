@@ -8,7 +8,6 @@
 #include <fstream>
 #include <initializer_list>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
@@ -247,10 +246,12 @@ public:
     }
 
 private:
+    bool IsName(const std::string& name) const {
+        return FGroups.contains(name) || FGroupOf.contains(name);
+    }
     std::string Known(std::string_view name) const {
         std::string text(name);
-        if (!FGroups.contains(text) && !FGroupOf.contains(text))
-            Refuse("unknown name " + Shown(name));
+        if (!IsName(text)) Refuse("unknown name " + Shown(name));
         return text;
     }
     // A name that stands for one track, not a group.
@@ -266,9 +267,9 @@ private:
         return group == FGroups.end() ? name : group->second.front();
     }
     std::string Defined(std::string_view name) const {
-        if (FGroups.contains(std::string(name)) || FGroupOf.contains(std::string(name)))
-            Refuse(Shown(name) + " is already a name");
-        return std::string(name);
+        std::string text(name);
+        if (IsName(text)) Refuse(Shown(name) + " is already a name");
+        return text;
     }
 
     PlanAction Load(const LineArgs& args) {
