@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <new>
 
@@ -79,15 +80,20 @@ MusicPlayer::Impl::~Impl() {
         for (int32_t slot = 0; slot < kSlotCount; ++slot) FMixer->ClearSlot(slot, false);
     }
     FTracks.clear();
+    music::ForgetPlayer(FPlayerNumber);
 }
 
 MusicPlayer::Impl::TrackState& MusicPlayer::Impl::Find(Track Which) {
     const auto found = FTracks.find(Which.Id);
-    if (found == FTracks.end())
+    if (found != FTracks.end()) return found->second;
+    if (const uint32_t owner = music::OwnerOf(Which.Id); owner != 0 && owner != FPlayerNumber)
         throw MusicError(MusicErrorCode::InvalidTrack,
-                         "track " + std::to_string(Which.Id) +
-                             " is not loaded in this player (never loaded, or unloaded)");
-    return found->second;
+                         "track " + std::to_string(Which.Id) + " belongs to player " +
+                             std::to_string(owner) + ", not to this one (player " +
+                             std::to_string(FPlayerNumber) + ")");
+    throw MusicError(MusicErrorCode::InvalidTrack,
+                     "track " + std::to_string(Which.Id) +
+                         " is not loaded in this player (never loaded, or unloaded)");
 }
 
 std::string MusicPlayer::Impl::Describe(const TrackState& State) const {
@@ -124,7 +130,11 @@ Track MusicPlayer::Impl::AddTrack(std::unique_ptr<TOggData> Stream, const std::s
     return Track{id};
 }
 
-uint32_t MusicPlayer::Impl::NewTrackId() noexcept { return gNextTrackId.fetch_add(1); }
+uint32_t MusicPlayer::Impl::NewTrackId() noexcept {
+    const uint32_t id = gNextTrackId.fetch_add(1);
+    music::RecordOwner(id, FPlayerNumber);
+    return id;
+}
 
 void MusicPlayer::Impl::EnsureSlot(TrackState& State) {
     if (State.Slot >= 0) return;
@@ -151,6 +161,8 @@ void MusicPlayer::Impl::EnsureSlot(TrackState& State) {
 Track MusicPlayer::Load(const std::string& Path) {
     auto stream = FImpl->NewStream();
     try {
+        if (std::error_code error; std::filesystem::is_directory(Path, error))
+            throw MusicError(MusicErrorCode::ReadFailed, Path + ": is a directory");
         if (!stream->LoadFromFile(Path))
             throw MusicError(MusicErrorCode::FileNotFound, Path + ": no such file");
     } catch (const EInOutError& e) {
@@ -180,6 +192,7 @@ void MusicPlayer::Unload(Track Which) {
     auto& groups = FImpl->FGroups;
     const std::vector<uint32_t> ids = FImpl->IdsOf(Which);
     if (const auto group = groups.find(Which.Id); group != groups.end()) {
+        music::ForgetOwner(Which.Id);
         // A group goes; its layers stay, each a track of its own again, and what was waiting
         // for the group goes with it.
         MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
@@ -190,6 +203,7 @@ void MusicPlayer::Unload(Track Which) {
         return;
     }
     Impl::TrackState& state = FImpl->Find(Which);
+    music::ForgetOwner(Which.Id);
     std::unique_ptr<TOggData> stream;  // freed once out of the device thread's reach
     MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
     FImpl->Withdraw(FImpl->WithdrawalFor(ids, Impl::Scope::All));

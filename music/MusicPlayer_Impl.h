@@ -34,6 +34,7 @@
 #include "music/HeldPositions.h"
 #include "music/Schedule.h"
 #include "music/TempoGrid.h"
+#include "music/TrackOwners.h"
 #include "oggmix/MusicPlayer.h"
 #include "stream/OggDataLib.h"
 
@@ -247,6 +248,7 @@ struct MusicPlayer::Impl {
     [[nodiscard]] static music::TempoGrid TagGrid(const TOggData& Stream);
     [[nodiscard]] uint32_t NewTrackId() noexcept;
 
+    const uint32_t FPlayerNumber = music::NewPlayerNumber();  // names it in messages
     int32_t FBlockFrames;
     std::unique_ptr<TVorbisFileDLL> FDecoder;  // this player's binding; outlives the streams
     std::unique_ptr<TOggPlayer> FMixer;

@@ -37,10 +37,25 @@ TEST_F(MusicErrors, HandlesOfUnloadedTracksOrOfAnEarlierPlayerAreRefused) {
     ExpectError([&] { FPlayer->Seek(earlier, 0.1); }, MusicErrorCode::InvalidTrack, "not loaded");
 }
 
+TEST_F(MusicErrors, AHandleOfAnotherOpenPlayerIsRefusedNamingBothPlayers) {
+    PlayerOptions offline;
+    offline.Backend = "offline";  // one manual device at a time
+    MusicPlayer other(offline);
+    const std::vector<uint8_t> bytes = EncodeOgg(Music(44100, 2, 0.5, 1));
+    const Track theirs = other.Load(std::as_bytes(std::span(bytes)), "theirs");
+    const Track ours = LoadBytes(bytes);
+    ExpectError([&] { FPlayer->Play(theirs); }, MusicErrorCode::InvalidTrack,
+                "track " + std::to_string(theirs.Id) + " belongs to player ");
+    ExpectError([&] { other.Stop(ours); }, MusicErrorCode::InvalidTrack,
+                ", not to this one (player ");
+}
+
 TEST_F(MusicErrors, FilesThatCannotBePlayedNameTheFileAndTheReason) {
     TempDir dir;
     ExpectError([&] { (void)FPlayer->Load(dir.Path() + "/missing.ogg"); },
                 MusicErrorCode::FileNotFound, "missing.ogg: no such file");
+    ExpectError([&] { (void)FPlayer->Load(dir.Path()); }, MusicErrorCode::ReadFailed,
+                ": is a directory");
     const std::vector<uint8_t> text{'h', 'e', 'l', 'l', 'o'};
     const std::string notOgg = dir.Write("notes.ogg", text);
     ExpectError([&] { (void)FPlayer->Load(notOgg); }, MusicErrorCode::NotOggVorbis,

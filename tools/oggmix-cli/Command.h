@@ -29,6 +29,7 @@ struct Command {
     const char* Synopsis;  // "oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav"
     const char* About;     // what it does; '\n' between lines
     int (*Run)(std::span<const std::string> args);  // args after the subcommand's name
+    const char* Details;  // after the options in the subcommand's own --help only, or null
 };
 
 // Returns true so that a file can register at namespace scope:

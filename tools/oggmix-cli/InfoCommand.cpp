@@ -71,7 +71,7 @@ int Run(std::span<const std::string> args) {
     for (const std::string& path : line.Files) {
         try {
             if (!data.LoadFromFile(path)) {
-                Fail(path, "no such file");
+                Fail(path, WhyNotLoaded(path));
                 status = kExitFailure;
                 continue;
             }
@@ -88,9 +88,9 @@ int Run(std::span<const std::string> args) {
     return status;
 }
 
-const bool kRegistered =
-    RegisterCommand({"info", kInfo, "oggmix-cli info FILE... [--loop-tags]",
-                     "prints each file's vendor, comments, format, length and loop cues", Run});
+const bool kRegistered = RegisterCommand(
+    {"info", kInfo, "oggmix-cli info FILE... [--loop-tags]",
+     "prints each file's vendor, comments, format, length and loop cues", Run, nullptr});
 
 }  // namespace
 }  // namespace oggmix::cli

@@ -1,8 +1,6 @@
 // PlanRenderer.cpp: a MusicPlayer on the "offline" back end, driven by the plan's steps.
 #include "tools/oggmix-cli/PlanRenderer.h"
 
-#include <unistd.h>
-
 #include <oggmix/MusicPlayer.h>
 
 #include <algorithm>
@@ -10,12 +8,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "base/PcmFormat.h"
 #include "tools/oggmix-cli/Command.h"
+#include "tools/oggmix-cli/MessageText.h"
+#include "tools/oggmix-cli/OutputFile.h"
 #include "tools/oggmix-cli/Progress.h"
 #include "tools/oggmix-cli/WavWriter.h"
 
@@ -23,29 +24,6 @@ namespace oggmix::cli {
 namespace {
 
 constexpr int64_t kChunkFrames = 4096;
-
-// A file written under a temporary name beside its target: removed unless moved into place.
-class PendingFile {
-public:
-    explicit PendingFile(const std::string& target)
-        : FTarget(target), FPath(target + ".partial" + std::to_string(getpid())) {}
-    ~PendingFile() {
-        if (!FPlaced) std::remove(FPath.c_str());
-    }
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-
-    [[nodiscard]] const std::string& Path() const noexcept { return FPath; }
-    [[nodiscard]] bool Place() {
-        FPlaced = std::rename(FPath.c_str(), FTarget.c_str()) == 0;
-        return FPlaced;
-    }
-
-private:
-    std::string FTarget;
-    std::string FPath;
-    bool FPlaced = false;
-};
 
 struct EventLine {
     int64_t Frame;
@@ -88,7 +66,7 @@ class PlanRun {
 public:
     PlanRun(const std::string& wavPath, int64_t lengthFrames)
         : FPlayer(Offline()),
-          FWav(wavPath),
+          FWav(wavPath, lengthFrames),
           FLength(lengthFrames),
           FProgress(lengthFrames),
           FChunk(2 * kChunkFrames) {}
@@ -189,11 +167,15 @@ private:
 }  // namespace
 
 int RenderPlanToFiles(const RenderPlan& plan, const PlanOutput& output) {
-    PendingFile wav(output.WavPath);
-    const bool withEvents = !output.EventsPath.empty();
-    PendingFile events(withEvents ? output.EventsPath : output.WavPath + ".events");
     const PlanStep* current = nullptr;
+    const auto cannotWrite = [](const std::string& path) {
+        std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", Printable(path).c_str());
+        return kExitFailure;
+    };
     try {
+        OutputFile wav(output.WavPath);
+        std::optional<OutputFile> events;
+        if (!output.EventsPath.empty()) events.emplace(output.EventsPath);
         PlanRun run(wav.Path(), output.LengthFrames);
         bool written = true;
         for (const PlanStep& step : plan.Steps) {
@@ -205,29 +187,21 @@ int RenderPlanToFiles(const RenderPlan& plan, const PlanOutput& output) {
             run.Do(step);
         }
         current = nullptr;
-        written = written && run.RenderTo(output.LengthFrames) && run.FinishWav();
-        if (!written) {
-            std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", output.WavPath.c_str());
-            return kExitFailure;
-        }
-        if (withEvents && !run.WriteEvents(events.Path())) {
-            std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", output.EventsPath.c_str());
-            return kExitFailure;
-        }
-        if (!wav.Place()) {
-            std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", output.WavPath.c_str());
-            return kExitFailure;
-        }
-        if (!withEvents || events.Place()) return kExitOk;
-        std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", output.EventsPath.c_str());
+        if (!(written && run.RenderTo(output.LengthFrames) && run.FinishWav()))
+            return cannotWrite(output.WavPath);
+        if (events && !run.WriteEvents(events->Path())) return cannotWrite(output.EventsPath);
+        if (!wav.Place()) return cannotWrite(output.WavPath);
+        if (events && !events->Place()) return cannotWrite(output.EventsPath);
+        return kExitOk;
     } catch (const MusicError& error) {
         if (current != nullptr)
-            std::fprintf(stderr, "oggmix-cli: %s:%d: %s\n", plan.Path.c_str(), current->Line,
-                         error.what());
+            std::fprintf(stderr, "oggmix-cli: %s:%d: %s\n", Printable(plan.Path).c_str(),
+                         current->Line, Printable(error.what()).c_str());
         else
-            std::fprintf(stderr, "oggmix-cli: %s: %s\n", plan.Path.c_str(), error.what());
+            std::fprintf(stderr, "oggmix-cli: %s: %s\n", Printable(plan.Path).c_str(),
+                         Printable(error.what()).c_str());
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "oggmix-cli: %s\n", error.what());
+        std::fprintf(stderr, "oggmix-cli: %s\n", Printable(error.what()).c_str());
     }
     return kExitFailure;
 }

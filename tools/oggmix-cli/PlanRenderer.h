@@ -2,8 +2,8 @@
 // PlanRenderer.h: renders a checked plan through the game player on its "offline" back end:
 // the output is mixed up to each step's frame, then the step's call is made, so every call
 // lands where a game making it at that moment of the music would have it land. The WAV (and
-// the event list) are written beside their targets and renamed into place only when the
-// whole render succeeded; a failure leaves nothing.
+// the event list) are written as OutputFile says: beside their targets and renamed into place
+// only when the whole render succeeded, so that a failure or a kill leaves nothing.
 // Threads: the main thread. Memory: allocates. Units: output frames at 44100 Hz.
 
 #include <cstdint>

@@ -328,7 +328,7 @@ const bool kRegistered = RegisterCommand(
      "until --seconds have passed, every file has ended (--no-loop), or Ctrl-C (without\n"
      "either it loops until Ctrl-C); a sound device that goes away is reopened every\n"
      "second, and the exit status is 1 if it is still gone at the end",
-     Run});
+     Run, nullptr});
 
 }  // namespace
 }  // namespace oggmix::cli

@@ -13,7 +13,9 @@
 #include "stream/OggDataLib.h"
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/CommandLine.h"
+#include "tools/oggmix-cli/MessageText.h"
 #include "tools/oggmix-cli/MixOptions.h"
+#include "tools/oggmix-cli/OutputFile.h"
 #include "tools/oggmix-cli/PlanRenderer.h"
 #include "tools/oggmix-cli/Progress.h"
 #include "tools/oggmix-cli/RenderPlan.h"
@@ -53,6 +55,7 @@ std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
     if (out.OutPath.empty()) return "no output file given (-o OUT.wav)";
     if (!out.ScriptPath.empty()) {
         if (MixesFiles(out)) return "--script takes no FILE and none of the mix options";
+        if (out.EventsPath == out.OutPath) return "--events and -o name the same file";
         return CheckLength(out);
     }
     if (!out.EventsPath.empty()) return "--events needs --script";
@@ -67,9 +70,12 @@ int RunScript(const CommandLine& args) {
     RenderPlan plan;
     if (const PlanProblem problem = ReadRenderPlan(args.ScriptPath, plan);
         !problem.Message.empty()) {
-        if (problem.BadLine) return UsageError("render", problem.Message);
         std::fprintf(stderr, "oggmix-cli: %s\n", problem.Message.c_str());
-        return kExitFailure;
+        if (!problem.BadLine) return kExitFailure;
+        // The line says what is wrong; the whole usage would bury it.
+        std::fputs("oggmix-cli: the plan's lines are described by oggmix-cli render --help\n",
+                   stderr);
+        return kExitUsage;
     }
     const int64_t length = plan.LengthFrames(args.Mix.Seconds);
     if (length > WavWriter::kMaxFrames)
@@ -142,12 +148,13 @@ int Run(std::span<const std::string> argv) {
     if (streams.empty()) return kExitFailure;
 
     try {
-        WavWriter wav(args.OutPath);
+        OutputFile out(args.OutPath);
         const RenderLength length = LengthOf(args.Mix, streams);
+        WavWriter wav(out.Path(), length.Frames);
         const bool rendered = args.StreamOnly ? RenderStream(*streams.front(), args, length, wav)
                                               : RenderMix(streams, args, length, wav);
-        if (rendered && wav.Finish()) return kExitOk;
-        std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", args.OutPath.c_str());
+        if (rendered && wav.Finish() && out.Place()) return kExitOk;
+        std::fprintf(stderr, "oggmix-cli: %s: cannot write\n", Printable(args.OutPath).c_str());
     } catch (const Exception& e) {
         std::fprintf(stderr, "oggmix-cli: %s\n", e.what());
     }
@@ -161,7 +168,22 @@ const bool kRegistered = RegisterCommand(
      "mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
      "44100 Hz WAV file, as fast as they decode; with --script, renders the plan's\n"
      "calls through the game player instead",
-     Run});
+     Run,
+     "PLAN: a call of the game player a line, SECONDS COMMAND ARGS..., SECONDS the\n"
+     "output time of the call (never less than the line before's):\n"
+     "  load NAME FILE              tempo NAME BPM BEATS_PER_BAR FIRST_BEAT_FRAME\n"
+     "  layer GROUP NAME...         play NAME [loop=0|1] [fade=S] [at=FRAME]\n"
+     "  transition FROM TO when=now|beat|bar|bars:N|loopend|end\n"
+     "      [to=start|same|samebeat|cue:N] [fade=S|Nbeats] [fadekind=cross|in|out]\n"
+     "      [shape=linear|power|scurve] [via=NAME] [loop=0|1]\n"
+     "  volume NAME V [fade=S|Nbeats] [when=now|beat|bar]\n"
+     "  stinger NAME grid=NAME when=beat|bar [pickup=FRAMES] [cooldown=S]\n"
+     "  stop NAME [fade=S]    pause NAME    resume NAME    seek NAME S    end\n"
+     "A word may be quoted: \"dir with space/take#2.ogg\" (\\\" and \\\\ inside). A '#'\n"
+     "that starts a word, outside quotes, starts a comment; inside a word it is text.\n"
+     "The player's ranges: V 0 to 2; fades and cooldowns 0 to 3600 s, or up to\n"
+     "10000 beats; BPM above 0 and below 10000; BEATS_PER_BAR 1 to 64; bars:N 1 to\n"
+     "1024; cue:N 0 to 15. The whole plan is checked before anything renders.\n"});
 
 }  // namespace
 }  // namespace oggmix::cli

@@ -8,21 +8,33 @@
 #include <fstream>
 #include <initializer_list>
 #include <map>
-#include <set>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 
 #include "base/PcmFormat.h"
+#include "tools/oggmix-cli/MessageText.h"
 #include "tools/oggmix-cli/OptionValues.h"
 
 namespace oggmix::cli {
 namespace {
 
 constexpr double kTailSec = 5.0;  // rendered after the last call when nothing says how long
-constexpr int32_t kMaxCueIndex = 15;
+
+// The player's ranges (MusicPlayer.h), so that a plan it would refuse is refused here, before
+// anything renders.
+constexpr int64_t kMaxCueIndex = 15;
+constexpr double kMaxVolume = 2.0;
+constexpr double kMaxFadeSec = 3600.0;  // fades and cooldowns
+constexpr double kMaxFadeBeats = 10000.0;
+constexpr double kMaxBpm = 10000.0;         // exclusive
+constexpr double kMicroBeatsPerBeat = 1e6;  // a tempo is kept to a millionth of a beat
+constexpr int64_t kMaxBeatsPerBar = 64;
+constexpr int64_t kMaxBars = 1024;
+// Times, frames and seeks beyond this (some 700 years) are refused: far below where a frame
+// count at any rate would overflow 64 bits.
+constexpr int64_t kFarthestFrame = 1'000'000'000'000'000;
 
 struct LineError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -30,27 +42,35 @@ struct LineError : std::runtime_error {
 
 [[noreturn]] void Refuse(const std::string& message) { throw LineError(message); }
 
+// A token as messages quote it.
+std::string Shown(std::string_view token) { return "'" + ShownToken(token) + "'"; }
+
+// One word of a line, its quotes taken away.
+struct Token {
+    std::string Text;
+    size_t Equals = std::string::npos;  // the first '=' outside quotes: key=value
+};
+
 // One line's arguments after its command: the words in order, then key=value options.
 class LineArgs {
 public:
     // The first wordCount tokens are words whatever they hold (a FILE may contain '='); with
     // moreWords, later tokens without '=' are words too. Every other token is an option, whose
     // key must be one of keys.
-    LineArgs(std::string_view command, const std::vector<std::string_view>& tokens,
-             size_t wordCount, bool moreWords, std::initializer_list<std::string_view> keys)
+    LineArgs(std::string_view command, const std::vector<Token>& tokens, size_t wordCount,
+             bool moreWords, std::initializer_list<std::string_view> keys)
         : FCommand(command) {
         for (size_t i = 0; i < tokens.size(); ++i) {
-            const std::string_view token = tokens[i];
-            const size_t equals = token.find('=');
-            if (i < wordCount || (moreWords && equals == std::string_view::npos)) {
+            const std::string_view token = tokens[i].Text;
+            const size_t equals = tokens[i].Equals;
+            if (i < wordCount || (moreWords && equals == std::string::npos)) {
                 FWords.push_back(token);
                 continue;
             }
-            if (equals == std::string_view::npos)
-                Refuse("unexpected argument '" + Text(token) + "'");
+            if (equals == std::string::npos) Refuse("unexpected argument " + Shown(token));
             const std::string_view key = token.substr(0, equals);
             if (std::find(keys.begin(), keys.end(), key) == keys.end())
-                Refuse(Text(key) + "= does not belong to " + Text(command));
+                Refuse(ShownToken(key) + "= does not belong to " + Text(command));
             if (FOptions.contains(key)) Refuse(Text(key) + "= is given twice");
             FOptions.emplace(key, token.substr(equals + 1));
         }
@@ -85,22 +105,42 @@ auto Expect(Reader reader, std::string_view text, std::string_view what, std::st
     -> std::remove_cvref_t<decltype(*reader(text))> {
     const auto value = reader(text);
     if (!value) {
-        Refuse(std::string(what) + " expects " + std::string(expected) + ", not '" +
-               std::string(text) + "'");
+        Refuse(std::string(what) + " expects " + std::string(expected) + ", not " + Shown(text));
     }
     return *value;
 }
 
-double SecondsOf(std::string_view text, std::string_view what) {
-    return Expect(ParseSeconds, text, what, "seconds, 0 or more");
+// A number from least to most.
+double NumberOf(std::string_view text, std::string_view what, double least, double most,
+                std::string_view expected) {
+    const auto within = [least, most](std::string_view t) -> std::optional<double> {
+        const std::optional<double> value = ParseDouble(t);
+        return value && *value >= least && *value <= most ? value : std::nullopt;
+    };
+    return Expect(within, text, what, expected);
 }
 
-int64_t CountOf(std::string_view text, std::string_view what, int64_t least) {
-    const auto atLeast = [least](std::string_view t) -> std::optional<int64_t> {
+// A moment or a place in seconds: 0 or more, within the farthest frame.
+double SecondsOf(std::string_view text, std::string_view what) {
+    const double seconds = Expect(ParseSeconds, text, what, "seconds, 0 or more");
+    // Rounded as a double first: a time past the 64-bit frame count has no llround.
+    if (std::round(seconds * kFramesPerSecond) > static_cast<double>(kFarthestFrame))
+        Refuse(std::string(what) + " is too far");
+    return seconds;
+}
+
+// A fade's or a cooldown's length in seconds.
+double DurationOf(std::string_view text, std::string_view what) {
+    return NumberOf(text, what, 0.0, kMaxFadeSec, "seconds, 0 to 3600");
+}
+
+int64_t CountOf(std::string_view text, std::string_view what, int64_t least, int64_t most) {
+    const auto within = [least, most](std::string_view t) -> std::optional<int64_t> {
         const std::optional<int64_t> value = ParseInteger(t);
-        return value && *value >= least ? value : std::nullopt;
+        return value && *value >= least && *value <= most ? value : std::nullopt;
     };
-    return Expect(atLeast, text, what, "a whole number from " + std::to_string(least));
+    return Expect(within, text, what,
+                  "a whole number from " + std::to_string(least) + " to " + std::to_string(most));
 }
 
 bool FlagOf(std::string_view text, std::string_view what) {
@@ -117,7 +157,7 @@ Value OneOf(std::string_view text, std::string_view what,
     std::string expected;
     for (const auto& choice : choices)
         expected += (expected.empty() ? "" : "|") + std::string(choice.first);
-    Refuse(std::string(what) + " expects " + expected + ", not '" + std::string(text) + "'");
+    Refuse(std::string(what) + " expects " + expected + ", not " + Shown(text));
 }
 
 // "S" seconds or "Nbeats" of the grid's tempo.
@@ -126,9 +166,13 @@ FadeLength FadeLengthOf(std::string_view text) {
     if (text.ends_with(kBeats)) {
         const std::optional<double> beats =
             ParseDouble(text.substr(0, text.size() - kBeats.size()));
-        if (beats && *beats > 0.0) return {.Beats = *beats};
+        if (beats && *beats > 0.0 && *beats <= kMaxFadeBeats) return {.Beats = *beats};
     }
-    return {.Seconds = Expect(ParseSeconds, text, "fade=", "S or Nbeats")};
+    const auto seconds = [](std::string_view t) -> std::optional<double> {
+        const std::optional<double> value = ParseSeconds(t);
+        return value && *value <= kMaxFadeSec ? value : std::nullopt;
+    };
+    return {.Seconds = Expect(seconds, text, "fade=", "S (0 to 3600) or Nbeats (up to 10000)")};
 }
 
 // when= for a transition: now|beat|bar|bars:N|loopend|end.
@@ -136,8 +180,8 @@ void TransitionWhen(std::string_view text, TransitionOptions& options) {
     constexpr std::string_view kBars = "bars:";
     if (text.starts_with(kBars)) {
         options.When = Quantize::Bars;
-        options.Bars = static_cast<int32_t>(
-            std::min<int64_t>(CountOf(text.substr(kBars.size()), "when=bars:", 1), INT32_MAX));
+        options.Bars =
+            static_cast<int32_t>(CountOf(text.substr(kBars.size()), "when=bars:", 1, kMaxBars));
         return;
     }
     options.When = OneOf<Quantize>(text, "when=",
@@ -154,9 +198,8 @@ void TransitionEntry(std::string_view text, TransitionOptions& options) {
     constexpr std::string_view kCue = "cue:";
     if (text.starts_with(kCue)) {
         options.StartAt = Entry::Cue;
-        const int64_t index = CountOf(text.substr(kCue.size()), "to=cue:", 0);
-        if (index > kMaxCueIndex) Refuse("to=cue: expects a cue index from 0 to 15");
-        options.CueIndex = static_cast<int32_t>(index);
+        options.CueIndex =
+            static_cast<int32_t>(CountOf(text.substr(kCue.size()), "to=cue:", 0, kMaxCueIndex));
         return;
     }
     options.StartAt = OneOf<Entry>(
@@ -164,13 +207,13 @@ void TransitionEntry(std::string_view text, TransitionOptions& options) {
         "to=", {{"start", Entry::Start}, {"same", Entry::Same}, {"samebeat", Entry::SameBeat}});
 }
 
-// Reads one line's command into step. names holds the names defined so far.
+// Reads one line's command into step, knowing the names defined so far: a track or a group,
+// and which group a track is a layer of.
 class StepReader {
 public:
-    StepReader(const std::filesystem::path& planFolder, std::set<std::string>& names)
-        : FFolder(planFolder), FNames(names) {}
+    explicit StepReader(const std::filesystem::path& planFolder) : FFolder(planFolder) {}
 
-    PlanAction Read(std::string_view command, const std::vector<std::string_view>& tokens) {
+    PlanAction Read(std::string_view command, const std::vector<Token>& tokens) {
         if (command == "load") return Load(LineArgs(command, tokens, 2, false, {}));
         if (command == "tempo") return TempoOf(LineArgs(command, tokens, 4, false, {}));
         if (command == "layer") return Layer(LineArgs(command, tokens, 2, true, {}));
@@ -189,7 +232,7 @@ public:
         if (command == "stop") {
             const LineArgs args(command, tokens, 1, false, {"fade"});
             const std::optional<std::string_view> fade = args.Option("fade");
-            return StopStep{Known(args.Word(0)), fade ? SecondsOf(*fade, "fade=") : 0.0};
+            return StopStep{Known(args.Word(0)), fade ? DurationOf(*fade, "fade=") : 0.0};
         }
         if (command == "pause" || command == "resume") {
             const LineArgs args(command, tokens, 1, false, {});
@@ -199,40 +242,68 @@ public:
             const LineArgs args(command, tokens, 2, false, {});
             return SeekStep{Known(args.Word(0)), SecondsOf(args.Word(1), "seek")};
         }
-        Refuse("unknown command '" + std::string(command) + "'");
+        Refuse("unknown command " + Shown(command));
     }
 
 private:
+    bool IsName(const std::string& name) const {
+        return FGroups.contains(name) || FGroupOf.contains(name);
+    }
     std::string Known(std::string_view name) const {
         std::string text(name);
-        if (!FNames.contains(text)) Refuse("unknown name '" + text + "'");
+        if (!IsName(text)) Refuse("unknown name " + Shown(name));
         return text;
     }
-    std::string Defined(std::string_view name) {
+    // A name that stands for one track, not a group.
+    std::string KnownTrack(std::string_view name, std::string_view role) const {
+        std::string text = Known(name);
+        if (FGroups.contains(text))
+            Refuse(std::string(role) + " must be a track, not the group " + Shown(name));
+        return text;
+    }
+    // The track a name leads with: itself, or a group's first layer.
+    const std::string& Lead(const std::string& name) const {
+        const auto group = FGroups.find(name);
+        return group == FGroups.end() ? name : group->second.front();
+    }
+    std::string Defined(std::string_view name) const {
         std::string text(name);
-        if (!FNames.insert(text).second) Refuse("'" + text + "' is already a name");
+        if (IsName(text)) Refuse(Shown(name) + " is already a name");
         return text;
     }
+
     PlanAction Load(const LineArgs& args) {
         const std::filesystem::path file(args.Word(1));
-        return LoadStep{Defined(args.Word(0)),
-                        (file.is_absolute() ? file : FFolder / file).string()};
+        LoadStep step{Defined(args.Word(0)), (file.is_absolute() ? file : FFolder / file).string()};
+        FGroupOf.emplace(step.Name, std::string());
+        return step;
     }
 
     PlanAction TempoOf(const LineArgs& args) {
         Tempo grid;
         grid.Bpm = Expect(ParseDouble, args.Word(1), "tempo", "BPM BEATS_PER_BAR FIRST_BEAT_FRAME");
-        if (grid.Bpm <= 0.0) Refuse("tempo expects a BPM above 0");
-        grid.BeatsPerBar = static_cast<int32_t>(
-            std::min<int64_t>(CountOf(args.Word(2), "BEATS_PER_BAR", 1), INT32_MAX));
-        grid.FirstBeatFrame = CountOf(args.Word(3), "FIRST_BEAT_FRAME", 0);
+        if (!(grid.Bpm > 0.0 && grid.Bpm < kMaxBpm) ||
+            std::llround(grid.Bpm * kMicroBeatsPerBeat) <= 0)
+            Refuse("tempo expects a BPM above 0 and below 10000");
+        grid.BeatsPerBar =
+            static_cast<int32_t>(CountOf(args.Word(2), "BEATS_PER_BAR", 1, kMaxBeatsPerBar));
+        grid.FirstBeatFrame = CountOf(args.Word(3), "FIRST_BEAT_FRAME", 0, kFarthestFrame);
         return TempoStep{Known(args.Word(0)), grid};
     }
 
     PlanAction Layer(const LineArgs& args) {
         LayerStep step;
-        for (size_t i = 1; i < args.WordCount(); ++i) step.Layers.push_back(Known(args.Word(i)));
+        for (size_t i = 1; i < args.WordCount(); ++i) {
+            std::string layer = KnownTrack(args.Word(i), "a layer");
+            if (std::find(step.Layers.begin(), step.Layers.end(), layer) != step.Layers.end())
+                Refuse(Shown(layer) + " is named twice");
+            if (!FGroupOf.at(layer).empty())
+                Refuse(Shown(layer) + " is a layer of the group " + Shown(FGroupOf.at(layer)));
+            step.Layers.push_back(std::move(layer));
+        }
         step.Group = Defined(args.Word(0));
+        for (const std::string& layer : step.Layers) FGroupOf[layer] = step.Group;
+        FGroups.emplace(step.Group, step.Layers);
         return step;
     }
 
@@ -240,14 +311,17 @@ private:
         PlayStep step{Known(args.Word(0)), {}, std::nullopt};
         if (const auto loop = args.Option("loop")) step.Options.Loop = FlagOf(*loop, "loop=");
         if (const auto fade = args.Option("fade"))
-            step.Options.FadeInSec = SecondsOf(*fade, "fade=");
-        if (const auto at = args.Option("at")) step.AtFrame = CountOf(*at, "at=", 0);
+            step.Options.FadeInSec = DurationOf(*fade, "fade=");
+        if (const auto at = args.Option("at"))
+            step.AtFrame = CountOf(*at, "at=", 0, kFarthestFrame);
         return step;
     }
 
     PlanAction Transition(const LineArgs& args) {
         using Fade = TransitionOptions::Fade;
         TransitionStep step{Known(args.Word(0)), Known(args.Word(1)), {}, {}};
+        if (step.From == step.To)
+            Refuse("a transition needs two tracks; both are " + Shown(step.From));
         TransitionOptions& options = step.Options;
         TransitionWhen(args.Required("when"), options);
         if (const auto to = args.Option("to")) TransitionEntry(*to, options);
@@ -267,14 +341,18 @@ private:
                                               {"power", FadeShape::EqualPower},
                                               {"scurve", FadeShape::SCurve}});
         }
-        if (const auto via = args.Option("via")) step.Via = Known(*via);
+        if (const auto via = args.Option("via")) {
+            step.Via = KnownTrack(*via, "via=");
+            if (step.Via == Lead(step.From) || step.Via == Lead(step.To))
+                Refuse("via= must name a third track, not " + Shown(step.Via));
+        }
         if (const auto loop = args.Option("loop")) options.Loop = FlagOf(*loop, "loop=");
         return step;
     }
 
     PlanAction Volume(const LineArgs& args) {
         VolumeStep step{Known(args.Word(0)), 0.0, {}};
-        step.Volume = Expect(ParseDouble, args.Word(1), "volume", "a number");
+        step.Volume = NumberOf(args.Word(1), "volume", 0.0, kMaxVolume, "a number from 0 to 2");
         if (const auto fade = args.Option("fade")) step.Change.Length = FadeLengthOf(*fade);
         if (const auto when = args.Option("when")) {
             step.Change.When = OneOf<Quantize>(
@@ -285,29 +363,51 @@ private:
     }
 
     PlanAction Stinger(const LineArgs& args) {
-        StingerStep step{Known(args.Word(0)), Known(args.Required("grid")), {}};
+        StingerStep step{KnownTrack(args.Word(0), "a stinger"), Known(args.Required("grid")), {}};
+        if (Lead(step.Grid) == step.Name)
+            Refuse("a stinger lands on another track's grid, not its own");
         step.Options.When = OneOf<Quantize>(
             args.Required("when"), "when=", {{"beat", Quantize::Beat}, {"bar", Quantize::Bar}});
         if (const auto pickup = args.Option("pickup"))
-            step.Options.PickupFrames = CountOf(*pickup, "pickup=", 0);
+            step.Options.PickupFrames = CountOf(*pickup, "pickup=", 0, kFarthestFrame);
         if (const auto cooldown = args.Option("cooldown"))
-            step.Options.CooldownSec = SecondsOf(*cooldown, "cooldown=");
+            step.Options.CooldownSec = DurationOf(*cooldown, "cooldown=");
         return step;
     }
 
     std::filesystem::path FFolder;
-    std::set<std::string>& FNames;
+    std::map<std::string, std::vector<std::string>> FGroups;  // a group's layers
+    std::map<std::string, std::string> FGroupOf;              // a track's group, empty for none
 };
 
-// The line's tokens, without its comment.
-std::vector<std::string_view> Tokens(std::string_view line) {
-    line = line.substr(0, line.find('#'));
-    std::vector<std::string_view> tokens;
-    constexpr std::string_view kSpace = " \t\r";
-    for (size_t start = line.find_first_not_of(kSpace); start != std::string_view::npos;) {
-        const size_t stop = std::min(line.find_first_of(kSpace, start), line.size());
-        tokens.push_back(line.substr(start, stop - start));
-        start = line.find_first_not_of(kSpace, stop);
+// The line's tokens, up to its comment. A '"' opens a quoted stretch, closed by the next '"',
+// in which blanks, '#' and '=' are text, and \" and \\ stand for " and \. A '#' starting a
+// token (at the line's start or after a blank, outside quotes) starts a comment: elsewhere it
+// is text, so that a file may be "take#2.ogg".
+std::vector<Token> Tokens(std::string_view line) {
+    constexpr std::string_view kBlank = " \t\r";
+    std::vector<Token> tokens;
+    for (size_t at = line.find_first_not_of(kBlank);
+         at != std::string_view::npos && line[at] != '#'; at = line.find_first_not_of(kBlank, at)) {
+        Token token;
+        while (at < line.size() && kBlank.find(line[at]) == std::string_view::npos) {
+            const char c = line[at++];
+            if (c != '"') {
+                if (c == '=' && token.Equals == std::string::npos) token.Equals = token.Text.size();
+                token.Text += c;
+                continue;
+            }
+            for (;; ++at) {
+                if (at == line.size()) Refuse("a quote is not closed");
+                if (line[at] == '"') break;
+                if (line[at] == '\\' && at + 1 < line.size() &&
+                    (line[at + 1] == '"' || line[at + 1] == '\\'))
+                    ++at;
+                token.Text += line[at];
+            }
+            ++at;  // the closing quote
+        }
+        tokens.push_back(std::move(token));
     }
     return tokens;
 }
@@ -323,33 +423,30 @@ int64_t RenderPlan::LengthFrames(std::optional<double> seconds) const {
 
 PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out) {
     std::ifstream file(path);
-    if (!file) return {path + ": cannot read the plan", false};
+    if (!file) return {Printable(path) + ": cannot read the plan", false};
     out = RenderPlan{path, {}, std::nullopt};
-    std::set<std::string> names;
-    StepReader reader(std::filesystem::path(path).parent_path(), names);
+    StepReader reader(std::filesystem::path(path).parent_path());
     int64_t lastFrame = 0;
     std::string line;
     for (int32_t number = 1; std::getline(file, line); ++number) {
         try {
-            const std::vector<std::string_view> tokens = Tokens(line);
+            const std::vector<Token> tokens = Tokens(line);
             if (tokens.empty()) continue;
             if (out.EndFrame) Refuse("nothing may follow the end line");
             if (tokens.size() < 2) Refuse("expects SECONDS COMMAND ARGS...");
-            const double seconds = SecondsOf(tokens[0], "the time");
-            // Rounded as a double first: a time past the 64-bit frame count has no llround.
-            if (std::round(seconds * kFramesPerSecond) > 1e15) Refuse("the time is too far");
-            const int64_t frame = std::llround(seconds * kFramesPerSecond);
+            const int64_t frame =
+                std::llround(SecondsOf(tokens[0].Text, "the time") * kFramesPerSecond);
             if (frame < lastFrame) Refuse("the time goes back");
             lastFrame = frame;
-            const std::vector<std::string_view> rest(tokens.begin() + 2, tokens.end());
-            if (tokens[1] == "end") {
+            const std::vector<Token> rest(tokens.begin() + 2, tokens.end());
+            if (tokens[1].Text == "end") {
                 if (!rest.empty()) Refuse("end takes no argument");
                 out.EndFrame = frame;
                 continue;
             }
-            out.Steps.push_back({number, frame, reader.Read(tokens[1], rest)});
+            out.Steps.push_back({number, frame, reader.Read(tokens[1].Text, rest)});
         } catch (const LineError& error) {
-            return {path + ":" + std::to_string(number) + ": " + error.what(), true};
+            return {Printable(path) + ":" + std::to_string(number) + ": " + error.what(), true};
         }
     }
     return {};

@@ -2,8 +2,10 @@
 // RenderPlan.h: the plan of `oggmix-cli render --script`: timed calls of the game player, one
 // a line, "SECONDS COMMAND ARGS...", read and checked whole before anything renders. SECONDS
 // is the output time of the call (frame llround(SECONDS x 44100)), never less than the line
-// before; '#' starts a comment. Names come from `load` and `layer` lines and must be defined
-// before a line uses them.
+// before. A word may be quoted ("dir with space/x.ogg"; \" and \\ inside); a '#' at the
+// start of a word, outside quotes, starts a comment. Names come from `load` and `layer` lines
+// and must be defined before a line uses them. Every value the player would refuse for its
+// range, or for what a name stands for, is refused here.
 // Threads: the main thread. Memory: allocates. Units: output frames at 44100 Hz.
 
 #include <oggmix/MusicPlayer.h>

@@ -95,7 +95,7 @@ const bool kRegistered = RegisterCommand(
     {"spectrum", kSpectrum, "oggmix-cli spectrum [OPTIONS] FILE --at SECONDS",
      "plays FILE through the mixer (slot 0, looping) up to SECONDS and prints the 256\n"
      "values of the mix spectrum of the frames heard then, one per line",
-     Run});
+     Run, nullptr});
 
 }  // namespace
 }  // namespace oggmix::cli

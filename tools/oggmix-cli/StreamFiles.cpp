@@ -29,6 +29,11 @@ bool BindDecoderBesideExecutable() {
     return false;
 }
 
+const char* WhyNotLoaded(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error) ? "is a directory" : "no such file";
+}
+
 std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::string>& paths,
                                                        int32_t bufferBytes, bool resample) {
     std::vector<std::unique_ptr<TOggData>> streams;
@@ -63,7 +68,7 @@ bool LoadStreamFile(TOggData& stream, const std::string& path, bool resample) {
             stream.Close();
             return false;
         }
-        std::fprintf(stderr, "oggmix-cli: %s: no such file\n", path.c_str());
+        std::fprintf(stderr, "oggmix-cli: %s: %s\n", path.c_str(), WhyNotLoaded(path));
     } catch (const Exception& e) {
         std::fprintf(stderr, "oggmix-cli: %s: %s\n", path.c_str(), e.what());
     }

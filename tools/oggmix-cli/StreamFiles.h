@@ -22,6 +22,9 @@ namespace oggmix::cli {
 // --resample converts it"), or an empty string when it renders music.
 [[nodiscard]] std::string SilenceReason(const TOggData& stream);
 
+// Why LoadFromFile found nothing to load at path: "is a directory" or "no such file".
+[[nodiscard]] const char* WhyNotLoaded(const std::string& path);
+
 // Loads path into stream, with the conversion on when resample. A file that cannot be loaded
 // or would render silence is reported and refused: false.
 [[nodiscard]] bool LoadStreamFile(TOggData& stream, const std::string& path, bool resample);

@@ -1,6 +1,7 @@
 // WavWriter.cpp: the canonical WAV header and the sample data after it.
 #include "tools/oggmix-cli/WavWriter.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -32,20 +33,15 @@ void PutTag(std::array<uint8_t, kHeaderBytes>& header, size_t at, const char (&t
 
 }  // namespace
 
-WavWriter::WavWriter(const std::string& path) : FPath(path), FFile(std::fopen(path.c_str(), "wb")) {
+WavWriter::WavWriter(const std::string& path, int64_t plannedFrames)
+    : FFile(std::fopen(path.c_str(), "wb")) {
     if (!FFile) throw EInOutError(path + ": cannot create (" + std::strerror(errno) + ")");
-    // A placeholder header with zero sizes until Finish knows them.
-    if (!WriteHeader()) throw EInOutError(path + ": cannot write");
+    if (!WriteHeader(std::clamp<int64_t>(plannedFrames, 0, kMaxFrames)))
+        throw EInOutError(path + ": cannot write");
 }
 
-WavWriter::~WavWriter() {
-    if (FFinished) return;
-    FFile.reset();
-    std::remove(FPath.c_str());
-}
-
-bool WavWriter::WriteHeader() {
-    const auto dataBytes = static_cast<uint32_t>(FFrames * kBytesPerFrame);
+bool WavWriter::WriteHeader(int64_t frames) {
+    const auto dataBytes = static_cast<uint32_t>(frames * kBytesPerFrame);
     std::array<uint8_t, kHeaderBytes> header{};
     PutTag(header, 0, "RIFF");
     PutU32(header, 4, 36 + dataBytes);
@@ -60,8 +56,7 @@ bool WavWriter::WriteHeader() {
     PutU16(header, 34, kBitsPerSample);
     PutTag(header, 36, "data");
     PutU32(header, 40, dataBytes);
-    return std::fseek(FFile.get(), 0, SEEK_SET) == 0 &&
-           std::fwrite(header.data(), 1, header.size(), FFile.get()) == header.size();
+    return std::fwrite(header.data(), 1, header.size(), FFile.get()) == header.size();
 }
 
 bool WavWriter::Write(std::span<const int16_t> samples) {
@@ -75,10 +70,12 @@ bool WavWriter::Write(std::span<const int16_t> samples) {
 
 bool WavWriter::Finish() {
     if (!FFile) return false;
-    bool ok = WriteHeader();
-    ok = std::fclose(FFile.release()) == 0 && ok;
-    FFinished = ok;
-    return ok;
+    bool ok = std::fflush(FFile.get()) == 0;
+    if (std::fseek(FFile.get(), 0, SEEK_SET) == 0)
+        ok = WriteHeader(FFrames) && ok;
+    else
+        ok = errno == ESPIPE && ok;  // a pipe or FIFO: the planned sizes stand
+    return std::fclose(FFile.release()) == 0 && ok;
 }
 
 }  // namespace oggmix::cli

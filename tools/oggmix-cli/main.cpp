@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
         const auto rest = std::span<const std::string>(args).subspan(1);
         if (!AsksForHelp(rest)) return command.Run(rest);
         std::printf("usage:\n%s", UsageOf(command).c_str());
+        if (command.Details != nullptr) std::printf("\n%s", command.Details);
         return kExitOk;
     }
     std::fprintf(stderr, "oggmix-cli: unknown command '%s'\n", args[0].c_str());
