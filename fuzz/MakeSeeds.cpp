@@ -96,9 +96,10 @@ void WriteSetSeeds(const fs::path& folder) {
         {"\"via\": \"bridge\"", "\"via\": \"state:calm\""},
         {"\"order\": \"shuffle\"", "\"order\": \"random\", \"weights\": [1, 2]"},
         {"\"when\": \"marker\"", "\"when\": \"marker:exit_a\", \"entry\": \"same_beat\""},
-        {"\"loop_bars\": 2,", "\"loop_bars\": 2, \"start_bar\": 1, \"tone_filter\": "
-                              "{\"preset\": \"low_pass\", \"parameter\": \"intensity\", "
-                              "\"curve\": [[0, 1], [1, 0]]},"},
+        {"\"loop_bars\": 2,",
+         "\"loop_bars\": 2, \"start_bar\": 1, \"tone_filter\": "
+         "{\"preset\": \"low_pass\", \"parameter\": \"intensity\", "
+         "\"curve\": [[0, 1], [1, 0]]},"},
     };
     for (size_t i = 0; i < changes.size(); ++i) {
         std::string text = example;

@@ -35,8 +35,7 @@ bool IsPlaced(const std::string& problem, size_t lines) {
     unsigned long line = 0;
     unsigned long column = 0;
     int end = 0;
-    if (std::sscanf(problem.c_str(), "set.json:%lu:%lu: %n", &line, &column, &end) != 2 ||
-        end == 0)
+    if (std::sscanf(problem.c_str(), "set.json:%lu:%lu: %n", &line, &column, &end) != 2 || end == 0)
         return false;
     return line >= 1 && line <= lines && column >= 1;
 }

@@ -67,14 +67,14 @@ std::string JsonSource::Where(const Json::Value& Value) const {
 }
 
 std::string JsonSource::WhereOffset(std::ptrdiff_t Offset) const {
-    const std::size_t offset = std::min(static_cast<std::size_t>(std::max<std::ptrdiff_t>(Offset, 0)),
-                                        FText.size());
+    const std::size_t offset =
+        std::min(static_cast<std::size_t>(std::max<std::ptrdiff_t>(Offset, 0)), FText.size());
     const auto next = std::upper_bound(FLineStarts.begin(), FLineStarts.end(), offset);
     const std::size_t lineStart = *std::prev(next);
-    const std::size_t column =
-        1 + static_cast<std::size_t>(std::count_if(FText.begin() + static_cast<std::ptrdiff_t>(lineStart),
-                                                   FText.begin() + static_cast<std::ptrdiff_t>(offset),
-                                                   [](char c) { return !IsContinuationByte(c); }));
+    const std::size_t column = 1 + static_cast<std::size_t>(std::count_if(
+                                       FText.begin() + static_cast<std::ptrdiff_t>(lineStart),
+                                       FText.begin() + static_cast<std::ptrdiff_t>(offset),
+                                       [](char c) { return !IsContinuationByte(c); }));
     std::ostringstream where;
     where << FName << ':' << (next - FLineStarts.begin()) << ':' << column;
     return where.str();
@@ -85,8 +85,8 @@ std::ptrdiff_t JsonSource::KeyOffset(const Json::Value& Member, const std::strin
     // Back over `"key" : ` from the value.
     std::ptrdiff_t at = value;
     const auto skipBlanks = [&] {
-        while (at > 0 && std::string_view(" \t\r\n").find(FText[static_cast<std::size_t>(at - 1)]) !=
-                             std::string_view::npos)
+        while (at > 0 && std::string_view(" \t\r\n").find(
+                             FText[static_cast<std::size_t>(at - 1)]) != std::string_view::npos)
             --at;
     };
     skipBlanks();

@@ -61,9 +61,8 @@ std::string Shown(double value) {
     return text.str();
 }
 
-
-SetReader::SetReader(std::string_view Json, const std::string& Name,
-                     const std::string& BaseFolder, const TrackProbe& Probe)
+SetReader::SetReader(std::string_view Json, const std::string& Name, const std::string& BaseFolder,
+                     const TrackProbe& Probe)
     : FSource(Json, Name), FBaseFolder(BaseFolder), FProbe(Probe) {
     FSet.Path = Name;
 }
@@ -72,8 +71,8 @@ MusicSet SetReader::Read() {
     std::optional<Json::Value> root = FSource.Parse();
     if (!root) throw MusicSetError({FSource.ParseError()});
     FRoot = std::move(*root);
-    if (ObjectOf(FRoot, "", {"tracks", "parameters", "states", "transitions", "stingers",
-                             "initial_state"})) {
+    if (ObjectOf(FRoot, "",
+                 {"tracks", "parameters", "states", "transitions", "stingers", "initial_state"})) {
         // The order matters: each part names what the parts before it defined.
         if (const Json::Value* tracks = Required(FRoot, "", "tracks")) ReadTracks(*tracks);
         if (const Json::Value* parameters = Optional(FRoot, "parameters"))
@@ -100,10 +99,9 @@ void SetReader::Fail(const Json::Value& At, const std::string& Path, const std::
     FailAt(At.getOffsetStart(), Path, Message);
 }
 
-void SetReader::FailAt(std::ptrdiff_t Offset, const std::string& Path,
-                       const std::string& Message) {
-    FProblems.emplace_back(Offset, FSource.WhereOffset(Offset) + ": " +
-                                       (Path.empty() ? "" : Path + ": ") + Message);
+void SetReader::FailAt(std::ptrdiff_t Offset, const std::string& Path, const std::string& Message) {
+    FProblems.emplace_back(
+        Offset, FSource.WhereOffset(Offset) + ": " + (Path.empty() ? "" : Path + ": ") + Message);
 }
 
 bool SetReader::IsObject(const Json::Value& Value, const std::string& Path) {
@@ -143,8 +141,8 @@ std::optional<double> SetReader::Number(const Json::Value& Value, const std::str
     const double number = Value.asDouble();
     if (!(number >= Within.Min && number <= Within.Max)) {
         Fail(Value, Path,
-             "expects a number from " + Shown(Within.Min) + " to " + Shown(Within.Max) +
-                 ", not " + Shown(number));
+             "expects a number from " + Shown(Within.Min) + " to " + Shown(Within.Max) + ", not " +
+                 Shown(number));
         return std::nullopt;
     }
     return number;
@@ -194,8 +192,7 @@ bool SetReader::Names(const Json::Value& Value, const std::string& Path, const s
     return Exists;
 }
 
-std::optional<std::string> SetReader::TrackName(const Json::Value& Value,
-                                                const std::string& Path) {
+std::optional<std::string> SetReader::TrackName(const Json::Value& Value, const std::string& Path) {
     const std::optional<std::string> name = Text(Value, Path);
     if (!name || !Names(Value, Path, *name, "track", FSet.FindTrack(*name) != nullptr))
         return std::nullopt;
@@ -225,9 +222,8 @@ void SetReader::ReadTrack(const Json::Value& Value, const std::string& Path, Set
     std::optional<TrackFacts> facts;
     if (const Json::Value* file = Required(Value, Path, "file")) {
         if (const std::optional<std::string> name = Text(*file, Child(Path, "file"))) {
-            Track.Path = FBaseFolder.empty()
-                             ? *name
-                             : (std::filesystem::path(FBaseFolder) / *name).string();
+            Track.Path =
+                FBaseFolder.empty() ? *name : (std::filesystem::path(FBaseFolder) / *name).string();
             try {
                 facts = FProbe(Track.Path);
                 FUnloaded.erase(Track.Name);
@@ -315,8 +311,7 @@ void SetReader::ReadParameters(const Json::Value& Parameters) {
         if (!minimum || !maximum) continue;
         if (*minimum >= *maximum) {
             Fail(max ? *max : value, max ? Child(path, "max") : path,
-                 "the maximum " + Shown(*maximum) + " is not above the minimum " +
-                     Shown(*minimum));
+                 "the maximum " + Shown(*maximum) + " is not above the minimum " + Shown(*minimum));
             continue;
         }
         parameter.Min = *minimum;
@@ -339,8 +334,8 @@ std::optional<ParameterCurve> SetReader::ReadCurve(const Json::Value& Value,
     if (const Json::Value* parameter = Required(Value, Path, "parameter")) {
         const std::string path = Child(Path, "parameter");
         const std::optional<std::string> name = Text(*parameter, path);
-        good = name && Names(*parameter, path, *name, "parameter",
-                             FSet.FindParameter(*name) != nullptr);
+        good = name &&
+               Names(*parameter, path, *name, "parameter", FSet.FindParameter(*name) != nullptr);
         if (good) curve.Parameter = *name;
     } else {
         good = false;

@@ -57,8 +57,8 @@ private:
                                 const char* Key);
     [[nodiscard]] static const Json::Value* Optional(const Json::Value& Object, const char* Key);
     std::optional<double> Number(const Json::Value& Value, const std::string& Path, Range Within);
-    std::optional<int64_t> Integer(const Json::Value& Value, const std::string& Path,
-                                   int64_t Min, int64_t Max);
+    std::optional<int64_t> Integer(const Json::Value& Value, const std::string& Path, int64_t Min,
+                                   int64_t Max);
     std::optional<std::string> Text(const Json::Value& Value, const std::string& Path);
     // One of Choices, by its index.
     std::optional<size_t> Choice(const Json::Value& Value, const std::string& Path,

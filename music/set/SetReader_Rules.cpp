@@ -60,8 +60,8 @@ void SetReader::ReadTransitions(const Json::Value& Transitions) {
         const Json::Value& value = Transitions[i];
         const std::string path = Child("transitions", i);
         if (!ObjectOf(value, path,
-                      {"from", "to", "when", "fade", "fade_seconds", "fade_beats", "shape",
-                       "entry", "via"}))
+                      {"from", "to", "when", "fade", "fade_seconds", "fade_beats", "shape", "entry",
+                       "via"}))
             continue;
         SetTransition rule;
         bool named = true;
@@ -129,8 +129,7 @@ std::optional<SetEntry> SetReader::ReadEntry(const Json::Value& Value, const std
     }
     if (const auto marker = After(*text, "marker:"); marker && !marker->empty())
         return SetEntry{Kind::Marker, 0, std::string(*marker)};
-    Fail(Value, Path,
-         "expects start, same, same_beat, cue:N or marker:NAME, not " + Quoted(*text));
+    Fail(Value, Path, "expects start, same, same_beat, cue:N or marker:NAME, not " + Quoted(*text));
     return std::nullopt;
 }
 
@@ -216,7 +215,8 @@ void SetReader::CheckGridNeeds(const SetTransition& Rule, const Json::Value& Val
                 break;
             case When::NamedMarker:
                 missing = lacking(
-                    Rule.From, [&](const SetTrack& track) { return HasMarker(track, Rule.When.Marker); },
+                    Rule.From,
+                    [&](const SetTrack& track) { return HasMarker(track, Rule.When.Marker); },
                     "no marker " + Quoted(Rule.When.Marker));
                 break;
             default: break;
@@ -265,7 +265,9 @@ void SetReader::CheckBridgeCycles() {
                     if (told.insert(index).second) {
                         std::string chain;
                         for (const std::string& state : path) chain += state + " -> ";
-                        Fail(*FViaValues[index], Child(Child("transitions", static_cast<Json::ArrayIndex>(index)), "via"),
+                        Fail(*FViaValues[index],
+                             Child(Child("transitions", static_cast<Json::ArrayIndex>(index)),
+                                   "via"),
                              "a cycle of bridges on the way to " + Quoted(to.Name) + ": " + chain +
                                  rule->ViaState);
                     }

@@ -95,8 +95,8 @@ void SetReader::ReadLayers(const Json::Value& Layers, const std::string& Path, S
         State.Layers.push_back(std::move(layer));
         if (name && !State.Layers.front().Track.empty() && Loaded(*name) &&
             Loaded(State.Layers.front().Track))
-            CheckLayerFits(State.Layers.back(), *FSet.FindTrack(State.Layers.front().Track),
-                           *track, Child(path, "track"));
+            CheckLayerFits(State.Layers.back(), *FSet.FindTrack(State.Layers.front().Track), *track,
+                           Child(path, "track"));
     }
 }
 
@@ -136,8 +136,8 @@ void SetReader::CheckLayerFits(const SetLayer& Layer, const SetTrack& Group,
                      " (a layer without loop_bars is as long as the group)");
     }
     if (Layer.StartBar > 0) {
-        const double groupBars = static_cast<double>(Group.LengthFrames) /
-                                 BarFrames(Group.Grid, Group.RateHz);
+        const double groupBars =
+            static_cast<double>(Group.LengthFrames) / BarFrames(Group.Grid, Group.RateHz);
         if (Layer.StartBar >= groupBars)
             Fail(Where, Path,
                  "starts on bar " + std::to_string(Layer.StartBar) + ", after the group's end (" +
@@ -165,15 +165,15 @@ std::optional<SetToneFilter> SetReader::ReadToneFilter(const Json::Value& Value,
         }
         if (preset == nullptr) return std::nullopt;
     } else if (!Value.isString()) {
-        Fail(Value, Path, "expects a preset name or an object with a preset and a curve, not " +
-                              TypeName(Value));
+        Fail(
+            Value, Path,
+            "expects a preset name or an object with a preset and a curve, not " + TypeName(Value));
         return std::nullopt;
     }
     // In the order of ToneFilter.
-    const std::optional<size_t> index =
-        Choice(*preset, presetPath,
-               {"off", "low_pass", "high_pass", "low_reso", "high_reso", "lo_hi_pass",
-                "middle_reso", "wave"});
+    const std::optional<size_t> index = Choice(*preset, presetPath,
+                                               {"off", "low_pass", "high_pass", "low_reso",
+                                                "high_reso", "lo_hi_pass", "middle_reso", "wave"});
     if (!index) return std::nullopt;
     filter.Preset = static_cast<ToneFilter>(*index);
     return filter;
@@ -197,7 +197,8 @@ void SetReader::ReadPlaylist(const Json::Value& Value, const std::string& Path, 
         if (const auto name = TrackName(items[i], Child(itemsPath, i)))
             playlist.Items.push_back(*name);
     if (const Json::Value* order = Optional(Value, "order")) {
-        if (const auto index = Choice(*order, Child(Path, "order"), {"sequence", "shuffle", "random"}))
+        if (const auto index =
+                Choice(*order, Child(Path, "order"), {"sequence", "shuffle", "random"}))
             playlist.Order = static_cast<PlaylistOrder>(*index);
     }
     if (const Json::Value* join = Optional(Value, "join")) {

@@ -41,8 +41,8 @@ TrackFacts ProbeTrackFile(const std::string& Path) {
     facts.RateHz = stream.Rate();
     facts.LengthFrames = stream.PcmTotal();
     if (grid.Known())
-        facts.TagTempo = {static_cast<double>(grid.BpmMicro) / kMicroBeatsPerBeat,
-                          grid.BeatsPerBar, grid.FirstBeatFrame};
+        facts.TagTempo = {static_cast<double>(grid.BpmMicro) / kMicroBeatsPerBeat, grid.BeatsPerBar,
+                          grid.FirstBeatFrame};
     stream.Close();
     return facts;
 }

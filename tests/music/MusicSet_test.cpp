@@ -28,8 +28,8 @@ protected:
         FFolder = std::make_unique<test::TempDir>();
         (void)test::WriteExampleSet(*FFolder);
         // 5 s at 120 bpm in 4/4: two and a half bars.
-        (void)FFolder->Write("drums_odd.ogg",
-                             test::EncodeOgg(test::Sine(44100, 1, 5.0, 330.0), {0.0f, {}, 1, false}));
+        (void)FFolder->Write("drums_odd.ogg", test::EncodeOgg(test::Sine(44100, 1, 5.0, 330.0),
+                                                              {0.0f, {}, 1, false}));
     }
     static void TearDownTestSuite() { FFolder.reset(); }
 
@@ -68,8 +68,7 @@ TEST_F(MusicSetFile, TheExampleLoadsWithItsPartsInTheOrderOfTheFile) {
 
     const SetTrack& drums = *set.FindTrack("drums");
     EXPECT_EQ(drums.Path, FFolder->Path() + "/drums_2bars.ogg");
-    EXPECT_EQ(drums.LengthFrames,
-              test::DecodeReference(test::ReadFileBytes(drums.Path)).PcmTotal);
+    EXPECT_EQ(drums.LengthFrames, test::DecodeReference(test::ReadFileBytes(drums.Path)).PcmTotal);
     const SetLayer& layer = set.FindState("combat")->Layers.at(1);
     EXPECT_EQ(layer.LoopBars, 2);
     ASSERT_TRUE(layer.Volume.Curve);
@@ -133,35 +132,63 @@ TEST_P(MusicSetProblem, IsToldAtItsValueWithItsPath) {
     const size_t needle = json.find(broken.Needle);
     ASSERT_NE(needle, std::string::npos);
     const size_t at = json.find(broken.Value, needle);
-    EXPECT_THAT(Problems(json), Contains(StartsWith("set.json:" + test::LineAndColumn(json, at) + ": " + broken.Path + ": " +
-                                                    broken.Says)));
+    EXPECT_THAT(Problems(json), Contains(StartsWith("set.json:" + test::LineAndColumn(json, at) +
+                                                    ": " + broken.Path + ": " + broken.Says)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EachKind, MusicSetProblem,
     testing::Values(
-        BrokenSet{"UnknownName", {{"{ \"track\": \"drums\"", "{ \"track\": \"drum\""}},
-                  "\"drum\"", "\"drum\"", "states.combat.layers[1].track", "no track \"drum\""},
-        BrokenSet{"WrongType", {{"\"tempo\": { \"bpm\": 120 }", "\"tempo\": { \"bpm\": \"fast\" }"}},
-                  "\"fast\"", "\"fast\"", "tracks.combat.tempo.bpm", "expects a number, not a string"},
-        BrokenSet{"OutOfRange", {{"\"duck_db\": -6", "\"duck_db\": 3"}},
-                  "\"duck_db\"", "3", "stingers.hit.duck_db", "expects a number from -96 to 0"},
-        BrokenSet{"UnknownKey", {{"\"order\": \"shuffle\"", "\"ordre\": \"shuffle\""}},
-                  "\"ordre\"", "\"ordre\"", "states.calm.ordre", "unknown key \"ordre\""},
-        BrokenSet{"LayerNotWholeBars", {{"drums_2bars.ogg", "drums_odd.ogg"}},
-                  "{ \"track\": \"drums\"", "\"drums\"", "states.combat.layers[1].track",
+        BrokenSet{"UnknownName",
+                  {{"{ \"track\": \"drums\"", "{ \"track\": \"drum\""}},
+                  "\"drum\"",
+                  "\"drum\"",
+                  "states.combat.layers[1].track",
+                  "no track \"drum\""},
+        BrokenSet{"WrongType",
+                  {{"\"tempo\": { \"bpm\": 120 }", "\"tempo\": { \"bpm\": \"fast\" }"}},
+                  "\"fast\"",
+                  "\"fast\"",
+                  "tracks.combat.tempo.bpm",
+                  "expects a number, not a string"},
+        BrokenSet{"OutOfRange",
+                  {{"\"duck_db\": -6", "\"duck_db\": 3"}},
+                  "\"duck_db\"",
+                  "3",
+                  "stingers.hit.duck_db",
+                  "expects a number from -96 to 0"},
+        BrokenSet{"UnknownKey",
+                  {{"\"order\": \"shuffle\"", "\"ordre\": \"shuffle\""}},
+                  "\"ordre\"",
+                  "\"ordre\"",
+                  "states.calm.ordre",
+                  "unknown key \"ordre\""},
+        BrokenSet{"LayerNotWholeBars",
+                  {{"drums_2bars.ogg", "drums_odd.ogg"}},
+                  "{ \"track\": \"drums\"",
+                  "\"drums\"",
+                  "states.combat.layers[1].track",
                   "track \"drums\" is 2.5 bars"},
         BrokenSet{"BridgeCycle",
                   {{"\"via\": \"bridge\"", "\"via\": \"state:calm\""},
-                   {"\"equal_power\" }", "\"equal_power\" },\n"
-                                         "    { \"from\": \"calm\", \"to\": \"combat\", \"via\": \"state:explore\" }"}},
-                  "\"state:explore\"", "\"state:explore\"", "transitions[3].via",
+                   {"\"equal_power\" }",
+                    "\"equal_power\" },\n"
+                    "    { \"from\": \"calm\", \"to\": \"combat\", \"via\": \"state:explore\" }"}},
+                  "\"state:explore\"",
+                  "\"state:explore\"",
+                  "transitions[3].via",
                   "a cycle of bridges on the way to \"combat\": explore -> calm -> explore"},
-        BrokenSet{"FileDoesNotLoad", {{"\"bridge.ogg\"", "\"nowhere.ogg\""}},
-                  "\"nowhere.ogg\"", "\"nowhere.ogg\"", "tracks.bridge.file",
+        BrokenSet{"FileDoesNotLoad",
+                  {{"\"bridge.ogg\"", "\"nowhere.ogg\""}},
+                  "\"nowhere.ogg\"",
+                  "\"nowhere.ogg\"",
+                  "tracks.bridge.file",
                   "cannot load \"nowhere.ogg\": no such file"},
-        BrokenSet{"MarkerTheSourceLacks", {{"\"when\": \"marker\"", "\"when\": \"marker:exit_c\""}},
-                  "\"marker:exit_c\"", "\"marker:exit_c\"", "transitions[1].when",
+        BrokenSet{"MarkerTheSourceLacks",
+                  {{"\"when\": \"marker\"", "\"when\": \"marker:exit_c\""}},
+                  "\"marker:exit_c\"",
+                  "\"marker:exit_c\"",
+                  "transitions[1].when",
                   "state \"explore\" plays track \"explore\", which has no marker \"exit_c\""}),
     [](const testing::TestParamInfo<BrokenSet>& info) { return info.param.Name; });
 

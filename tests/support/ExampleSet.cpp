@@ -64,9 +64,8 @@ std::string LineAndColumn(const std::string& text, size_t offset) {
 
 std::string WriteExampleSet(const TempDir& folder) {
     const std::vector<std::pair<std::string, double>> tracks = {
-        {"explore.ogg", 17.0}, {"combat.ogg", 8.0}, {"drums_2bars.ogg", 4.0},
-        {"bridge.ogg", 2.0},   {"calm_1.ogg", 3.0}, {"calm_2.ogg", 3.5},
-        {"hit.ogg", 1.0}};
+        {"explore.ogg", 17.0}, {"combat.ogg", 8.0}, {"drums_2bars.ogg", 4.0}, {"bridge.ogg", 2.0},
+        {"calm_1.ogg", 3.0},   {"calm_2.ogg", 3.5}, {"hit.ogg", 1.0}};
     double freqHz = 220.0;
     for (const auto& [name, seconds] : tracks) WriteTone(folder, name, seconds, freqHz += 55.0);
     const std::string json = ExampleSetJson();

@@ -21,7 +21,8 @@ std::string Number(double value) {
 
 std::string Seconds(int64_t frames, int32_t rateHz) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", rateHz > 0 ? static_cast<double>(frames) / rateHz : 0.0);
+    std::snprintf(text, sizeof text, "%.3f s",
+                  rateHz > 0 ? static_cast<double>(frames) / rateHz : 0.0);
     return text;
 }
 
@@ -36,12 +37,13 @@ std::string Control(const SetControl& control) {
 }
 
 std::string Layer(const SetLayer& layer) {
-    static const char* const kPresets[] = {"off",        "low_pass",   "high_pass",   "low_reso",
-                                           "high_reso",  "lo_hi_pass", "middle_reso", "wave"};
+    static const char* const kPresets[] = {"off",       "low_pass",   "high_pass",   "low_reso",
+                                           "high_reso", "lo_hi_pass", "middle_reso", "wave"};
     std::string text = layer.Track;
     if (layer.LoopBars > 0) text += ", every " + std::to_string(layer.LoopBars) + " bars";
     if (layer.StartBar > 0) text += ", from bar " + std::to_string(layer.StartBar);
-    if (layer.Volume.Curve || layer.Volume.Value != 1.0) text += ", volume " + Control(layer.Volume);
+    if (layer.Volume.Curve || layer.Volume.Value != 1.0)
+        text += ", volume " + Control(layer.Volume);
     if (layer.Pan.Curve || layer.Pan.Value != 0.0) text += ", pan " + Control(layer.Pan);
     if (layer.Filter.Preset != ToneFilter::Off) {
         text += std::string(", tone ") + kPresets[static_cast<int>(layer.Filter.Preset)];
@@ -72,14 +74,17 @@ std::string Rule(const SetTransition& rule) {
     if (!rule.ViaState.empty()) text += ", via state " + rule.ViaState;
     text += std::string(", ") + kFades[static_cast<int>(rule.FadeKind)];
     if (rule.FadeKind != TransitionOptions::Fade::None)
-        text += " " + (rule.Length.Beats > 0.0 ? Number(rule.Length.Beats) + " beats"
-                                                : Number(rule.Length.Seconds) + " s") +
+        text += " " +
+                (rule.Length.Beats > 0.0 ? Number(rule.Length.Beats) + " beats"
+                                         : Number(rule.Length.Seconds) + " s") +
                 " " + kShapes[static_cast<int>(rule.Shape)];
     switch (rule.Entry.At) {
         case SetEntry::Kind::Start: break;
         case SetEntry::Kind::Same: text += ", entering at the same position"; break;
         case SetEntry::Kind::SameBeat: text += ", entering on the same beat"; break;
-        case SetEntry::Kind::Cue: text += ", entering at cue " + std::to_string(rule.Entry.CueIndex); break;
+        case SetEntry::Kind::Cue:
+            text += ", entering at cue " + std::to_string(rule.Entry.CueIndex);
+            break;
         case SetEntry::Kind::Marker: text += ", entering at marker " + rule.Entry.Marker; break;
     }
     return text;
@@ -136,12 +141,13 @@ void Print(const MusicSet& set) {
         }
     std::printf("\nStingers:\n");
     for (const SetStinger& stinger : set.Stingers)
-        std::printf("  %s: track %s %s, pickup %s s, duck %s dB (attack %s s, release %s s), "
-                    "cooldown %s s\n",
-                    stinger.Name.c_str(), stinger.Track.c_str(),
-                    kWhens[static_cast<int>(stinger.When)], Number(stinger.PickupSec).c_str(),
-                    Number(stinger.DuckDb).c_str(), Number(stinger.DuckAttackSec).c_str(),
-                    Number(stinger.DuckReleaseSec).c_str(), Number(stinger.CooldownSec).c_str());
+        std::printf(
+            "  %s: track %s %s, pickup %s s, duck %s dB (attack %s s, release %s s), "
+            "cooldown %s s\n",
+            stinger.Name.c_str(), stinger.Track.c_str(), kWhens[static_cast<int>(stinger.When)],
+            Number(stinger.PickupSec).c_str(), Number(stinger.DuckDb).c_str(),
+            Number(stinger.DuckAttackSec).c_str(), Number(stinger.DuckReleaseSec).c_str(),
+            Number(stinger.CooldownSec).c_str());
 }
 
 int Run(std::span<const std::string> args) {
