@@ -44,6 +44,10 @@ JsonSource::JsonSource(std::string_view Text, std::string Name)
 std::optional<Json::Value> JsonSource::Parse() {
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
+    // A composer's notes: jsoncpp's strict mode passes comments between members but not
+    // elsewhere, so they are taken everywhere, and dropped.
+    builder["allowComments"] = true;
+    builder["collectComments"] = false;
     builder["stackLimit"] = kNestingLimit;
     builder["skipBom"] = true;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());

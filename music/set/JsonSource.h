@@ -1,7 +1,7 @@
 #pragma once
-// JsonSource.h: a JSON text read strictly (one root value, no comments, no trailing commas, no
-// duplicate keys, nothing after the root), with the line and column of every value, so that a
-// message can point at the value it is about.
+// JsonSource.h: a JSON text read strictly (one root value, no trailing commas, no duplicate
+// keys, nothing after the root; comments // and /* */ are allowed), with the line and column
+// of every value, so that a message can point at the value it is about.
 // Threads: any. Memory: allocates. Units: lines and columns from 1; a column counts
 // characters (UTF-8 code points), not bytes.
 

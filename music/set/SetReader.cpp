@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 
 #include "music/set/SetReader_Internal.h"
@@ -13,7 +14,7 @@ namespace {
 
 constexpr double kMaxBpm = 10000.0;
 constexpr int64_t kMaxBeatsPerBar = 64;
-constexpr int64_t kMaxFrame = int64_t{1} << 48;
+constexpr int64_t kNoMax = std::numeric_limits<int64_t>::max();
 
 std::string ListOf(std::initializer_list<std::string_view> words) {
     std::string list;
@@ -159,7 +160,9 @@ std::optional<int64_t> SetReader::Integer(const Json::Value& Value, const std::s
     const int64_t number = Value.asInt64();
     if (number < Min || number > Max) {
         Fail(Value, Path,
-             "expects a whole number from " + std::to_string(Min) + " to " + std::to_string(Max) +
+             "expects a whole number " +
+                 (Max == kNoMax ? std::to_string(Min) + " or more"
+                                : "from " + std::to_string(Min) + " to " + std::to_string(Max)) +
                  ", not " + std::to_string(number));
         return std::nullopt;
     }
@@ -247,7 +250,7 @@ void SetReader::ReadTrack(const Json::Value& Value, const std::string& Path, Set
     if (!IsObject(*markers, markersPath)) return;
     for (const std::string& name : JsonSource::KeysInOrder(*markers)) {
         const Json::Value& at = (*markers)[name];
-        const std::optional<int64_t> frame = Integer(at, Child(markersPath, name), 0, kMaxFrame);
+        const std::optional<int64_t> frame = Integer(at, Child(markersPath, name), 0, kNoMax);
         if (!frame) continue;
         if (facts && *frame >= facts->LengthFrames) {
             Fail(at, Child(markersPath, name),
@@ -284,7 +287,7 @@ std::optional<Tempo> SetReader::ReadTempo(const Json::Value& Value, const std::s
         if (number) tempo.BeatsPerBar = static_cast<int32_t>(*number);
     }
     if (const Json::Value* first = Optional(Value, "first_beat")) {
-        const auto number = Integer(*first, Child(Path, "first_beat"), 0, kMaxFrame);
+        const auto number = Integer(*first, Child(Path, "first_beat"), 0, kNoMax);
         good = good && number;
         if (number) tempo.FirstBeatFrame = *number;
     }
