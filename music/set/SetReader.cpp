@@ -267,19 +267,14 @@ void SetReader::ReadTrack(const Json::Value& Value, const std::string& Path, Set
 std::optional<Tempo> SetReader::ReadTempo(const Json::Value& Value, const std::string& Path) {
     if (!ObjectOf(Value, Path, {"bpm", "beats_per_bar", "first_beat"})) return std::nullopt;
     Tempo tempo;
-    bool good = true;
+    bool good = false;
     if (const Json::Value* bpm = Required(Value, Path, "bpm")) {
+        // Number's range includes its ends; a tempo's does not.
         const std::optional<double> number = Number(*bpm, Child(Path, "bpm"), {0.0, kMaxBpm});
-        if (number && (*number <= 0.0 || *number >= kMaxBpm)) {
+        good = number && *number > 0.0 && *number < kMaxBpm;
+        if (number && !good)
             Fail(*bpm, Child(Path, "bpm"), "expects a tempo above 0 and below 10000");
-            good = false;
-        } else if (number) {
-            tempo.Bpm = *number;
-        } else {
-            good = false;
-        }
-    } else {
-        good = false;
+        if (good) tempo.Bpm = *number;
     }
     if (const Json::Value* beats = Optional(Value, "beats_per_bar")) {
         const auto number = Integer(*beats, Child(Path, "beats_per_bar"), 1, kMaxBeatsPerBar);

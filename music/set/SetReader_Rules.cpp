@@ -65,14 +65,15 @@ void SetReader::ReadTransitions(const Json::Value& Transitions) {
             continue;
         SetTransition rule;
         bool named = true;
-        for (const char* end : {"from", "to"}) {
-            const Json::Value* state = Required(value, path, end);
+        for (const auto& [key, into] : {std::pair{"from", &rule.From}, std::pair{"to", &rule.To}}) {
+            const Json::Value* state = Required(value, path, key);
             const std::optional<std::string> name =
-                state ? Text(*state, Child(path, end)) : std::nullopt;
-            named = named && name &&
-                    (*name == kAnyState || Names(*state, Child(path, end), *name, "state",
-                                                 FSet.FindState(*name) != nullptr));
-            if (name) (end[0] == 'f' ? rule.From : rule.To) = *name;
+                state ? Text(*state, Child(path, key)) : std::nullopt;
+            const bool known =
+                name && (*name == kAnyState || Names(*state, Child(path, key), *name, "state",
+                                                     FSet.FindState(*name) != nullptr));
+            named = named && known;
+            if (name) *into = *name;
         }
         if (const Json::Value* when = Optional(value, "when")) {
             if (auto point = ReadWhen(*when, Child(path, "when"))) rule.When = std::move(*point);
