@@ -61,6 +61,7 @@ void SetReader::ReadLayers(const Json::Value& Layers, const std::string& Path, S
         Fail(Layers, Path, "expects an array of one layer or more");
         return;
     }
+    const SetTrack* group = nullptr;
     for (Json::ArrayIndex i = 0; i < Layers.size(); ++i) {
         const Json::Value& value = Layers[i];
         const std::string path = Child(Path, i);
@@ -92,11 +93,11 @@ void SetReader::ReadLayers(const Json::Value& Layers, const std::string& Path, S
             if (auto tone = ReadToneFilter(*filter, Child(path, "tone_filter")))
                 layer.Filter = std::move(*tone);
         }
+        // The first layer is the group's grid and length; without it nothing can be fitted.
+        if (i == 0 && name && Loaded(*name)) group = FSet.FindTrack(*name);
+        if (group != nullptr && name && Loaded(*name))
+            CheckLayerFits(layer, *group, *track, Child(path, "track"));
         State.Layers.push_back(std::move(layer));
-        if (name && !State.Layers.front().Track.empty() && Loaded(*name) &&
-            Loaded(State.Layers.front().Track))
-            CheckLayerFits(State.Layers.back(), *FSet.FindTrack(State.Layers.front().Track), *track,
-                           Child(path, "track"));
     }
 }
 
