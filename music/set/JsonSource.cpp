@@ -11,7 +11,32 @@ namespace oggmix::music {
 namespace {
 
 // Deep enough for any set, shallow enough that hostile nesting cannot exhaust the stack.
-constexpr int kNestingLimit = 64;
+constexpr int kNestingLimit = 32;
+// jsoncpp throws beyond its own limit; the text is measured first, so that it never gets there.
+constexpr int kParserStackLimit = 2 * kNestingLimit;
+
+// The offset of the first bracket nested deeper than kNestingLimit, strings and comments
+// skipped, or none.
+std::optional<std::size_t> TooDeep(std::string_view text) {
+    int depth = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with('"')) {
+            for (++i; i < text.size() && text[i] != '"'; ++i)
+                if (text[i] == '\\') ++i;
+        } else if (rest.starts_with("//")) {
+            i = std::min(text.size(), text.find('\n', i));
+        } else if (rest.starts_with("/*")) {
+            const std::size_t end = text.find("*/", i + 2);
+            i = end == std::string_view::npos ? text.size() : end + 1;
+        } else if (rest.starts_with('[') || rest.starts_with('{')) {
+            if (++depth > kNestingLimit) return i;
+        } else if (rest.starts_with(']') || rest.starts_with('}')) {
+            --depth;
+        }
+    }
+    return std::nullopt;
+}
 
 // jsoncpp reports its first error as "* Line L, Column C\n  message\n".
 struct ReportedError {
@@ -42,13 +67,18 @@ JsonSource::JsonSource(std::string_view Text, std::string Name)
 }
 
 std::optional<Json::Value> JsonSource::Parse() {
+    if (const std::optional<std::size_t> bracket = TooDeep(FText)) {
+        FParseError = WhereOffset(static_cast<std::ptrdiff_t>(*bracket)) + ": nested more than " +
+                      std::to_string(kNestingLimit) + " levels deep";
+        return std::nullopt;
+    }
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
     // A composer's notes: jsoncpp's strict mode passes comments between members but not
     // elsewhere, so they are taken everywhere, and dropped.
     builder["allowComments"] = true;
     builder["collectComments"] = false;
-    builder["stackLimit"] = kNestingLimit;
+    builder["stackLimit"] = kParserStackLimit;
     builder["skipBom"] = true;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;

@@ -111,6 +111,17 @@ TEST_F(MusicSetFile, EveryProblemIsToldInTheOrderOfTheFile) {
     EXPECT_THAT(problems[2], HasSubstr("stingers.hit.duck_db: "));
 }
 
+TEST_F(MusicSetFile, NestingDeeperThanAnySetIsRefusedAtItsBracket) {
+    // Deeper than the parser's own limit, where it throws rather than reports.
+    const std::string json =
+        R"({"tracks": )" + std::string(100, '[') + std::string(100, ']') + R"(, "states": {}})";
+    const std::vector<std::string> problems = Problems(json);
+    ASSERT_EQ(problems.size(), 1u);
+    // The 33rd level, the outer brace the first.
+    EXPECT_THAT(problems[0],
+                StartsWith("set.json:" + test::LineAndColumn(json, json.find('[') + 31) + ": "));
+}
+
 // A change to the example, and the problem it makes: told at Value, the first after Needle.
 struct BrokenSet {
     const char* Name;
