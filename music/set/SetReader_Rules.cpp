@@ -254,11 +254,15 @@ void SetReader::CheckBridgeCycles() {
     if (std::none_of(FSet.Transitions.begin(), FSet.Transitions.end(),
                      [](const SetTransition& rule) { return !rule.ViaState.empty(); }))
         return;
+    // Per destination every state is walked once: a walk stops at a state an earlier walk
+    // has passed, which leads on as that walk found, so each cycle is told once.
     std::set<size_t> told;
-    for (const SetState& from : FSet.States) {
-        for (const SetState& to : FSet.States) {
-            std::vector<std::string> path = {from.Name};
-            for (std::string at = from.Name; at != to.Name;) {
+    for (const SetState& to : FSet.States) {
+        std::set<std::string> walked;
+        for (const SetState& from : FSet.States) {
+            std::vector<std::string> path;
+            for (std::string at = from.Name; at != to.Name && !walked.contains(at);) {
+                path.push_back(at);
                 const SetTransition* rule = FSet.RuleFor(at, to.Name);
                 if (rule == nullptr || rule->ViaState.empty()) break;
                 const auto index = static_cast<size_t>(rule - FSet.Transitions.data());
@@ -274,9 +278,9 @@ void SetReader::CheckBridgeCycles() {
                     }
                     break;
                 }
-                path.push_back(rule->ViaState);
                 at = rule->ViaState;
             }
+            walked.insert(path.begin(), path.end());
         }
     }
 }
