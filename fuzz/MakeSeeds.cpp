@@ -1,16 +1,19 @@
 // MakeSeeds.cpp: writes the fuzz targets' seed corpora, made by the test-support encoder:
 //   <out>/load: short files of every rate and channel count the engine meets, with loop tags,
 //               a chained file, a file of headers only; each with a steering script appended;
-//   <out>/tags: comment lists in the tag grammar and around it.
+//   <out>/tags: comment lists in the tag grammar and around it;
+//   <out>/set:  the example music set, and the same with a problem of each kind.
 // Usage: oggmix_fuzz_seeds <out folder>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz/FuzzInput.h"
+#include "tests/support/ExampleSet.h"
 #include "tests/support/OggFixture.h"
 #include "tests/support/Signals.h"
 
@@ -85,6 +88,28 @@ void WriteTagSeeds(const fs::path& folder) {
     }
 }
 
+void WriteSetSeeds(const fs::path& folder) {
+    const std::string example = test::ExampleSetJson();
+    const std::vector<std::pair<std::string, std::string>> changes = {
+        {"", ""},
+        {"\"drums\", \"loop_bars\"", "\"drum\", \"loop_bars\""},
+        {"\"via\": \"bridge\"", "\"via\": \"state:calm\""},
+        {"\"order\": \"shuffle\"", "\"order\": \"random\", \"weights\": [1, 2]"},
+        {"\"when\": \"marker\"", "\"when\": \"marker:exit_a\", \"entry\": \"same_beat\""},
+        {"\"loop_bars\": 2,",
+         "\"loop_bars\": 2, \"start_bar\": 1, \"tone_filter\": "
+         "{\"preset\": \"low_pass\", \"parameter\": \"intensity\", "
+         "\"curve\": [[0, 1], [1, 0]]},"},
+    };
+    for (size_t i = 0; i < changes.size(); ++i) {
+        std::string text = example;
+        if (const auto& [from, to] = changes[i]; !from.empty())
+            text.replace(text.find(from), from.size(), to);
+        WriteFile(folder / ("seed-" + std::to_string(i) + ".json"),
+                  std::vector<uint8_t>(text.begin(), text.end()));
+    }
+}
+
 }  // namespace
 }  // namespace oggmix::fuzz
 
@@ -97,7 +122,9 @@ int main(int argc, char** argv) {
     const fs::path out(argv[1]);
     fs::create_directories(out / "load");
     fs::create_directories(out / "tags");
+    fs::create_directories(out / "set");
     oggmix::fuzz::WriteLoadSeeds(out / "load");
     oggmix::fuzz::WriteTagSeeds(out / "tags");
+    oggmix::fuzz::WriteSetSeeds(out / "set");
     return 0;
 }

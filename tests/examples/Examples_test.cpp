@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/ExampleSet.h"
 #include "tests/support/OggFixture.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestPaths.h"
@@ -324,6 +325,8 @@ TEST(ReadmeExamples, TheReadmeShowsTheProgramsAndTheConsumerAsTheyAre) {
               ReadText(source + "/tests/install/consumer/CMakeLists.txt"));
     EXPECT_EQ(CodeBlock(readme, "## Interactive music", "cpp"),
               ReadText(source + "/examples/adaptive_music.cpp"));
+    // The tests load this set: the README shows one that loads.
+    EXPECT_EQ(CodeBlock(readme, "## Music sets", "json"), ExampleSetJson());
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ inline constexpr CommandSet kInfo = 1u << 0;
 inline constexpr CommandSet kRender = 1u << 1;
 inline constexpr CommandSet kPlay = 1u << 2;
 inline constexpr CommandSet kSpectrum = 1u << 3;
+inline constexpr CommandSet kCheck = 1u << 4;
 
 struct Command {
     const char* Name;      // "info", "render", ...

@@ -1,0 +1,16 @@
+#pragma once
+// TempoTags.h: a track's tempo from its file's comments BPM, BEATSPERBAR and FIRSTBEAT (a
+// sample number); a value that does not read is left out.
+// Threads: any. Memory: allocates. Units: source frames at the stream's rate.
+
+#include "music/TempoGrid.h"
+
+namespace oggmix {
+class TOggData;
+}
+
+namespace oggmix::music {
+
+[[nodiscard]] TempoGrid TagGridOf(const TOggData& Stream);
+
+}  // namespace oggmix::music
