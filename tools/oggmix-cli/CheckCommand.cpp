@@ -175,7 +175,7 @@ const bool kRegistered = RegisterCommand(
     {"check", kCheck, "oggmix-cli check SET.json",
      "reads a music set and loads its tracks; prints its tracks, parameters, states, rules\n"
      "and stingers, or every problem (up to 20) and exits 2",
-     Run});
+     Run, nullptr});
 
 }  // namespace
 }  // namespace oggmix::cli
