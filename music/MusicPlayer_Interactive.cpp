@@ -33,6 +33,16 @@ double ShapeGain(FadeShape shape, double x, bool rising) {
     return t;
 }
 
+// The tempo the track's tags give, and why a tag was not taken.
+music::TagTempo TagTempoOf(const TOggData& Stream) {
+    const auto first = [&](const char* name) {
+        const std::vector<std::string> lines = Stream.GetComments(name);
+        return lines.empty() ? std::string() : lines.front();
+    };
+    return music::ReadTempoTags(first("BPM"), first("BEATSPERBAR"), first("FIRSTBEAT"),
+                                Stream.Rate());
+}
+
 }  // namespace
 
 // ---- Members, groups and tempo ----
@@ -47,25 +57,7 @@ std::vector<MusicPlayer::Impl::TrackState*> MusicPlayer::Impl::Members(Track Whi
 }
 
 music::TempoGrid MusicPlayer::Impl::TagGrid(const TOggData& Stream) {
-    music::TempoGrid grid;
-    grid.RateHz = Stream.Rate();
-    const auto first = [&](const char* name) {
-        const std::vector<std::string> lines = Stream.GetComments(name);
-        return lines.empty() ? std::string() : lines.front();
-    };
-    if (const auto bpm = music::ParseBpm(first("BPM"))) grid.BpmMicro = *bpm;
-    if (const std::string beats = first("BEATSPERBAR"); !beats.empty()) {
-        char* end = nullptr;
-        const long value = std::strtol(beats.c_str(), &end, 10);
-        if (end != beats.c_str() && *end == '\0' && value >= 1 && value <= 64)
-            grid.BeatsPerBar = static_cast<int32_t>(value);
-    }
-    if (const std::string beat = first("FIRSTBEAT"); !beat.empty()) {
-        char* end = nullptr;
-        const long long value = std::strtoll(beat.c_str(), &end, 10);
-        if (end != beat.c_str() && *end == '\0' && value >= 0) grid.FirstBeatFrame = value;
-    }
-    return grid;
+    return TagTempoOf(Stream).Grid;
 }
 
 void MusicPlayer::SetTempo(Track Which, const Tempo& Grid) {
@@ -84,7 +76,7 @@ void MusicPlayer::SetTempo(Track Which, const Tempo& Grid) {
     if (Grid.FirstBeatFrame < 0)
         throw MusicError(MusicErrorCode::InvalidArgument,
                          "the first beat's frame must be 0 or more");
-    grid.FirstBeatFrame = Grid.FirstBeatFrame;
+    grid.FirstBeatFrame = music::CheckFarthest(Grid.FirstBeatFrame, "the first beat's frame");
     MixerGuard guard(*FImpl->FMixer);
     for (Impl::TrackState* state : members) {
         grid.RateHz = state->Stream->Rate();
@@ -93,9 +85,10 @@ void MusicPlayer::SetTempo(Track Which, const Tempo& Grid) {
 }
 
 Tempo MusicPlayer::TempoOf(Track Which) {
-    const music::TempoGrid& grid = FImpl->Members(Which).front()->Grid;
+    const Impl::TrackState& lead = *FImpl->Members(Which).front();
+    const music::TempoGrid& grid = lead.Grid;
     return {grid.Known() ? static_cast<double>(grid.BpmMicro) / music::kMicroBeatsPerBeat : 0.0,
-            grid.BeatsPerBar, grid.FirstBeatFrame};
+            grid.BeatsPerBar, grid.FirstBeatFrame, TagTempoOf(*lead.Stream).Problem};
 }
 
 Track MusicPlayer::MakeLayerGroup(const std::vector<Track>& Layers) {
@@ -133,6 +126,7 @@ int64_t MusicPlayer::HeardFrame() { return FImpl->FDevice->HeardFrames(); }
 int64_t MusicPlayer::MixedFrame() { return FImpl->NextOutFrame(); }
 
 std::chrono::steady_clock::time_point MusicPlayer::WhenHeard(int64_t Frame) {
+    Frame = std::clamp(Frame, -music::kFarthestFrame, music::kFarthestFrame);
     const auto now = std::chrono::steady_clock::now();
     const int64_t heard = FImpl->FDevice->HeardFrames();
     const auto ahead =
@@ -260,6 +254,7 @@ void MusicPlayer::Impl::ScheduleMarker(int64_t Frame, MusicEventKind Kind, uint3
 }
 
 int64_t MusicPlayer::PlayAt(Track Which, int64_t Frame, const PlayOptions& Options) {
+    music::CheckFarthest(Frame, "the output frame to play at");
     const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     int64_t at = 0;
@@ -325,8 +320,11 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
     }
     const int64_t fadeFrames =
         Options.FadeKind == Fade::None ? 0 : FImpl->FadeFrames(Options.Length, lead);
-    const bool fadeOut = Options.FadeKind == Fade::Out || Options.FadeKind == Fade::Cross;
-    const bool fadeIn = Options.FadeKind == Fade::In || Options.FadeKind == Fade::Cross;
+    // A fade of no length is a cut, whatever its kind.
+    const bool fadeOut =
+        fadeFrames > 0 && (Options.FadeKind == Fade::Out || Options.FadeKind == Fade::Cross);
+    const bool fadeIn =
+        fadeFrames > 0 && (Options.FadeKind == Fade::In || Options.FadeKind == Fade::Cross);
 
     for (int attempt = 0;; ++attempt) {
         Impl::Landing landing;
