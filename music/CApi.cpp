@@ -477,8 +477,7 @@ oggmix_result oggmix_set_tempo(oggmix_player* player, oggmix_track track,
     return Call(player, [&](PlayerEntry& p) {
         p.Player->SetTempo(T(track), {.Bpm = tempo->bpm,
                                       .BeatsPerBar = tempo->beats_per_bar,
-                                      .FirstBeatFrame = tempo->first_beat_frame,
-                                      .TagProblem = {}});
+                                      .FirstBeatFrame = tempo->first_beat_frame});
     });
 }
 

@@ -142,7 +142,7 @@ struct Tempo {
     int64_t FirstBeatFrame = 0;
     // From TempoOf: why a tempo tag of the file was not taken (that value keeps its default),
     // empty when each was; it stays while the game sets a tempo of its own. SetTempo ignores it.
-    std::string TagProblem;
+    std::string TagProblem{};
 };
 
 // When a scheduled change lands, on the grid of a track with a tempo (or its loop and end).
