@@ -137,7 +137,7 @@ std::chrono::steady_clock::time_point MusicPlayer::WhenHeard(int64_t Frame) {
 void MusicPlayer::RenderOffline(std::span<int16_t> Interleaved) {
     if (!FImpl->FDevice->Offline())
         throw MusicError(MusicErrorCode::InvalidArgument,
-                         "RenderOffline needs the \"offline\" back end, not \"" +
+                         "an offline render needs the \"offline\" back end, not \"" +
                              FImpl->FDevice->BackendName() + "\"");
     FImpl->FDevice->RenderOffline(Interleaved.first(Interleaved.size() - Interleaved.size() % 2));
 }
