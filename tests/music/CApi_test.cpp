@@ -278,6 +278,27 @@ TEST_F(CInterfaceOffline, BeatsAndTheTransitionArriveWithTheirFramesAndBars) {
     EXPECT_LE(lastBeatFrame, 7 * 22050);
 }
 
+TEST_F(CInterfaceOffline, AFadeLengthWithoutAKindCrossFades) {
+    const auto bytes = EncodeOgg(Music(44100, 2, 2.0, 1));
+    const oggmix_track from = Load(bytes);
+    const oggmix_track to = Load(bytes);
+    ASSERT_EQ(oggmix_play(FPlayer, from, 1, 0.0), OGGMIX_OK);
+    oggmix_transition_options options = oggmix_default_transition_options();
+    options.when = OGGMIX_QUANTIZE_NOW;
+    options.length.seconds = 0.5;
+    int64_t start = 0;
+    ASSERT_EQ(oggmix_transition(FPlayer, from, to, &options, &start), OGGMIX_OK)
+        << oggmix_last_error();
+    Render(44100);
+    oggmix_event events[64];
+    size_t count = 0;
+    ASSERT_EQ(oggmix_poll(FPlayer, events, 64, &count), OGGMIX_OK);
+    int64_t end = -1;
+    for (size_t i = 0; i < count; ++i)
+        if (events[i].kind == OGGMIX_EVENT_TRANSITION_END) end = events[i].frame;
+    EXPECT_EQ(end - start, 22050);  // both fades over, not a cut
+}
+
 struct CloseInCallback {
     oggmix_player* Player;
     int Calls = 0;
@@ -306,8 +327,10 @@ TEST_F(CInterfaceOffline, APlayerClosedFromItsCallbackGoesOnceThePollReturns) {
 }
 
 TEST_F(CInterfaceOffline, EventsNotPolledAreCappedAndTheOldestDroppedAreCounted) {
-    // Eight looping tracks at 9999 beats a minute: about 2000 events a second of music.
-    const auto bytes = EncodeOgg(Music(44100, 2, 0.5, 1), {.Comments = {"BPM=9999"}});
+    // Eight tracks turning a 100-frame loop, a beat and a bar on each turn: about 14000
+    // events a second of music.
+    const auto bytes = EncodeOgg(Music(44100, 2, 0.5, 1),
+                                 {.Comments = {"BPM=9999", "COMMENT=*loopsample,0,0,100,-1"}});
     for (int i = 0; i < 8; ++i) ASSERT_EQ(oggmix_play(FPlayer, Load(bytes), 1, 0.0), OGGMIX_OK);
     size_t count = 0;
     uint64_t dropped = 0;
