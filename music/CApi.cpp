@@ -187,14 +187,14 @@ void Give(int64_t value, int64_t* out) {
 oggmix_result CheckOptions(const oggmix_options& options) {
     const int32_t block = options.block_frames;
     if (block < 1024 || block > 8192 || block % 4 != 0)
-        return Fail(OGGMIX_ERROR_INVALID_ARGUMENT,
-                    "block_frames must be 1024 to 8192 and a multiple of 4, not " +
-                        std::to_string(block));
+        return Fail(
+            OGGMIX_ERROR_INVALID_ARGUMENT,
+            "block_frames must be 1024 to 8192 and a multiple of 4, not " + std::to_string(block));
     const int32_t latency = options.latency_ms;
     if (latency != 0 && (latency < 10 || latency > 1000))
-        return Fail(OGGMIX_ERROR_INVALID_ARGUMENT,
-                    "latency_ms must be 10 to 1000 (0: the default), not " +
-                        std::to_string(latency));
+        return Fail(
+            OGGMIX_ERROR_INVALID_ARGUMENT,
+            "latency_ms must be 10 to 1000 (0: the default), not " + std::to_string(latency));
     return OGGMIX_OK;
 }
 

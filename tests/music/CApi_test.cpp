@@ -402,9 +402,15 @@ public:
             }
             case 13: {
                 oggmix_transition_options o = oggmix_default_transition_options();
-                o = {Enum<oggmix_quantize>(), Int(),  Enum<oggmix_entry>(),      Int(),
-                     Enum<oggmix_fade>(),     {Real(), Real()}, Enum<oggmix_fade_shape>(),
-                     Track(tracks),           Int()};
+                o = {Enum<oggmix_quantize>(),
+                     Int(),
+                     Enum<oggmix_entry>(),
+                     Int(),
+                     Enum<oggmix_fade>(),
+                     {Real(), Real()},
+                     Enum<oggmix_fade_shape>(),
+                     Track(tracks),
+                     Int()};
                 return oggmix_transition(FPlayer, a, b, &o, &frame);
             }
             case 14:

@@ -199,8 +199,11 @@ TEST(MusicSoak, TwoPlayersTakeRandomCallsFromTheGameThread) {
 }
 
 // One thread's random C calls on the shared player; false once the player is closed.
-bool CallOnce(oggmix_player* player, const std::vector<oggmix_track>& tracks, std::mt19937& random) {
-    const auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+bool CallOnce(oggmix_player* player, const std::vector<oggmix_track>& tracks,
+              std::mt19937& random) {
+    const auto pick = [&](size_t n) {
+        return std::uniform_int_distribution<size_t>(0, n - 1)(random);
+    };
     const oggmix_track a = tracks[pick(tracks.size())];
     const oggmix_track b = tracks[pick(tracks.size())];
     const double sec = std::uniform_real_distribution<double>(0.0, 0.3)(random);
@@ -223,8 +226,8 @@ bool CallOnce(oggmix_player* player, const std::vector<oggmix_track>& tracks, st
         default: result = oggmix_pause(player, a, sec); break;
     }
     if (result == OGGMIX_ERROR_INVALID_PLAYER) return false;
-    const bool refused = result == OGGMIX_ERROR_INVALID_ARGUMENT ||
-                         result == OGGMIX_ERROR_TOO_MANY_PLAYING;
+    const bool refused =
+        result == OGGMIX_ERROR_INVALID_ARGUMENT || result == OGGMIX_ERROR_TOO_MANY_PLAYING;
     EXPECT_TRUE(result == OGGMIX_OK || refused) << oggmix_last_error();
     return true;
 }
@@ -248,7 +251,8 @@ TEST(MusicSoak, FourThreadsCallOneCPlayerAndItsOwnCallbackClosesIt) {
     std::vector<oggmix_track> tracks;
     for (const std::vector<uint8_t>& bytes : SoakFiles()) {
         oggmix_track track = 0;
-        ASSERT_EQ(oggmix_load_memory(player, bytes.data(), bytes.size(), "soak", &track), OGGMIX_OK);
+        ASSERT_EQ(oggmix_load_memory(player, bytes.data(), bytes.size(), "soak", &track),
+                  OGGMIX_OK);
         tracks.push_back(track);
     }
 
