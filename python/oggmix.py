@@ -391,6 +391,13 @@ def _checked(name: str, c_type, value):
     return value
 
 
+def _id(track, name: str) -> int:
+    """The C handle of a Track argument."""
+    if not isinstance(track, Track):
+        raise TypeError(f"{name} must be a Track, not {type(track).__name__}")
+    return track.id
+
+
 def _fade_length(seconds, beats) -> _FadeLength:
     return _FadeLength(_checked("seconds", c_double, seconds), _checked("beats", c_double, beats))
 
@@ -638,12 +645,13 @@ class Player:
 
     def cross_fade(self, from_track: Track, to_track: Track, seconds: float, loop: bool = True):
         """Fades from_track out (then stops it) while to_track fades in."""
-        self._call("oggmix_cross_fade", from_track.id, to_track.id, seconds, int(loop))
+        self._call("oggmix_cross_fade", _id(from_track, "from_track"), _id(to_track, "to_track"),
+                   seconds, int(loop))
 
     def make_layer_group(self, layers: List[Track]) -> Track:
         """Tracks of the same length on one playhead, named by the track returned; the group
         follows the tempo of its first layer."""
-        ids = (_Track * len(layers))(*[layer.id for layer in layers])
+        ids = (_Track * len(layers))(*[_id(layer, "a layer") for layer in layers])
         group = _Track()
         self._call("oggmix_make_layer_group", ids, len(layers), byref(group))
         return Track(self, group.value)
@@ -677,11 +685,12 @@ class Player:
                 setattr(options, name, _checked(name, fields[name], value))
         options.length = _fade_length(fade_sec, fade_beats)
         if bridge is not None:
-            options.bridge = bridge.id
+            options.bridge = _id(bridge, "bridge")
         if loop is not None:
             options.loop = int(loop)
         frame = c_int64()
-        self._call("oggmix_transition", from_track.id, to_track.id, byref(options), byref(frame))
+        self._call("oggmix_transition", _id(from_track, "from_track"), _id(to_track, "to_track"),
+                   byref(options), byref(frame))
         return frame.value
 
     def play_stinger(
@@ -696,8 +705,8 @@ class Player:
         """Plays stinger once on top, its downbeat on grid's next beat or bar (pickup_frames
         before it); returns that downbeat's output frame, None when refused in the cooldown."""
         frame = c_int64()
-        self._call("oggmix_play_stinger", stinger.id, grid.id, when, pickup_frames,
-                   cooldown_sec, byref(frame))
+        self._call("oggmix_play_stinger", _id(stinger, "stinger"), _id(grid, "grid"), when,
+                   pickup_frames, cooldown_sec, byref(frame))
         return None if frame.value == -1 else frame.value
 
     def render_offline(self, frames: int) -> array.array:
@@ -762,7 +771,8 @@ class Player:
             self._call("oggmix_set_event_callback", _EventCallback(), None)
             self._callback = None
             return
-
+        if not callable(callback):
+            raise TypeError(f"callback must be callable or None, not {type(callback).__name__}")
         player = weakref.ref(self)  # held by the library: no cycle keeps the player alive
 
         def on_event(event, _user_data):
