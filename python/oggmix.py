@@ -465,7 +465,7 @@ class Track:
         self._call("oggmix_unload")
 
     def play(self, loop: bool = True, fade_in_sec: float = 0.0) -> None:
-        self._call("oggmix_play", int(loop), fade_in_sec)
+        self._call("oggmix_play", int(bool(loop)), fade_in_sec)
 
     def stop(self, fade_out_sec: float = 0.0) -> None:
         self._call("oggmix_stop", fade_out_sec)
@@ -496,7 +496,7 @@ class Track:
 
     def play_at(self, frame: int, loop: bool = True, fade_in_sec: float = 0.0) -> int:
         """Plays from output frame on (the next that can be, if mixed); returns that frame."""
-        return self._frame("oggmix_play_at", frame, int(loop), fade_in_sec)
+        return self._frame("oggmix_play_at", frame, int(bool(loop)), fade_in_sec)
 
     def _frame(self, name, *args) -> int:
         frame = c_int64()
@@ -593,7 +593,7 @@ class Player:
         if block_frames is not None:
             options.block_frames = _checked("block_frames", c_int32, block_frames)
         if require_device is not None:
-            options.require_device = int(require_device)
+            options.require_device = int(bool(require_device))
         if latency_ms is not None:
             options.latency_ms = _checked("latency_ms", c_int32, latency_ms)
         handle = _PlayerHandle()
@@ -646,7 +646,7 @@ class Player:
     def cross_fade(self, from_track: Track, to_track: Track, seconds: float, loop: bool = True):
         """Fades from_track out (then stops it) while to_track fades in."""
         self._call("oggmix_cross_fade", _id(from_track, "from_track"), _id(to_track, "to_track"),
-                   seconds, int(loop))
+                   seconds, int(bool(loop)))
 
     def make_layer_group(self, layers: List[Track]) -> Track:
         """Tracks of the same length on one playhead, named by the track returned; the group
@@ -687,7 +687,7 @@ class Player:
         if bridge is not None:
             options.bridge = _id(bridge, "bridge")
         if loop is not None:
-            options.loop = int(loop)
+            options.loop = int(bool(loop))
         frame = c_int64()
         self._call("oggmix_transition", _id(from_track, "from_track"), _id(to_track, "to_track"),
                    byref(options), byref(frame))
