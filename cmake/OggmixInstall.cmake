@@ -1,5 +1,5 @@
 # Install rules and the exported CMake package. Included last, once every target exists.
-#   bin/                  the executables and libwuvorbis.so, which they load from their own folder
+#   bin/                  the executables, and libwuvorbis.so for those that name a decoder by path
 #   lib/                  the static libraries
 #   lib/liboggmix.so      the C interface of the music player (oggmix::oggmix)
 #   include/oggmix/       the music player's headers (#include <oggmix/MusicPlayer.h>,
@@ -9,8 +9,9 @@
 #   share/oggmix/python/  oggmix.py, the C interface for Python, which finds liboggmix.so in the
 #                         lib/ of the same prefix
 #   lib/cmake/oggmix/     find_package(oggmix): oggmix::music, oggmix::oggmix, the stack's
-#                         oggmix::base, ::decoder, ::stream, ::mixer, ... and oggmix::wuvorbis,
-#                         the decoding library to copy beside a program
+#                         oggmix::base, ::decoder, ::stream, ::mixer, ... (libvorbisfile linked
+#                         in: nothing to ship beside a program) and oggmix::wuvorbis, the
+#                         decoder as a module for a program that names one by path
 include(CMakePackageConfigHelpers)
 
 set(OGGMIX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/oggmix)

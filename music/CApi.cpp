@@ -1,7 +1,8 @@
 // CApi.cpp: the C interface: each call looks its player handle up among the open players,
-// calls the C++ player and turns what it throws into a result code and a message. Players still
-// open when the program ends are closed at exit, so that a program that forgets oggmix_close
-// still ends cleanly with its output complete.
+// takes that player's own lock (so that calls from several threads take turns), calls the C++
+// player and turns what it throws into a result code and a message. Players still open when
+// the program ends are closed at exit, so that a program that forgets oggmix_close still ends
+// cleanly with its output complete.
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -19,11 +20,27 @@
 
 namespace {
 
+// Events handed over by the player but not yet polled, as many as the player itself keeps;
+// past that the oldest go, counted.
+constexpr size_t kMaxPendingEvents = 65536;
+
+// One open player. Its lock is the C layer's alone: the device's thread never takes it, so a
+// call waiting here never holds up the sound. Recursive, since the event callback runs inside
+// oggmix_poll with the lock held and may call the player again.
 struct PlayerEntry {
-    std::unique_ptr<oggmix::MusicPlayer> Player;
-    std::deque<oggmix::MusicEvent> Pending;  // polled, not yet handed over
+    std::recursive_mutex Calls;
+    // Everything below is guarded by Calls.
+    std::unique_ptr<oggmix::MusicPlayer> Player;  // null once closed
+    std::deque<oggmix::MusicEvent> Pending;       // polled, not yet handed over
+    uint64_t Dropped = 0;
     oggmix_event_callback Callback = nullptr;
     void* UserData = nullptr;
+    // Polls under way on the thread holding Calls (a callback may poll again), and a close
+    // asked for from inside one: the player then goes when the outermost poll returns.
+    int Polling = 0;
+    bool Closing = false;
+    // Why each track's tempo tags were not taken, as oggmix_tempo hands it out.
+    std::unordered_map<oggmix_track, std::string> TagProblems;
 };
 
 static_assert(OGGMIX_DEFAULT_LATENCY_MS == oggmix::kDefaultLatencyMs);
@@ -36,23 +53,40 @@ static_assert(OGGMIX_QUANTIZE_END == static_cast<int>(oggmix::Quantize::End));
 static_assert(OGGMIX_SHAPE_S_CURVE == static_cast<int>(oggmix::FadeShape::SCurve));
 static_assert(OGGMIX_ENTRY_CUE == static_cast<int>(oggmix::TransitionOptions::Entry::Cue));
 static_assert(OGGMIX_FADE_CROSS == static_cast<int>(oggmix::TransitionOptions::Fade::Cross));
+static_assert(OGGMIX_FILTER_WAVE == static_cast<int>(oggmix::ToneFilter::Wave));
 
 thread_local std::string tLastError;
 
 // The open players by handle. A handle is a number never given out twice, never an address,
 // so one kept after its player was closed is refused even when a new player is open.
+using Registry = std::unordered_map<oggmix_player*, std::shared_ptr<PlayerEntry>>;
 std::mutex gPlayersMutex;
-std::unordered_map<oggmix_player*, std::unique_ptr<PlayerEntry>> gPlayers;
+Registry gPlayers;          // guarded by gPlayersMutex
 uintptr_t gLastHandle = 0;  // guarded by gPlayersMutex
+
+// The entry of an open player, or null; Take also forgets it, so that no call finds it again.
+std::shared_ptr<PlayerEntry> Find(oggmix_player* handle, bool Take = false) {
+    std::lock_guard guard(gPlayersMutex);
+    const auto found = gPlayers.find(handle);
+    if (found == gPlayers.end()) return nullptr;
+    std::shared_ptr<PlayerEntry> entry = found->second;
+    if (Take) gPlayers.erase(found);
+    return entry;
+}
 
 // Closes every player left open, at exit. Registered once the first player is built, so it
 // runs before the destructors of everything that existed by then (this file's registry, and
 // whatever the player set up on its first use), which closing a player still needs.
 void CloseOpenPlayers() {
-    std::unordered_map<oggmix_player*, std::unique_ptr<PlayerEntry>> open;
+    Registry open;
     {
         std::lock_guard guard(gPlayersMutex);
         open.swap(gPlayers);
+    }
+    for (auto& [handle, entry] : open) {
+        std::unique_ptr<oggmix::MusicPlayer> closed;  // shut down outside the player's lock
+        std::lock_guard guard(entry->Calls);
+        closed = std::move(entry->Player);
     }
 }
 
@@ -66,28 +100,32 @@ oggmix_result Fail(oggmix_result result, std::string message) {
     return result;
 }
 
-// Runs body against the player, mapping every exception to a result.
+oggmix_result InvalidPlayer() {
+    return Fail(OGGMIX_ERROR_INVALID_PLAYER,
+                "the player handle is null, closed, or was never opened");
+}
+
+// Runs body against the player under its lock, mapping every exception to a result. A close
+// asked for from inside the player's poll is carried out here, once that poll is over.
 template <class Body>
-oggmix_result Call(oggmix_player* player, Body&& body) {
-    PlayerEntry* entry = nullptr;
-    {
-        std::lock_guard guard(gPlayersMutex);
-        const auto found = gPlayers.find(player);
-        if (found == gPlayers.end())
-            return Fail(OGGMIX_ERROR_INVALID_PLAYER,
-                        "the player handle is null, closed, or was never opened");
-        entry = found->second.get();
-    }
+oggmix_result Call(oggmix_player* handle, Body&& body) {
+    const std::shared_ptr<PlayerEntry> entry = Find(handle);
+    if (!entry) return InvalidPlayer();
+    std::unique_ptr<oggmix::MusicPlayer> closed;  // shut down last, once the lock is let go
+    std::lock_guard guard(entry->Calls);
+    if (!entry->Player) return InvalidPlayer();  // closed while this call waited
+    oggmix_result result = OGGMIX_OK;
     try {
         body(*entry);
-        return OGGMIX_OK;
     } catch (const oggmix::MusicError& e) {
-        return Fail(static_cast<oggmix_result>(e.Code()), e.what());
+        result = Fail(static_cast<oggmix_result>(e.Code()), e.what());
     } catch (const std::bad_alloc&) {
-        return Fail(OGGMIX_ERROR_INTERNAL, "out of memory");
+        result = Fail(OGGMIX_ERROR_INTERNAL, "out of memory");
     } catch (const std::exception& e) {
-        return Fail(OGGMIX_ERROR_INTERNAL, e.what());
+        result = Fail(OGGMIX_ERROR_INTERNAL, e.what());
     }
+    if (entry->Closing && entry->Polling == 0) closed = std::move(entry->Player);
+    return result;
 }
 
 oggmix_result NullArgument(const char* name) {
@@ -144,6 +182,33 @@ void Give(int64_t value, int64_t* out) {
     if (out != nullptr) *out = value;
 }
 
+// The options as C spells them, checked before the player sees them (its messages would
+// name the C++ fields).
+oggmix_result CheckOptions(const oggmix_options& options) {
+    const int32_t block = options.block_frames;
+    if (block < 1024 || block > 8192 || block % 4 != 0)
+        return Fail(
+            OGGMIX_ERROR_INVALID_ARGUMENT,
+            "block_frames must be 1024 to 8192 and a multiple of 4, not " + std::to_string(block));
+    const int32_t latency = options.latency_ms;
+    if (latency != 0 && (latency < 10 || latency > 1000))
+        return Fail(
+            OGGMIX_ERROR_INVALID_ARGUMENT,
+            "latency_ms must be 10 to 1000 (0: the default), not " + std::to_string(latency));
+    return OGGMIX_OK;
+}
+
+// Keeps the player's new events for the polls to come, the oldest dropped past the cap.
+void KeepEvents(PlayerEntry& p) {
+    for (const oggmix::MusicEvent& event : p.Player->Poll()) {
+        if (p.Pending.size() == kMaxPendingEvents) {
+            p.Pending.pop_front();
+            ++p.Dropped;
+        }
+        p.Pending.push_back(event);
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -160,6 +225,8 @@ oggmix_result oggmix_open(const oggmix_options* options, oggmix_player** player)
     *player = nullptr;
     oggmix::PlayerOptions settings;
     if (options != nullptr) {
+        if (const oggmix_result refused = CheckOptions(*options); refused != OGGMIX_OK)
+            return refused;
         settings.Backend = options->backend != nullptr ? options->backend : "";
         settings.DecoderPath = options->decoder_path != nullptr ? options->decoder_path : "";
         settings.BlockFrames = options->block_frames;
@@ -167,7 +234,7 @@ oggmix_result oggmix_open(const oggmix_options* options, oggmix_player** player)
         settings.LatencyMs = options->latency_ms;
     }
     try {
-        auto entry = std::make_unique<PlayerEntry>();
+        auto entry = std::make_shared<PlayerEntry>();
         entry->Player = std::make_unique<oggmix::MusicPlayer>(settings);
         CloseOpenPlayersAtExit();
         std::lock_guard guard(gPlayersMutex);
@@ -182,17 +249,14 @@ oggmix_result oggmix_open(const oggmix_options* options, oggmix_player** player)
 }
 
 oggmix_result oggmix_close(oggmix_player* player) {
-    std::unique_ptr<PlayerEntry> closing;
-    {
-        std::lock_guard guard(gPlayersMutex);
-        const auto found = gPlayers.find(player);
-        if (found == gPlayers.end())
-            return Fail(OGGMIX_ERROR_INVALID_PLAYER,
-                        "the player handle is null, closed, or was never opened");
-        closing = std::move(found->second);
-        gPlayers.erase(found);
-    }
-    return OGGMIX_OK;  // the player shuts down here, outside the registry's lock
+    const std::shared_ptr<PlayerEntry> entry = Find(player, true);
+    if (!entry) return InvalidPlayer();
+    std::unique_ptr<oggmix::MusicPlayer> closed;  // shut down last, once the lock is let go
+    std::lock_guard guard(entry->Calls);
+    entry->Closing = true;
+    // From inside the player's own poll (its callback): the poll closes it when it returns.
+    if (entry->Polling == 0) closed = std::move(entry->Player);
+    return OGGMIX_OK;
 }
 
 oggmix_result oggmix_load_file(oggmix_player* player, const char* path, oggmix_track* track) {
@@ -212,7 +276,10 @@ oggmix_result oggmix_load_memory(oggmix_player* player, const void* bytes, size_
 }
 
 oggmix_result oggmix_unload(oggmix_player* player, oggmix_track track) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->Unload(T(track)); });
+    return Call(player, [&](PlayerEntry& p) {
+        p.Player->Unload(T(track));
+        p.TagProblems.erase(track);
+    });
 }
 
 oggmix_result oggmix_play(oggmix_player* player, oggmix_track track, int loop, double fade_in_sec) {
@@ -259,8 +326,10 @@ oggmix_result oggmix_set_pan(oggmix_player* player, oggmix_track track, double p
 
 oggmix_result oggmix_set_tone_filter(oggmix_player* player, oggmix_track track,
                                      oggmix_tone_filter filter, double seconds) {
+    if (OutOfRange(filter, OGGMIX_FILTER_WAVE)) return BadEnum("filter", RawValue(filter));
     return Call(player, [&](PlayerEntry& p) {
-        p.Player->SetToneFilter(T(track), static_cast<oggmix::ToneFilter>(filter), seconds);
+        p.Player->SetToneFilter(T(track), static_cast<oggmix::ToneFilter>(RawValue(filter)),
+                                seconds);
     });
 }
 
@@ -322,14 +391,17 @@ oggmix_result oggmix_poll(oggmix_player* player, oggmix_event* events, size_t ca
     if (events == nullptr && capacity > 0) return NullArgument("events");
     *count = 0;
     return Call(player, [&](PlayerEntry& p) {
-        for (oggmix::MusicEvent& event : p.Player->Poll()) p.Pending.push_back(event);
+        KeepEvents(p);
         const auto now = std::chrono::steady_clock::now();
-        while (*count < capacity && !p.Pending.empty()) {
+        ++p.Polling;
+        // Handed out one by one, so that a callback that closes the player ends the poll.
+        while (*count < capacity && !p.Pending.empty() && !p.Closing) {
             events[*count] = ToC(p.Pending.front(), now);
             p.Pending.pop_front();
             if (p.Callback != nullptr) p.Callback(&events[*count], p.UserData);
             ++*count;
         }
+        --p.Polling;
     });
 }
 
@@ -338,6 +410,14 @@ oggmix_result oggmix_set_event_callback(oggmix_player* player, oggmix_event_call
     return Call(player, [&](PlayerEntry& p) {
         p.Callback = callback;
         p.UserData = user_data;
+    });
+}
+
+oggmix_result oggmix_dropped_events(oggmix_player* player, uint64_t* dropped) {
+    if (dropped == nullptr) return NullArgument("dropped");
+    return Call(player, [&](PlayerEntry& p) {
+        KeepEvents(p);
+        *dropped = p.Dropped;
     });
 }
 
@@ -404,8 +484,12 @@ oggmix_result oggmix_set_tempo(oggmix_player* player, oggmix_track track,
 oggmix_result oggmix_tempo(oggmix_player* player, oggmix_track track, struct oggmix_tempo* tempo) {
     if (tempo == nullptr) return NullArgument("tempo");
     return Call(player, [&](PlayerEntry& p) {
-        const oggmix::Tempo grid = p.Player->TempoOf(T(track));
-        *tempo = {grid.Bpm, grid.BeatsPerBar, grid.FirstBeatFrame};
+        oggmix::Tempo grid = p.Player->TempoOf(T(track));
+        // Kept per track, so that the text outlives the call; the same text each time, so
+        // that a pointer handed out before stays good.
+        std::string& problem = p.TagProblems[track];
+        if (problem != grid.TagProblem) problem = std::move(grid.TagProblem);
+        *tempo = {grid.Bpm, grid.BeatsPerBar, grid.FirstBeatFrame, problem.c_str()};
     });
 }
 

@@ -1,8 +1,10 @@
 // MusicArguments.cpp: range checks with English messages.
 #include "music/MusicArguments.h"
 
+#include <cmath>
 #include <cstdio>
 
+#include "music/TempoGrid.h"
 #include "oggmix/MusicPlayer.h"
 
 namespace oggmix::music {
@@ -30,6 +32,19 @@ double CheckRange(double Value, double Min, double Max, const std::string& What)
 
 double CheckSeconds(double Value, const std::string& What) {
     return CheckRange(Value, 0.0, 3600.0, What + " (seconds)");
+}
+
+int64_t CheckFarthest(int64_t Frame, const std::string& What) {
+    if (Frame > kFarthestFrame)
+        throw MusicError(MusicErrorCode::InvalidArgument,
+                         What + " " + std::to_string(Frame) + " is too far: at most " +
+                             std::to_string(kFarthestFrame) + " (about 200 years)");
+    return Frame;
+}
+
+double ClampFarSeconds(double Seconds) noexcept {
+    constexpr double kFarthestSec = static_cast<double>(kFarthestFrame) / 44100.0;
+    return std::isfinite(Seconds) && Seconds > kFarthestSec ? kFarthestSec : Seconds;
 }
 
 }  // namespace oggmix::music

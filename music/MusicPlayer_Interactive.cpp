@@ -70,7 +70,7 @@ void MusicPlayer::SetTempo(Track Which, const Tempo& Grid) {
     if (Grid.FirstBeatFrame < 0)
         throw MusicError(MusicErrorCode::InvalidArgument,
                          "the first beat's frame must be 0 or more");
-    grid.FirstBeatFrame = Grid.FirstBeatFrame;
+    grid.FirstBeatFrame = music::CheckFarthest(Grid.FirstBeatFrame, "the first beat's frame");
     MixerGuard guard(*FImpl->FMixer);
     for (Impl::TrackState* state : members) {
         grid.RateHz = state->Stream->Rate();
@@ -79,9 +79,10 @@ void MusicPlayer::SetTempo(Track Which, const Tempo& Grid) {
 }
 
 Tempo MusicPlayer::TempoOf(Track Which) {
-    const music::TempoGrid& grid = FImpl->Members(Which).front()->Grid;
+    const Impl::TrackState& lead = *FImpl->Members(Which).front();
+    const music::TempoGrid& grid = lead.Grid;
     return {grid.Known() ? static_cast<double>(grid.BpmMicro) / music::kMicroBeatsPerBeat : 0.0,
-            grid.BeatsPerBar, grid.FirstBeatFrame};
+            grid.BeatsPerBar, grid.FirstBeatFrame, music::TagTempoOf(*lead.Stream).Problem};
 }
 
 Track MusicPlayer::MakeLayerGroup(const std::vector<Track>& Layers) {
@@ -119,6 +120,7 @@ int64_t MusicPlayer::HeardFrame() { return FImpl->FDevice->HeardFrames(); }
 int64_t MusicPlayer::MixedFrame() { return FImpl->NextOutFrame(); }
 
 std::chrono::steady_clock::time_point MusicPlayer::WhenHeard(int64_t Frame) {
+    Frame = std::clamp(Frame, -music::kFarthestFrame, music::kFarthestFrame);
     const auto now = std::chrono::steady_clock::now();
     const int64_t heard = FImpl->FDevice->HeardFrames();
     const auto ahead =
@@ -129,7 +131,7 @@ std::chrono::steady_clock::time_point MusicPlayer::WhenHeard(int64_t Frame) {
 void MusicPlayer::RenderOffline(std::span<int16_t> Interleaved) {
     if (!FImpl->FDevice->Offline())
         throw MusicError(MusicErrorCode::InvalidArgument,
-                         "RenderOffline needs the \"offline\" back end, not \"" +
+                         "an offline render needs the \"offline\" back end, not \"" +
                              FImpl->FDevice->BackendName() + "\"");
     FImpl->FDevice->RenderOffline(Interleaved.first(Interleaved.size() - Interleaved.size() % 2));
 }
@@ -268,6 +270,7 @@ void MusicPlayer::Impl::ScheduleMarker(int64_t Frame, MusicEventKind Kind, uint3
 }
 
 int64_t MusicPlayer::PlayAt(Track Which, int64_t Frame, const PlayOptions& Options) {
+    music::CheckFarthest(Frame, "the output frame to play at");
     const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
     return FImpl->StartMembers(FImpl->Members(Which), FImpl->IdsOf(Which), Frame, Options.Loop,
                                fadeSec);
@@ -314,8 +317,6 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
                                                                   " has no loop cue " +
                                                                   std::to_string(Options.CueIndex));
     }
-    const bool fadeOut = Options.FadeKind == Fade::Out || Options.FadeKind == Fade::Cross;
-    const bool fadeIn = Options.FadeKind == Fade::In || Options.FadeKind == Fade::Cross;
 
     for (int attempt = 0;; ++attempt) {
         // The latest request wins: from a destination still waiting for its frame, the
@@ -364,6 +365,12 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
             prepared.push_back(to[i]->Stream->PreparePosition(entries[i]));
         std::unique_ptr<PreparedPosition> bridgeStart =
             bridge != nullptr ? bridge->Stream->PreparePosition(0) : nullptr;
+
+        // A fade of no length is a cut, whatever its kind.
+        const bool fadeOut =
+            fadeFrames > 0 && (Options.FadeKind == Fade::Out || Options.FadeKind == Fade::Cross);
+        const bool fadeIn =
+            fadeFrames > 0 && (Options.FadeKind == Fade::In || Options.FadeKind == Fade::Cross);
 
         MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
         // The mixer went past the point meanwhile: find the next one.

@@ -79,7 +79,7 @@ void MusicPlayer::SetLimiter(int32_t Min, int32_t Max, int32_t Down, int32_t Hol
     music::CheckRange(Min, 1, kMaxLimiterLevel, "the limiter's Min");
     music::CheckRange(Max, Min, kMaxLimiterLevel, "the limiter's Max");
     music::CheckRange(Down, 0, kMaxLimiterLevel, "the limiter's Down");
-    music::CheckRange(HoldFrames, 0, kFramesPerSecond * 60, "the limiter's HoldFrames");
+    music::CheckRange(HoldFrames, 0, kFramesPerSecond * 60, "the limiter's hold (frames)");
     FImpl->FMixer->SetLimiter(Min, Max, Down, HoldFrames, -1);
 }
 

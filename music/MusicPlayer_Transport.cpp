@@ -235,6 +235,7 @@ int64_t MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) 
 }
 
 int64_t MusicPlayer::Seek(Track Which, double Seconds) {
+    Seconds = music::ClampFarSeconds(Seconds);
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     if (!std::isfinite(Seconds) || Seconds < 0.0)
         throw MusicError(MusicErrorCode::InvalidArgument,

@@ -1,7 +1,10 @@
 // TempoGrid.cpp: beat frames in 128-bit integers, and tempo texts.
 #include "music/TempoGrid.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 namespace oggmix::music {
 namespace {
@@ -61,6 +64,7 @@ std::optional<int64_t> ParseBpm(std::string_view Text) noexcept {
     int64_t micro = 0;
     int digits = 0;
     int decimals = -1;  // -1: no point yet
+    bool roundUp = false;
     for (const char c : Text) {
         if (c == '.' && decimals < 0) {
             decimals = 0;
@@ -70,15 +74,16 @@ std::optional<int64_t> ParseBpm(std::string_view Text) noexcept {
         if (decimals < 0) {
             whole = whole * 10 + (c - '0');
             if (whole >= 10'000) return std::nullopt;
-        } else {
-            if (++decimals > 6) return std::nullopt;
+        } else if (++decimals <= 6) {
             micro = micro * 10 + (c - '0');
+        } else if (decimals == 7) {
+            roundUp = c >= '5';  // the digits after the seventh cannot change the rounding
         }
         ++digits;
     }
     if (digits == 0) return std::nullopt;
     for (int d = decimals < 0 ? 0 : decimals; d < 6; ++d) micro *= 10;
-    const int64_t value = whole * kMicroBeatsPerBeat + micro;
+    const int64_t value = whole * kMicroBeatsPerBeat + micro + (roundUp ? 1 : 0);
     if (value <= 0 || value >= kMaxBpmMicro) return std::nullopt;
     return value;
 }
@@ -88,6 +93,57 @@ std::optional<int64_t> BpmToMicro(double Bpm) noexcept {
     const int64_t value = std::llround(Bpm * kMicroBeatsPerBeat);
     if (value <= 0) return std::nullopt;
     return value;
+}
+
+namespace {
+
+// A tag's text as a message quotes it: shortened, since a tag may be of any length.
+std::string Quoted(std::string_view Text) {
+    constexpr size_t kShown = 32;
+    return "\"" + std::string(Text.substr(0, kShown)) + (Text.size() > kShown ? "...\"" : "\"");
+}
+
+// A whole number from Min to Max, all of the text.
+std::optional<int64_t> WholeNumber(std::string_view Text, int64_t Min, int64_t Max) {
+    const std::string text(Text);
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || errno == ERANGE || value < Min || value > Max)
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+TagTempo ReadTempoTags(std::string_view Bpm, std::string_view BeatsPerBar,
+                       std::string_view FirstBeat, int32_t RateHz) {
+    TagTempo tempo;
+    tempo.Grid.RateHz = RateHz;
+    const auto refuse = [&](const char* tag, std::string_view text, const std::string& wanted) {
+        if (!tempo.Problem.empty()) tempo.Problem += "; ";
+        tempo.Problem += std::string("the ") + tag + " tag " + Quoted(text) + " is not " + wanted;
+    };
+    if (!Bpm.empty()) {
+        if (const auto bpm = ParseBpm(Bpm))
+            tempo.Grid.BpmMicro = *bpm;
+        else
+            refuse("BPM", Bpm, "a number of beats per minute above 0 and below 10000");
+    }
+    if (!BeatsPerBar.empty()) {
+        if (const auto beats = WholeNumber(BeatsPerBar, 1, 64))
+            tempo.Grid.BeatsPerBar = static_cast<int32_t>(*beats);
+        else
+            refuse("BEATSPERBAR", BeatsPerBar, "a whole number from 1 to 64");
+    }
+    if (!FirstBeat.empty()) {
+        if (const auto frame = WholeNumber(FirstBeat, 0, kFarthestFrame))
+            tempo.Grid.FirstBeatFrame = *frame;
+        else
+            refuse("FIRSTBEAT", FirstBeat,
+                   "a sample number from 0 to " + std::to_string(kFarthestFrame));
+    }
+    return tempo;
 }
 
 }  // namespace oggmix::music

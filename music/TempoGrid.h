@@ -8,11 +8,15 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace oggmix::music {
 
 inline constexpr int64_t kMicroBeatsPerBeat = 1'000'000;
+// The furthest frame a grid, a schedule or a clock is asked about: 2^48 frames, about 200
+// years at 44100 Hz. Within it no sum or product of frames the player makes overflows.
+inline constexpr int64_t kFarthestFrame = int64_t{1} << 48;
 
 struct TempoGrid {
     int64_t BpmMicro = 0;  // beats per minute x 10^6; 0: no tempo
@@ -34,10 +38,21 @@ struct TempoGrid {
     [[nodiscard]] double FramesPerBeat() const noexcept;
 };
 
-// "120", "137.5", " 98.000 " (at most six decimals): beats per minute x 10^6, none when the
-// text is not such a number or not above 0 or not below 10000.
+// "120", "137.5", " 98.000 ": beats per minute x 10^6 (more than six decimals round to the
+// nearest millionth, a tie up), none when the text is not such a number or not above 0 or not
+// below 10000.
 [[nodiscard]] std::optional<int64_t> ParseBpm(std::string_view Text) noexcept;
 // A tempo given as a double, to the nearest millionth; none outside 0 < Bpm < 10000.
 [[nodiscard]] std::optional<int64_t> BpmToMicro(double Bpm) noexcept;
+
+// The grid a track's tags give (their texts, empty where absent), and why a tag present was
+// not taken: empty when each was. A tag not taken leaves its default (no tempo, 4 beats a bar,
+// the first beat on frame 0). Threads: any. Memory: allocates the problem's text.
+struct TagTempo {
+    TempoGrid Grid;
+    std::string Problem;
+};
+[[nodiscard]] TagTempo ReadTempoTags(std::string_view Bpm, std::string_view BeatsPerBar,
+                                     std::string_view FirstBeat, int32_t RateHz);
 
 }  // namespace oggmix::music

@@ -12,10 +12,14 @@
 The interactive calls (output frames, tempo, transitions, layer groups, stingers, the offline
 render) return the output frame on which a change is heard; see Player.transition.
 
-Every failure raises OggmixError, with the library's English message and its result code.
-Threads: every call for one player on one thread (the game's); an event callback runs inside
-poll. Units: seconds as float; volume 1.0 = as recorded; pan -1 left .. +1 right; output frames
-count the player's 44100 Hz output from its start; moments are time.monotonic() seconds.
+Every failure raises OggmixError, with the library's English message and its result code; a
+value of the wrong type raises TypeError, an integer the C type cannot hold OverflowError, both
+before the library is called. Threads: a player may be called from any thread, one call at a
+time (the library takes turns); an event callback runs inside poll, on the thread polling, and
+may close the player. A Player garbage-collected without close() is closed then, with a
+ResourceWarning. Units: seconds as float; volume 1.0 = as recorded; pan -1 left .. +1 right;
+output frames count the player's 44100 Hz output from its start; moments are time.monotonic()
+seconds.
 
 liboggmix.so is found at the path given to Player (library=...), else at the path in the
 environment variable OGGMIX_LIBRARY, else in the lib folder of the installation this module
@@ -29,6 +33,8 @@ import ctypes.util
 import enum
 import os
 import time
+import warnings
+import weakref
 from ctypes import (
     CFUNCTYPE,
     POINTER,
@@ -161,7 +167,12 @@ class _Event(Structure):
 
 
 class _Tempo(Structure):
-    _fields_ = [("bpm", c_double), ("beats_per_bar", c_int32), ("first_beat_frame", c_int64)]
+    _fields_ = [
+        ("bpm", c_double),
+        ("beats_per_bar", c_int32),
+        ("first_beat_frame", c_int64),
+        ("tag_problem", c_char_p),
+    ]
 
 
 class _FadeLength(Structure):
@@ -196,72 +207,132 @@ _Track = c_uint32
 _Result = c_int
 _EventCallback = CFUNCTYPE(None, POINTER(_Event), c_void_p)
 
-# name: (restype, argtypes) of every function of oggmix.h.
+# name: (restype, its parameters' names, argtypes) of every function of oggmix.h.
 _PROTOTYPES = {
-    "oggmix_default_options": (None, [POINTER(_Options)]),
-    "oggmix_open": (_Result, [POINTER(_Options), POINTER(_PlayerHandle)]),
-    "oggmix_close": (_Result, [_PlayerHandle]),
-    "oggmix_load_file": (_Result, [_PlayerHandle, c_char_p, POINTER(_Track)]),
+    "oggmix_default_options": (None, "options", [POINTER(_Options)]),
+    "oggmix_open": (_Result, "options player", [POINTER(_Options), POINTER(_PlayerHandle)]),
+    "oggmix_close": (_Result, "player", [_PlayerHandle]),
+    "oggmix_load_file": (_Result, "player path track", [_PlayerHandle, c_char_p, POINTER(_Track)]),
     "oggmix_load_memory": (
         _Result,
+        "player bytes size name track",
         [_PlayerHandle, c_void_p, c_size_t, c_char_p, POINTER(_Track)],
     ),
-    "oggmix_unload": (_Result, [_PlayerHandle, _Track]),
-    "oggmix_play": (_Result, [_PlayerHandle, _Track, c_int, c_double]),
-    "oggmix_stop": (_Result, [_PlayerHandle, _Track, c_double]),
-    "oggmix_pause": (_Result, [_PlayerHandle, _Track, c_double]),
-    "oggmix_resume": (_Result, [_PlayerHandle, _Track, c_double]),
-    "oggmix_cross_fade": (_Result, [_PlayerHandle, _Track, _Track, c_double, c_int]),
-    "oggmix_seek": (_Result, [_PlayerHandle, _Track, c_double]),
-    "oggmix_set_volume": (_Result, [_PlayerHandle, _Track, c_double]),
-    "oggmix_set_volume_fade": (_Result, [_PlayerHandle, _Track, c_double, c_double]),
-    "oggmix_set_pan": (_Result, [_PlayerHandle, _Track, c_double, c_double]),
-    "oggmix_set_tone_filter": (_Result, [_PlayerHandle, _Track, c_int, c_double]),
-    "oggmix_set_gain_control": (_Result, [_PlayerHandle, _Track, c_double]),
-    "oggmix_set_master_volume": (_Result, [_PlayerHandle, c_double]),
-    "oggmix_set_limiter": (_Result, [_PlayerHandle, c_int32, c_int32, c_int32, c_int32]),
-    "oggmix_reset_limiter": (_Result, [_PlayerHandle]),
-    "oggmix_position": (_Result, [_PlayerHandle, _Track, POINTER(c_double)]),
-    "oggmix_length": (_Result, [_PlayerHandle, _Track, POINTER(c_double)]),
-    "oggmix_is_playing": (_Result, [_PlayerHandle, _Track, POINTER(c_int)]),
-    "oggmix_cue_count": (_Result, [_PlayerHandle, _Track, POINTER(c_size_t)]),
-    "oggmix_cue": (_Result, [_PlayerHandle, _Track, c_size_t, POINTER(_LoopCue)]),
+    "oggmix_unload": (_Result, "player track", [_PlayerHandle, _Track]),
+    "oggmix_play": (
+        _Result,
+        "player track loop fade_in_sec",
+        [_PlayerHandle, _Track, c_int, c_double],
+    ),
+    "oggmix_stop": (_Result, "player track fade_out_sec", [_PlayerHandle, _Track, c_double]),
+    "oggmix_pause": (_Result, "player track fade_sec", [_PlayerHandle, _Track, c_double]),
+    "oggmix_resume": (_Result, "player track fade_sec", [_PlayerHandle, _Track, c_double]),
+    "oggmix_cross_fade": (
+        _Result,
+        "player from to seconds loop",
+        [_PlayerHandle, _Track, _Track, c_double, c_int],
+    ),
+    "oggmix_seek": (_Result, "player track seconds", [_PlayerHandle, _Track, c_double]),
+    "oggmix_set_volume": (_Result, "player track volume", [_PlayerHandle, _Track, c_double]),
+    "oggmix_set_volume_fade": (
+        _Result,
+        "player track volume seconds",
+        [_PlayerHandle, _Track, c_double, c_double],
+    ),
+    "oggmix_set_pan": (
+        _Result,
+        "player track pan seconds",
+        [_PlayerHandle, _Track, c_double, c_double],
+    ),
+    "oggmix_set_tone_filter": (
+        _Result,
+        "player track filter seconds",
+        [_PlayerHandle, _Track, c_int, c_double],
+    ),
+    "oggmix_set_gain_control": (_Result, "player track level", [_PlayerHandle, _Track, c_double]),
+    "oggmix_set_master_volume": (_Result, "player volume", [_PlayerHandle, c_double]),
+    "oggmix_set_limiter": (
+        _Result,
+        "player min max down hold_frames",
+        [_PlayerHandle, c_int32, c_int32, c_int32, c_int32],
+    ),
+    "oggmix_reset_limiter": (_Result, "player", [_PlayerHandle]),
+    "oggmix_position": (
+        _Result,
+        "player track seconds",
+        [_PlayerHandle, _Track, POINTER(c_double)],
+    ),
+    "oggmix_length": (_Result, "player track seconds", [_PlayerHandle, _Track, POINTER(c_double)]),
+    "oggmix_is_playing": (_Result, "player track playing", [_PlayerHandle, _Track, POINTER(c_int)]),
+    "oggmix_cue_count": (_Result, "player track count", [_PlayerHandle, _Track, POINTER(c_size_t)]),
+    "oggmix_cue": (
+        _Result,
+        "player track position cue",
+        [_PlayerHandle, _Track, c_size_t, POINTER(_LoopCue)],
+    ),
     "oggmix_poll": (
         _Result,
+        "player events capacity count",
         [_PlayerHandle, POINTER(_Event), c_size_t, POINTER(c_size_t)],
     ),
-    "oggmix_set_event_callback": (_Result, [_PlayerHandle, _EventCallback, c_void_p]),
-    "oggmix_device_status": (_Result, [_PlayerHandle, POINTER(c_int), POINTER(c_char_p)]),
-    "oggmix_backend_name": (_Result, [_PlayerHandle, POINTER(c_char_p)]),
-    "oggmix_delivery": (_Result, [_PlayerHandle, POINTER(c_uint64), POINTER(c_uint64)]),
-    "oggmix_heard_frame": (_Result, [_PlayerHandle, POINTER(c_int64)]),
-    "oggmix_mixed_frame": (_Result, [_PlayerHandle, POINTER(c_int64)]),
-    "oggmix_when_heard": (_Result, [_PlayerHandle, c_int64, POINTER(c_double)]),
+    "oggmix_set_event_callback": (
+        _Result,
+        "player callback user_data",
+        [_PlayerHandle, _EventCallback, c_void_p],
+    ),
+    "oggmix_dropped_events": (_Result, "player dropped", [_PlayerHandle, POINTER(c_uint64)]),
+    "oggmix_device_status": (
+        _Result,
+        "player available status",
+        [_PlayerHandle, POINTER(c_int), POINTER(c_char_p)],
+    ),
+    "oggmix_backend_name": (_Result, "player name", [_PlayerHandle, POINTER(c_char_p)]),
+    "oggmix_delivery": (
+        _Result,
+        "player written_blocks late_blocks",
+        [_PlayerHandle, POINTER(c_uint64), POINTER(c_uint64)],
+    ),
+    "oggmix_heard_frame": (_Result, "player frame", [_PlayerHandle, POINTER(c_int64)]),
+    "oggmix_mixed_frame": (_Result, "player frame", [_PlayerHandle, POINTER(c_int64)]),
+    "oggmix_when_heard": (
+        _Result,
+        "player frame seconds_from_now",
+        [_PlayerHandle, c_int64, POINTER(c_double)],
+    ),
     "oggmix_play_at": (
         _Result,
+        "player track frame loop fade_in_sec heard_frame",
         [_PlayerHandle, _Track, c_int64, c_int, c_double, POINTER(c_int64)],
     ),
-    "oggmix_set_tempo": (_Result, [_PlayerHandle, _Track, POINTER(_Tempo)]),
-    "oggmix_tempo": (_Result, [_PlayerHandle, _Track, POINTER(_Tempo)]),
+    "oggmix_set_tempo": (_Result, "player track tempo", [_PlayerHandle, _Track, POINTER(_Tempo)]),
+    "oggmix_tempo": (_Result, "player track tempo", [_PlayerHandle, _Track, POINTER(_Tempo)]),
     "oggmix_make_layer_group": (
         _Result,
+        "player layers count group",
         [_PlayerHandle, POINTER(_Track), c_size_t, POINTER(_Track)],
     ),
-    "oggmix_default_transition_options": (_TransitionOptions, []),
+    "oggmix_default_transition_options": (_TransitionOptions, "", []),
     "oggmix_transition": (
         _Result,
+        "player from to options frame",
         [_PlayerHandle, _Track, _Track, POINTER(_TransitionOptions), POINTER(c_int64)],
     ),
     "oggmix_set_volume_timed": (
         _Result,
+        "player track volume length when frame",
         [_PlayerHandle, _Track, c_double, _FadeLength, c_int, POINTER(c_int64)],
     ),
     "oggmix_play_stinger": (
         _Result,
+        "player stinger grid when pickup_frames cooldown_sec frame",
         [_PlayerHandle, _Track, _Track, c_int, c_int64, c_double, POINTER(c_int64)],
     ),
-    "oggmix_render_offline": (_Result, [_PlayerHandle, POINTER(ctypes.c_int16), c_size_t]),
-    "oggmix_last_error": (c_char_p, []),
+    "oggmix_render_offline": (
+        _Result,
+        "player interleaved frames",
+        [_PlayerHandle, POINTER(ctypes.c_int16), c_size_t],
+    ),
+    "oggmix_last_error": (c_char_p, "", []),
 }
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
@@ -284,7 +355,7 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
     where = _library_path(path)
     if where not in _libraries:
         library = ctypes.CDLL(where)
-        for name, (restype, argtypes) in _PROTOTYPES.items():
+        for name, (restype, _names, argtypes) in _PROTOTYPES.items():
             function = getattr(library, name)
             function.restype = restype
             function.argtypes = argtypes
@@ -294,6 +365,41 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
 
 def _text(raw: Optional[bytes]) -> str:
     return raw.decode("utf-8", "replace") if raw else ""
+
+
+def _integer_range(c_type):
+    bits = 8 * ctypes.sizeof(c_type)
+    signed = c_type(-1).value == -1
+    return (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if signed else (0, (1 << bits) - 1)
+
+
+_INTEGER_RANGES = {t: _integer_range(t) for t in (c_int, c_int32, c_int64, c_uint32, c_size_t,
+                                                  c_uint64)}
+
+
+def _checked(name: str, c_type, value):
+    """value, when a C parameter or field of c_type can hold it: ctypes would wrap an integer
+    silently, and report a wrong type from deep inside the call."""
+    if c_type in _INTEGER_RANGES:
+        if not isinstance(value, int):
+            raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
+        low, high = _INTEGER_RANGES[c_type]
+        if not low <= value <= high:
+            raise OverflowError(f"{name} must be {low} to {high}, not {value}")
+    elif c_type is c_double and not isinstance(value, (int, float)):
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    return value
+
+
+def _id(track, name: str) -> int:
+    """The C handle of a Track argument."""
+    if not isinstance(track, Track):
+        raise TypeError(f"{name} must be a Track, not {type(track).__name__}")
+    return track.id
+
+
+def _fade_length(seconds, beats) -> _FadeLength:
+    return _FadeLength(_checked("seconds", c_double, seconds), _checked("beats", c_double, beats))
 
 
 @dataclass(frozen=True)
@@ -359,7 +465,7 @@ class Track:
         self._call("oggmix_unload")
 
     def play(self, loop: bool = True, fade_in_sec: float = 0.0) -> None:
-        self._call("oggmix_play", int(loop), fade_in_sec)
+        self._call("oggmix_play", int(bool(loop)), fade_in_sec)
 
     def stop(self, fade_out_sec: float = 0.0) -> None:
         self._call("oggmix_stop", fade_out_sec)
@@ -386,11 +492,11 @@ class Track:
     ) -> int:
         """Reaches volume over seconds, or beats of its grid (a layer: its group's), from now
         or the next beat or bar; returns the output frame the fade starts on."""
-        return self._frame("oggmix_set_volume_timed", volume, _FadeLength(seconds, beats), when)
+        return self._frame("oggmix_set_volume_timed", volume, _fade_length(seconds, beats), when)
 
     def play_at(self, frame: int, loop: bool = True, fade_in_sec: float = 0.0) -> int:
         """Plays from output frame on (the next that can be, if mixed); returns that frame."""
-        return self._frame("oggmix_play_at", frame, int(loop), fade_in_sec)
+        return self._frame("oggmix_play_at", frame, int(bool(loop)), fade_in_sec)
 
     def _frame(self, name, *args) -> int:
         frame = c_int64()
@@ -409,14 +515,24 @@ class Track:
     @tempo.setter
     def tempo(self, tempo: Optional[Tempo]) -> None:
         tempo = tempo or Tempo(0.0)
-        self._call("oggmix_set_tempo", byref(_Tempo(tempo.bpm, tempo.beats_per_bar,
-                                                       tempo.first_beat_frame)))
+        self._call("oggmix_set_tempo", byref(_Tempo(
+            _checked("bpm", c_double, tempo.bpm),
+            _checked("beats_per_bar", c_int32, tempo.beats_per_bar),
+            _checked("first_beat_frame", c_int64, tempo.first_beat_frame))))
+
+    @property
+    def tempo_tag_problem(self) -> str:
+        """Why a tempo tag of the file was not taken (that value keeps its default): empty
+        when each was."""
+        tempo = _Tempo()
+        self._call("oggmix_tempo", byref(tempo))
+        return _text(tempo.tag_problem)
 
     def set_pan(self, pan: float, seconds: float = 0.0) -> None:
         self._call("oggmix_set_pan", pan, seconds)
 
     def set_tone_filter(self, tone_filter: ToneFilter, seconds: float = 0.5) -> None:
-        self._call("oggmix_set_tone_filter", int(tone_filter), seconds)
+        self._call("oggmix_set_tone_filter", tone_filter, seconds)
 
     def set_gain_control(self, level: float) -> None:
         self._call("oggmix_set_gain_control", level)
@@ -475,11 +591,11 @@ class Player:
         if decoder_path is not None:
             options.decoder_path = os.fsencode(decoder_path)
         if block_frames is not None:
-            options.block_frames = block_frames
+            options.block_frames = _checked("block_frames", c_int32, block_frames)
         if require_device is not None:
-            options.require_device = int(require_device)
+            options.require_device = int(bool(require_device))
         if latency_ms is not None:
-            options.latency_ms = latency_ms
+            options.latency_ms = _checked("latency_ms", c_int32, latency_ms)
         handle = _PlayerHandle()
         self._check(self._lib.oggmix_open(byref(options), byref(handle)))
         self._handle = handle
@@ -491,10 +607,17 @@ class Player:
         self.close()
 
     def close(self) -> None:
-        """Stops the sound and frees the player and its tracks; closing twice does nothing."""
+        """Stops the sound and frees the player and its tracks; closing twice does nothing.
+        From the event callback, the player goes once poll returns."""
         if self._handle is not None:
             handle, self._handle = self._handle, None
             self._check(self._lib.oggmix_close(handle))
+
+    def __del__(self):
+        if getattr(self, "_handle", None) is not None:
+            warnings.warn(f"oggmix.Player {self._handle.value} was never closed: closed now",
+                          ResourceWarning, source=self)
+            self.close()
 
     def _check(self, result: int) -> None:
         if result != Result.OK:
@@ -503,6 +626,9 @@ class Player:
     def _call(self, name, *args) -> None:
         if self._handle is None:
             raise OggmixError(Result.INVALID_PLAYER, "the player is closed")
+        _, names, argtypes = _PROTOTYPES[name]
+        for parameter, c_type, value in zip(names.split()[1:], argtypes[1:], args):
+            _checked(parameter, c_type, value)
         self._check(getattr(self._lib, name)(self._handle, *args))
 
     def load(self, path: str) -> Track:
@@ -519,12 +645,13 @@ class Player:
 
     def cross_fade(self, from_track: Track, to_track: Track, seconds: float, loop: bool = True):
         """Fades from_track out (then stops it) while to_track fades in."""
-        self._call("oggmix_cross_fade", from_track.id, to_track.id, seconds, int(loop))
+        self._call("oggmix_cross_fade", _id(from_track, "from_track"), _id(to_track, "to_track"),
+                   seconds, int(bool(loop)))
 
     def make_layer_group(self, layers: List[Track]) -> Track:
         """Tracks of the same length on one playhead, named by the track returned; the group
         follows the tempo of its first layer."""
-        ids = (_Track * len(layers))(*[layer.id for layer in layers])
+        ids = (_Track * len(layers))(*[_id(layer, "a layer") for layer in layers])
         group = _Track()
         self._call("oggmix_make_layer_group", ids, len(layers), byref(group))
         return Track(self, group.value)
@@ -547,20 +674,23 @@ class Player:
     ) -> int:
         """From one track or group to another, on the frame `when` gives on from_track's grid;
         returns that output frame. Options left as None keep the library's defaults: on the
-        next bar, a cut, to the destination's start, looping."""
+        next bar, to the destination's start, looping; a cross-fade over fade_sec or fade_beats
+        (none given: a cut)."""
         options = self._lib.oggmix_default_transition_options()
         given = {"when": when, "bars": bars, "start_at": start_at, "cue_index": cue_index,
                  "fade": fade, "shape": shape}
+        fields = dict(_TransitionOptions._fields_)
         for name, value in given.items():
             if value is not None:
-                setattr(options, name, value)
-        options.length = _FadeLength(fade_sec, fade_beats)
+                setattr(options, name, _checked(name, fields[name], value))
+        options.length = _fade_length(fade_sec, fade_beats)
         if bridge is not None:
-            options.bridge = bridge.id
+            options.bridge = _id(bridge, "bridge")
         if loop is not None:
-            options.loop = int(loop)
+            options.loop = int(bool(loop))
         frame = c_int64()
-        self._call("oggmix_transition", from_track.id, to_track.id, byref(options), byref(frame))
+        self._call("oggmix_transition", _id(from_track, "from_track"), _id(to_track, "to_track"),
+                   byref(options), byref(frame))
         return frame.value
 
     def play_stinger(
@@ -575,14 +705,14 @@ class Player:
         """Plays stinger once on top, its downbeat on grid's next beat or bar (pickup_frames
         before it); returns that downbeat's output frame, None when refused in the cooldown."""
         frame = c_int64()
-        self._call("oggmix_play_stinger", stinger.id, grid.id, when, pickup_frames,
-                   cooldown_sec, byref(frame))
+        self._call("oggmix_play_stinger", _id(stinger, "stinger"), _id(grid, "grid"), when,
+                   pickup_frames, cooldown_sec, byref(frame))
         return None if frame.value == -1 else frame.value
 
     def render_offline(self, frames: int) -> array.array:
         """Only on the "offline" back end: the next frames of the mix, interleaved left and
         right ("h" samples); their events are due."""
-        samples = array.array("h", bytes(4 * frames))
+        samples = array.array("h", bytes(4 * _checked("frames", c_size_t, frames)))
         address = samples.buffer_info()[0]
         self._call("oggmix_render_offline", ctypes.cast(address, POINTER(ctypes.c_int16)),
                    frames)
@@ -628,7 +758,7 @@ class Player:
             self._call("oggmix_poll", events, self._POLL_ROOM, byref(count))
             now = time.monotonic()
             polled += [self._event(events[i], now) for i in range(count.value)]
-            if count.value < self._POLL_ROOM:
+            if count.value < self._POLL_ROOM or self._handle is None:  # closed by the callback
                 break
         if self._callback_error is not None:
             error, self._callback_error = self._callback_error, None
@@ -641,13 +771,17 @@ class Player:
             self._call("oggmix_set_event_callback", _EventCallback(), None)
             self._callback = None
             return
+        if not callable(callback):
+            raise TypeError(f"callback must be callable or None, not {type(callback).__name__}")
+        player = weakref.ref(self)  # held by the library: no cycle keeps the player alive
 
         def on_event(event, _user_data):
+            this = player()
             try:
-                callback(self._event(event.contents, time.monotonic()))
+                callback(this._event(event.contents, time.monotonic()))
             except Exception as error:  # ctypes cannot pass it through C: poll raises it
-                if self._callback_error is None:
-                    self._callback_error = error
+                if this._callback_error is None:
+                    this._callback_error = error
 
         c_callback = _EventCallback(on_event)
         self._call("oggmix_set_event_callback", c_callback, None)
@@ -680,6 +814,13 @@ class Player:
         name = c_char_p()
         self._call("oggmix_backend_name", byref(name))
         return _text(name.value)
+
+    @property
+    def dropped_events(self) -> int:
+        """Events dropped unpolled since the player opened: past 65536 waiting, the oldest go."""
+        dropped = c_uint64()
+        self._call("oggmix_dropped_events", byref(dropped))
+        return dropped.value
 
     def delivery(self):
         """(blocks handed to the sound device, those it had already passed: heard as gaps)."""

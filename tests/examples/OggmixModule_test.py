@@ -1,7 +1,9 @@
 """The Python module against the built liboggmix.so: every C function has its prototype,
-failures are exceptions with the library's code and message, a track's cues and events
-arrive as objects, and the interactive calls carry their keywords, frames and beats across.
+failures are exceptions with the library's code and message (values C cannot hold are refused
+before the call), a track's cues and events arrive as objects, a player dropped unclosed is
+closed, and the interactive calls carry their keywords, frames and beats across.
 Run by CTest with OGGMIX_LIBRARY, PYTHONPATH and OGGMIX_DEMO set."""
+import gc
 import os
 import re
 import time
@@ -71,6 +73,27 @@ class OggmixModule(unittest.TestCase):
         track.seek(track.length - 0.05)
         with self.assertRaisesRegex(RuntimeError, "from the callback"):
             poll_until(self.player, oggmix.EventKind.ENDED)
+
+    def test_values_c_cannot_hold_are_refused_at_the_call(self):
+        track = self.player.load(DEMO)
+        with self.assertRaisesRegex(TypeError, "volume"):
+            track.set_volume("loud")
+        with self.assertRaisesRegex(OverflowError, "frame"):
+            track.play_at(2**63)
+        with self.assertRaisesRegex(OverflowError, "bars"):
+            self.player.transition(track, track, bars=2**32 + 1)  # 1, once wrapped
+        with self.assertRaisesRegex(OverflowError, "latency_ms"):
+            oggmix.Player("null", latency_ms=2**32 + 100)
+
+    def test_a_player_dropped_unclosed_is_closed_with_a_warning(self):
+        dropped = oggmix.Player("null")
+        dropped.set_event_callback(lambda event: None)
+        handle = dropped._handle.value
+        with self.assertWarns(ResourceWarning):
+            del dropped
+            gc.collect()
+        library = oggmix.load_library()
+        self.assertEqual(library.oggmix_close(handle), oggmix.Result.INVALID_PLAYER)
 
 
 class InteractiveMusic(unittest.TestCase):

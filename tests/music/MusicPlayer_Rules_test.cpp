@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -59,7 +58,7 @@ TEST_F(TimelineRules, StartsWithdrawnByStopsGiveUpTheirSlots) {
     std::vector<Track> tracks;
     for (uint32_t i = 0; i < 9; ++i) tracks.push_back(Load(0.5, kSeed + i));
     for (int i = 0; i < 8; ++i)
-        FPlayer.PlayAt(tracks[static_cast<size_t>(i)], std::numeric_limits<int64_t>::max());
+        FPlayer.PlayAt(tracks[static_cast<size_t>(i)], int64_t{3600} * 44100);
     for (int i = 0; i < 8; ++i) FPlayer.Stop(tracks[static_cast<size_t>(i)]);
     for (int i = 0; i < 8; ++i) EXPECT_FALSE(FPlayer.IsPlaying(tracks[static_cast<size_t>(i)]));
     FPlayer.Play(tracks[8]);

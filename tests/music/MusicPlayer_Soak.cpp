@@ -4,18 +4,22 @@
 // transitions, PlayAt, stingers, positions and polls. Fails on a sanitizer report, a crash, a
 // refusal other than a full mixer or a transition it cannot make, a position outside its
 // track, or an ill-formed event. OGGMIX_SOAK_SECONDS sets the length (default 8),
-// OGGMIX_SOAK_SEED the seed (default: a new one, printed).
+// OGGMIX_SOAK_SEED the seed (default: a new one, printed). Then one player of the C interface
+// called from four threads at once, closed at the end from inside its own event callback.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "oggmix/MusicPlayer.h"
+#include "oggmix/oggmix.h"
 #include "tests/music/ServerPlayback.h"
 #include "tests/support/OggFixture.h"
 
@@ -193,6 +197,93 @@ TEST(MusicSoak, TwoPlayersTakeRandomCallsFromTheGameThread) {
     std::printf("music soak: %zu calls a player, %zu and %zu refused, %zu and %zu events\n", calls,
                 eight.Refused(), beside.Refused(), eight.Events(), beside.Events());
     EXPECT_GT(eight.Events(), 0u);
+}
+
+// One thread's random C calls on the shared player; false once the player is closed.
+bool CallOnce(oggmix_player* player, const std::vector<oggmix_track>& tracks,
+              std::mt19937& random) {
+    const auto pick = [&](size_t n) {
+        return std::uniform_int_distribution<size_t>(0, n - 1)(random);
+    };
+    const oggmix_track a = tracks[pick(tracks.size())];
+    const oggmix_track b = tracks[pick(tracks.size())];
+    const double sec = std::uniform_real_distribution<double>(0.0, 0.3)(random);
+    int64_t frame = 0;
+    double at = 0.0;
+    int playing = 0;
+    oggmix_event events[8];
+    size_t count = 0;
+    oggmix_result result = OGGMIX_OK;
+    switch (pick(10)) {
+        case 0: result = oggmix_play(player, a, 1, sec); break;
+        case 1: result = oggmix_stop(player, a, sec); break;
+        case 2: result = oggmix_seek(player, a, sec); break;
+        case 3: result = oggmix_set_volume_fade(player, a, 2 * sec, sec); break;
+        case 4: result = oggmix_position(player, a, &at); break;
+        case 5: result = oggmix_is_playing(player, a, &playing); break;
+        case 6: result = oggmix_poll(player, events, 8, &count); break;
+        case 7: result = oggmix_transition(player, a, b, nullptr, &frame); break;
+        case 8: result = oggmix_play_at(player, a, 4410, 0, 0.0, &frame); break;
+        default: result = oggmix_pause(player, a, sec); break;
+    }
+    if (result == OGGMIX_ERROR_INVALID_PLAYER) return false;
+    const bool refused =
+        result == OGGMIX_ERROR_INVALID_ARGUMENT || result == OGGMIX_ERROR_TOO_MANY_PLAYING;
+    EXPECT_TRUE(result == OGGMIX_OK || refused) << oggmix_last_error();
+    return true;
+}
+
+// Runs on whichever thread polls.
+void CloseOnEvent(const oggmix_event*, void* user) {
+    oggmix_player* player = static_cast<std::atomic<oggmix_player*>*>(user)->exchange(nullptr);
+    if (player != nullptr) {
+        EXPECT_EQ(oggmix_close(player), OGGMIX_OK);
+    }
+}
+
+TEST(MusicSoak, FourThreadsCallOneCPlayerAndItsOwnCallbackClosesIt) {
+    const uint32_t seed = SoakSeed();
+    std::printf("C soak: seed %u (OGGMIX_SOAK_SEED), %.0f s\n", seed, SoakSeconds() / 2);
+    oggmix_options options;
+    oggmix_default_options(&options);
+    options.backend = "null";
+    oggmix_player* player = nullptr;
+    ASSERT_EQ(oggmix_open(&options, &player), OGGMIX_OK) << oggmix_last_error();
+    std::vector<oggmix_track> tracks;
+    for (const std::vector<uint8_t>& bytes : SoakFiles()) {
+        oggmix_track track = 0;
+        ASSERT_EQ(oggmix_load_memory(player, bytes.data(), bytes.size(), "soak", &track),
+                  OGGMIX_OK);
+        tracks.push_back(track);
+    }
+
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(SoakSeconds() / 2);
+    std::atomic<size_t> calls{0};
+    std::vector<std::thread> threads;
+    for (uint32_t t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937 random(seed + t);
+            while (CallOnce(player, tracks, random)) ++calls;
+        });
+    }
+    while (std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The first event polled from here on closes the player while the threads still call;
+    // the threads' polls may run the callback too.
+    (void)oggmix_play(player, tracks[0], 1, 0.0);  // its beats, unless the mixer is full
+    std::atomic<oggmix_player*> closing{player};
+    EXPECT_EQ(oggmix_set_event_callback(player, CloseOnEvent, &closing), OGGMIX_OK);
+    for (oggmix_event event; closing != nullptr;) {
+        size_t count = 0;
+        const oggmix_result result = oggmix_poll(player, &event, 1, &count);
+        EXPECT_TRUE(result == OGGMIX_OK || result == OGGMIX_ERROR_INVALID_PLAYER);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (std::thread& thread : threads) thread.join();
+    std::printf("C soak: %zu calls from 4 threads\n", calls.load());
+    EXPECT_GT(calls.load(), 0u);
+    EXPECT_EQ(oggmix_close(player), OGGMIX_ERROR_INVALID_PLAYER);
 }
 
 }  // namespace

@@ -38,7 +38,9 @@ TEST(TempoGrid, TempoTextsAreDecimalNumbersOfBeatsPerMinute) {
     EXPECT_EQ(ParseBpm("120"), 120'000'000);
     EXPECT_EQ(ParseBpm(" 137.5 "), 137'500'000);
     EXPECT_EQ(ParseBpm("98.000001"), 98'000'001);
-    EXPECT_FALSE(ParseBpm("98.0000001"));
+    // Past six decimals, the nearest millionth.
+    EXPECT_EQ(ParseBpm("98.0000005"), 98'000'001);
+    EXPECT_EQ(ParseBpm("98.00000049999"), 98'000'000);
     EXPECT_FALSE(ParseBpm("0"));
     EXPECT_FALSE(ParseBpm("-120"));
     EXPECT_FALSE(ParseBpm("120 BPM"));

@@ -133,8 +133,8 @@ struct LoopCue {
     int32_t Count = 0;
 };
 
-// A track's tempo: beats per minute (any decimal number, kept to a millionth), beats per bar,
-// and the source frame of beat 0. Beat k lies on the source frame nearest to
+// A track's tempo: beats per minute (any decimal number, rounded to a millionth), beats per
+// bar, and the source frame of beat 0 (0 .. 2^48). Beat k lies on the source frame nearest to
 // FirstBeatFrame + k * 60 * rate / Bpm (a tie rounds up), computed from k, so nothing drifts.
 // The beats follow the track through its loop jumps. Read from the file's comments BPM,
 // BEATSPERBAR and FIRSTBEAT (a sample number) where present; Bpm 0: no tempo.
@@ -142,6 +142,9 @@ struct Tempo {
     double Bpm = 0.0;
     int32_t BeatsPerBar = 4;
     int64_t FirstBeatFrame = 0;
+    // From TempoOf: why a tempo tag of the file was not taken (that value keeps its default),
+    // empty when each was; it stays while the game sets a tempo of its own. SetTempo ignores it.
+    std::string TagProblem{};
 };
 
 // When a scheduled change lands, on the grid of a track with a tempo (or its loop and end).
@@ -171,7 +174,8 @@ struct TransitionOptions {
     int32_t CueIndex = 0;
     // None: cut on the frame. In: the destination fades in (the source is cut). Out: the
     // source fades out from the frame while the destination starts at full volume. Cross: both.
-    enum class Fade { None, In, Out, Cross } FadeKind = Fade::None;
+    // A Length of 0 cuts whatever the kind, so a Length alone cross-fades.
+    enum class Fade { None, In, Out, Cross } FadeKind = Fade::Cross;
     FadeLength Length;
     FadeShape Shape = FadeShape::Linear;
     // Played once from the transition's frame; the destination starts where it ends.
@@ -233,7 +237,7 @@ public:
     int64_t Resume(Track Which, double FadeSec = kDefaultPauseFadeSec);
     // Fades From out (then stops it) while To fades in from its present position.
     int64_t CrossFade(Track From, Track To, double Seconds, bool Loop = true);
-    int64_t Seek(Track Which, double Seconds);  // clamped to the track's length
+    int64_t Seek(Track Which, double Seconds);  // from 0; clamped to the track's length
 
     // 0 .. 2, reached over Seconds (0: at once). A volume of 0 keeps the track playing, unheard.
     int64_t SetVolume(Track Which, double Volume, double Seconds = 0.0);
@@ -264,9 +268,11 @@ public:
     // can land on).
     [[nodiscard]] int64_t HeardFrame();
     [[nodiscard]] int64_t MixedFrame();
-    // When output frame Frame is (or was) heard, on the steady clock.
+    // When output frame Frame is (or was) heard, on the steady clock; a frame past 2^48 frames
+    // (about 200 years) either way is taken as that.
     [[nodiscard]] std::chrono::steady_clock::time_point WhenHeard(int64_t Frame);
-    // Plays the track from output frame Frame on (the next frame that can be, if mixed).
+    // Plays the track from output frame Frame on (the next frame that can be, if mixed); a
+    // frame past 2^48 is refused.
     int64_t PlayAt(Track Which, int64_t Frame, const PlayOptions& Options = {});
 
     void SetTempo(Track Which, const Tempo& Grid);

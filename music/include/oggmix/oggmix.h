@@ -2,16 +2,25 @@
  * for every language that can call C (Python ctypes, C#, Rust, game engines). It is the C++
  * oggmix::MusicPlayer behind opaque handles: see oggmix/MusicPlayer.h for what each call does.
  *
- * Threads: every call for one player on one thread (the game's). Several players may be open
- *          at once, each with its own device stream; players still open when the program
- *          ends (returning from main, exit) are closed then, so their output is complete.
+ * Threads: any call from any thread. Each player takes its calls one at a time (a lock of
+ *          this layer, which the device's thread never takes, so a call never holds up the
+ *          sound): calls from several threads on one player are safe, and each waits for the
+ *          one before. The event callback runs on the thread calling oggmix_poll, inside it,
+ *          and may call its player again (oggmix_close too: the player goes when the poll
+ *          returns). Calling another player from a callback can deadlock with that player's
+ *          callback calling back. Several players may be open at once, each with its own
+ *          device stream; players still open when the program ends (returning from main,
+ *          exit) are closed then, so their output is complete. Below, "Threads:" says where a
+ *          call differs.
  * Errors:  every call that can fail returns an oggmix_result; on a failure
  *          oggmix_last_error() holds an English message (per thread, until the next failure).
  *          A player handle used after oggmix_close, or a track after oggmix_unload, is an
  *          error, never a crash.
  * Units:   seconds as double; volume 1.0 = as recorded; pan -1 left .. +1 right; output
  *          frames count the player's 44100 Hz output from its start (int64_t); source frames
- *          are at the track's own rate. */
+ *          are at the track's own rate. Frames and times as far as 2^48 frames (about 200
+ *          years) are taken; past it they are refused or clamped as each call says, never
+ *          wrapped. An enum holding a number outside its values is refused. */
 #ifndef OGGMIX_OGGMIX_H
 #define OGGMIX_OGGMIX_H
 
@@ -46,7 +55,7 @@ typedef struct oggmix_options {
      * answers, else "sdl" */
     const char* backend;
     const char* decoder_path; /* NULL or "": libvorbisfile, linked in */
-    int32_t block_frames;     /* 1024 .. 8192 */
+    int32_t block_frames;     /* 1024 .. 8192, a multiple of 4 */
     int require_device;       /* 0: play silently when the device cannot be opened */
     int32_t latency_ms;       /* held by the device, 10 .. 1000; 0: OGGMIX_DEFAULT_LATENCY_MS */
 } oggmix_options;
@@ -99,13 +108,17 @@ typedef struct oggmix_loop_cue {
     int32_t count;
 } oggmix_loop_cue;
 
-/* A track's tempo: beats per minute (kept to a millionth; 0: none), beats per bar, and the
- * source frame of beat 0. Read from the file's comments BPM, BEATSPERBAR and FIRSTBEAT. No
- * typedef: oggmix_tempo is the call that reads it. */
+/* A track's tempo: beats per minute (rounded to a millionth; 0: none), beats per bar, and the
+ * source frame of beat 0 (0 .. 2^48). Read from the file's comments BPM, BEATSPERBAR and
+ * FIRSTBEAT. No typedef: oggmix_tempo is the call that reads it. */
 struct oggmix_tempo {
     double bpm;
     int32_t beats_per_bar;
     int64_t first_beat_frame;
+    /* From oggmix_tempo: why a tempo tag of the file was not taken (that value keeps its
+     * default), "" when each was; valid until the track is unloaded or the player closed.
+     * oggmix_set_tempo ignores it. */
+    const char* tag_problem;
 };
 
 /* When a scheduled change lands, on the grid of a track with a tempo (or its loop and end). */
@@ -139,7 +152,8 @@ typedef enum oggmix_entry {
 } oggmix_entry;
 
 /* None: cut on the frame. In: the destination fades in (the source is cut). Out: the source
- * fades out while the destination starts at full volume. Cross: both. */
+ * fades out while the destination starts at full volume. Cross (the default): both. A length
+ * of 0 cuts whatever the kind, so a length alone cross-fades. */
 typedef enum oggmix_fade {
     OGGMIX_FADE_NONE,
     OGGMIX_FADE_IN,
@@ -163,11 +177,13 @@ typedef struct oggmix_transition_options {
 #define OGGMIX_DEFAULT_LATENCY_MS 100
 
 /* The defaults: backend chosen as above, libvorbisfile, 2048-frame blocks, device required,
- * the default latency. */
+ * the default latency. Threads: any, no player. */
 void oggmix_default_options(oggmix_options* options);
 /* options NULL: the defaults. On success *player is the new player. */
 oggmix_result oggmix_open(const oggmix_options* options, oggmix_player** player);
-/* Stops the sound and frees the player and its tracks. */
+/* Stops the sound and frees the player and its tracks, once a call under way on another thread
+ * is over; the handle is refused from then on. From inside the player's event callback the
+ * poll hands out no more events, and the player goes when the poll returns. */
 oggmix_result oggmix_close(oggmix_player* player);
 
 oggmix_result oggmix_load_file(oggmix_player* player, const char* path, oggmix_track* track);
@@ -182,6 +198,7 @@ oggmix_result oggmix_pause(oggmix_player* player, oggmix_track track, double fad
 oggmix_result oggmix_resume(oggmix_player* player, oggmix_track track, double fade_sec);
 oggmix_result oggmix_cross_fade(oggmix_player* player, oggmix_track from, oggmix_track to,
                                 double seconds, int loop);
+/* From 0 seconds; past the track's end (however far) is its end. */
 oggmix_result oggmix_seek(oggmix_player* player, oggmix_track track, double seconds);
 
 /* 0 .. 2, at once (oggmix_set_volume) or reached over seconds. */
@@ -207,12 +224,15 @@ oggmix_result oggmix_cue(oggmix_player* player, oggmix_track track, size_t posit
                          oggmix_loop_cue* cue);
 
 /* Copies up to capacity events heard since the last poll into events and their number into
- * *count; the rest wait for the next poll. The callback, if set, runs inside the poll for each
- * event as it is copied. */
+ * *count; the rest wait for the next poll, up to 65536 of them: past that the oldest are
+ * dropped and counted (oggmix_dropped_events). The callback, if set, runs inside the poll, on
+ * its thread, for each event as it is copied. */
 oggmix_result oggmix_poll(oggmix_player* player, oggmix_event* events, size_t capacity,
                           size_t* count);
 oggmix_result oggmix_set_event_callback(oggmix_player* player, oggmix_event_callback callback,
                                         void* user_data);
+/* The events dropped unpolled since the player opened. */
+oggmix_result oggmix_dropped_events(oggmix_player* player, uint64_t* dropped);
 
 /* 1 while the device plays, 0 while the player plays silently (no device from the start, or
  * a lost one); *status says why a device could not be opened (empty text when it opened),
@@ -236,9 +256,11 @@ oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
  * land on). */
 oggmix_result oggmix_heard_frame(oggmix_player* player, int64_t* frame);
 oggmix_result oggmix_mixed_frame(oggmix_player* player, int64_t* frame);
-/* When output frame is (or was) heard: seconds from now, negative for the past. */
+/* When output frame is (or was) heard: seconds from now, negative for the past; a frame past
+ * 2^48 either way is taken as that. */
 oggmix_result oggmix_when_heard(oggmix_player* player, int64_t frame, double* seconds_from_now);
-/* Plays the track from output frame on (the next that can be, if mixed). */
+/* Plays the track from output frame on (the next that can be, if mixed); a frame past 2^48
+ * is refused. */
 oggmix_result oggmix_play_at(oggmix_player* player, oggmix_track track, int64_t frame, int loop,
                              double fade_in_sec, int64_t* heard_frame);
 
@@ -251,7 +273,8 @@ oggmix_result oggmix_tempo(oggmix_player* player, oggmix_track track, struct ogg
 oggmix_result oggmix_make_layer_group(oggmix_player* player, const oggmix_track* layers,
                                       size_t count, oggmix_track* group);
 
-/* On the next bar, a cut to the destination's start, looping. */
+/* On the next bar, to the destination's start, looping; a cross-fade of length 0 (a cut) until
+ * a length is set. Threads: any, no player. */
 oggmix_transition_options oggmix_default_transition_options(void);
 /* From one track or group to another; options NULL: the defaults. */
 oggmix_result oggmix_transition(oggmix_player* player, oggmix_track from, oggmix_track to,
@@ -268,11 +291,11 @@ oggmix_result oggmix_play_stinger(oggmix_player* player, oggmix_track stinger, o
                                   oggmix_quantize when, int64_t pickup_frames, double cooldown_sec,
                                   int64_t* frame);
 /* Only on the "offline" back end: mixes the next frames into interleaved (left, right: room
- * for 2 * frames values) at once; the output clock moves on by as many, and the events of
- * those frames are due. */
+ * for 2 * frames values) at once, on the calling thread; the output clock moves on by as
+ * many, and the events of those frames are due. */
 oggmix_result oggmix_render_offline(oggmix_player* player, int16_t* interleaved, size_t frames);
 
-/* The message of this thread's last failure ("" before any). */
+/* The message of this thread's last failure ("" before any). Threads: any, no player. */
 const char* oggmix_last_error(void);
 
 #ifdef __cplusplus
