@@ -41,6 +41,8 @@ struct PlayerEntry {
     bool Closing = false;
     // Why each track's tempo tags were not taken, as oggmix_tempo hands it out.
     std::unordered_map<oggmix_track, std::string> TagProblems;
+    // The output frame on which the last call that changes what is heard lands.
+    int64_t Landed = 0;
 };
 
 static_assert(OGGMIX_DEFAULT_LATENCY_MS == oggmix::kDefaultLatencyMs);
@@ -284,30 +286,31 @@ oggmix_result oggmix_unload(oggmix_player* player, oggmix_track track) {
 
 oggmix_result oggmix_play(oggmix_player* player, oggmix_track track, int loop, double fade_in_sec) {
     return Call(player, [&](PlayerEntry& p) {
-        p.Player->Play(T(track), {.Loop = loop != 0, .FadeInSec = fade_in_sec});
+        p.Landed = p.Player->Play(T(track), {.Loop = loop != 0, .FadeInSec = fade_in_sec});
     });
 }
 
 oggmix_result oggmix_stop(oggmix_player* player, oggmix_track track, double fade_out_sec) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->Stop(T(track), fade_out_sec); });
+    return Call(player, [&](PlayerEntry& p) { p.Landed = p.Player->Stop(T(track), fade_out_sec); });
 }
 
 oggmix_result oggmix_pause(oggmix_player* player, oggmix_track track, double fade_sec) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->Pause(T(track), fade_sec); });
+    return Call(player, [&](PlayerEntry& p) { p.Landed = p.Player->Pause(T(track), fade_sec); });
 }
 
 oggmix_result oggmix_resume(oggmix_player* player, oggmix_track track, double fade_sec) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->Resume(T(track), fade_sec); });
+    return Call(player, [&](PlayerEntry& p) { p.Landed = p.Player->Resume(T(track), fade_sec); });
 }
 
 oggmix_result oggmix_cross_fade(oggmix_player* player, oggmix_track from, oggmix_track to,
                                 double seconds, int loop) {
-    return Call(player,
-                [&](PlayerEntry& p) { p.Player->CrossFade(T(from), T(to), seconds, loop != 0); });
+    return Call(player, [&](PlayerEntry& p) {
+        p.Landed = p.Player->CrossFade(T(from), T(to), seconds, loop != 0);
+    });
 }
 
 oggmix_result oggmix_seek(oggmix_player* player, oggmix_track track, double seconds) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->Seek(T(track), seconds); });
+    return Call(player, [&](PlayerEntry& p) { p.Landed = p.Player->Seek(T(track), seconds); });
 }
 
 oggmix_result oggmix_set_volume(oggmix_player* player, oggmix_track track, double volume) {
@@ -316,29 +319,32 @@ oggmix_result oggmix_set_volume(oggmix_player* player, oggmix_track track, doubl
 
 oggmix_result oggmix_set_volume_fade(oggmix_player* player, oggmix_track track, double volume,
                                      double seconds) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->SetVolume(T(track), volume, seconds); });
+    return Call(player,
+                [&](PlayerEntry& p) { p.Landed = p.Player->SetVolume(T(track), volume, seconds); });
 }
 
 oggmix_result oggmix_set_pan(oggmix_player* player, oggmix_track track, double pan,
                              double seconds) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->SetPan(T(track), pan, seconds); });
+    return Call(player,
+                [&](PlayerEntry& p) { p.Landed = p.Player->SetPan(T(track), pan, seconds); });
 }
 
 oggmix_result oggmix_set_tone_filter(oggmix_player* player, oggmix_track track,
                                      oggmix_tone_filter filter, double seconds) {
     if (OutOfRange(filter, OGGMIX_FILTER_WAVE)) return BadEnum("filter", RawValue(filter));
     return Call(player, [&](PlayerEntry& p) {
-        p.Player->SetToneFilter(T(track), static_cast<oggmix::ToneFilter>(RawValue(filter)),
-                                seconds);
+        p.Landed = p.Player->SetToneFilter(
+            T(track), static_cast<oggmix::ToneFilter>(RawValue(filter)), seconds);
     });
 }
 
 oggmix_result oggmix_set_gain_control(oggmix_player* player, oggmix_track track, double level) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->SetGainControl(T(track), level); });
+    return Call(player,
+                [&](PlayerEntry& p) { p.Landed = p.Player->SetGainControl(T(track), level); });
 }
 
 oggmix_result oggmix_set_master_volume(oggmix_player* player, double volume) {
-    return Call(player, [&](PlayerEntry& p) { p.Player->SetMasterVolume(volume); });
+    return Call(player, [&](PlayerEntry& p) { p.Landed = p.Player->SetMasterVolume(volume); });
 }
 
 oggmix_result oggmix_set_limiter(oggmix_player* player, int32_t min, int32_t max, int32_t down,
@@ -452,6 +458,21 @@ oggmix_result oggmix_heard_frame(oggmix_player* player, int64_t* frame) {
 oggmix_result oggmix_mixed_frame(oggmix_player* player, int64_t* frame) {
     if (frame == nullptr) return NullArgument("frame");
     return Call(player, [&](PlayerEntry& p) { *frame = p.Player->MixedFrame(); });
+}
+
+oggmix_result oggmix_landed_frame(oggmix_player* player, int64_t* frame) {
+    if (frame == nullptr) return NullArgument("frame");
+    return Call(player, [&](PlayerEntry& p) { *frame = p.Landed; });
+}
+
+oggmix_result oggmix_next_beat(oggmix_player* player, oggmix_track track, int64_t* frame) {
+    if (frame == nullptr) return NullArgument("frame");
+    return Call(player, [&](PlayerEntry& p) { *frame = p.Player->NextBeat(T(track)); });
+}
+
+oggmix_result oggmix_next_bar(oggmix_player* player, oggmix_track track, int64_t* frame) {
+    if (frame == nullptr) return NullArgument("frame");
+    return Call(player, [&](PlayerEntry& p) { *frame = p.Player->NextBar(T(track)); });
 }
 
 oggmix_result oggmix_when_heard(oggmix_player* player, int64_t frame, double* seconds_from_now) {

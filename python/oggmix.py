@@ -294,6 +294,10 @@ _PROTOTYPES = {
     ),
     "oggmix_heard_frame": (_Result, "player frame", [_PlayerHandle, POINTER(c_int64)]),
     "oggmix_mixed_frame": (_Result, "player frame", [_PlayerHandle, POINTER(c_int64)]),
+    "oggmix_landed_frame": (_Result, "player frame", [_PlayerHandle, POINTER(c_int64)]),
+    "oggmix_next_beat": (_Result, "player track frame",
+                         [_PlayerHandle, _Track, POINTER(c_int64)]),
+    "oggmix_next_bar": (_Result, "player track frame", [_PlayerHandle, _Track, POINTER(c_int64)]),
     "oggmix_when_heard": (
         _Result,
         "player frame seconds_from_now",
@@ -461,26 +465,32 @@ class Track:
         self._call(name, byref(value))
         return value.value
 
+    def _landed(self, name, *args) -> int:
+        self._call(name, *args)
+        return self._player._read_frame("oggmix_landed_frame")
+
     def unload(self) -> None:
         self._call("oggmix_unload")
 
-    def play(self, loop: bool = True, fade_in_sec: float = 0.0) -> None:
-        self._call("oggmix_play", int(bool(loop)), fade_in_sec)
+    # Every call that changes what is heard returns the output frame on which it lands.
 
-    def stop(self, fade_out_sec: float = 0.0) -> None:
-        self._call("oggmix_stop", fade_out_sec)
+    def play(self, loop: bool = True, fade_in_sec: float = 0.0) -> int:
+        return self._landed("oggmix_play", int(bool(loop)), fade_in_sec)
 
-    def pause(self, fade_sec: float = DEFAULT_PAUSE_FADE_SEC) -> None:
-        self._call("oggmix_pause", fade_sec)
+    def stop(self, fade_out_sec: float = 0.0) -> int:
+        return self._landed("oggmix_stop", fade_out_sec)
 
-    def resume(self, fade_sec: float = DEFAULT_PAUSE_FADE_SEC) -> None:
-        self._call("oggmix_resume", fade_sec)
+    def pause(self, fade_sec: float = DEFAULT_PAUSE_FADE_SEC) -> int:
+        return self._landed("oggmix_pause", fade_sec)
 
-    def seek(self, seconds: float) -> None:
-        self._call("oggmix_seek", seconds)
+    def resume(self, fade_sec: float = DEFAULT_PAUSE_FADE_SEC) -> int:
+        return self._landed("oggmix_resume", fade_sec)
 
-    def set_volume(self, volume: float, seconds: float = 0.0) -> None:
-        self._call("oggmix_set_volume_fade", volume, seconds)
+    def seek(self, seconds: float) -> int:
+        return self._landed("oggmix_seek", seconds)
+
+    def set_volume(self, volume: float, seconds: float = 0.0) -> int:
+        return self._landed("oggmix_set_volume_fade", volume, seconds)
 
     def set_volume_timed(
         self,
@@ -528,14 +538,22 @@ class Track:
         self._call("oggmix_tempo", byref(tempo))
         return _text(tempo.tag_problem)
 
-    def set_pan(self, pan: float, seconds: float = 0.0) -> None:
-        self._call("oggmix_set_pan", pan, seconds)
+    def set_pan(self, pan: float, seconds: float = 0.0) -> int:
+        return self._landed("oggmix_set_pan", pan, seconds)
 
-    def set_tone_filter(self, tone_filter: ToneFilter, seconds: float = 0.5) -> None:
-        self._call("oggmix_set_tone_filter", tone_filter, seconds)
+    def set_tone_filter(self, tone_filter: ToneFilter, seconds: float = 0.5) -> int:
+        return self._landed("oggmix_set_tone_filter", tone_filter, seconds)
 
-    def set_gain_control(self, level: float) -> None:
-        self._call("oggmix_set_gain_control", level)
+    def set_gain_control(self, level: float) -> int:
+        return self._landed("oggmix_set_gain_control", level)
+
+    def next_beat(self) -> int:
+        """The output frame of the next beat not yet mixed; -1 while the track is silent."""
+        return self._read("oggmix_next_beat", c_int64)
+
+    def next_bar(self) -> int:
+        """The output frame of the next bar line not yet mixed; -1 while the track is silent."""
+        return self._read("oggmix_next_bar", c_int64)
 
     @property
     def position(self) -> float:
@@ -643,10 +661,12 @@ class Player:
         self._call("oggmix_load_memory", data, len(data), name.encode(), byref(track))
         return Track(self, track.value)
 
-    def cross_fade(self, from_track: Track, to_track: Track, seconds: float, loop: bool = True):
-        """Fades from_track out (then stops it) while to_track fades in."""
+    def cross_fade(self, from_track: Track, to_track: Track, seconds: float,
+                   loop: bool = True) -> int:
+        """Fades from_track out (then stops it) while to_track fades in; returns the frame."""
         self._call("oggmix_cross_fade", _id(from_track, "from_track"), _id(to_track, "to_track"),
                    seconds, int(bool(loop)))
+        return self._read_frame("oggmix_landed_frame")
 
     def make_layer_group(self, layers: List[Track]) -> Track:
         """Tracks of the same length on one playhead, named by the track returned; the group
@@ -739,8 +759,9 @@ class Player:
         self._call("oggmix_when_heard", frame, byref(seconds))
         return time.monotonic() + seconds.value
 
-    def set_master_volume(self, volume: float) -> None:
+    def set_master_volume(self, volume: float) -> int:
         self._call("oggmix_set_master_volume", volume)
+        return self._read_frame("oggmix_landed_frame")
 
     def set_limiter(self, min_peak: int, max_peak: int, down: int, hold_frames: int) -> None:
         self._call("oggmix_set_limiter", min_peak, max_peak, down, hold_frames)

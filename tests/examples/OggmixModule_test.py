@@ -102,9 +102,10 @@ class InteractiveMusic(unittest.TestCase):
             explore, combat = player.load(DEMO), player.load(DEMO)
             for track in (explore, combat):
                 track.tempo = oggmix.Tempo(120.0)  # a beat every 22050 frames, 4 to the bar
-            explore.play()
+            self.assertEqual(explore.play(), 0)
             mix = player.render_offline(30000)
             self.assertGreater(max(map(abs, mix)), 1000)
+            self.assertEqual(explore.next_beat(), 2 * 22050)
             frame = player.transition(explore, combat, when=oggmix.Quantize.BEAT)
             self.assertEqual(frame, 2 * 22050)
             player.render_offline(3 * 22050)

@@ -228,6 +228,21 @@ protected:
     oggmix_player* FPlayer = nullptr;
 };
 
+TEST_F(CInterfaceOffline, CallsTellTheFrameTheyLandOnAndTheNextBeatAndBar) {
+    const oggmix_track track =
+        Load(EncodeOgg(Music(44100, 2, 4.0, 1), {.Comments = {"BPM=120", "BEATSPERBAR=4"}}));
+    ASSERT_EQ(oggmix_play(FPlayer, track, 1, 0.0), OGGMIX_OK);
+    Render(30000);
+    int64_t frame = -1;
+    ASSERT_EQ(oggmix_set_pan(FPlayer, track, 0.5, 0.0), OGGMIX_OK);
+    ASSERT_EQ(oggmix_landed_frame(FPlayer, &frame), OGGMIX_OK);
+    EXPECT_EQ(frame, 30000);
+    ASSERT_EQ(oggmix_next_beat(FPlayer, track, &frame), OGGMIX_OK);
+    EXPECT_EQ(frame, 2 * 22050);
+    ASSERT_EQ(oggmix_next_bar(FPlayer, track, &frame), OGGMIX_OK);
+    EXPECT_EQ(frame, 4 * 22050);
+}
+
 // Tracks whose tags give 120 beats per minute in 4/4: a beat every 22050 frames.
 TEST_F(CInterfaceOffline, BeatsAndTheTransitionArriveWithTheirFramesAndBars) {
     oggmix_player* player = FPlayer;

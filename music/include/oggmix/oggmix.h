@@ -256,6 +256,15 @@ oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
  * land on). */
 oggmix_result oggmix_heard_frame(oggmix_player* player, int64_t* frame);
 oggmix_result oggmix_mixed_frame(oggmix_player* player, int64_t* frame);
+/* The output frame on which the player's last call that changes what is heard lands
+ * (oggmix_play, oggmix_stop, oggmix_pause, oggmix_resume, oggmix_cross_fade, oggmix_seek, the
+ * volume, pan, tone filter, gain control and master volume calls: the first frame not yet
+ * mixed when they were called). */
+oggmix_result oggmix_landed_frame(oggmix_player* player, int64_t* frame);
+/* The output frame of the track's (a group's: its first layer's) next beat or bar not yet
+ * mixed, -1 while it is silent or fading out; an error when it has no tempo. */
+oggmix_result oggmix_next_beat(oggmix_player* player, oggmix_track track, int64_t* frame);
+oggmix_result oggmix_next_bar(oggmix_player* player, oggmix_track track, int64_t* frame);
 /* When output frame is (or was) heard: seconds from now, negative for the past; a frame past
  * 2^48 either way is taken as that. */
 oggmix_result oggmix_when_heard(oggmix_player* player, int64_t frame, double* seconds_from_now);
