@@ -88,8 +88,14 @@ struct BackendOptions {
 [[nodiscard]] HRESULT CreateAudioBackend(std::string_view name,
                                          std::unique_ptr<AudioBackend>& Backend,
                                          const BackendOptions& Options = {});
-// "pulse" when a PulseAudio server answers within about a second, else "sdl". Connects.
+// The platform's own (platform/<system>/SystemBackends.cpp): on Linux "pulse" when a PulseAudio
+// server answers within about a second, else "sdl" (connects); "wasapi" on Windows.
 [[nodiscard]] std::string DefaultAudioBackendName();
+// The platform's device back end of that name (nullptr when it has none), and their names for
+// messages ("sdl, pulse, ").
+[[nodiscard]] std::unique_ptr<AudioBackend> MakeSystemBackend(std::string_view name,
+                                                              const BackendOptions& Options);
+[[nodiscard]] const char* SystemBackendNames();
 // OGGMIX_AUDIO when set and not empty, else DefaultAudioBackendName().
 [[nodiscard]] std::string AudioBackendName();
 // Why the last Open or CreateAudioBackend of this process failed; empty after a success.

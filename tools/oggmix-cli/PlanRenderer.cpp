@@ -1,8 +1,6 @@
 // PlanRenderer.cpp: a MusicPlayer on the "offline" back end, driven by the plan's steps.
 #include "tools/oggmix-cli/PlanRenderer.h"
 
-#include <unistd.h>
-
 #include <oggmix/MusicPlayer.h>
 
 #include <algorithm>
@@ -15,6 +13,8 @@
 #include <vector>
 
 #include "base/PcmFormat.h"
+#include "base/Utf8Path.h"
+#include "base/platform/Platform.h"
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/Progress.h"
 #include "tools/oggmix-cli/WavWriter.h"
@@ -28,7 +28,7 @@ constexpr int64_t kChunkFrames = 4096;
 class PendingFile {
 public:
     explicit PendingFile(const std::string& target)
-        : FTarget(target), FPath(target + ".partial" + std::to_string(getpid())) {}
+        : FTarget(target), FPath(target + ".partial" + std::to_string(platform::ProcessId())) {}
     ~PendingFile() {
         if (!FPlaced) std::remove(FPath.c_str());
     }
@@ -37,7 +37,7 @@ public:
 
     [[nodiscard]] const std::string& Path() const noexcept { return FPath; }
     [[nodiscard]] bool Place() {
-        FPlaced = std::rename(FPath.c_str(), FTarget.c_str()) == 0;
+        FPlaced = platform::MoveIntoPlace(FPath, FTarget);
         return FPlaced;
     }
 
@@ -119,7 +119,7 @@ public:
     [[nodiscard]] bool WriteEvents(const std::string& path) {
         std::stable_sort(FEvents.begin(), FEvents.end(),
                          [](const EventLine& a, const EventLine& b) { return a.Frame < b.Frame; });
-        std::ofstream out(path);
+        std::ofstream out(PathFromUtf8(path), std::ios::binary);
         for (const EventLine& line : FEvents)
             if (line.Frame < FLength) out << line.Frame << ' ' << line.Text << '\n';
         out.close();

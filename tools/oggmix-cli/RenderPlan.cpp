@@ -2,6 +2,8 @@
 // which turns it into "PATH:LINE: ..."; nothing of a bad plan reaches the player.
 #include "tools/oggmix-cli/RenderPlan.h"
 
+#include "base/Utf8Path.h"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -322,11 +324,11 @@ int64_t RenderPlan::LengthFrames(std::optional<double> seconds) const {
 }
 
 PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out) {
-    std::ifstream file(path);
+    std::ifstream file(PathFromUtf8(path));
     if (!file) return {path + ": cannot read the plan", false};
     out = RenderPlan{path, {}, std::nullopt};
     std::set<std::string> names;
-    StepReader reader(std::filesystem::path(path).parent_path(), names);
+    StepReader reader(PathFromUtf8(path).parent_path(), names);
     int64_t lastFrame = 0;
     std::string line;
     for (int32_t number = 1; std::getline(file, line); ++number) {

@@ -3,19 +3,19 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 
 #include "base/Exceptions.h"
 #include "base/PcmFormat.h"
+#include "base/platform/Platform.h"
 #include "decoder/OggWuvorbisLib.h"
 #include "stream/SourceFormat.h"
 
 namespace oggmix::cli {
 
 std::string DecoderPathBesideExecutable() {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe", error);
-    return (exe.parent_path() / "libwuvorbis.so").string();
+    const std::string folder = platform::ProgramFolder();
+    const std::string name = platform::SharedLibraryName("wuvorbis");
+    return folder.empty() ? name : folder + "/" + name;
 }
 
 bool BindDecoderBesideExecutable() {

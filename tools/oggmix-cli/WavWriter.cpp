@@ -9,6 +9,7 @@
 
 #include "base/Exceptions.h"
 #include "base/PcmFormat.h"
+#include "base/platform/Platform.h"
 
 namespace oggmix::cli {
 namespace {
@@ -32,7 +33,7 @@ void PutTag(std::array<uint8_t, kHeaderBytes>& header, size_t at, const char (&t
 
 }  // namespace
 
-WavWriter::WavWriter(const std::string& path) : FPath(path), FFile(std::fopen(path.c_str(), "wb")) {
+WavWriter::WavWriter(const std::string& path) : FPath(path), FFile(platform::OpenFile(path, "wb")) {
     if (!FFile) throw EInOutError(path + ": cannot create (" + std::strerror(errno) + ")");
     // A placeholder header with zero sizes until Finish knows them.
     if (!WriteHeader()) throw EInOutError(path + ": cannot write");
