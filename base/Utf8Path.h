@@ -4,10 +4,11 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace oggmix {
 
-[[nodiscard]] inline std::filesystem::path PathFromUtf8(const std::string& utf8) {
+[[nodiscard]] inline std::filesystem::path PathFromUtf8(std::string_view utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 

@@ -17,6 +17,8 @@
 #include "oggmix/MusicPlayer.h"
 #include "oggmix/oggmix.h"
 
+#include "music/platform/LibraryExit.h"
+
 namespace {
 
 struct PlayerEntry {
@@ -54,6 +56,9 @@ void CloseOpenPlayers() {
         std::lock_guard guard(gPlayersMutex);
         open.swap(gPlayers);
     }
+    // Where the process is ending with its threads stopped, the players are left to it.
+    if (oggmix::capi::ThreadsStoppedForExit())
+        for (auto& [handle, entry] : open) (void)entry.release();
 }
 
 void CloseOpenPlayersAtExit() {

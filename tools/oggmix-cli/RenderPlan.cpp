@@ -216,9 +216,9 @@ private:
         return text;
     }
     PlanAction Load(const LineArgs& args) {
-        const std::filesystem::path file(args.Word(1));
+        const std::filesystem::path file = PathFromUtf8(args.Word(1));
         return LoadStep{Defined(args.Word(0)),
-                        (file.is_absolute() ? file : FFolder / file).string()};
+                        Utf8FromPath(file.is_absolute() ? file : FFolder / file)};
     }
 
     PlanAction TempoOf(const LineArgs& args) {
