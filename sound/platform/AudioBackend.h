@@ -4,6 +4,7 @@
 //   pulse          the PulseAudio server through libpulse, with its latency queried (the
 //                  default where a PulseAudio or PipeWire server answers)
 //   sdl            the real sound device through SDL2's audio callback (the default otherwise)
+//   wasapi         Windows' default render device in WASAPI's shared mode (the default there)
 //   null           consumes audio in real time and discards it
 //   wav:PATH       consumes audio in real time and writes it to a WAV file at PATH
 //   manual[:N]     moves only when a test calls ManualAudio::Advance; write-cursor lead N frames
@@ -108,6 +109,7 @@ void SetLastAudioBackendError(std::string message);
 
 std::unique_ptr<AudioBackend> MakeSdlBackend(int32_t latencyMs);
 std::unique_ptr<AudioBackend> MakePulseBackend(int32_t latencyMs);
+std::unique_ptr<AudioBackend> MakeWasapiBackend(int32_t latencyMs);  // Windows only
 std::unique_ptr<AudioBackend> MakeNullBackend();
 std::unique_ptr<AudioBackend> MakeWavBackend(std::string path);
 std::unique_ptr<AudioBackend> MakeManualBackend(int32_t periodFrames);

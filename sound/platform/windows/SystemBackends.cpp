@@ -1,15 +1,16 @@
-// SystemBackends.cpp: Windows' device back ends. None is built yet: a player that asks for the
-// device is told "unknown audio back end 'wasapi'"; null, wav: and offline work.
+// SystemBackends.cpp: Windows' device back end, WASAPI's shared mode.
 #include "sound/platform/AudioBackend.h"
 
 namespace oggmix {
 
 std::string DefaultAudioBackendName() { return "wasapi"; }
 
-std::unique_ptr<AudioBackend> MakeSystemBackend(std::string_view, const BackendOptions&) {
+std::unique_ptr<AudioBackend> MakeSystemBackend(std::string_view name,
+                                                const BackendOptions& Options) {
+    if (name == "wasapi") return MakeWasapiBackend(Options.LatencyMs);
     return nullptr;
 }
 
-const char* SystemBackendNames() { return ""; }
+const char* SystemBackendNames() { return "wasapi, "; }
 
 }  // namespace oggmix
