@@ -127,12 +127,12 @@ private:
     std::string Prepare(ComPtr<IMMDeviceEnumerator>& devices, ComPtr<IMMDevice>& device,
                         ComPtr<IAudioClient>& client, ComPtr<IAudioRenderClient>& render) {
         ::HRESULT result = ::CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                            __uuidof(IMMDeviceEnumerator), devices.ReceiveVoid());
+                                              __uuidof(IMMDeviceEnumerator), devices.ReceiveVoid());
         if (FAILED(result)) return Failure("the device enumerator", result);
         result = devices->GetDefaultAudioEndpoint(eRender, eConsole, device.Receive());
         if (FAILED(result)) return Failure("the default render device", result);
-        result = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                  client.ReceiveVoid());
+        result =
+            device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client.ReceiveVoid());
         if (FAILED(result)) return Failure("IMMDevice::Activate", result);
         ::WAVEFORMATEX format{};
         format.wFormatTag = WAVE_FORMAT_PCM;
@@ -141,11 +141,11 @@ private:
         format.wBitsPerSample = 16;
         format.nBlockAlign = kDeviceBytesPerFrame;
         format.nAvgBytesPerSec = kDeviceFramesPerSecond * kDeviceBytesPerFrame;
-        result = client->Initialize(
-            AUDCLNT_SHAREMODE_SHARED,
-            AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
-                AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY,
-            FLatencyMs * kHundredNsPerMs, 0, &format, nullptr);
+        result = client->Initialize(AUDCLNT_SHAREMODE_SHARED,
+                                    AUDCLNT_STREAMFLAGS_EVENTCALLBACK |
+                                        AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
+                                        AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY,
+                                    FLatencyMs * kHundredNsPerMs, 0, &format, nullptr);
         if (FAILED(result)) return Failure("IAudioClient::Initialize", result);
         result = client->SetEventHandle(FDeviceReady);
         if (FAILED(result)) return Failure("IAudioClient::SetEventHandle", result);
@@ -156,8 +156,8 @@ private:
         FPeriodFrames = static_cast<int32_t>(bufferFrames);
         ::REFERENCE_TIME period = 0;
         if (SUCCEEDED(client->GetDevicePeriod(&period, nullptr)))
-            FPeriodFrames = static_cast<int32_t>(period * kDeviceFramesPerSecond /
-                                                 (1000 * kHundredNsPerMs));
+            FPeriodFrames =
+                static_cast<int32_t>(period * kDeviceFramesPerSecond / (1000 * kHundredNsPerMs));
         result = client->GetService(__uuidof(IAudioRenderClient), render.ReceiveVoid());
         if (FAILED(result)) return Failure("IAudioClient::GetService", result);
         return {};
