@@ -35,6 +35,7 @@ public:
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
     T* operator->() const noexcept { return FPtr; }
+    T& operator*() const noexcept { return *FPtr; }
     T** Receive() noexcept { return &FPtr; }
     void** ReceiveVoid() noexcept { return reinterpret_cast<void**>(&FPtr); }
 
@@ -119,7 +120,7 @@ private:
             std::string error = Prepare(devices, device, client, render);
             const bool ready = error.empty();
             opened.set_value(std::move(error));
-            if (ready) Play(*client.operator->(), *render.operator->());
+            if (ready) Play(*client, *render);
         }
         ::CoUninitialize();
     }
