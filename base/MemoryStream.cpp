@@ -10,6 +10,7 @@
 
 #include "base/Exceptions.h"
 #include "base/FileCloser.h"
+#include "base/platform/Platform.h"
 
 namespace oggmix {
 namespace {
@@ -26,7 +27,7 @@ MemoryStream::MemoryStream(std::vector<uint8_t> bytes) : FBytes(std::move(bytes)
 }
 
 void MemoryStream::LoadFromFile(const std::string& fileName) {
-    UniqueFile file(std::fopen(fileName.c_str(), "rb"));
+    UniqueFile file(platform::OpenFile(fileName, "rb"));
     if (!file) ThrowIo("cannot open file", fileName);
 
     // Read in pieces rather than trusting a size from the file system: pipes and files that

@@ -43,7 +43,12 @@ set_target_properties(wuvorbis PROPERTIES EXPORT_NAME wuvorbis)
 install(TARGETS ${_oggmix_libraries} wuvorbis EXPORT oggmixTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR})  # the module, beside the executables
-install(TARGETS oggmix_c EXPORT oggmixTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# On Windows liboggmix.dll goes beside the programs, its import library and .def to lib/.
+install(TARGETS oggmix_c EXPORT oggmixTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+if(WIN32)
+  install(FILES ${CMAKE_BINARY_DIR}/music/oggmix.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 # The test application installs itself (app/), which is built when OGGMIX_BUILD_APP is on.
 install(TARGETS oggmix-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -52,13 +57,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/python/oggmix.py DESTINATION ${OGGMIX_INSTAL
 
 # Public headers only: a unit's private *_Internal.h stays behind, as do the vector kernels'
 # templates (which need it), the decoding library's C source and the music player's inside.
+# The platform rooms hold only their own sources.
 foreach(_dir base decoder stream mixer sound feed)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${_dir}/
     DESTINATION ${OGGMIX_INSTALL_INCLUDEDIR}/${_dir}
     FILES_MATCHING PATTERN "*.h"
     PATTERN "*_Internal.h" EXCLUDE
     PATTERN "RenderKernels_Vector.h" EXCLUDE
-    PATTERN "wuvorbis" EXCLUDE)
+    PATTERN "wuvorbis" EXCLUDE
+    PATTERN "linux" EXCLUDE
+    PATTERN "windows" EXCLUDE)
 endforeach()
 
 # pkg-config modules that the installed static libraries link: the package finds them again for

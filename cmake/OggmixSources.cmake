@@ -10,6 +10,9 @@ function(oggmix_require_listed pattern)
     get_target_property(_sources ${_target} SOURCES)
     list(APPEND _listed ${_sources})
   endforeach()
+  # Files of another operating system's build, named by the folder.
+  get_directory_property(_elsewhere OGGMIX_OTHER_PLATFORM_SOURCES)
+  list(APPEND _listed ${_elsewhere})
   foreach(_file IN LISTS _present)
     if(NOT _file IN_LIST _listed)
       message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${_file} is in no source list of "

@@ -2,9 +2,6 @@
 // and the MemoryStream callbacks.
 #include "decoder/OggWuvorbisLib.h"
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +9,8 @@
 
 #include "base/Exceptions.h"
 #include "base/MemoryStream.h"
+#include "base/Utf8Path.h"
+#include "base/platform/Platform.h"
 
 namespace oggmix {
 
@@ -26,20 +25,13 @@ std::string LibraryMissingMessage(const std::string& path) {
     return "wuvorbis.dllが存在しません。\r\n(" + path + ")";
 }
 
-// The platform's name for a loaded module, as GetModuleFileNameA would give it; empty when
-// the platform cannot say.
-std::string LoadedModulePath(void* handle) {
-    link_map* map = nullptr;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr)
-        return {};
-    return map->l_name;
-}
-
 MemoryStream& AsStream(void* dataSource) { return *static_cast<MemoryStream*>(dataSource); }
 
 }  // namespace
 
-void TVorbisFileDLL::ModuleCloser::operator()(void* handle) const noexcept { dlclose(handle); }
+void TVorbisFileDLL::ModuleCloser::operator()(void* handle) const noexcept {
+    platform::CloseLibrary(handle);
+}
 
 TVorbisFileDLL::TVorbisFileDLL(bool AutoCPU) : FAutoCPU(AutoCPU) {}
 
@@ -55,14 +47,15 @@ bool TVorbisFileDLL::LoadDLL(const std::string& FileName) {
     // that the library is missing, with the path we looked at.
     std::string fullPath = FileName;
     try {
-        fullPath = std::filesystem::absolute(FileName).lexically_normal().string();
-        FHandle.reset(dlopen(fullPath.c_str(), RTLD_NOW | RTLD_LOCAL));
+        fullPath =
+            Utf8FromPath(std::filesystem::absolute(PathFromUtf8(FileName)).lexically_normal());
+        FHandle.reset(platform::OpenLibrary(fullPath));
     } catch (const std::exception&) {
         FHandle.reset();
     }
     if (!FHandle) throw ERangeError(LibraryMissingMessage(fullPath));
 
-    FDLLName = LoadedModulePath(FHandle.get());
+    FDLLName = platform::LibraryPath(FHandle.get());
     if (FDLLName.empty()) FDLLName = kUnknownModuleName;
 
     try {
@@ -161,7 +154,7 @@ void TVorbisFileDLL::SetStreamCallbacks() noexcept {
 }
 
 void* TVorbisFileDLL::FindSymbol(const char* Name) {
-    void* address = FHandle ? dlsym(FHandle.get(), Name) : nullptr;
+    void* address = FHandle ? platform::LibrarySymbol(FHandle.get(), Name) : nullptr;
     if (address == nullptr)
         throw ERangeError(std::string("関数(") + Name + ")の所得に失敗しました");
     return address;

@@ -18,6 +18,8 @@
 #include "oggmix/MusicPlayer.h"
 #include "oggmix/oggmix.h"
 
+#include "music/platform/LibraryExit.h"
+
 namespace {
 
 // Events handed over by the player but not yet polled, as many as the player itself keeps;
@@ -84,6 +86,11 @@ void CloseOpenPlayers() {
     {
         std::lock_guard guard(gPlayersMutex);
         open.swap(gPlayers);
+    }
+    // Where the process is ending with its threads stopped, the players are left to it.
+    if (oggmix::capi::ThreadsStoppedForExit()) {
+        (void)std::make_unique<Registry>(std::move(open)).release();  // never destroyed
+        return;
     }
     for (auto& [handle, entry] : open) {
         std::unique_ptr<oggmix::MusicPlayer> closed;  // shut down outside the player's lock

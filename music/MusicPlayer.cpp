@@ -11,6 +11,7 @@
 #include <new>
 
 #include "base/Exceptions.h"
+#include "base/Utf8Path.h"
 #include "music/MusicArguments.h"
 #include "music/MusicPlayer_Impl.h"
 #include "sound/platform/AudioBackend.h"
@@ -161,7 +162,7 @@ void MusicPlayer::Impl::EnsureSlot(TrackState& State) {
 Track MusicPlayer::Load(const std::string& Path) {
     auto stream = FImpl->NewStream();
     try {
-        if (std::error_code error; std::filesystem::is_directory(Path, error))
+        if (std::error_code error; std::filesystem::is_directory(PathFromUtf8(Path), error))
             throw MusicError(MusicErrorCode::ReadFailed, Path + ": is a directory");
         if (!stream->LoadFromFile(Path))
             throw MusicError(MusicErrorCode::FileNotFound, Path + ": no such file");

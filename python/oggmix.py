@@ -341,6 +341,11 @@ _PROTOTYPES = {
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 _libraries = {}  # path: the loaded library, each loaded once
+# The library's name, and its folder in an installed prefix: on Windows bin/, beside the programs.
+if os.name == "nt":
+    _LIBRARY_NAME, _LIBRARY_DIR = "liboggmix.dll", "bin"
+else:
+    _LIBRARY_NAME, _LIBRARY_DIR = "liboggmix.so", "lib"
 
 
 def _library_path(path: Optional[str]) -> str:
@@ -348,10 +353,10 @@ def _library_path(path: Optional[str]) -> str:
         return path
     if os.environ.get("OGGMIX_LIBRARY"):
         return os.environ["OGGMIX_LIBRARY"]
-    installed = os.path.join(_HERE, "..", "..", "..", "lib", "liboggmix.so")
+    installed = os.path.join(_HERE, "..", "..", "..", _LIBRARY_DIR, _LIBRARY_NAME)
     if os.path.exists(installed):
         return os.path.normpath(installed)
-    return ctypes.util.find_library("oggmix") or "liboggmix.so"
+    return ctypes.util.find_library("oggmix") or _LIBRARY_NAME
 
 
 def load_library(path: Optional[str] = None) -> ctypes.CDLL:

@@ -3,9 +3,6 @@
 #include "sound/voxa.h"
 #include "sound/voxa_Internal.h"
 
-#include <iconv.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +10,8 @@
 #include <filesystem>
 
 #include "base/FileCloser.h"
+#include "base/Utf8Path.h"
+#include "base/platform/Platform.h"
 
 namespace oggmix {
 
@@ -33,46 +32,6 @@ struct UnitLifetime {
 std::mutex gLogMutex;
 int32_t gDebugLogCount = 0;  // guarded by gLogMutex
 
-class Iconv {
-public:
-    Iconv(const char* to, const char* from) : FCd(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (Valid()) iconv_close(FCd);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    [[nodiscard]] bool Valid() const noexcept { return FCd != reinterpret_cast<iconv_t>(-1); }
-    [[nodiscard]] iconv_t Get() const noexcept { return FCd; }
-
-private:
-    iconv_t FCd;
-};
-
-// UTF-8 to Shift-JIS (code page 932); a character it cannot hold becomes '?'.
-std::string ToShiftJis(const std::string& utf8) {
-    const Iconv cd("CP932", "UTF-8");
-    if (!cd.Valid()) return utf8;
-    std::string out(utf8.size() * 2 + 4, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char* dest = out.data();
-    size_t destLeft = out.size();
-    while (inLeft > 0) {
-        if (iconv(cd.Get(), &in, &inLeft, &dest, &destLeft) != static_cast<size_t>(-1)) break;
-        if (errno != EILSEQ && errno != EINVAL) break;
-        // Skip one UTF-8 sequence and mark the gap.
-        size_t skip = 1;
-        while (skip < inLeft && (static_cast<unsigned char>(in[skip]) & 0xC0) == 0x80) ++skip;
-        in += skip;
-        inLeft -= skip;
-        if (destLeft == 0) break;
-        *dest++ = '?';
-        --destLeft;
-    }
-    out.resize(out.size() - destLeft);
-    return out;
-}
-
 [[noreturn]] void ThrowLogError(const std::string& path) {
     throw EInOutError("I/O error " + std::to_string(errno) + ": " + path + ": " +
                       std::strerror(errno));
@@ -80,12 +39,12 @@ std::string ToShiftJis(const std::string& utf8) {
 
 void WriteLogLine(const std::string& Message) {
     const std::string path = DebugLogPath();
-    UniqueFile file(std::fopen(path.c_str(), gDebugLogCount == 0 ? "wb" : "ab"));
+    UniqueFile file(platform::OpenFile(path, gDebugLogCount == 0 ? "wb" : "ab"));
     if (!file) ThrowLogError(path);
     ++gDebugLogCount;
     char number[32];
     std::snprintf(number, sizeof number, "debug#%.5d ... ", gDebugLogCount);
-    const std::string line = ToShiftJis(number + Message) + "\r\n";
+    const std::string line = platform::ToCodePage932(number + Message) + "\r\n";
     if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size()) ThrowLogError(path);
     if (std::fclose(file.release()) != 0) ThrowLogError(path);
 }
@@ -98,11 +57,9 @@ int32_t DebugLogCount() {
 }
 
 std::string DebugLogPath() {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    const std::filesystem::path folder =
-        error ? std::filesystem::current_path() : exe.parent_path();
-    return (folder / "VOXA_DebugLog.txt").string();
+    const std::string folder = platform::ProgramFolder();
+    return (folder.empty() ? Utf8FromPath(std::filesystem::current_path()) : folder) +
+           "/VOXA_DebugLog.txt";
 }
 
 HRESULT CheckResult(HRESULT Result, const std::string& Message) {

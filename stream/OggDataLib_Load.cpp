@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/Exceptions.h"
+#include "base/Utf8Path.h"
 #include "stream/SourceFormat.h"
 
 namespace oggmix {
@@ -71,7 +72,8 @@ void TOggData::SetDecoderBinding(TVorbisFileDLL* Binding) noexcept {
 bool TOggData::LoadFromFile(const std::string& FileName) {
     // A folder is not a file; whatever cannot be examined counts as missing.
     std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(FileName, error);
+    const std::filesystem::file_status status =
+        std::filesystem::status(PathFromUtf8(FileName), error);
     if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) return false;
 
     auto stream = std::make_unique<MemoryStream>();

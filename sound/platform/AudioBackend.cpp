@@ -24,11 +24,6 @@ LastError& TheLastError() {
 
 }  // namespace
 
-std::string DefaultAudioBackendName() {
-    constexpr int32_t kAnswerTimeoutMs = 1000;
-    return PulseServerAnswers(kAnswerTimeoutMs) ? "pulse" : "sdl";
-}
-
 std::string AudioBackendName() {
     const char* value = std::getenv("OGGMIX_AUDIO");
     return (value == nullptr || *value == '\0') ? DefaultAudioBackendName() : std::string(value);
@@ -62,11 +57,7 @@ HRESULT CreateAudioBackend(std::string_view name, std::unique_ptr<AudioBackend>&
     Backend.reset();
     const std::string defaultName = name.empty() ? DefaultAudioBackendName() : std::string();
     if (name.empty()) name = defaultName;
-    if (name == "sdl") {
-        Backend = MakeSdlBackend(Options.LatencyMs);
-    } else if (name == "pulse") {
-        Backend = MakePulseBackend(Options.LatencyMs);
-    } else if (name == "null") {
+    if (name == "null") {
         Backend = MakeNullBackend();
     } else if (name.starts_with("wav:") && name.size() > 4) {
         Backend = MakeWavBackend(std::string(name.substr(4)));
@@ -80,9 +71,10 @@ HRESULT CreateAudioBackend(std::string_view name, std::unique_ptr<AudioBackend>&
         if (ec == std::errc() && end == digits.data() + digits.size() && frames > 0)
             Backend = MakeManualBackend(frames);
     }
+    if (!Backend) Backend = MakeSystemBackend(name, Options);
     if (!Backend) {
-        SetLastAudioBackendError("unknown audio back end '" + std::string(name) +
-                                 "' (sdl, pulse, null, wav:PATH or manual)");
+        SetLastAudioBackendError("unknown audio back end '" + std::string(name) + "' (" +
+                                 SystemBackendNames() + "null, wav:PATH or manual)");
         return DSERR_NODRIVER;
     }
     return DS_OK;

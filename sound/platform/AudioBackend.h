@@ -4,6 +4,7 @@
 //   pulse          the PulseAudio server through libpulse, with its latency queried (the
 //                  default where a PulseAudio or PipeWire server answers)
 //   sdl            the real sound device through SDL2's audio callback (the default otherwise)
+//   wasapi         Windows' default render device in WASAPI's shared mode (the default there)
 //   null           consumes audio in real time and discards it
 //   wav:PATH       consumes audio in real time and writes it to a WAV file at PATH
 //   manual[:N]     moves only when a test calls ManualAudio::Advance; write-cursor lead N frames
@@ -88,8 +89,14 @@ struct BackendOptions {
 [[nodiscard]] HRESULT CreateAudioBackend(std::string_view name,
                                          std::unique_ptr<AudioBackend>& Backend,
                                          const BackendOptions& Options = {});
-// "pulse" when a PulseAudio server answers within about a second, else "sdl". Connects.
+// The platform's own (platform/<system>/SystemBackends.cpp): on Linux "pulse" when a PulseAudio
+// server answers within about a second, else "sdl" (connects); "wasapi" on Windows.
 [[nodiscard]] std::string DefaultAudioBackendName();
+// The platform's device back end of that name (nullptr when it has none), and their names for
+// messages ("sdl, pulse, ").
+[[nodiscard]] std::unique_ptr<AudioBackend> MakeSystemBackend(std::string_view name,
+                                                              const BackendOptions& Options);
+[[nodiscard]] const char* SystemBackendNames();
 // OGGMIX_AUDIO when set and not empty, else DefaultAudioBackendName().
 [[nodiscard]] std::string AudioBackendName();
 // Why the last Open or CreateAudioBackend of this process failed; empty after a success.
@@ -102,6 +109,7 @@ void SetLastAudioBackendError(std::string message);
 
 std::unique_ptr<AudioBackend> MakeSdlBackend(int32_t latencyMs);
 std::unique_ptr<AudioBackend> MakePulseBackend(int32_t latencyMs);
+std::unique_ptr<AudioBackend> MakeWasapiBackend(int32_t latencyMs);  // Windows only
 std::unique_ptr<AudioBackend> MakeNullBackend();
 std::unique_ptr<AudioBackend> MakeWavBackend(std::string path);
 std::unique_ptr<AudioBackend> MakeManualBackend(int32_t periodFrames);

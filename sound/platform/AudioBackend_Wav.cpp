@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/FileCloser.h"
+#include "base/platform/Platform.h"
 #include "sound/platform/AudioBackend.h"
 #include "sound/platform/RealtimePump.h"
 
@@ -46,7 +47,7 @@ public:
     ~WavBackend() override { Close(); }
 
     HRESULT Open(PullFn pull) override {
-        FFile.reset(std::fopen(FPath.c_str(), "wb"));
+        FFile.reset(platform::OpenFile(FPath, "wb"));
         const auto header = WavHeader(0);
         if (!FFile || std::fwrite(header.data(), 1, header.size(), FFile.get()) != header.size()) {
             const std::string why = std::strerror(errno);

@@ -16,6 +16,35 @@
 
 #include <cstdint>
 
+// Where <windows.h> came first, its macros of these names would rewrite the declarations below:
+// they step aside for this header and are back after it.
+#pragma push_macro("S_OK")
+#undef S_OK
+#pragma push_macro("S_FALSE")
+#undef S_FALSE
+#pragma push_macro("E_NOINTERFACE")
+#undef E_NOINTERFACE
+#pragma push_macro("E_POINTER")
+#undef E_POINTER
+#pragma push_macro("E_FAIL")
+#undef E_FAIL
+#pragma push_macro("CLASS_E_NOAGGREGATION")
+#undef CLASS_E_NOAGGREGATION
+#pragma push_macro("REGDB_E_CLASSNOTREG")
+#undef REGDB_E_CLASSNOTREG
+#pragma push_macro("CO_E_NOTINITIALIZED")
+#undef CO_E_NOTINITIALIZED
+#pragma push_macro("WAVE_FORMAT_PCM")
+#undef WAVE_FORMAT_PCM
+#pragma push_macro("WAIT_OBJECT_0")
+#undef WAIT_OBJECT_0
+#pragma push_macro("WAIT_TIMEOUT")
+#undef WAIT_TIMEOUT
+#pragma push_macro("WAIT_FAILED")
+#undef WAIT_FAILED
+#pragma push_macro("INFINITE")
+#undef INFINITE
+
 namespace oggmix {
 
 using HRESULT = int32_t;
@@ -265,3 +294,17 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 bool CloseHandle(HANDLE hObject);
 
 }  // namespace oggmix
+
+#pragma pop_macro("S_OK")
+#pragma pop_macro("S_FALSE")
+#pragma pop_macro("E_NOINTERFACE")
+#pragma pop_macro("E_POINTER")
+#pragma pop_macro("E_FAIL")
+#pragma pop_macro("CLASS_E_NOAGGREGATION")
+#pragma pop_macro("REGDB_E_CLASSNOTREG")
+#pragma pop_macro("CO_E_NOTINITIALIZED")
+#pragma pop_macro("WAVE_FORMAT_PCM")
+#pragma pop_macro("WAIT_OBJECT_0")
+#pragma pop_macro("WAIT_TIMEOUT")
+#pragma pop_macro("WAIT_FAILED")
+#pragma pop_macro("INFINITE")

@@ -1,23 +1,28 @@
 // TestPaths.cpp: executable folder, decoder binding and temporary folders for tests.
 #include "tests/support/TestPaths.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
+#include "base/Utf8Path.h"
+#include "base/platform/Platform.h"
 #include "decoder/OggWuvorbisLib.h"
 
 namespace oggmix::test {
 
 std::string ExecutableDir() {
-    return std::filesystem::canonical("/proc/self/exe").parent_path().string();
+    const std::string folder = platform::ProgramFolder();
+    if (folder.empty()) throw std::runtime_error("cannot tell the program's folder");
+    return folder;
 }
 
-std::string WuvorbisPath() { return ExecutableDir() + "/libwuvorbis.so"; }
+std::string WuvorbisPath() {
+    return ExecutableDir() + "/" + platform::SharedLibraryName("wuvorbis");
+}
 
 void BindDecoder() {
     if (VorbisFileDLL && VorbisFileDLL->Usable()) return;
@@ -26,10 +31,21 @@ void BindDecoder() {
 }
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "oggmix-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make a temporary folder");
-    FPath = pattern;
+    // A name no other test process picks: its own id and random letters, made or tried again.
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "oggmix-test-" + std::to_string(platform::ProcessId()) + "-";
+        for (int i = 0; i < 6; ++i) name += kLetters[pick(random)];
+        std::error_code error;
+        if (std::filesystem::create_directory(base / name, error)) {
+            FPath = Utf8FromPath(base / name);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -39,7 +55,7 @@ TempDir::~TempDir() {
 
 std::string TempDir::Write(const std::string& name, std::span<const uint8_t> bytes) const {
     const std::string path = FPath + "/" + name;
-    std::ofstream out(path, std::ios::binary);
+    std::ofstream out(PathFromUtf8(path), std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
@@ -57,7 +73,7 @@ ScopedCurrentDir::~ScopedCurrentDir() {
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "base/PcmFormat.h"
+#include "base/Utf8Path.h"
+#include "base/platform/Platform.h"
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/MessageText.h"
 #include "tools/oggmix-cli/OutputFile.h"
@@ -97,7 +99,7 @@ public:
     [[nodiscard]] bool WriteEvents(const std::string& path) {
         std::stable_sort(FEvents.begin(), FEvents.end(),
                          [](const EventLine& a, const EventLine& b) { return a.Frame < b.Frame; });
-        std::ofstream out(path);
+        std::ofstream out(PathFromUtf8(path), std::ios::binary);
         for (const EventLine& line : FEvents)
             if (line.Frame < FLength) out << line.Frame << ' ' << line.Text << '\n';
         out.close();

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -19,6 +18,7 @@
 
 #include "base/Exceptions.h"
 #include "base/FileCloser.h"
+#include "base/platform/Platform.h"
 #include "feed/AudioFeed.h"
 #include "sound/platform/AudioBackend.h"
 #include "sound/platform/DeviceStatus.h"
@@ -42,7 +42,7 @@ constexpr double kMaxSeconds = 1e9;
 class PositionLog {
 public:
     explicit PositionLog(const std::string& path)
-        : FFile(path.empty() ? nullptr : std::fopen(path.c_str(), "w")) {}
+        : FFile(path.empty() ? nullptr : platform::OpenFile(path, "w")) {}
 
     [[nodiscard]] bool Failed(const std::string& path) const {
         return !path.empty() && FFile == nullptr;
@@ -74,34 +74,9 @@ private:
     UniqueFile FFile;
 };
 
-// Set by SIGINT and SIGTERM; the main loop ends the playing in order.
+// Set on a request to stop (Ctrl-C, SIGTERM); the main loop ends the playing in order.
 std::atomic<bool> gStopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnStopSignal(int) { gStopRequested.store(true, std::memory_order_relaxed); }
-
-// Installs the stop handlers for its lifetime and restores the previous ones.
-class StopSignals {
-public:
-    StopSignals() {
-        gStopRequested.store(false, std::memory_order_relaxed);
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &FPreviousInt);
-        sigaction(SIGTERM, &action, &FPreviousTerm);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &FPreviousInt, nullptr);
-        sigaction(SIGTERM, &FPreviousTerm, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    struct sigaction FPreviousInt {};
-    struct sigaction FPreviousTerm {};
-};
 
 // Parses args into out; returns an empty string or what is wrong.
 std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
@@ -267,7 +242,7 @@ int Play(const CommandLine& args) {
         std::fprintf(stderr, "oggmix-cli play: cannot write %s\n", args.PositionLog.c_str());
         return kExitFailure;
     }
-    StopSignals signals;
+    const platform::StopRequestWatch stopRequests(gStopRequested);
     TVOXA voxa(nullptr);
     voxa.SetDebugOption({dsoExceptOnError});
     voxa.Loaded();

@@ -2,6 +2,8 @@
 // which turns it into "PATH:LINE: ..."; nothing of a bad plan reaches the player.
 #include "tools/oggmix-cli/RenderPlan.h"
 
+#include "base/Utf8Path.h"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -273,8 +275,9 @@ private:
     }
 
     PlanAction Load(const LineArgs& args) {
-        const std::filesystem::path file(args.Word(1));
-        LoadStep step{Defined(args.Word(0)), (file.is_absolute() ? file : FFolder / file).string()};
+        const std::filesystem::path file = PathFromUtf8(args.Word(1));
+        LoadStep step{Defined(args.Word(0)),
+                      Utf8FromPath(file.is_absolute() ? file : FFolder / file)};
         FGroupOf.emplace(step.Name, std::string());
         return step;
     }
@@ -422,10 +425,10 @@ int64_t RenderPlan::LengthFrames(std::optional<double> seconds) const {
 }
 
 PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out) {
-    std::ifstream file(path);
+    std::ifstream file(PathFromUtf8(path));
     if (!file) return {Printable(path) + ": cannot read the plan", false};
     out = RenderPlan{path, {}, std::nullopt};
-    StepReader reader(std::filesystem::path(path).parent_path());
+    StepReader reader(PathFromUtf8(path).parent_path());
     int64_t lastFrame = 0;
     std::string line;
     for (int32_t number = 1; std::getline(file, line); ++number) {

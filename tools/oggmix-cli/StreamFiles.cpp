@@ -7,15 +7,17 @@
 
 #include "base/Exceptions.h"
 #include "base/PcmFormat.h"
+#include "base/Utf8Path.h"
+#include "base/platform/Platform.h"
 #include "decoder/OggWuvorbisLib.h"
 #include "stream/SourceFormat.h"
 
 namespace oggmix::cli {
 
 std::string DecoderPathBesideExecutable() {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe", error);
-    return (exe.parent_path() / "libwuvorbis.so").string();
+    const std::string folder = platform::ProgramFolder();
+    const std::string name = platform::SharedLibraryName("wuvorbis");
+    return folder.empty() ? name : folder + "/" + name;
 }
 
 bool BindDecoderBesideExecutable() {
@@ -31,7 +33,8 @@ bool BindDecoderBesideExecutable() {
 
 const char* WhyNotLoaded(const std::string& path) {
     std::error_code error;
-    return std::filesystem::is_directory(path, error) ? "is a directory" : "no such file";
+    return std::filesystem::is_directory(PathFromUtf8(path), error) ? "is a directory"
+                                                                    : "no such file";
 }
 
 std::vector<std::unique_ptr<TOggData>> LoadStreamFiles(const std::vector<std::string>& paths,

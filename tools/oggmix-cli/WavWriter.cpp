@@ -10,6 +10,7 @@
 
 #include "base/Exceptions.h"
 #include "base/PcmFormat.h"
+#include "base/platform/Platform.h"
 
 namespace oggmix::cli {
 namespace {
@@ -34,7 +35,7 @@ void PutTag(std::array<uint8_t, kHeaderBytes>& header, size_t at, const char (&t
 }  // namespace
 
 WavWriter::WavWriter(const std::string& path, int64_t plannedFrames)
-    : FFile(std::fopen(path.c_str(), "wb")) {
+    : FFile(platform::OpenFile(path, "wb")) {
     if (!FFile) throw EInOutError(path + ": cannot create (" + std::strerror(errno) + ")");
     if (!WriteHeader(std::clamp<int64_t>(plannedFrames, 0, kMaxFrames)))
         throw EInOutError(path + ": cannot write");

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/platform/Platform.h"
 #include "stream/SimdLevel.h"
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/CommandLine.h"
@@ -63,7 +64,8 @@ int UsageError(const char* command, const std::string& message) {
 
 int main(int argc, char** argv) {
     using namespace oggmix::cli;
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = oggmix::platform::ProgramArguments(argc, argv);
+    oggmix::platform::UseBinaryStdout();
     if (const oggmix::SimdChoice simd = oggmix::SimdLevelFromEnvironment(); simd.Refusal) {
         std::fprintf(stderr, "oggmix-cli: %s\n", simd.Refusal);
         return kExitUsage;
