@@ -1,6 +1,7 @@
-// The device's thread allocates nothing: a player on the offline back end is pulled from a
-// thread of the test's own, which counts every heap allocation it makes, the decoding
-// library's included, while the game's thread loads, starts, seeks, cross-fades and stops.
+// The device's thread allocates and frees nothing: a player on the offline back end is pulled
+// from a thread of the test's own, which counts every heap allocation and free it makes, the
+// decoding library's included, while the game's thread loads, starts, seeks, cross-fades and
+// stops.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,7 +15,8 @@ namespace oggmix::test {
 namespace {
 
 // Pulls the player as a device would, on a thread of its own, in pieces of 10 ms that fall
-// anywhere in a block, counting the allocations of that thread inside the pulls alone.
+// anywhere in a block, counting the allocations and frees of that thread inside the pulls
+// alone.
 class CountingDevice {
 public:
     explicit CountingDevice(MusicPlayer& Player)
@@ -35,30 +37,34 @@ public:
         FDone.acquire();
     }
     [[nodiscard]] int64_t Allocations() const noexcept { return FAllocations; }
+    [[nodiscard]] int64_t Frees() const noexcept { return FFrees; }
     [[nodiscard]] int32_t Peak() const noexcept { return FPeak; }
-    // Whether the counter sees an allocation of this thread at all.
+    // Whether the counters see an allocation and a free of this thread at all.
     [[nodiscard]] bool Counts() const noexcept { return FCounts; }
 
 private:
     static constexpr int64_t kPieceFrames = 441;
 
     void Run() {
-        const int64_t before = HeapAllocationsOnThisThread();
+        const int64_t allocated = HeapAllocationsOnThisThread();
+        const int64_t freed = HeapFreesOnThisThread();
         void* (*volatile allocate)(std::size_t) = std::malloc;
         std::free(allocate(64));
-        FCounts = HeapAllocationsOnThisThread() > before;
+        FCounts = HeapAllocationsOnThisThread() > allocated && HeapFreesOnThisThread() > freed;
         FDone.release();
         for (;;) {
             FGo.acquire();
             if (FFrames < 0) return;
-            const int64_t start = HeapAllocationsOnThisThread();
+            const int64_t allocatedBefore = HeapAllocationsOnThisThread();
+            const int64_t freedBefore = HeapFreesOnThisThread();
             for (int64_t done = 0; done < FFrames; done += kPieceFrames) {
                 const auto piece = std::span(FPiece).first(
                     static_cast<size_t>(2 * std::min(kPieceFrames, FFrames - done)));
                 FPlayer.RenderOffline(piece);
                 for (const int16_t sample : piece) FPeak = std::max(FPeak, std::abs(sample));
             }
-            FAllocations += HeapAllocationsOnThisThread() - start;
+            FAllocations += HeapAllocationsOnThisThread() - allocatedBefore;
+            FFrees += HeapFreesOnThisThread() - freedBefore;
             FDone.release();
         }
     }
@@ -67,6 +73,7 @@ private:
     std::vector<int16_t> FPiece;
     int64_t FFrames = 0;
     int64_t FAllocations = 0;
+    int64_t FFrees = 0;
     int32_t FPeak = 0;  // of everything pulled
     bool FCounts = false;
     std::binary_semaphore FGo{0};
@@ -74,7 +81,7 @@ private:
     std::thread FThread;  // last: starts once the rest is in place
 };
 
-TEST(MusicAllocations, TheDeviceThreadAllocatesNothingThroughThirtySecondsOfCalls) {
+TEST(MusicAllocations, TheDeviceThreadAllocatesAndFreesNothingThroughThirtySecondsOfCalls) {
     PlayerOptions options;
     options.Backend = "offline";
     MusicPlayer player(options);
@@ -147,6 +154,7 @@ TEST(MusicAllocations, TheDeviceThreadAllocatesNothingThroughThirtySecondsOfCall
     EXPECT_EQ(player.MixedFrame(), 30 * 44100);
     EXPECT_GT(device.Peak(), 8000);  // the music was heard
     EXPECT_EQ(device.Allocations(), 0);
+    EXPECT_EQ(device.Frees(), 0) << "what the device's thread retires is freed by the game's";
 }
 
 }  // namespace

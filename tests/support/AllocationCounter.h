@@ -17,6 +17,9 @@ namespace oggmix::test {
 // AllocationCounter_Heap.cpp (the oggmix_heapcounter target), which puts its own malloc
 // family in front of the C library's; a program must link it to call this.
 [[nodiscard]] int64_t HeapAllocationsOnThisThread() noexcept;
+// Blocks given back to the heap by the calling thread since it started (free, and so every
+// operator delete, of anything but null); counted alongside.
+[[nodiscard]] int64_t HeapFreesOnThisThread() noexcept;
 
 // Counts the calling thread's allocations from construction on.
 class AllocationScope {

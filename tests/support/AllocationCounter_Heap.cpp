@@ -1,6 +1,6 @@
-// AllocationCounter_Heap.cpp: counts every heap allocation a thread makes, the C library's
-// malloc, calloc and realloc included, so that what the decoding library allocates is seen
-// as well as operator new. A plain build puts its own malloc family in front of the C
+// AllocationCounter_Heap.cpp: counts every heap allocation and free a thread makes, the C
+// library's malloc, calloc, realloc and free included, so that what the decoding library
+// does is seen as well as operator new and delete. A plain build puts its own malloc family in front of the C
 // library's and forwards to it; a sanitizer build, whose runtime owns the heap, counts
 // through the runtime's allocation hook.
 #include <cstddef>
@@ -25,15 +25,18 @@ namespace {
 
 // Static TLS of the executable: reading it never allocates, so the hooks may use it.
 constinit thread_local int64_t tHeapAllocations = 0;
+constinit thread_local int64_t tHeapFrees = 0;
 
 #ifdef OGGMIX_SANITIZER_HEAP
 void CountAllocation(const volatile void*, std::size_t) { ++tHeapAllocations; }
-const int gHooked = __sanitizer_install_malloc_and_free_hooks(CountAllocation, nullptr);
+void CountFree(const volatile void*) { ++tHeapFrees; }
+const int gHooked = __sanitizer_install_malloc_and_free_hooks(CountAllocation, CountFree);
 #endif
 
 }  // namespace
 
 int64_t HeapAllocationsOnThisThread() noexcept { return tHeapAllocations; }
+int64_t HeapFreesOnThisThread() noexcept { return tHeapFrees; }
 
 }  // namespace oggmix::test
 
@@ -62,6 +65,9 @@ void* aligned_alloc(std::size_t alignment, std::size_t bytes) {
     ++oggmix::test::tHeapAllocations;
     return __libc_memalign(alignment, bytes);
 }
-void free(void* p) { __libc_free(p); }
+void free(void* p) {
+    if (p != nullptr) ++oggmix::test::tHeapFrees;
+    __libc_free(p);
+}
 }
 #endif
