@@ -5,7 +5,8 @@
 // decoder, or, when the binding is gone or cannot clear it, frees the file itself, so no
 // path leaks the file or frees it twice.
 // Threads: the owner's; not thread-safe (the owning stream serialises it).
-// Memory:  Open allocates (the decoder's state); Close frees.
+// Memory:  Open allocates (the decoder's state), and so does WarmUp (its decoding state);
+//          Close frees.
 
 #include <memory>
 
