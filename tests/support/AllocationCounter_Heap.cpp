@@ -17,7 +17,10 @@
 #endif
 
 #ifdef OGGMIX_SANITIZER_HEAP
-#include <sanitizer/allocator_interface.h>
+// The runtime's hook, declared here since not every compiler ships its header.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*Allocated)(const volatile void*,
+                                                                           std::size_t),
+                                                         void (*Freed)(const volatile void*));
 #endif
 
 namespace oggmix::test {
@@ -30,7 +33,8 @@ constinit thread_local int64_t tHeapFrees = 0;
 #ifdef OGGMIX_SANITIZER_HEAP
 void CountAllocation(const volatile void*, std::size_t) { ++tHeapAllocations; }
 void CountFree(const volatile void*) { ++tHeapFrees; }
-const int gHooked = __sanitizer_install_malloc_and_free_hooks(CountAllocation, CountFree);
+[[maybe_unused]] const int gHooked =
+    __sanitizer_install_malloc_and_free_hooks(CountAllocation, CountFree);
 #endif
 
 }  // namespace
