@@ -140,34 +140,40 @@ int32_t TOggPlayer::Fill(void* Dest, int32_t ByteCount, bool Lock) noexcept {
         }
     }
 
+    // The blocks are the streams' own rings, which the UI thread may zero (stop, close,
+    // reload) once a render is over: each is summed under its stream's lock.
+    MixSlots(Dest, BytesToFrames(ByteCount), true, [delayMs](size_t, TOggData& Stream) {
+        return Stream.RenderNext(delayMs) > 0 ? Stream.GetBlock() : nullptr;
+    });
+    return ByteCount;
+}
+
+template <class RenderSlot>
+void TOggPlayer::MixSlots(void* Dest, int32_t FrameCount, bool LockWhileSumming,
+                          RenderSlot&& Render) noexcept {
     const RenderKernels& kernels = Kernels();
-    const int32_t frames = BytesToFrames(ByteCount);
-    const int32_t valueCount = 2 * frames;
+    const int32_t valueCount = 2 * FrameCount;
     int32_t sourceCount = 0;
     bool wrapped = false;
     for (size_t slot = 0; slot < FSlots.size(); ++slot) {
         TOggData* stream = FSlots[slot];
         FSlotRecords[slot] = nullptr;
         if (stream == nullptr) continue;
-        const int32_t rendered = stream->RenderNext(delayMs);
+        const int32_t* block = Render(slot, *stream);
         // A stream that met its end at once renders nothing, but its record says so.
         FSlotRecords[slot] = stream->LastPlayRecord();
-        if (rendered <= 0) continue;
-        const int32_t* block = stream->GetBlock();
+        if (block == nullptr) continue;
         FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
         FSources[static_cast<size_t>(sourceCount++)] = block;
-        // Summed at once, while the block is still in the cache, and under the stream's lock,
-        // since the UI thread may stop, close or reload it (zeroing its ring) after its
-        // render. Integer sums do not depend on their order; only a sum that wrapped on the
-        // way needs the exact pass below.
-        const StreamLocks held{std::span(&stream, 1)};
+        // Summed at once, while the block is still in the cache. Integer sums do not depend
+        // on their order; only a sum that wrapped on the way needs the exact pass below.
+        const StreamLocks held{std::span(&stream, LockWhileSumming ? 1 : 0)};
         if (sourceCount == 1)
             std::copy_n(block, valueCount, FMix.begin());
         else
             wrapped = kernels.MixAdd(FMix.data(), block, valueCount) || wrapped;
     }
-    FinishMix(Dest, sourceCount, wrapped, frames);
-    return ByteCount;
+    FinishMix(Dest, sourceCount, wrapped, FrameCount);
 }
 
 void TOggPlayer::FinishMix(void* Dest, int32_t SourceCount, bool Wrapped,
@@ -207,28 +213,12 @@ int32_t TOggPlayer::MixFrames(std::span<int16_t> Dest, bool Lock) noexcept {
     FPeak.store(static_cast<int32_t>(int64_t{FPeak.load(std::memory_order_relaxed)} * 7 / 8),
                 std::memory_order_relaxed);
     FTimestamp = timeGetTime();
-
-    const RenderKernels& kernels = Kernels();
-    const int32_t valueCount = 2 * frames;
-    int32_t sourceCount = 0;
-    bool wrapped = false;
-    for (size_t slot = 0; slot < FSlots.size(); ++slot) {
-        TOggData* stream = FSlots[slot];
-        FSlotRecords[slot] = nullptr;
-        if (stream == nullptr) continue;
-        int32_t* piece = FPieces.data() + slot * static_cast<size_t>(2 * blockFrames);
-        const int32_t rendered = stream->Render(piece, WideFramesToBytes(frames), 0, true, true);
-        FSlotRecords[slot] = stream->LastPlayRecord();
-        if (rendered <= 0) continue;
-        FSourceStreams[static_cast<size_t>(sourceCount)] = stream;
-        FSources[static_cast<size_t>(sourceCount++)] = piece;
-        // The piece is the mixer's own: no stream lock is needed to read it.
-        if (sourceCount == 1)
-            std::copy_n(piece, valueCount, FMix.begin());
-        else
-            wrapped = kernels.MixAdd(FMix.data(), piece, valueCount) || wrapped;
-    }
-    FinishMix(Dest.data(), sourceCount, wrapped, frames);
+    // Each stream renders into a piece of the mixer's own: no stream lock is needed to sum it.
+    int32_t* const pieces = FPieces.data();
+    MixSlots(Dest.data(), frames, false, [&](size_t Slot, TOggData& Stream) -> const int32_t* {
+        int32_t* piece = pieces + Slot * static_cast<size_t>(2 * blockFrames);
+        return Stream.Render(piece, WideFramesToBytes(frames), 0, true, true) > 0 ? piece : nullptr;
+    });
     return frames;
 }
 

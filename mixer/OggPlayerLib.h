@@ -154,6 +154,12 @@ public:
 
 private:
     void LimitGroup(int32_t First, int32_t Count) noexcept OGGMIX_REQUIRES(FLock);
+    // One mix of FrameCount frames into Dest: every slot's stream rendered by Render(slot,
+    // stream), which returns its wide frames or null when it rendered nothing, summed into
+    // FMix (under the stream's lock when LockWhileSumming), then FinishMix.
+    template <class RenderSlot>
+    void MixSlots(void* Dest, int32_t FrameCount, bool LockWhileSumming,
+                  RenderSlot&& Render) noexcept OGGMIX_REQUIRES(FLock);
     // The rest of a mix once the sources are summed (an exact pass where a sum wrapped): OnMix,
     // the limiter, and the clipped 16-bit frames into Dest.
     void FinishMix(void* Dest, int32_t SourceCount, bool Wrapped, int32_t FrameCount) noexcept

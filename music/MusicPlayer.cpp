@@ -102,7 +102,9 @@ std::string MusicPlayer::Impl::Describe(const TrackState& State) const {
 }
 
 std::unique_ptr<TOggData> MusicPlayer::Impl::NewStream() const {
-    auto stream = std::make_unique<TOggData>(FBlockFrames * kBytesPerWideFrame);
+    // The mixer renders each stream into its own pieces on the device's thread, which must not
+    // allocate: no ring, and decoders set up before they reach it.
+    auto stream = std::make_unique<TOggData>(FBlockFrames * kBytesPerWideFrame, StreamUse::Direct);
     stream->SetDecoderBinding(FDecoder.get());
     // A game's music comes from many tools: their LOOPSTART tags loop it too, and any rate
     // and channel count plays.

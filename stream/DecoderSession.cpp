@@ -1,6 +1,8 @@
 // DecoderSession.cpp: opening and closing a decoder over a stream's compressed file.
 #include "stream/DecoderSession.h"
 
+#include <array>
+
 namespace oggmix {
 
 bool DecoderSession::Open(std::unique_ptr<MemoryStream> Source) noexcept {
@@ -25,6 +27,25 @@ std::unique_ptr<DecoderSession> DecoderSession::OpenAnother() const {
     auto copy = std::make_unique<MemoryStream>(std::vector<uint8_t>(bytes.begin(), bytes.end()));
     if (!other->Open(std::move(copy))) return nullptr;
     return other;
+}
+
+void DecoderSession::WarmUp() noexcept {
+    // Enough frames for several long blocks of any rate, so the block memory has met its
+    // largest.
+    constexpr int32_t kWarmUpFrames = 16384;
+    TVorbisFileDLL* binding = Binding();
+    if (FSource == nullptr || binding == nullptr) return;
+    std::array<int16_t, 4096> scratch{};
+    int64_t frames = 0;
+    while (frames < kWarmUpFrames) {
+        int32_t bitstream = 0;
+        const int32_t bytes = binding->Read(
+            &FDecoder, scratch.data(), static_cast<int32_t>(sizeof(scratch)), 0, 2, 1, &bitstream);
+        if (bytes <= 0) return;
+        const vorbis_info* info = binding->Info(&FDecoder, -1);
+        const int32_t channels = info != nullptr && info->channels > 0 ? info->channels : 1;
+        frames += bytes / (2 * channels);
+    }
 }
 
 void DecoderSession::Close() noexcept {

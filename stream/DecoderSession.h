@@ -5,7 +5,8 @@
 // decoder, or, when the binding is gone or cannot clear it, frees the file itself, so no
 // path leaks the file or frees it twice.
 // Threads: the owner's; not thread-safe (the owning stream serialises it).
-// Memory:  Open allocates (the decoder's state); Close frees.
+// Memory:  Open allocates (the decoder's state), and so does WarmUp (its decoding state);
+//          Close frees.
 
 #include <memory>
 
@@ -39,6 +40,11 @@ public:
     // decoder changes, so it may run beside the decoder's use on another thread. Allocates.
     [[nodiscard]] std::unique_ptr<DecoderSession> OpenAnother() const;
     [[nodiscard]] bool IsOpen() const noexcept { return FSource != nullptr; }
+    // Decodes a few blocks from where the decoder stands, so that what it sets up on its first
+    // decode (the synthesis state, the block memory grown to fit its largest block) is in
+    // place before anyone renders from it; a seek keeps all of it. The position is left
+    // wherever the decoding got to: seek before reading on. Allocates.
+    void WarmUp() noexcept;
     // The decoder state for the binding's calls; meaningful while open.
     [[nodiscard]] OggVorbis_File* Get() noexcept { return &FDecoder; }
 

@@ -53,15 +53,17 @@ void TALOGGSemaphore::Release() noexcept {
     sem_post(FHandle);
 }
 
-TOggData::TOggData(int32_t BufferSize) : FLock("", 1) {
+TOggData::TOggData(int32_t BufferSize, StreamUse Use) : FLock("", 1), FUse(Use) {
     if (BufferSize <= 0 || BufferSize % kBytesPerWideFrame != 0)
         throw ERangeError("stream buffer size must be a positive multiple of 8 bytes");
     FComments.clear();
     FFilterFFT = std::make_unique<TFFT>(256);
-    FSpectrumFFT = std::make_unique<TFFT>(kSpectrumValueCount);
     FAGC = std::make_unique<TAGC>();
     FRingSize = 2 * BufferSize;
-    FRing.assign(static_cast<size_t>(FRingSize) / sizeof(int32_t), 0);
+    if (Use == StreamUse::Ring) {
+        FSpectrumFFT = std::make_unique<TFFT>(kSpectrumValueCount);
+        FRing.assign(static_cast<size_t>(FRingSize) / sizeof(int32_t), 0);
+    }
     FDecodeBuffer.fill(0);
     FWorkBuffer.fill(0);
     FFilterHistoryL.fill(0.0f);

@@ -101,10 +101,21 @@ inline constexpr int kFilterPointCount = 256;
 inline constexpr int kSpectrumValueCount = 256;
 inline constexpr int32_t kChunkBytes = 4096;  // output bytes per chunk of a render
 
+// How a host takes a stream's sound.
+enum class StreamUse {
+    // Through RenderNext's ring (or Render); the ring's sound is there for GetSpectrum.
+    Ring,
+    // Through Render alone, on a thread that must not allocate: the stream keeps no ring and
+    // no spectrum transform (RenderNext renders nothing, GetSpectrum gives zeros), and every
+    // decoder it plays from, its load's and each prepared position's, has decoded its first
+    // blocks before it is handed over, so that no render sets a decoder up.
+    Direct,
+};
+
 class TOggData {
 public:
     // BufferSize: bytes of one block of wide frames; the render ring holds two.
-    explicit TOggData(int32_t BufferSize);
+    explicit TOggData(int32_t BufferSize, StreamUse Use = StreamUse::Ring);
     virtual ~TOggData();  // Close, then free; the object must not sit in a mixer slot
     TOggData(const TOggData&) = delete;
     TOggData& operator=(const TOggData&) = delete;
@@ -229,8 +240,8 @@ public:
     // ---- Rendering (OggDataLib_Render.cpp). Refill thread. ----
 
     // Renders the next block of wide frames into the other half of the ring. Delay: ms that
-    // the block now heard has been playing. >0 bytes rendered; 0 closed, paused or stopped
-    // (ring untouched). Takes FLock.
+    // the block now heard has been playing. >0 bytes rendered; 0 closed, paused, stopped or
+    // without a ring (StreamUse::Direct) (ring untouched). Takes FLock.
     int32_t RenderNext(int32_t Delay) noexcept;
     // The block rendered last (BufferSize / 8 wide frames); valid until the next RenderNext.
     // No lock: the thread that renders reads it after its render.
@@ -386,6 +397,8 @@ private:
         FState.store(State, std::memory_order_relaxed);
     }
     [[nodiscard]] bool Loaded() const noexcept { return State() >= TStreamState::Loaded; }
+    // The freshly opened decoder warmed up and back at the start (StreamUse::Direct).
+    void ReadyDecoderAtStart();
     // The binding of the loaded stream's decoder.
     [[nodiscard]] TVorbisFileDLL& Binding() const noexcept { return *FDecoder->Binding(); }
     [[nodiscard]] bool Playing() const noexcept { return State() >= TStreamState::Playing; }
@@ -402,6 +415,7 @@ private:
     [[nodiscard]] int64_t DecoderFrame() noexcept OGGMIX_REQUIRES(FLock);
 
     TALOGGSemaphore FLock;
+    const StreamUse FUse;
 
     // Written under FLock; read without it too (Seekable, Renders): each value stands alone,
     // and only the UI thread moves it to or from Closed.
@@ -412,8 +426,8 @@ private:
     // The compressed file and its decoder; a prepared position swaps in another.
     std::unique_ptr<DecoderSession> FDecoder = std::make_unique<DecoderSession>();
     uint64_t FLoadNumber = 0;    // counts the loads, to tell prepared positions apart
-    std::vector<int32_t> FRing;  // two blocks of wide frames
-    int32_t FRingSize = 0;       // bytes
+    std::vector<int32_t> FRing;  // two blocks of wide frames; empty for StreamUse::Direct
+    int32_t FRingSize = 0;       // bytes, with or without the ring
     std::array<int32_t, kCueCount> FRepeatCount{};
     // Decoder output before format conversion: a chunk's frames of up to eight channels.
     std::array<int16_t, 8192> FDecodeBuffer{};
@@ -508,7 +522,8 @@ private:
     std::array<float, 64> FFilterHistoryL{};
     std::array<float, 64> FFilterHistoryR{};
     std::unique_ptr<TFFT> FFilterFFT;
-    std::unique_ptr<TFFT> FSpectrumFFT OGGMIX_PT_GUARDED_BY(FLock);  // spectrum requests only
+    // Spectrum requests only; null without a ring.
+    std::unique_ptr<TFFT> FSpectrumFFT OGGMIX_PT_GUARDED_BY(FLock);
 
     std::unique_ptr<TAGC> FAGC OGGMIX_PT_GUARDED_BY(FLock);
 };

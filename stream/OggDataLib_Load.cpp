@@ -88,6 +88,7 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
     // The decoder opens outside the lock: the stream is closed, so the render path keeps away
     // from it meanwhile.
     if (!FDecoder->Open(std::move(Stream))) throw ERangeError(kLoadFailedMessage);
+    if (FUse == StreamUse::Direct) ReadyDecoderAtStart();
 
     ScopedLock guard(FLock);
     ++FLoadNumber;
@@ -97,6 +98,15 @@ bool TOggData::LoadFromStream(std::unique_ptr<MemoryStream> Stream) {
     PrepareConverter();
     if (FPlayRecords) ReservePlayRecords();
     return true;
+}
+
+void TOggData::ReadyDecoderAtStart() {
+    FDecoder->WarmUp();
+    if (Binding().PcmSeek(FDecoder->Get(), 0) == 0) return;
+    // A decoder that cannot go back is replaced by a fresh one, which sets up on its first
+    // render as it always has.
+    if (std::unique_ptr<DecoderSession> fresh = FDecoder->OpenAnother())
+        FDecoder = std::move(fresh);
 }
 
 void TOggData::SetPlayRecords(bool On) {

@@ -19,6 +19,7 @@ std::unique_ptr<PreparedPosition> TOggData::PreparePosition(int64_t SourceFrame)
     auto prepared = std::make_unique<PreparedPosition>();
     prepared->FDecoder = FDecoder->OpenAnother();
     if (!prepared->FDecoder) return nullptr;
+    if (FUse == StreamUse::Direct) prepared->FDecoder->WarmUp();  // the seeks below keep it
     prepared->FFrame = ClampedFrame(SourceFrame);
     prepared->FLoadNumber = FLoadNumber;
     TVorbisFileDLL& binding = *prepared->FDecoder->Binding();

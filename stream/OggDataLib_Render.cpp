@@ -69,7 +69,7 @@ int32_t CueAtStreamEnd(const std::array<TLoopCue, kCueCount>& cues,
 
 int32_t TOggData::RenderNext(int32_t Delay) noexcept {
     ScopedLock guard(FLock);
-    if (!Playing()) {
+    if (!Playing() || FRing.empty()) {
         FRecorder.Discard();
         return 0;
     }

@@ -8,6 +8,7 @@ namespace oggmix {
 
 int32_t TOggData::SpectrumPosition() {
     ScopedLock guard(FLock);
+    if (FRing.empty()) return -1;
     const auto elapsedSec =
         static_cast<float>(static_cast<double>(timeGetTime() - FTimestamp) * 0.001);
     const double ringSec = static_cast<double>(FRingSize) / kWideBytesPerSecond;

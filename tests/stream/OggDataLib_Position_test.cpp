@@ -1,5 +1,6 @@
 // OggDataLib_Position_test.cpp: positions prepared off the lock play on exactly as the exact
-// seek does, through the converter too; the restart after the end and the stop through them.
+// seek does, through the converter too; the restart after the end and the stop through them;
+// a stream without a ring, whose decoders are warmed up before they play, plays the same.
 #include "tests/stream/StreamTestSupport.h"
 
 namespace oggmix::test {
@@ -49,6 +50,25 @@ TEST(OggDataPosition, ARestartAfterTheEndAndAStopGoThroughPreparedPositions) {
     EXPECT_EQ(s.Data->PositionFrame(true), 0);
     s.Data->Play(false, true);
     EXPECT_TRUE(SameFrames(RenderBlocks(*s.Data, 2), fromStart));
+}
+
+TEST(OggDataPosition, AStreamWithoutARingPlaysTheReferenceFromItsLoadAndFromAPreparedPosition) {
+    constexpr int64_t kFrames = 5000;
+    constexpr int64_t kTarget = 40000;
+    const std::vector<uint8_t> ogg = EncodeOgg(Noise(44100, 2, 2.0, kNoiseSeed, 0.5));
+    const std::vector<int16_t> reference = ToOutputFrames(DecodeReference(ogg));
+    const auto expected = [&](int64_t from) {
+        return Clipped({reference.begin() + from * 2, reference.begin() + (from + kFrames) * 2});
+    };
+    BindDecoder();
+    TOggData direct(kTestBufferBytes, StreamUse::Direct);
+    ASSERT_TRUE(direct.LoadFromStream(std::make_unique<MemoryStream>(std::vector(ogg))));
+    direct.Play(false, true);
+    EXPECT_EQ(direct.RenderNext(0), 0) << "nothing to render into";
+
+    EXPECT_TRUE(SameFrames(RenderNarrow(direct, kFrames, {4096}), expected(0)));
+    direct.ApplyPosition(direct.PreparePosition(kTarget), true);
+    EXPECT_TRUE(SameFrames(RenderNarrow(direct, kFrames, {4096}), expected(kTarget)));
 }
 
 }  // namespace

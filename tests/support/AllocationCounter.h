@@ -12,6 +12,15 @@ namespace oggmix::test {
 // Allocations through operator new made by the calling thread since it started.
 [[nodiscard]] int64_t AllocationsOnThisThread() noexcept;
 
+// Heap allocations of any kind made by the calling thread since it started: malloc, calloc,
+// realloc and aligned_alloc, from C code too, and so every operator new. Counted by
+// AllocationCounter_Heap.cpp (the oggmix_heapcounter target), which puts its own malloc
+// family in front of the C library's; a program must link it to call this.
+[[nodiscard]] int64_t HeapAllocationsOnThisThread() noexcept;
+// Blocks given back to the heap by the calling thread since it started (free, and so every
+// operator delete, of anything but null); counted alongside.
+[[nodiscard]] int64_t HeapFreesOnThisThread() noexcept;
+
 // Counts the calling thread's allocations from construction on.
 class AllocationScope {
 public:
