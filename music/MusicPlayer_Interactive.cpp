@@ -130,7 +130,11 @@ Track MusicPlayer::MakeLayerGroup(const std::vector<Track>& Layers) {
 
 int64_t MusicPlayer::HeardFrame() { return FImpl->FDevice->HeardFrames(); }
 
-int64_t MusicPlayer::MixedFrame() { return FImpl->NextOutFrame(); }
+// While the device rests no frame is mixed, yet the clock goes on: a change made now lands
+// where the device would have got to.
+int64_t MusicPlayer::MixedFrame() {
+    return std::max(FImpl->NextOutFrame(), FImpl->FDevice->HeardFrames());
+}
 
 std::chrono::steady_clock::time_point MusicPlayer::WhenHeard(int64_t Frame) {
     const auto now = std::chrono::steady_clock::now();
@@ -261,6 +265,7 @@ void MusicPlayer::Impl::ScheduleMarker(int64_t Frame, MusicEventKind Kind, uint3
 
 int64_t MusicPlayer::PlayAt(Track Which, int64_t Frame, const PlayOptions& Options) {
     const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
+    FImpl->WakeDevice();
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     int64_t at = 0;
     FImpl->WithRestarts(members, [&](Impl::Prepared& from) {
@@ -305,6 +310,7 @@ void MusicPlayer::Impl::ApplyRestart(TrackState& State, std::unique_ptr<Prepared
 int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& Options) {
     using Fade = TransitionOptions::Fade;
     using Entry = TransitionOptions::Entry;
+    FImpl->WakeDevice();
     const std::vector<Impl::TrackState*> from = FImpl->Members(From);
     const std::vector<Impl::TrackState*> to = FImpl->Members(To);
     Impl::TrackState& lead = *from.front();
@@ -426,6 +432,7 @@ int64_t MusicPlayer::SetVolume(Track Which, double Volume, const VolumeChange& C
 }
 
 int64_t MusicPlayer::PlayStinger(Track Stinger, const StingerOptions& Options) {
+    FImpl->WakeDevice();
     Impl::TrackState& stinger = FImpl->Find(Stinger);
     Impl::TrackState& grid = *FImpl->Members(Options.Grid).front();
     if (&grid == &stinger)

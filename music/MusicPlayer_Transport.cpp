@@ -130,6 +130,7 @@ double MusicPlayer::Impl::HeardSourceFrame(TrackState& State, int64_t Heard) {
 
 void MusicPlayer::Play(Track Which, const PlayOptions& Options) {
     const double fadeSec = music::CheckSeconds(Options.FadeInSec, "the fade-in");
+    FImpl->WakeDevice();
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     FImpl->WithRestarts(members, [&](Impl::Prepared& from) {
         for (size_t i = 0; i < members.size(); ++i)
@@ -178,6 +179,7 @@ void MusicPlayer::Pause(Track Which, double FadeSec) {
 
 void MusicPlayer::Resume(Track Which, double FadeSec) {
     const double fadeSec = music::CheckSeconds(FadeSec, "the resume fade");
+    FImpl->WakeDevice();
     std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     {
         MixerGuard guard(*FImpl->FMixer);
@@ -193,6 +195,7 @@ void MusicPlayer::Resume(Track Which, double FadeSec) {
 
 void MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) {
     const double fadeSec = music::CheckSeconds(Seconds, "the cross-fade");
+    FImpl->WakeDevice();
     const std::vector<Impl::TrackState*> from = FImpl->Members(From);
     const std::vector<Impl::TrackState*> to = FImpl->Members(To);
     if (From == To)
@@ -271,7 +274,9 @@ void MusicPlayer::Impl::CheckDevice(std::vector<MusicEvent>& Out) {
     const uint64_t losses = FDevice->Losses();
     // A loss and return between two polls still counts as both.
     if (!FDeviceLost && (lost || losses != FSeenLosses)) {
-        Out.push_back({MusicEventKind::DeviceLost, Track{}, -1});
+        MusicEvent event{MusicEventKind::DeviceLost, Track{}, -1};
+        event.Reason = static_cast<DeviceLossReason>(FDevice->LastLossReason());
+        Out.push_back(event);
         FDeviceLost = true;
     }
     if (FDeviceLost && !lost) {
