@@ -99,18 +99,19 @@ double PeerCpuSec(const std::string& program, const std::string& path, int32_t l
     return sec(usage.ru_utime) + sec(usage.ru_stime);
 }
 
+// The process's CPU while one track plays for seconds through pulse at latencyMs.
+double OneTrackCpuSec(double seconds, int32_t latencyMs) {
+    PlayerOptions options;
+    options.Backend = "pulse";
+    options.LatencyMs = latencyMs;
+    MusicPlayer player(options);
+    player.Play(LoadFile(player, bench::StereoFile()));
+    return CpuWhile(player, seconds, false);
+}
+
 // One track at latencyMs: the player, the bare libpulse floor and SDL_mixer, in turn.
 void OneTrackAgainstPeers(double seconds, int32_t latencyMs, const std::string& path) {
-    const bench::BenchFile& file = bench::StereoFile();
-    double playerSec = 0.0;
-    {
-        PlayerOptions options;
-        options.Backend = "pulse";
-        options.LatencyMs = latencyMs;
-        MusicPlayer player(options);
-        player.Play(LoadFile(player, file));
-        playerSec = CpuWhile(player, seconds, false);
-    }
+    const double playerSec = OneTrackCpuSec(seconds, latencyMs);
     const std::string dir = test::ExecutableDir();
     const double floorSec = PeerCpuSec(dir + "/oggmix_peer_pulse", path, latencyMs, seconds);
     const double mixerSec = PeerCpuSec(dir + "/oggmix_peer_sdl_mixer", path, latencyMs, seconds);
@@ -281,6 +282,9 @@ int main(int argc, char** argv) try {
                static_cast<std::streamsize>(bench::StereoFile().Ogg.size()));
     OneTrackAgainstPeers(seconds, kDefaultLatencyMs, path);
     OneTrackAgainstPeers(seconds, 20, path);
+    for (const int32_t latencyMs : {50, 250, 500})
+        std::printf("1 track, %d ms latency, %.0f s: player %.2f ms CPU per s\n", latencyMs,
+                    seconds, 1000.0 * OneTrackCpuSec(seconds, latencyMs) / seconds);
     PlayingCost(seconds);
     return 0;
 } catch (const std::exception& error) {

@@ -27,12 +27,14 @@ public:
     // A latency asked for is the server's target length. Requests are as large as leave the
     // server kHeldFrames when it asks, and at least half the target: the longer the latency,
     // the fewer the wake-ups (each costs a dozen system calls here and more in the server).
+    // Without one (the software sound device), small requests keep its ring's refill timely.
     explicit PulseBackend(int32_t latencyMs)
         : FTargetFrames(latencyMs > 0 ? static_cast<int32_t>(std::clamp<int64_t>(
                                             int64_t{latencyMs} * kDeviceFramesPerSecond / 1000, 4,
                                             kMaxTargetFrames))
                                       : kDefaultTargetFrames),
-          FRequestFrames(std::max(FTargetFrames / 2, FTargetFrames - kHeldFrames)) {}
+          FRequestFrames(latencyMs > 0 ? std::max(FTargetFrames / 2, FTargetFrames - kHeldFrames)
+                                       : kDefaultRequestFrames) {}
     ~PulseBackend() override { Close(); }
 
     HRESULT Open(PullFn pull) override {
@@ -149,6 +151,7 @@ private:
     // 100 ms held by the server keeps it fed with both cores busy (80 ms did not always); 75
     // ms held when it asks leaves a long latency's requests room to be late.
     static constexpr int32_t kDefaultTargetFrames = 4410;
+    static constexpr int32_t kDefaultRequestFrames = 441;
     static constexpr int32_t kHeldFrames = kDefaultTargetFrames * 3 / 4;
     static constexpr int32_t kMaxTargetFrames = 10 * kDeviceFramesPerSecond;
     // While quiet, the music moves on by this many frames per pull, in real time.
