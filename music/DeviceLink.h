@@ -7,14 +7,15 @@
 // open but plays nothing (a suspended sink) moves the music on in real time by itself; the
 // link reports it lost, with the reason, until it plays again.
 //
-// Idle: when the mix says nothing plays or is due, and no Wake came for kWakeGraceFrames, the
-// back end rests (pulse: corked once what it holds has played; null: its thread sleeps), and
-// no thread of the link wakes while it does. Its clock goes on in real time meanwhile, so
-// HeardFrames moves on past the frames pulled. Wake, called by the owner before anything that
-// may start sound, sets it pulling again; the frames the clock passed meanwhile are handed to
-// Skip first, on the owner's thread, before any pull: the owner moves its output clock on by
-// as many without mixing them, so that output frames keep counting real time and a change
-// lands where it would have landed had the device pulled silence all along.
+// Idle: when the mix says nothing plays or is due, and kWakeGraceFrames have been pulled
+// since the last Wake, the back end rests (pulse: corked once what it holds has played; null:
+// its thread sleeps), and no thread of the link wakes while it does. Its clock goes on in real
+// time meanwhile, so HeardFrames moves on past the frames pulled. Wake, called by the owner
+// before anything that may start sound, sets it pulling again; the frames the clock passed
+// meanwhile are handed to Skip first, before any pull (on the owner's thread; on the
+// watcher's when it swaps a resting back end out, none pulling then): the owner moves its
+// output clock on by as many without mixing them, so that output frames keep counting real
+// time and a change lands where it would have landed had the device pulled silence all along.
 //
 // Threads: construction, Start, Wake, destruction and the read-outs on the owner's thread (the
 //          read-outs on any thread); the pull on the device's thread; a watcher thread of the
