@@ -184,7 +184,8 @@ oggmix_event ToC(const oggmix::MusicEvent& event, std::chrono::steady_clock::tim
             event.Frame,
             SecondsFrom(event.HeardAt, now),
             event.Bar,
-            event.BeatInBar};
+            event.BeatInBar,
+            static_cast<oggmix_device_reason>(event.Reason)};
 }
 
 void Give(int64_t value, int64_t* out) {
@@ -448,12 +449,15 @@ oggmix_result oggmix_backend_name(oggmix_player* player, const char** name) {
 }
 
 oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
-                              uint64_t* late_blocks) {
+                              uint64_t* late_blocks, int64_t* longest_pull_us,
+                              uint64_t* refused_calls) {
     if (written_blocks == nullptr || late_blocks == nullptr) return NullArgument("a count");
     return Call(player, [&](PlayerEntry& p) {
         const oggmix::DeliveryStats stats = p.Player->Delivery();
         *written_blocks = stats.WrittenBlocks;
         *late_blocks = stats.LateBlocks;
+        if (longest_pull_us != nullptr) *longest_pull_us = stats.LongestPullUs;
+        if (refused_calls != nullptr) *refused_calls = stats.RefusedCalls;
     });
 }
 

@@ -1,5 +1,6 @@
-// DeviceLink.cpp: opening the player's back end, its clock of frames heard, and the watcher
-// that carries the music on through a lost device and brings the device back.
+// DeviceLink.cpp: opening the player's back end, its clock of frames heard, resting while
+// nothing plays, and the watcher that carries the music on through a lost device and brings
+// the device back.
 #include "music/DeviceLink.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kLossCheck = 100ms;    // how soon a lost device is noticed
+constexpr auto kLossCheck = 100ms;    // how soon a back end without notices is seen lost
 constexpr auto kRetryEvery = 1000ms;  // how often a lost device is tried again
 
 std::string ShortName(const std::string& name) {
@@ -21,15 +22,18 @@ std::string ShortName(const std::string& name) {
     return name;
 }
 
+const std::string kStandInName = "null";
+
 }  // namespace
 
-DeviceLink::DeviceLink(const std::string& Name, int32_t LatencyMs, bool Required,
-                       AudioBackend::PullFn Pull)
+DeviceLink::DeviceLink(const std::string& Name, int32_t LatencyMs, bool Required, MixFn Mix,
+                       SkipFn Skip)
     : FName(Name),
       FOffline(Name == "offline"),
       FLatencyMs(LatencyMs),
       FBackendName(ShortName(Name)),
-      FPull(std::move(Pull)) {
+      FMix(std::move(Mix)),
+      FSkip(std::move(Skip)) {
     if (FOffline) return;
     std::string why;
     FBackend = Open(FName, why);
@@ -40,6 +44,8 @@ DeviceLink::DeviceLink(const std::string& Name, int32_t LatencyMs, bool Required
         // Silent playback: everything runs, timed as if heard.
         FBackend = Open("null", why);
         FFallback = true;
+        FStandIn = true;
+        FLastReason = DeviceQuiet::Gone;
         if (!FBackend) throw MusicError(MusicErrorCode::NoDevice, FStatus);
     }
 }
@@ -68,7 +74,10 @@ std::unique_ptr<AudioBackend> DeviceLink::Open(const std::string& name, std::str
         why = "unknown sound back end '" + name + "' (pulse, sdl, null, wav:PATH or manual)";
         return nullptr;
     }
-    if (backend->Open([this](std::span<int16_t> out) { PullCounted(out); }) != DS_OK) {
+    backend->SetNotice([this] { Noticed(); });
+    AudioBackend* pulling = backend.get();
+    if (backend->Open([this, pulling](std::span<int16_t> out) { PullCounted(out, pulling); }) !=
+        DS_OK) {
         why = backend->Error();
         return nullptr;
     }
@@ -84,14 +93,35 @@ void DeviceLink::Start() {
     FWatcher = std::thread([this] { Watch(); });
 }
 
-void DeviceLink::RenderOffline(std::span<int16_t> Interleaved) noexcept {
-    PullCounted(Interleaved);
+void DeviceLink::Wake() {
+    if (FOffline) return;
+    FAwakeUntil.store(FPulledFrames.load(std::memory_order_relaxed) + kWakeGraceFrames,
+                      std::memory_order_relaxed);
+    std::lock_guard guard(FSwapLock);
+    FBackend->Wake([this](int64_t frames) {
+        FSkip(frames);
+        FPulledFrames.fetch_add(frames, std::memory_order_relaxed);
+        FAwakeUntil.fetch_add(frames, std::memory_order_relaxed);
+    });
 }
 
-void DeviceLink::PullCounted(std::span<int16_t> interleaved) noexcept {
-    FPull(interleaved);
-    FPulledFrames.fetch_add(static_cast<int64_t>(interleaved.size() / 2),
-                            std::memory_order_relaxed);
+void DeviceLink::RenderOffline(std::span<int16_t> Interleaved) noexcept {
+    PullCounted(Interleaved, nullptr);
+}
+
+void DeviceLink::PullCounted(std::span<int16_t> interleaved, AudioBackend* backend) noexcept {
+    const auto start = std::chrono::steady_clock::now();
+    const bool playing = FMix(interleaved);
+    const int64_t pulled = FPulledFrames.fetch_add(static_cast<int64_t>(interleaved.size() / 2),
+                                                   std::memory_order_relaxed) +
+                           static_cast<int64_t>(interleaved.size() / 2);
+    if (!playing && backend != nullptr && pulled >= FAwakeUntil.load(std::memory_order_relaxed))
+        backend->Rest();
+    const int64_t tookUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+    if (tookUs > FLongestPullUs.load(std::memory_order_relaxed))
+        FLongestPullUs.store(tookUs, std::memory_order_relaxed);
 }
 
 void DeviceLink::Swap(std::unique_ptr<AudioBackend> next, bool fallback) {
@@ -102,30 +132,66 @@ void DeviceLink::Swap(std::unique_ptr<AudioBackend> next, bool fallback) {
         // is lost with it, and the new one's clock starts where the pulls have got to.
         FBackend->Stop();
         previous = std::move(FBackend);
+        // A resting back end's clock ran on past its pulls: the new one goes on from there.
+        const int64_t heard = FBaseFrames + previous->HeardFrames();
+        const int64_t pulled = FPulledFrames.load(std::memory_order_relaxed);
+        if (heard > pulled) {
+            FSkip(heard - pulled);
+            FPulledFrames.store(heard, std::memory_order_relaxed);
+        }
         FBaseFrames = FPulledFrames.load(std::memory_order_relaxed);
         FBaseUnderruns += previous->Underruns();
         FBackend = std::move(next);
         FFallback = fallback;
+        FStandIn = fallback;
+        FAwakeUntil.store(FBaseFrames + kWakeGraceFrames, std::memory_order_relaxed);
         FBackend->Start();
     }
     previous->Close();
 }
 
+void DeviceLink::Noticed() {
+    {
+        std::lock_guard guard(FWatchLock);
+        FChanged = true;
+    }
+    FWake.notify_all();
+}
+
+// The watcher's own lock is never held while another is taken: a notice arrives with the
+// back end's lock held, which Wake takes after FSwapLock.
 void DeviceLink::Watch() {
     auto nextTry = std::chrono::steady_clock::now();
-    std::unique_lock lock(FWatchLock);
-    while (!FEnding) {
-        FWake.wait_for(lock, kLossCheck);
-        if (FEnding) break;
-        lock.unlock();
-        bool lost = false;
+    DeviceQuiet seen = DeviceQuiet::None;
+    for (;;) {
         bool fallback = false;
+        bool notifies = false;
+        {
+            std::lock_guard guard(FSwapLock);
+            fallback = FFallback;
+            notifies = FBackend->Notifies();
+        }
+        {
+            // Asleep while the device plays and tells us of changes: no wake-ups while idle.
+            std::unique_lock lock(FWatchLock);
+            if (fallback && FStatus.empty())
+                FWake.wait_until(lock, nextTry, [this] { return FEnding; });
+            else if (notifies || fallback)
+                FWake.wait(lock, [this] { return FEnding || FChanged; });
+            else
+                FWake.wait_for(lock, kLossCheck, [this] { return FEnding || FChanged; });
+            if (FEnding) return;
+            FChanged = false;
+        }
+        bool lost = false;
+        DeviceQuiet quiet = DeviceQuiet::None;
         {
             std::lock_guard guard(FSwapLock);
             lost = FBackend->Lost();
-            fallback = FFallback;
+            quiet = FBackend->Quiet();
         }
         if (lost && !fallback) {
+            FLastReason = DeviceQuiet::Gone;
             FLosses.fetch_add(1);
             std::string why;
             if (auto stand = Open("null", why)) Swap(std::move(stand), true);
@@ -136,8 +202,11 @@ void DeviceLink::Watch() {
                 Swap(std::move(back), false);
             else
                 nextTry = std::chrono::steady_clock::now() + kRetryEvery;
+        } else if (quiet != seen && quiet != DeviceQuiet::None) {
+            FLastReason = quiet;
+            if (seen == DeviceQuiet::None) FLosses.fetch_add(1);
         }
-        lock.lock();
+        if (!fallback) seen = quiet;
     }
 }
 
@@ -162,10 +231,17 @@ uint64_t DeviceLink::Underruns() const noexcept {
     return FBaseUnderruns + FBackend->Underruns();
 }
 
-bool DeviceLink::Available() const noexcept {
-    if (FOffline) return true;
+DeviceQuiet DeviceLink::Quiet() const noexcept {
+    if (FOffline) return DeviceQuiet::None;
     std::lock_guard guard(FSwapLock);
-    return FStatus.empty() && !FFallback && !FBackend->Lost();
+    if (!FStatus.empty() || FFallback || FBackend->Lost()) return DeviceQuiet::Gone;
+    return FBackend->Quiet();
+}
+
+bool DeviceLink::Available() const noexcept { return Quiet() == DeviceQuiet::None; }
+
+const std::string& DeviceLink::BackendName() const noexcept {
+    return FStandIn.load() ? kStandInName : FBackendName;
 }
 
 }  // namespace oggmix::music

@@ -66,9 +66,10 @@ MusicPlayer::Impl::Impl(const PlayerOptions& Options)
         FMixer->OnMix = [this](int32_t*, int32_t) { OnMixed(); };
     }
     const std::string backend = Options.Backend.empty() ? AudioBackendName() : Options.Backend;
-    FDevice = std::make_unique<music::DeviceLink>(backend, LatencyOf(Options.LatencyMs),
-                                                  Options.RequireDevice,
-                                                  [this](std::span<int16_t> out) { Pull(out); });
+    FDevice = std::make_unique<music::DeviceLink>(
+        backend, LatencyOf(Options.LatencyMs), Options.RequireDevice,
+        [this](std::span<int16_t> out) { return Pull(out); },
+        [this](int64_t frames) { Skip(frames); });
     FSeenLosses = FDevice->Losses();
     FDevice->Start();
 }
@@ -228,7 +229,7 @@ void MusicPlayer::Unload(Track Which) {
 
 // ---- The device thread ----
 
-void MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
+bool MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
     // Exactly what the device asks for is mixed, no more: a change lands on the first frame
     // the device has not taken yet, and is heard as soon as the device can play it.
     const auto asked = std::chrono::steady_clock::now();
@@ -257,6 +258,18 @@ void MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
         at += FPieceFrames;
     }
     FMixedFrames.store(end, std::memory_order_relaxed);
+    if (FSchedule.NextFrame() != INT64_MAX) return true;
+    for (int32_t slot = 0; slot < kSlotCount; ++slot)
+        if (FSlotTrack[static_cast<size_t>(slot)] != nullptr &&
+            FMixer->Slots(slot)->GetState(true) >= 2)
+            return true;
+    return false;
+}
+
+void MusicPlayer::Impl::Skip(int64_t Frames) {
+    MixerGuard guard(*FMixer);
+    FMixedFrames.store(FMixedFrames.load(std::memory_order_relaxed) + Frames,
+                       std::memory_order_relaxed);
 }
 
 MusicPlayer::Impl::TrackState* MusicPlayer::Impl::FindById(uint32_t Id) noexcept {
@@ -456,7 +469,7 @@ DeliveryStats MusicPlayer::Delivery() const noexcept {
     const int64_t frames = FImpl->FMixedFrames.load(std::memory_order_relaxed);
     return {static_cast<uint64_t>((frames + FImpl->FBlockFrames - 1) / FImpl->FBlockFrames),
             FImpl->FDevice->Underruns(), FImpl->FLongestWaitUs.load(std::memory_order_relaxed),
-            FImpl->FRefusedCalls};
+            FImpl->FDevice->LongestPullUs(), FImpl->FRefusedCalls};
 }
 
 }  // namespace oggmix

@@ -198,8 +198,15 @@ struct MusicPlayer::Impl {
     [[nodiscard]] double HeardSourceFrame(TrackState& State, int64_t Heard);
 
     // Device thread: mixes what the device asks for, piece by piece between the scheduled
-    // changes, a block at most a piece.
-    void Pull(std::span<int16_t> Interleaved) noexcept;
+    // changes, a block at most a piece; false when nothing plays or is scheduled (the device
+    // may then rest).
+    bool Pull(std::span<int16_t> Interleaved) noexcept;
+    // Game thread, no lock held, from inside WakeDevice: the device rested while the clock
+    // passed Frames; the output clock moves on by as many, unmixed.
+    void Skip(int64_t Frames);
+    // Before anything that may start sound: the device pulls again if it rested. Game
+    // thread, no lock held.
+    void WakeDevice() { FDevice->Wake(); }
     void Apply(const music::ScheduledChange& Change) noexcept;  // mixer lock held
     void OnMixed() noexcept;  // inside the mixer's piece, its lock held
     // The beats of a track heard in the piece, told ahead. Mixer lock held.

@@ -117,7 +117,11 @@ Track MusicPlayer::MakeLayerGroup(const std::vector<Track>& Layers) {
 
 int64_t MusicPlayer::HeardFrame() { return FImpl->FDevice->HeardFrames(); }
 
-int64_t MusicPlayer::MixedFrame() { return FImpl->NextOutFrame(); }
+// While the device rests no frame is mixed, yet the clock goes on: a change made now lands
+// where the device would have got to.
+int64_t MusicPlayer::MixedFrame() {
+    return std::max(FImpl->NextOutFrame(), FImpl->FDevice->HeardFrames());
+}
 
 std::chrono::steady_clock::time_point MusicPlayer::WhenHeard(int64_t Frame) {
     Frame = std::clamp(Frame, -music::kFarthestFrame, music::kFarthestFrame);
@@ -300,6 +304,7 @@ int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& O
     using Fade = TransitionOptions::Fade;
     using Entry = TransitionOptions::Entry;
     FImpl->CheckApart(From, To, "a transition");
+    FImpl->WakeDevice();
     const std::vector<Impl::TrackState*> to = FImpl->Members(To);
     Impl::TrackState* bridge = Options.Bridge.Id != 0 ? &FImpl->Find(Options.Bridge) : nullptr;
     if (bridge != nullptr) {
@@ -487,6 +492,7 @@ int64_t MusicPlayer::Impl::SetNow(Track Which, music::ScheduledChange Setting) {
 }
 
 int64_t MusicPlayer::PlayStinger(Track Stinger, const StingerOptions& Options) {
+    FImpl->WakeDevice();
     Impl::TrackState& stinger = FImpl->Find(Stinger);
     Impl::TrackState& grid = *FImpl->Members(Options.Grid).front();
     if (&grid == &stinger)

@@ -113,6 +113,7 @@ double MusicPlayer::Impl::HeardSourceFrame(TrackState& State, int64_t Heard) {
 int64_t MusicPlayer::Impl::StartMembers(const std::vector<TrackState*>& Members,
                                         const std::vector<uint32_t>& Ids, int64_t From,
                                         std::optional<bool> Loop, double FadeSec) {
+    WakeDevice();
     int64_t at = 0;
     WithRestarts(Members, [&](Prepared& restarts) {
         const Withdrawal out = WithdrawalFor(Ids);
@@ -210,6 +211,7 @@ int64_t MusicPlayer::Resume(Track Which, double FadeSec) {
 
 int64_t MusicPlayer::CrossFade(Track From, Track To, double Seconds, bool Loop) {
     const double fadeSec = music::CheckSeconds(Seconds, "the cross-fade");
+    FImpl->WakeDevice();
     const std::vector<Impl::TrackState*> from = FImpl->Members(From);
     const std::vector<Impl::TrackState*> to = FImpl->Members(To);
     FImpl->CheckApart(From, To, "a cross-fade");
@@ -306,7 +308,9 @@ void MusicPlayer::Impl::CheckDevice(std::vector<MusicEvent>& Out) {
     const uint64_t losses = FDevice->Losses();
     // A loss and return between two polls still counts as both.
     if (!FDeviceLost && (lost || losses != FSeenLosses)) {
-        Out.push_back({MusicEventKind::DeviceLost, Track{}, -1});
+        MusicEvent event{MusicEventKind::DeviceLost, Track{}, -1};
+        event.Reason = static_cast<DeviceLossReason>(FDevice->LastLossReason());
+        Out.push_back(event);
         FDeviceLost = true;
     }
     if (FDeviceLost && !lost) {

@@ -163,6 +163,7 @@ class _Event(Structure):
         ("seconds_from_now", c_double),
         ("bar", c_int64),
         ("beat_in_bar", c_int32),
+        ("reason", c_int),
     ]
 
 
@@ -289,8 +290,9 @@ _PROTOTYPES = {
     "oggmix_backend_name": (_Result, "player name", [_PlayerHandle, POINTER(c_char_p)]),
     "oggmix_delivery": (
         _Result,
-        "player written_blocks late_blocks",
-        [_PlayerHandle, POINTER(c_uint64), POINTER(c_uint64)],
+        "player written_blocks late_blocks longest_pull_us refused_calls",
+        [_PlayerHandle, POINTER(c_uint64), POINTER(c_uint64), POINTER(c_int64),
+         POINTER(c_uint64)],
     ),
     "oggmix_heard_frame": (_Result, "player frame", [_PlayerHandle, POINTER(c_int64)]),
     "oggmix_mixed_frame": (_Result, "player frame", [_PlayerHandle, POINTER(c_int64)]),
@@ -444,6 +446,9 @@ class Event:
     heard_at: float = field(default=0.0, compare=False)
     bar: int = 0
     beat: int = 0
+    # DEVICE_LOST: why (0 plays, 1 gone, 2 sink suspended, 3 moved to a suspended sink,
+    # 4 the server stopped taking sound)
+    reason: int = 0
 
 
 class Track:
@@ -816,7 +821,7 @@ class Player:
     def _event(self, event: _Event, now: float) -> Event:
         track = Track(self, event.track) if event.track != 0 else None
         return Event(EventKind(event.kind), track, event.cue_index, event.frame,
-                     now + event.seconds_from_now, event.bar, event.beat_in_bar)
+                     now + event.seconds_from_now, event.bar, event.beat_in_bar, event.reason)
 
     def _device(self):
         available = c_int()
@@ -849,8 +854,12 @@ class Player:
         return dropped.value
 
     def delivery(self):
-        """(blocks handed to the sound device, those it had already passed: heard as gaps)."""
+        """(blocks handed to the sound device, those it had already passed: heard as gaps,
+        the longest one pull of the device took in microseconds, calls refused for want of
+        room)."""
         written = c_uint64()
         late = c_uint64()
-        self._call("oggmix_delivery", byref(written), byref(late))
-        return written.value, late.value
+        longest = c_int64()
+        refused = c_uint64()
+        self._call("oggmix_delivery", byref(written), byref(late), byref(longest), byref(refused))
+        return written.value, late.value, longest.value, refused.value

@@ -10,13 +10,16 @@
 //   manual[:N]     moves only when a test calls ManualAudio::Advance; write-cursor lead N frames
 // Every back end plays 44100 Hz, signed 16-bit, stereo.
 //
-// Calling order: Open (with the pull), Start, Stop, Close; the destructor closes.
+// Calling order: Open (with the pull), Start, Stop, Close; the destructor closes. Between
+// Start and Stop a back end may rest (Rest from inside a pull, Wake from the owner's thread).
 // Threads: Open..Close on one thread; the pull runs on the device thread (SDL's callback, the
 //          pump's thread, or the thread that advances the manual back end) between Start and
 //          Stop, never after Stop has returned.
 // Errors:  failures are result codes (DSERR_NODRIVER); Error says why this back end failed,
 //          LastAudioBackendError why the last one of the process did. A device that goes away
-//          while open says so through Lost; its owner then closes it and opens a new one.
+//          while open says so through Lost; its owner then closes it and opens a new one. One
+//          that stays open but plays nothing (its sink suspended) says why through Quiet, and
+//          goes on pulling in real time into nothing until it plays again.
 
 #include <cstdint>
 #include <functional>
@@ -34,6 +37,15 @@ namespace oggmix {
 inline constexpr int32_t kDeviceFramesPerSecond = kFramesPerSecond;
 inline constexpr int32_t kDeviceChannels = kChannelsPerFrame;
 inline constexpr int32_t kDeviceBytesPerFrame = kBytesPerFrame;
+
+// Why an open device plays nothing.
+enum class DeviceQuiet : int32_t {
+    None = 0,       // it plays
+    Gone = 1,       // the device or its server went away (Lost)
+    Suspended = 2,  // its sink is suspended
+    Moved = 3,      // the stream was moved to a sink that is suspended
+    Stalled = 4,    // the server stopped taking sound though nothing says why
+};
 
 class AudioBackend {
 public:
@@ -64,6 +76,28 @@ public:
     // the clock between pulls, never decreases, never exceeds what was pulled. Any thread,
     // lock-free.
     [[nodiscard]] virtual int64_t HeardFrames() const noexcept = 0;
+    // Why the open device plays nothing at the moment; None while it plays. Any thread.
+    [[nodiscard]] virtual DeviceQuiet Quiet() const noexcept { return DeviceQuiet::None; }
+    // Called when Lost or Quiet may have changed, on any thread, possibly with the back end's
+    // own lock held: it may only post a wake-up. Set before Open.
+    using NoticeFn = std::function<void()>;
+    void SetNotice(NoticeFn notice) { FNotice = std::move(notice); }
+    // True when every change of Lost and Quiet calls the notice; false: the owner must look.
+    [[nodiscard]] virtual bool Notifies() const noexcept { return false; }
+
+    // Resting, for an owner with nothing to play. Rest, called from inside a pull (the device
+    // thread), says that silence follows this pull's frames until Wake. A back end that rests
+    // pulls no more, plays out what it holds and then quiets the device; its clock goes on in
+    // real time past the frames pulled. The others ignore it and keep pulling.
+    virtual void Rest() noexcept {}
+    // Owner's thread, not inside a pull: pulls again. Skip is called first, before any pull and
+    // with the back end's lock held, with the frames the clock went past the frames pulled
+    // while resting, which count as pulled from then on (not called when none passed).
+    using SkipFn = std::function<void(int64_t frames)>;
+    virtual void Wake(const SkipFn& skip) { (void)skip; }
+    // Whether the back end is resting. Any thread.
+    [[nodiscard]] virtual bool Resting() const noexcept { return false; }
+
     // Why Open failed; empty after a successful Open. Owner's thread.
     [[nodiscard]] virtual std::string Error() const { return FError; }
     // The kind: "pulse", "sdl", "null", "wav" or "manual".
@@ -73,9 +107,13 @@ protected:
     // Open's outcome, kept for Error and for LastAudioBackendError.
     HRESULT Fail(std::string why);
     void Opened();
+    void Notice() const {
+        if (FNotice) FNotice();
+    }
 
 private:
     std::string FError;
+    NoticeFn FNotice;
 };
 
 struct BackendOptions {

@@ -1,4 +1,4 @@
-// AudioBackend_Null.cpp: plays into nothing, in real time.
+// AudioBackend_Null.cpp: plays into nothing, in real time; at rest, its thread sleeps.
 #include "sound/platform/AudioBackend.h"
 #include "sound/platform/RealtimePump.h"
 
@@ -20,6 +20,10 @@ public:
     int32_t PeriodFrames() const noexcept override { return RealtimePump::kPeriodFrames; }
     int64_t HeardFrames() const noexcept override { return FPump.HeardFrames(); }
     std::string Name() const override { return "null"; }
+    void Rest() noexcept override { FPump.Rest(); }
+    void Wake(const SkipFn& skip) override { FPump.Wake(skip); }
+    bool Resting() const noexcept override { return FPump.Resting(); }
+    bool Notifies() const noexcept override { return true; }  // never lost, never quiet
 
 private:
     PullFn FPull;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 
 #include "sound/platform/AudioBackend.h"
 
@@ -25,6 +26,14 @@ void DeviceClock::Record(int64_t pulledFrames, int64_t unheardFrames, int64_t no
         std::max(std::clamp<int64_t>(pulledFrames - unheardFrames, 0, pulledFrames),
                  std::min(Extrapolate(previous, nowNs), pulledFrames));
     Store({heard, pulledFrames, nowNs});
+}
+
+void DeviceClock::RunFree() noexcept {
+    const int64_t nowNs = NowNs();
+    const Snapshot previous{FHeardFrames.load(std::memory_order_relaxed),
+                            FPulledFrames.load(std::memory_order_relaxed),
+                            FStampNs.load(std::memory_order_relaxed)};
+    Store({Extrapolate(previous, nowNs), std::numeric_limits<int64_t>::max(), nowNs});
 }
 
 // Without fences (ThreadSanitizer does not model them): the fields are stored with release

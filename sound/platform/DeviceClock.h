@@ -4,7 +4,8 @@
 // of them the back end and the server still hold, with the time; a reader takes the record and
 // adds the frames played since by the clock, so the count moves every frame between records.
 // The count never decreases (a record that would go back keeps what was already reported)
-// and never exceeds the frames pulled.
+// and never exceeds the frames pulled, except while the clock runs free: a resting device's
+// time goes on past what was pulled, until the next record.
 // Threads: Record and Reset on the device thread (or serialised by the back end's lock),
 //          HeardFrames on any thread, lock-free: a sequence lock over atomics.
 // Units:   frames at the device rate; times in nanoseconds of std::chrono::steady_clock.
@@ -25,6 +26,8 @@ public:
     void Record(int64_t pulledFrames, int64_t unheardFrames) noexcept {
         Record(pulledFrames, unheardFrames, NowNs());
     }
+    // From now until the next record the count goes on with the clock past the frames pulled.
+    void RunFree() noexcept;
     // Heard at nowNs: the last record moved on by the time since, up to what was pulled.
     [[nodiscard]] int64_t HeardFrames(int64_t nowNs) const noexcept;
     [[nodiscard]] int64_t HeardFrames() const noexcept { return HeardFrames(NowNs()); }

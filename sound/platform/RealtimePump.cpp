@@ -17,8 +17,39 @@ void RealtimePump::Start(AudioBackend::PullFn pull, SinkFn sink) {
 
 void RealtimePump::Stop() {
     if (!FThread.joinable()) return;
-    FTerminated.store(true, std::memory_order_relaxed);
+    {
+        std::lock_guard guard(FRestLock);
+        FTerminated.store(true, std::memory_order_relaxed);
+    }
+    FWoken.notify_all();
     FThread.join();
+    if (FGate.Resting()) FGate.Woken();
+}
+
+void RealtimePump::Wake(const AudioBackend::SkipFn& skip) {
+    if (!FGate.AskWake()) return;
+    {
+        std::lock_guard guard(FRestLock);
+        if (!FGate.Resting()) return;
+        const int64_t heard = FClock.HeardFrames();
+        if (heard > FPulledFrames) {
+            skip(heard - FPulledFrames);
+            FPulledFrames = heard;
+        }
+        FClock.Record(FPulledFrames, 0);
+        FGate.Woken();
+    }
+    FWoken.notify_all();
+}
+
+// Until Wake or Stop; the clock runs on meanwhile.
+void RealtimePump::Sleep() {
+    FRestAsked = false;
+    std::unique_lock lock(FRestLock);
+    if (FTerminated.load(std::memory_order_relaxed) || !FGate.TryRest()) return;
+    FClock.RunFree();
+    FWoken.wait(lock,
+                [this] { return !FGate.Resting() || FTerminated.load(std::memory_order_relaxed); });
 }
 
 void RealtimePump::ResetClock() noexcept {
@@ -37,6 +68,11 @@ void RealtimePump::Run() {
         if (FSink) FSink(FPeriod);
         FPulledFrames += kPeriodFrames;
         FClock.Record(FPulledFrames, 0);
+        if (FRestAsked) {
+            Sleep();
+            deadline = Clock::now();
+            continue;
+        }
         deadline += kPeriod;
         const auto now = Clock::now();
         if (now - deadline > kMaxCatchUpPeriods * kPeriod) deadline = now;

@@ -3,19 +3,24 @@
 // back ends without a device clock of their own (null, wav). After a stall it catches up at
 // most a few periods and then resynchronises, as a device that dropped frames would.
 // Its device clock counts a pulled period as heard at once.
-// Threads: Start/Stop/ResetClock on the owner's thread; the pull and the sink run on the
-//          pump's thread; HeardFrames on any.
+// Resting: Rest from inside the pull makes the thread sleep after that pull until Wake, its
+// clock going on in real time; Wake counts the frames it passed as pulled (the Skip callback).
+// Threads: Start/Stop/ResetClock/Wake on the owner's thread; the pull, the sink and Rest run
+//          on the pump's thread; HeardFrames and Resting on any.
 // Memory: Start allocates the period buffer; the loop does not.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <thread>
 #include <vector>
 
 #include "sound/platform/AudioBackend.h"
 #include "sound/platform/DeviceClock.h"
+#include "sound/platform/RestGate.h"
 
 namespace oggmix {
 
@@ -36,15 +41,23 @@ public:
     // Nothing pulled yet; while stopped.
     void ResetClock() noexcept;
     [[nodiscard]] int64_t HeardFrames() const noexcept { return FClock.HeardFrames(); }
+    void Rest() noexcept { FRestAsked = true; }
+    void Wake(const AudioBackend::SkipFn& skip);
+    [[nodiscard]] bool Resting() const noexcept { return FGate.Resting(); }
 
 private:
     void Run();
+    void Sleep();
 
     AudioBackend::PullFn FPull;
     SinkFn FSink;
     std::vector<int16_t> FPeriod;
-    int64_t FPulledFrames = 0;  // pump thread while running
+    int64_t FPulledFrames = 0;  // pump thread while it runs; Wake's while it sleeps
+    bool FRestAsked = false;    // pump thread
     DeviceClock FClock;
+    std::mutex FRestLock;
+    std::condition_variable FWoken;
+    RestGate FGate;  // woken under FRestLock
     std::atomic<bool> FTerminated{false};
     std::thread FThread;
 };

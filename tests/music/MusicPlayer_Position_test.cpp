@@ -153,12 +153,15 @@ TEST_F(MusicPosition, TheDeviceGoingAndComingBackIsReportedOnceEach) {
         ~Available() { ManualAudio::SetAvailable(true); }
     } restore;
     ManualAudio::SetAvailable(false);
-    ASSERT_TRUE(WaitUntil([&] { return !FPlayer->DeviceAvailable(); }));
+    ASSERT_TRUE(WaitUntil([&] { return FPlayer->BackendName() == "null"; }))
+        << "the silent stand-in plays, and the player says so";
     std::vector<MusicEvent> events = FPlayer->Poll();
-    EXPECT_EQ(count(events, MusicEventKind::DeviceLost), 1);
+    ASSERT_EQ(count(events, MusicEventKind::DeviceLost), 1);
+    EXPECT_EQ(events.front().Reason, DeviceLossReason::Gone);
     EXPECT_TRUE(FPlayer->Poll().empty());
     ManualAudio::SetAvailable(true);
     ASSERT_TRUE(WaitUntil([&] { return FPlayer->DeviceAvailable(); }));
+    EXPECT_EQ(FPlayer->BackendName(), "manual");
     events = FPlayer->Poll();
     EXPECT_EQ(count(events, MusicEventKind::DeviceBack), 1);
     EXPECT_EQ(events.size(), 1u);

@@ -8,6 +8,7 @@
 // the cores or time the sound).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -84,8 +85,10 @@ protected:
             << "something else was recorded after " << inOrder.Matched / 2 << " frames";
     }
 
-    // One track played through backend while recorders parecs record the monitor.
-    void ExpectPlayedAsRendered(const std::string& backend, int recorders = 1) {
+    // One track played through backend while recorders parecs record the monitor; with
+    // idleFirst, the player stands idle long enough to rest before the track is played.
+    void ExpectPlayedAsRendered(const std::string& backend, int recorders = 1,
+                                bool idleFirst = false) {
         constexpr double kPlaySec = 3.0;
         const std::vector<uint8_t> music = EncodeOgg(Music(kServerRate, 2, 5.0, 5));
         std::vector<std::unique_ptr<MonitorRecorder>> recording;
@@ -95,6 +98,11 @@ protected:
             MusicPlayer player(BackendOptions(backend));
             ASSERT_EQ(player.BackendName(), backend);
             const Track track = LoadBytes(player, music);
+            if (idleFirst) {
+                // Resting, the clock still moves on, in real time, past what was mixed.
+                ASSERT_TRUE(WaitUntil([&] { return player.HeardFrame() >= 2 * kRate; }));
+                EXPECT_GT(player.MixedFrame(), player.Delivery().WrittenBlocks * 2048);
+            }
             player.Play(track, {.Loop = false});
             HearFor(player, track, kPlaySec);
             EXPECT_EQ(player.Delivery().LateBlocks, 0u);
@@ -124,6 +132,42 @@ TEST_F(PlayerThroughPulseAudio, PulseIsHeardAsRenderedBesideALowLatencyClient) {
 }
 
 TEST_F(PlayerThroughPulseAudio, SdlIsHeardAsRendered) { ExpectPlayedAsRendered("sdl"); }
+
+// An idle player corks its stream; the first call after it is heard whole and in order.
+TEST_F(PlayerThroughPulseAudio, PulseAfterRestingIsHeardAsRendered) {
+    ExpectPlayedAsRendered("pulse", 1, true);
+}
+
+// A suspended sink plays nothing: the player says so, with the reason, its clock goes on in
+// real time meanwhile, and it says when the sink plays again.
+TEST_F(PlayerThroughPulseAudio, ASuspendedSinkIsReportedAndTheClockGoesOn) {
+    const std::string pactl = FindProgram("pactl");
+    MusicPlayer player(BackendOptions("pulse"));
+    const Track track = LoadBytes(player, EncodeOgg(Music(kServerRate, 2, 3.0, 41)));
+    player.Play(track);
+    HearFor(player, track, 0.5);
+    std::vector<MusicEvent> events;
+    const auto told = [&](MusicEventKind kind) {
+        return WaitUntil([&] {
+            for (const MusicEvent& event : player.Poll()) events.push_back(event);
+            return std::any_of(events.begin(), events.end(),
+                               [&](const MusicEvent& e) { return e.Kind == kind; });
+        });
+    };
+    ASSERT_EQ(RunProgram(pactl, {"suspend-sink", SoundServer::kSink, "1"}).ExitCode, 0);
+    ASSERT_TRUE(told(MusicEventKind::DeviceLost)) << "no DeviceLost for a suspended sink";
+    const auto lost = std::find_if(events.begin(), events.end(), [](const MusicEvent& e) {
+        return e.Kind == MusicEventKind::DeviceLost;
+    });
+    EXPECT_EQ(lost->Reason, DeviceLossReason::Suspended);
+    EXPECT_FALSE(player.DeviceAvailable());
+    const int64_t heard = player.HeardFrame();
+    EXPECT_TRUE(WaitUntil([&] { return player.HeardFrame() >= heard + kRate; }))
+        << "the clock stood still while the sink was suspended";
+    ASSERT_EQ(RunProgram(pactl, {"suspend-sink", SoundServer::kSink, "0"}).ExitCode, 0);
+    EXPECT_TRUE(told(MusicEventKind::DeviceBack)) << "no DeviceBack once the sink plays again";
+    EXPECT_TRUE(player.DeviceAvailable());
+}
 
 TEST_F(PlayerThroughPipeWire, PulseIsHeardAsRendered) { ExpectPlayedAsRendered("pulse"); }
 

@@ -12,6 +12,9 @@
 // Errors:  every failure throws MusicError with an English message; no call ends the process.
 // Latency: a change (pause, fade, cross-fade, seek) lands on the first frame the device has
 //          not taken yet and is heard after what the device holds (PlayerOptions::LatencyMs).
+// Idle:    with nothing playing or scheduled the player rests (its pulse stream corked, the
+//          null device's thread asleep, nothing of its own waking) while the output clock goes
+//          on in real time; the next call that may start sound wakes it.
 // Units:   seconds as double; volumes 1.0 = as recorded; pan -1 left .. +1 right. A value
 //          within 1e-9 of a range's end (a float ramp's -6.7e-16) is taken as that end.
 // This header needs only the standard library.
@@ -69,7 +72,11 @@ struct PlayerOptions {
     // the wu_ entry points (libwuvorbis.so) that the game ships; this player alone binds it.
     std::string DecoderPath;
     // What the sound device holds between the mix and the listener, in ms (10 .. 1000); 0: the
-    // default, kDefaultLatencyMs. Shorter answers sooner; too short gaps on a busy machine.
+    // default, kDefaultLatencyMs. pulse: the server's target length, refilled in requests as
+    // large as leave it 75 ms and at least half of it, so a longer latency costs less CPU;
+    // sdl: its period, the power of two of frames nearest it; null, wav and manual ignore it.
+    // Shorter answers sooner and costs more; too short gaps on a busy machine. A change is
+    // heard after about this much.
     int32_t LatencyMs = 0;
     // Frames per block, 1024 .. 8192 (a multiple of 4): shorter is quicker to respond, but
     // below 2048 a busy machine may deliver blocks late (heard as gaps; see Delivery).
@@ -89,8 +96,8 @@ enum class ToneFilter { Off, LowPass, HighPass, LowReso, HighReso, LoHiPass, Mid
 enum class MusicEventKind {
     Looped,      // playback jumped back: CueIndex is the loop tag's index, -1 the track's end
     Ended,       // a track played without looping reached its end and stopped
-    DeviceLost,  // the sound device went away; playback goes on unheard, in real time
-    DeviceBack,  // the sound device is back and plays the music where the clock has got to
+    DeviceLost,  // the device plays nothing (Reason says why); the music goes on in real time
+    DeviceBack,  // the sound device plays again, the music where the clock has got to
     // Told ahead, as soon as mixed (at least a block before they are heard), with the output
     // frame and the time at which they will be heard:
     Beat,             // a beat of a track with a tempo: Bar and BeatInBar say which
@@ -98,6 +105,15 @@ enum class MusicEventKind {
     CueReached,       // a loop cue's end is reached and it jumps (CueIndex)
     TransitionStart,  // Which: the destination; Frame: where the transition begins
     TransitionEnd,    // Which: the destination; the fades are over, the source is stopped
+};
+
+// Why the sound device plays nothing (DeviceLost).
+enum class DeviceLossReason : int32_t {
+    None = 0,
+    Gone = 1,       // the device or its server went away, or could not be opened
+    Suspended = 2,  // the sink it plays to was suspended
+    Moved = 3,      // the stream was moved to a sink that is suspended
+    Stalled = 4,    // the server stopped taking sound, with no reason given
 };
 
 struct MusicEvent {
@@ -108,8 +124,9 @@ struct MusicEvent {
     // Looped and Ended the moment they were heard; for the events told ahead, when they will be.
     int64_t Frame = 0;
     std::chrono::steady_clock::time_point HeardAt{};
-    int64_t Bar = 0;        // Beat, Bar: the bar, from 0
-    int32_t BeatInBar = 0;  // Beat, Bar: the beat within the bar, from 0
+    int64_t Bar = 0;                                   // Beat, Bar: the bar, from 0
+    int32_t BeatInBar = 0;                             // Beat, Bar: the beat within the bar, from 0
+    DeviceLossReason Reason = DeviceLossReason::None;  // DeviceLost: why
 };
 
 // Blocks handed to the sound device (a block begun counts), and the gaps the device played for
@@ -120,6 +137,8 @@ struct DeliveryStats {
     // The longest the device's thread has waited for the player (a call of the game holding
     // the mixer's lock), in microseconds.
     int64_t LongestWaitUs = 0;
+    // The longest one pull of the device took (waiting and mixing), in microseconds.
+    int64_t LongestPullUs = 0;
     // Calls refused for want of room: every slot playing, the schedule full.
     uint64_t RefusedCalls = 0;
 };
@@ -315,12 +334,14 @@ public:
     std::vector<MusicEvent> Poll();
     void SetEventCallback(std::function<void(const MusicEvent&)> Callback);
 
-    // False while playing silently: without a device from the start, or while it is lost.
+    // False while playing silently: without a device from the start, while it is lost, or
+    // while it plays nothing (a suspended sink; see the DeviceLost event's Reason).
     [[nodiscard]] bool DeviceAvailable() const;
     // Empty when the device opened; otherwise why it could not be opened.
     [[nodiscard]] const std::string& DeviceStatus() const noexcept;
     [[nodiscard]] int32_t BlockFrames() const noexcept;
-    // The sound back end in use: "pulse", "sdl", "null", "wav" or "manual".
+    // The sound back end pulling now: "pulse", "sdl", "null", "wav", "manual" or "offline";
+    // "null" while the silent stand-in plays (no device from the start, or a lost one).
     [[nodiscard]] const std::string& BackendName() const noexcept;
     [[nodiscard]] DeliveryStats Delivery() const noexcept;
 

@@ -74,7 +74,7 @@ typedef enum oggmix_tone_filter {
 typedef enum oggmix_event_kind {
     OGGMIX_EVENT_LOOPED = 0, /* cue_index: the loop tag, -1 the track's end */
     OGGMIX_EVENT_ENDED = 1,
-    OGGMIX_EVENT_DEVICE_LOST = 2, /* track 0; playback goes on unheard */
+    OGGMIX_EVENT_DEVICE_LOST = 2, /* track 0; reason; playback goes on unheard */
     OGGMIX_EVENT_DEVICE_BACK = 3, /* track 0 */
     /* Told ahead, as soon as mixed (at least a block before they are heard): */
     OGGMIX_EVENT_BEAT = 4,             /* a beat of a track with a tempo: bar, beat_in_bar */
@@ -83,6 +83,15 @@ typedef enum oggmix_event_kind {
     OGGMIX_EVENT_TRANSITION_START = 7, /* track: the destination; frame: where it begins */
     OGGMIX_EVENT_TRANSITION_END = 8    /* track: the destination; the source is stopped */
 } oggmix_event_kind;
+
+/* Why the sound device plays nothing (device lost events). */
+typedef enum oggmix_device_reason {
+    OGGMIX_DEVICE_PLAYS = 0,
+    OGGMIX_DEVICE_GONE = 1,      /* the device or its server went away, or could not be opened */
+    OGGMIX_DEVICE_SUSPENDED = 2, /* the sink it plays to was suspended */
+    OGGMIX_DEVICE_MOVED = 3,     /* the stream was moved to a sink that is suspended */
+    OGGMIX_DEVICE_STALLED = 4    /* the server stopped taking sound, with no reason given */
+} oggmix_device_reason;
 
 typedef struct oggmix_event {
     oggmix_event_kind kind;
@@ -93,8 +102,9 @@ typedef struct oggmix_event {
      * ahead; 0 for the device's events. */
     int64_t frame;
     double seconds_from_now;
-    int64_t bar;         /* beat, bar: the bar, from 0 */
-    int32_t beat_in_bar; /* beat, bar: the beat within the bar, from 0 */
+    int64_t bar;                 /* beat, bar: the bar, from 0 */
+    int32_t beat_in_bar;         /* beat, bar: the beat within the bar, from 0 */
+    oggmix_device_reason reason; /* device lost: why */
 } oggmix_event;
 
 typedef void (*oggmix_event_callback)(const oggmix_event* event, void* user_data);
@@ -243,10 +253,14 @@ oggmix_result oggmix_device_status(oggmix_player* player, int* available, const 
  * until the player is closed. */
 oggmix_result oggmix_backend_name(oggmix_player* player, const char** name);
 
-/* Blocks handed to the sound device so far (a block begun counts), and the gaps the device
- * played for want of sound where its back end can tell (PulseAudio reports each; 0 elsewhere). */
+/* Blocks handed to the sound device so far (a block begun counts), the gaps the device
+ * played for want of sound where its back end can tell (PulseAudio reports each; 0 elsewhere),
+ * the longest one pull of the device took in microseconds, and the calls refused for want of
+ * room (every slot playing, the schedule full); longest_pull_us and refused_calls may be
+ * NULL. */
 oggmix_result oggmix_delivery(oggmix_player* player, uint64_t* written_blocks,
-                              uint64_t* late_blocks);
+                              uint64_t* late_blocks, int64_t* longest_pull_us,
+                              uint64_t* refused_calls);
 
 /* ---- Interactive music. Every change lands on its exact output frame and gives it back in
  * *frame (which may be NULL): a change asked for on a frame already mixed lands on the next
