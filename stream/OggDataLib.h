@@ -425,6 +425,10 @@ private:
     // path away from it.
     // The compressed file and its decoder; a prepared position swaps in another.
     std::unique_ptr<DecoderSession> FDecoder = std::make_unique<DecoderSession>();
+    // The session PreparePosition copies the file from: FDecoder's, kept apart so that a host
+    // may prepare a position while its rendering thread swaps another one in (the session
+    // swapped out stays with the host until it frees it, on the thread that prepares).
+    std::atomic<const DecoderSession*> FCopySource{FDecoder.get()};
     uint64_t FLoadNumber = 0;    // counts the loads, to tell prepared positions apart
     std::vector<int32_t> FRing;  // two blocks of wide frames; empty for StreamUse::Direct
     int32_t FRingSize = 0;       // bytes, with or without the ring

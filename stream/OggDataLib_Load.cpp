@@ -105,8 +105,10 @@ void TOggData::ReadyDecoderAtStart() {
     if (Binding().PcmSeek(FDecoder->Get(), 0) == 0) return;
     // A decoder that cannot go back is replaced by a fresh one, which sets up on its first
     // render as it always has.
-    if (std::unique_ptr<DecoderSession> fresh = FDecoder->OpenAnother())
+    if (std::unique_ptr<DecoderSession> fresh = FDecoder->OpenAnother()) {
         FDecoder = std::move(fresh);
+        FCopySource.store(FDecoder.get(), std::memory_order_release);
+    }
 }
 
 void TOggData::SetPlayRecords(bool On) {

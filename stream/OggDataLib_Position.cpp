@@ -17,7 +17,7 @@ int64_t TOggData::ClampedFrame(int64_t SourceFrame) const noexcept {
 std::unique_ptr<PreparedPosition> TOggData::PreparePosition(int64_t SourceFrame) {
     if (!Loaded()) return nullptr;
     auto prepared = std::make_unique<PreparedPosition>();
-    prepared->FDecoder = FDecoder->OpenAnother();
+    prepared->FDecoder = FCopySource.load(std::memory_order_acquire)->OpenAnother();
     if (!prepared->FDecoder) return nullptr;
     if (FUse == StreamUse::Direct) prepared->FDecoder->WarmUp();  // the seeks below keep it
     prepared->FFrame = ClampedFrame(SourceFrame);
@@ -87,6 +87,7 @@ void TOggData::AdoptPosition(PreparedPosition& Prepared) noexcept {
         return;
     }
     std::swap(FDecoder, Prepared.FDecoder);
+    FCopySource.store(FDecoder.get(), std::memory_order_release);
     std::swap(FConverter, Prepared.FConverter);
     FPositionLost = false;
     FHasHeldFrame = false;
