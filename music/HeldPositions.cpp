@@ -6,8 +6,8 @@
 namespace oggmix::music {
 
 int32_t HeldPositions::Room() const noexcept {
-    return static_cast<int32_t>(std::count_if(FItems.begin(), FItems.end(),
-                                              [](const Item& item) { return item.State == Use::Free; }));
+    return static_cast<int32_t>(std::count_if(
+        FItems.begin(), FItems.end(), [](const Item& item) { return item.State == Use::Free; }));
 }
 
 int32_t HeldPositions::Hold(std::unique_ptr<PreparedPosition> Position) {

@@ -355,8 +355,8 @@ void MusicPlayer::Impl::OnMixed() noexcept {
         if (state->FadingTo != Ending::None && state->SilentOut < 0 &&
             outStart >= state->FadeFromOut && record->SilentFrame >= 0) {
             state->SilentOut = outStart + record->SilentFrame;
-            state->SilentSource =
-                std::llround(music::shared::TrackLedger::SourceFrameIn(*record, rate, record->SilentFrame));
+            state->SilentSource = std::llround(
+                music::shared::TrackLedger::SourceFrameIn(*record, rate, record->SilentFrame));
         }
         // A group's beats are told once, for the group, from its lead.
         if (!state->Grid.Known()) continue;
@@ -379,9 +379,9 @@ void MusicPlayer::Impl::TellBeats(const TrackState& State, uint32_t ReportAs,
     int64_t fromSource = Record.StartFrame;
     const auto tell = [&](int32_t untilOut) {
         if (untilOut <= fromOut) return;
-        const auto sourceEnd =
-            static_cast<int64_t>(music::shared::TrackLedger::SourceFrameIn(Record, rate, untilOut - 1)) +
-            1;
+        const auto sourceEnd = static_cast<int64_t>(music::shared::TrackLedger::SourceFrameIn(
+                                   Record, rate, untilOut - 1)) +
+                               1;
         for (int64_t beat = grid.BeatAtOrAfter(fromSource);; ++beat) {
             const int64_t frame = grid.BeatFrame(beat);
             if (frame >= sourceEnd) break;
@@ -415,7 +415,8 @@ void MusicPlayer::Impl::ScheduleChange(music::ScheduledChange Change) {
     if (!FSchedule.Add(Change))
         throw MusicError(MusicErrorCode::Internal, "the schedule overflowed its checked room");
     if (Change.What == music::ScheduledChange::Kind::Start)
-        if (TrackState* state = FindById(Change.TrackId)) state->PendingStarts.push_back(Change.Frame);
+        if (TrackState* state = FindById(Change.TrackId))
+            state->PendingStarts.push_back(Change.Frame);
 }
 
 // ---- Opening, status ----

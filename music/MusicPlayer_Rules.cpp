@@ -52,9 +52,8 @@ MusicPlayer::Impl::Withdrawal MusicPlayer::Impl::WithdrawalFor(const std::vector
     if (Of == Scope::Volume) return out;
     const int64_t mixed = NextOutFrame();
     for (const Request& request : FRequests)
-        if (request.Landing >= mixed &&
-            std::any_of(request.Ids.begin(), request.Ids.end(),
-                        [&](uint32_t id) { return Holds(Ids, id); }))
+        if (request.Landing >= mixed && std::any_of(request.Ids.begin(), request.Ids.end(),
+                                                    [&](uint32_t id) { return Holds(Ids, id); }))
             out.Requests.push_back(request.Id);
     return out;
 }
@@ -90,19 +89,22 @@ void MusicPlayer::Impl::CheckRoom(const Withdrawal& Out, int32_t Changes, int32_
     }
     if (needed > available)
         Refuse(FRefusedCalls, MusicErrorCode::TooManyPlaying,
-               Describe(*Starting.front()) + " cannot play: " +
-                   std::to_string(kMaxPlayingTracks) + " tracks are playing already");
+               Describe(*Starting.front()) + " cannot play: " + std::to_string(kMaxPlayingTracks) +
+                   " tracks are playing already");
 }
 
 void MusicPlayer::Impl::Withdraw(const Withdrawal& Out) {
-    FSchedule.Drop([&](const music::ScheduledChange& change) { return Out.Covers(change); },
-                   [&](const music::ScheduledChange& change) {
-                       if (change.Position >= 0) FPositions.Release(change.Position, FSpent);
-                       if (change.What == music::ScheduledChange::Kind::Start)
-                           if (TrackState* state = FindById(change.TrackId))
-                               std::erase(state->PendingStarts, change.Frame);
-                   });
-    std::erase_if(FRequests, [&](const Request& request) { return Holds(Out.Requests, request.Id); });
+    FSchedule.Drop(
+        [&](const music::ScheduledChange& change) { return Out.Covers(change); },
+        [&](const music::ScheduledChange& change) {
+            if (change.Position >= 0) FPositions.Release(change.Position, FSpent);
+            if (change.What == music::ScheduledChange::Kind::Start)
+                if (TrackState* state = FindById(change.TrackId))
+                    state->PendingStarts.erase(std::find(state->PendingStarts.begin(),
+                                                         state->PendingStarts.end(), change.Frame));
+        });
+    std::erase_if(FRequests,
+                  [&](const Request& request) { return Holds(Out.Requests, request.Id); });
 }
 
 void MusicPlayer::Impl::BeginRequest(std::vector<uint32_t> Ids, int64_t Landing, uint32_t From,

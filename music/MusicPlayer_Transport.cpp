@@ -96,8 +96,8 @@ void MusicPlayer::Impl::FinishStops() {
 }
 
 music::shared::TrackView MusicPlayer::Impl::ViewOf(const TrackState& State) noexcept {
-    return {State.FadingTo,        State.Rewound,      State.Stream->GetState(true),
-            State.SilentOut,       State.SilentSource, State.Stream->PositionFrame(true)};
+    return {State.FadingTo,  State.Rewound,      State.Stream->GetState(true),
+            State.SilentOut, State.SilentSource, State.Stream->PositionFrame(true)};
 }
 
 bool MusicPlayer::Impl::FadeOver(const TrackState& State, const music::shared::TrackView& View,

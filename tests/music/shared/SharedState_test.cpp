@@ -76,7 +76,8 @@ TEST(SpscRing, AFullRingDropsAndCountsWhileTheConsumerGetsTheRestInOrder) {
     while (taken + static_cast<int64_t>(ring.Dropped()) < kWrites) take();
     producer.join();
     take();
-    EXPECT_EQ(taken + static_cast<int64_t>(ring.Dropped()), kWrites) << "a value was lost uncounted";
+    EXPECT_EQ(taken + static_cast<int64_t>(ring.Dropped()), kWrites)
+        << "a value was lost uncounted";
 
     SpscRing<int64_t> full(2);
     EXPECT_TRUE(full.Push(1));
