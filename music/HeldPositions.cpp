@@ -25,6 +25,7 @@ std::unique_ptr<PreparedPosition> HeldPositions::Take(int32_t Index) noexcept {
 
 void HeldPositions::Spend(int32_t Index, std::unique_ptr<PreparedPosition> Old) noexcept {
     FItems[static_cast<size_t>(Index)] = {std::move(Old), Use::Spent};
+    FSpentCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 void HeldPositions::Release(int32_t Index, Freed& Out) {
@@ -34,6 +35,7 @@ void HeldPositions::Release(int32_t Index, Freed& Out) {
 }
 
 void HeldPositions::Collect(Freed& Out) {
+    FSpentCount.store(0, std::memory_order_relaxed);
     for (Item& item : FItems) {
         if (item.State != Use::Spent) continue;
         if (item.Position) Out.push_back(std::move(item.Position));

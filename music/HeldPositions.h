@@ -7,6 +7,7 @@
 // Locks:   every call with the mixer's lock held.
 // Memory:  construction allocates; Take and Spend do not, nor free.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -32,6 +33,11 @@ public:
     void Release(int32_t Index, Freed& Out);
     // Every position swapped out since the last look, to Out.
     void Collect(Freed& Out);
+    // Whether Collect would find any: without the lock, so that the game's thread takes it
+    // only when there is something to free.
+    [[nodiscard]] bool AnySpent() const noexcept {
+        return FSpentCount.load(std::memory_order_relaxed) != 0;
+    }
 
 private:
     enum class Use : uint8_t { Free, Held, Spent };
@@ -40,6 +46,9 @@ private:
         Use State = Use::Free;
     };
     std::vector<Item> FItems;
+    // Spent since the last Collect: changed with the lock held, read without it (relaxed: a
+    // look that misses the latest is caught by the next, and Collect itself runs locked).
+    std::atomic<int32_t> FSpentCount{0};
 };
 
 }  // namespace oggmix::music

@@ -129,6 +129,7 @@ Track MusicPlayer::Impl::AddTrack(std::unique_ptr<TOggData> Stream, const std::s
     state.Name = Name;
     state.Grid = TagGrid(*Stream);
     state.Stream = std::move(Stream);
+    state.Ledger = std::make_unique<music::shared::TrackLedger>(ViewOf(state));
     MixerGuard guard(*FMixer);  // the device thread looks tracks up by id
     FTracks.emplace(id, std::move(state));
     return Track{id};
@@ -202,7 +203,6 @@ void MusicPlayer::Unload(Track Which) {
         MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
         FImpl->Withdraw(FImpl->WithdrawalFor({Which.Id}, Impl::Scope::All));
         for (const uint32_t id : group->second.Layers) FImpl->FTracks.at(id).GroupId = 0;
-        FImpl->FSpans.Drop(Which.Id);
         groups.erase(group);
         return;
     }
@@ -222,7 +222,6 @@ void MusicPlayer::Unload(Track Which) {
             groups.erase(group);
         }
     }
-    FImpl->FSpans.Drop(Which.Id);
     stream = std::move(state.Stream);
     FImpl->FTracks.erase(Which.Id);
 }
@@ -257,7 +256,9 @@ bool MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
                                 false);
         at += FPieceFrames;
     }
-    FMixedFrames.store(end, std::memory_order_relaxed);
+    for (const TrackState* state : FSlotTrack)
+        if (state != nullptr) Publish(*state);
+    FMixedFrames.store(end, std::memory_order_release);
     if (FSchedule.NextFrame() != INT64_MAX) return true;
     for (int32_t slot = 0; slot < kSlotCount; ++slot)
         if (FSlotTrack[static_cast<size_t>(slot)] != nullptr &&
@@ -269,7 +270,7 @@ bool MusicPlayer::Impl::Pull(std::span<int16_t> Interleaved) noexcept {
 void MusicPlayer::Impl::Skip(int64_t Frames) {
     MixerGuard guard(*FMixer);
     FMixedFrames.store(FMixedFrames.load(std::memory_order_relaxed) + Frames,
-                       std::memory_order_relaxed);
+                       std::memory_order_release);
 }
 
 MusicPlayer::Impl::TrackState* MusicPlayer::Impl::FindById(uint32_t Id) noexcept {
@@ -282,7 +283,7 @@ void MusicPlayer::Impl::Apply(const music::ScheduledChange& Change) noexcept {
     if (Change.What == Kind::Marker) {
         MusicEvent event = Change.Event;
         event.Frame = Change.Frame;
-        FSpans.PushAhead(event);
+        (void)FEvents.Push({Change.Frame, event, false});
         return;
     }
     TrackState* state = FindById(Change.TrackId);
@@ -322,6 +323,7 @@ void MusicPlayer::Impl::Apply(const music::ScheduledChange& Change) noexcept {
             break;
         case Kind::Marker: break;
     }
+    Publish(*state);
 }
 
 void MusicPlayer::Impl::StartNow(TrackState& State, const music::ScheduledChange& Change) noexcept {
@@ -375,24 +377,28 @@ void MusicPlayer::Impl::OnMixed() noexcept {
         const PlayRecord* record = FMixer->SlotRecord(slot);
         if (state == nullptr || record == nullptr) continue;
         const int32_t rate = state->Stream->Rate();
-        FSpans.Add(state->Id, outStart, FPieceFrames, rate, *record);
+        state->Ledger->Add(outStart, FPieceFrames, rate, *record);
+        // A full ring drops the event (and counts it): the device's thread never waits.
         for (const PlayJump& jump : record->Jumps) {
             const int64_t frame = outStart + jump.OutputFrame;
             if (jump.Cause == PlayJumpCause::End) {
-                FSpans.PushEvent(frame, {MusicEventKind::Ended, Track{state->Id}, -1, frame});
+                (void)FEvents.Push(
+                    {frame, {MusicEventKind::Ended, Track{state->Id}, -1, frame}, true});
                 continue;
             }
-            FSpans.PushEvent(frame,
-                             {MusicEventKind::Looped, Track{state->Id}, jump.CueIndex, frame});
+            (void)FEvents.Push(
+                {frame, {MusicEventKind::Looped, Track{state->Id}, jump.CueIndex, frame}, true});
             if (jump.Cause == PlayJumpCause::LoopCue)
-                FSpans.PushAhead(
-                    {MusicEventKind::CueReached, Track{state->Id}, jump.CueIndex, frame});
+                (void)FEvents.Push(
+                    {frame,
+                     {MusicEventKind::CueReached, Track{state->Id}, jump.CueIndex, frame},
+                     false});
         }
         if (state->FadingTo != Ending::None && state->SilentOut < 0 &&
             outStart >= state->FadeFromOut && record->SilentFrame >= 0) {
             state->SilentOut = outStart + record->SilentFrame;
-            state->SilentSource =
-                std::llround(music::HeardSpans::SourceFrameIn(*record, rate, record->SilentFrame));
+            state->SilentSource = std::llround(
+                music::shared::TrackLedger::SourceFrameIn(*record, rate, record->SilentFrame));
         }
         // A group's beats are told once, for the group, from its lead.
         if (!state->Grid.Known()) continue;
@@ -415,8 +421,9 @@ void MusicPlayer::Impl::TellBeats(const TrackState& State, uint32_t ReportAs,
     int64_t fromSource = Record.StartFrame;
     const auto tell = [&](int32_t untilOut) {
         if (untilOut <= fromOut) return;
-        const auto sourceEnd =
-            static_cast<int64_t>(music::HeardSpans::SourceFrameIn(Record, rate, untilOut - 1)) + 1;
+        const auto sourceEnd = static_cast<int64_t>(music::shared::TrackLedger::SourceFrameIn(
+                                   Record, rate, untilOut - 1)) +
+                               1;
         for (int64_t beat = grid.BeatAtOrAfter(fromSource);; ++beat) {
             const int64_t frame = grid.BeatFrame(beat);
             if (frame >= sourceEnd) break;
@@ -430,9 +437,9 @@ void MusicPlayer::Impl::TellBeats(const TrackState& State, uint32_t ReportAs,
             if (event.BeatInBar == 0) {
                 MusicEvent bar = event;
                 bar.Kind = MusicEventKind::Bar;
-                FSpans.PushAhead(bar);
+                (void)FEvents.Push({out, bar, false});
             }
-            FSpans.PushAhead(event);
+            (void)FEvents.Push({out, event, false});
         }
     };
     for (const PlayJump& jump : Record.Jumps) {
@@ -449,6 +456,9 @@ void MusicPlayer::Impl::ScheduleChange(music::ScheduledChange Change) {
     // Room was checked before the call changed anything.
     if (!FSchedule.Add(Change))
         throw MusicError(MusicErrorCode::Internal, "the schedule overflowed its checked room");
+    if (Change.What == music::ScheduledChange::Kind::Start)
+        if (TrackState* state = FindById(Change.TrackId))
+            state->PendingStarts.push_back(Change.Frame);
 }
 
 // ---- Opening, status ----

@@ -9,10 +9,14 @@
 //          still pending for its tracks, the latest request wins, a refused call changes
 //          nothing) are kept on the game thread, which knows every request not yet landed.
 // Locks:   every change to a stream or a slot is made with the mixer's lock held (MixerGuard),
-//          so that no block is rendered half way through it; the ledger of heard spans is
-//          read and written under it too. Nothing heavy is done under it: new positions of a
-//          stream are prepared before it is taken. Lock order: the device's clock (read
-//          first, never under the mixer's lock), mixer, stream.
+//          so that no block is rendered half way through it. Nothing heavy is done under it:
+//          new positions of a stream are prepared before it is taken. Lock order: the device's
+//          clock (read first, never under the mixer's lock), mixer, stream.
+// Read-outs: what the game reads (positions, playing state, events, the frames mixed and
+//          heard, delivery figures) is published by the device's thread through music/shared/
+//          (each track's ledger, the event ring) and read without the mixer's lock. A call
+//          that changes a track's state or its stream's position under the lock publishes the
+//          track again (Publish) before it lets go.
 // Memory:  Pull and OnMixed do not allocate.
 
 #include <array>
@@ -30,11 +34,13 @@
 #include "decoder/OggWuvorbisLib.h"
 #include "mixer/OggPlayerLib.h"
 #include "music/DeviceLink.h"
-#include "music/HeardSpans.h"
+#include "music/EventInbox.h"
 #include "music/HeldPositions.h"
 #include "music/Schedule.h"
 #include "music/TempoGrid.h"
 #include "music/TrackOwners.h"
+#include "music/shared/ToldEvent.h"
+#include "music/shared/TrackLedger.h"
 #include "oggmix/MusicPlayer.h"
 #include "stream/OggDataLib.h"
 
@@ -77,7 +83,7 @@ struct MusicPlayer::Impl {
     static constexpr int32_t kSlotCount = kMaxPlayingTracks;
 
     // Why a track is fading out, and where that fade is heard to end.
-    enum class Ending { None, Pause, Stop };
+    using Ending = music::shared::TrackEnding;
     struct TrackState {
         uint32_t Id = 0;
         std::string Name;  // the file, as messages call it
@@ -98,6 +104,10 @@ struct MusicPlayer::Impl {
         // source, a track fading out to a stop), and the downbeat of its last stinger.
         int64_t BeatsUntil = INT64_MAX;
         int64_t LastStingerOut = -1;
+        // What the read-outs see of it without the lock: written with the mixer's lock held.
+        std::unique_ptr<music::shared::TrackLedger> Ledger;
+        // Game thread: the frames of its starts on the schedule; those not yet mixed wait.
+        std::vector<int64_t> PendingStarts;
     };
     // A call's changes not yet all applied. A transition's source and destination (tracks or
     // groups) are kept for the rule that the latest request wins.
@@ -190,12 +200,23 @@ struct MusicPlayer::Impl {
     void FinishStops();
     // The first output frame not yet mixed: a change made now is heard from there.
     [[nodiscard]] int64_t NextOutFrame() const noexcept {
-        return FMixedFrames.load(std::memory_order_relaxed);
+        return FMixedFrames.load(std::memory_order_acquire);
     }
-    // Whether the track's fade-out is over at output frame Heard. Mixer lock held.
-    [[nodiscard]] bool FadeOver(const TrackState& State, int64_t Heard) const;
-    // The source frame heard at Heard, or where the track stands. Mixer lock held.
-    [[nodiscard]] double HeardSourceFrame(TrackState& State, int64_t Heard);
+    // The track's state as the read-outs see it: its fields and its stream's play state and
+    // position now. Mixer lock held.
+    [[nodiscard]] static music::shared::TrackView ViewOf(const TrackState& State) noexcept;
+    // Publishes ViewOf(State) to its ledger. Mixer lock held.
+    static void Publish(const TrackState& State) noexcept { State.Ledger->Publish(ViewOf(State)); }
+    // From a published view, no lock: whether the track's fade-out is over at output frame
+    // Heard; the source frame heard at Heard, or where the track stands.
+    [[nodiscard]] static bool FadeOver(const TrackState& State,
+                                       const music::shared::TrackView& View, int64_t Heard);
+    [[nodiscard]] static double HeardSourceFrame(const TrackState& State,
+                                                 const music::shared::TrackView& View,
+                                                 int64_t Heard);
+    // Game thread, no lock: whether a start of the track waits on the schedule for a frame
+    // not yet mixed by Mixed (those mixed are forgotten).
+    [[nodiscard]] static bool StartWaiting(TrackState& State, int64_t Mixed);
 
     // Device thread: mixes what the device asks for, piece by piece between the scheduled
     // changes, a block at most a piece; false when nothing plays or is scheduled (the device
@@ -259,7 +280,9 @@ struct MusicPlayer::Impl {
     int32_t FBlockFrames;
     std::unique_ptr<TVorbisFileDLL> FDecoder;  // this player's binding; outlives the streams
     std::unique_ptr<TOggPlayer> FMixer;
-    music::HeardSpans FSpans;
+    // Events from the device's thread to the game's, and the game's side of them.
+    music::shared::EventRing FEvents{music::shared::kEventCapacity};
+    music::EventInbox FInbox{FEvents};
     double FMasterVolume = 1.0;
     std::map<uint32_t, TrackState> FTracks;
     std::function<void(const MusicEvent&)> FCallback;
@@ -278,7 +301,9 @@ struct MusicPlayer::Impl {
 
     // Mixer lock: which track each slot plays; read by the device thread.
     std::array<TrackState*, kSlotCount> FSlotTrack{};
-    // Output frames mixed: written by the device thread under the mixer's lock, read anywhere.
+    // Output frames mixed: written by the device thread under the mixer's lock (with release,
+    // after the pull's tracks are published), read anywhere (with acquire: a read-out that
+    // sees a pull's frames sees its tracks as that pull left them).
     std::atomic<int64_t> FMixedFrames{0};
     // The longest the device's thread waited for the mixer's lock: written by it, read anywhere.
     std::atomic<int64_t> FLongestWaitUs{0};

@@ -298,6 +298,7 @@ void MusicPlayer::Impl::ApplyRestart(TrackState& State, std::unique_ptr<Prepared
         FSpent.push_back(State.Stream->StopAt(std::move(From), true));
     else
         FSpent.push_back(State.Stream->ApplyPosition(std::move(From), true));
+    Publish(State);
 }
 
 int64_t MusicPlayer::Transition(Track From, Track To, const TransitionOptions& Options) {
@@ -527,6 +528,7 @@ int64_t MusicPlayer::PlayStinger(Track Stinger, const StingerOptions& Options) {
         FImpl->ScheduleFade(stinger, startAt, kDipFrames, FadeShape::Linear, true, true, false);
     } else {
         FImpl->FSpent.push_back(stinger.Stream->StopAt(std::move(start), true));
+        Impl::Publish(stinger);
         FImpl->ScheduleFade(stinger, startAt, 0, FadeShape::Linear, true, true, false);
     }
     stinger.LastStingerOut = at;

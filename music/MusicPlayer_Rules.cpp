@@ -95,10 +95,15 @@ void MusicPlayer::Impl::CheckRoom(const Withdrawal& Out, int32_t Changes, int32_
 }
 
 void MusicPlayer::Impl::Withdraw(const Withdrawal& Out) {
-    FSchedule.Drop([&](const music::ScheduledChange& change) { return Out.Covers(change); },
-                   [&](const music::ScheduledChange& change) {
-                       if (change.Position >= 0) FPositions.Release(change.Position, FSpent);
-                   });
+    FSchedule.Drop(
+        [&](const music::ScheduledChange& change) { return Out.Covers(change); },
+        [&](const music::ScheduledChange& change) {
+            if (change.Position >= 0) FPositions.Release(change.Position, FSpent);
+            if (change.What == music::ScheduledChange::Kind::Start)
+                if (TrackState* state = FindById(change.TrackId))
+                    state->PendingStarts.erase(std::find(state->PendingStarts.begin(),
+                                                         state->PendingStarts.end(), change.Frame));
+        });
     std::erase_if(FRequests,
                   [&](const Request& request) { return Holds(Out.Requests, request.Id); });
 }
@@ -127,6 +132,8 @@ const MusicPlayer::Impl::Request* MusicPlayer::Impl::PendingFrom(uint32_t Which)
 void MusicPlayer::Impl::Tidy() {
     const int64_t mixed = NextOutFrame();
     std::erase_if(FRequests, [&](const Request& request) { return request.Landing < mixed; });
+    if (!FPositions.AnySpent()) return;
+    MixerGuard guard(*FMixer, &FSpent);
     FPositions.Collect(FSpent);
 }
 

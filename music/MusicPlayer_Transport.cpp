@@ -49,6 +49,7 @@ void MusicPlayer::Impl::WithRestarts(const std::vector<TrackState*>& States,
             for (size_t i = 0; i < count; ++i) {
                 prepared[i].reset();
                 if (now[i] >= 0) States[i]->Stream->SeekFrame(now[i], true);
+                Publish(*States[i]);
             }
             return Change(prepared);
         }
@@ -79,35 +80,46 @@ void MusicPlayer::Impl::ScheduleFadeOut(TrackState& State, int64_t At, bool Paus
 
 void MusicPlayer::Impl::FinishStops() {
     for (auto& [id, state] : FTracks) {
-        bool due = false;
-        {
-            MixerGuard guard(*FMixer);
-            due = state.FadingTo == Ending::Stop && state.SilentSource >= 0 && !state.Rewound &&
-                  state.Stream->GetState(true) < 2;
-        }
-        if (!due) continue;
+        // The published view tells, without the lock, whether there is anything to do.
+        const music::shared::TrackView view = state.Ledger->View();
+        if (view.Ending != Ending::Stop || view.SilentSource < 0 || view.Rewound ||
+            view.StreamState >= 2)
+            continue;
         std::unique_ptr<PreparedPosition> start = state.Stream->PreparePosition(0);
         MixerGuard guard(*FMixer, &FSpent);
         if (state.FadingTo != Ending::Stop || state.Rewound || state.Stream->GetState(true) >= 2)
             continue;
         FSpent.push_back(state.Stream->StopAt(std::move(start), true));
         state.Rewound = true;
+        Publish(state);
     }
 }
 
-bool MusicPlayer::Impl::FadeOver(const TrackState& State, int64_t Heard) const {
-    if (State.SilentOut >= 0) return Heard >= State.SilentOut;
-    // The music ended during the fade: over once its last block is heard.
-    return State.Stream->GetState(true) < 2 && !FSpans.MusicFrom(State.Id, Heard);
+music::shared::TrackView MusicPlayer::Impl::ViewOf(const TrackState& State) noexcept {
+    return {State.FadingTo,  State.Rewound,      State.Stream->GetState(true),
+            State.SilentOut, State.SilentSource, State.Stream->PositionFrame(true)};
 }
 
-double MusicPlayer::Impl::HeardSourceFrame(TrackState& State, int64_t Heard) {
-    if (State.FadingTo != Ending::None && State.SilentOut >= 0 && Heard >= State.SilentOut)
-        return State.FadingTo == Ending::Stop ? 0.0 : static_cast<double>(State.SilentSource);
-    if (const std::optional<double> frame = FSpans.SourceFrameAt(State.Id, Heard)) return *frame;
+bool MusicPlayer::Impl::FadeOver(const TrackState& State, const music::shared::TrackView& View,
+                                 int64_t Heard) {
+    if (View.SilentOut >= 0) return Heard >= View.SilentOut;
+    // The music ended during the fade: over once its last block is heard.
+    return View.StreamState < 2 && !State.Ledger->MusicFrom(Heard);
+}
+
+double MusicPlayer::Impl::HeardSourceFrame(const TrackState& State,
+                                           const music::shared::TrackView& View, int64_t Heard) {
+    if (View.Ending != Ending::None && View.SilentOut >= 0 && Heard >= View.SilentOut)
+        return View.Ending == Ending::Stop ? 0.0 : static_cast<double>(View.SilentSource);
+    if (const std::optional<double> frame = State.Ledger->SourceFrameAt(Heard)) return *frame;
     // Nothing of the track in flight: where the stream stands is what is heard next.
-    if (State.FadingTo == Ending::Stop && State.Stream->GetState(true) < 2) return 0.0;
-    return static_cast<double>(State.Stream->PositionFrame(true));
+    if (View.Ending == Ending::Stop && View.StreamState < 2) return 0.0;
+    return static_cast<double>(View.PositionFrame);
+}
+
+bool MusicPlayer::Impl::StartWaiting(TrackState& State, int64_t Mixed) {
+    std::erase_if(State.PendingStarts, [&](int64_t frame) { return frame < Mixed; });
+    return !State.PendingStarts.empty();
 }
 
 int64_t MusicPlayer::Impl::StartMembers(const std::vector<TrackState*>& Members,
@@ -175,6 +187,7 @@ int64_t MusicPlayer::Stop(Track Which, double FadeOutSec) {
         state.SilentOut = FImpl->NextOutFrame();
         state.SilentSource = 0;
         state.Rewound = true;
+        Impl::Publish(state);
     }
     return at;
 }
@@ -261,15 +274,16 @@ int64_t MusicPlayer::Seek(Track Which, double Seconds) {
             state.SilentSource = frames[i];
         else if (state.FadingTo == Impl::Ending::Stop && state.Stream->GetState(true) < 2)
             state.FadingTo = Impl::Ending::None;
+        Impl::Publish(state);
     }
     return FImpl->NextOutFrame();
 }
 
 double MusicPlayer::Position(Track Which) {
-    Impl::TrackState& state = *FImpl->Members(Which).front();
-    const int64_t heard = FImpl->FDevice->HeardFrames();  // before the mixer's lock
-    MixerGuard guard(*FImpl->FMixer);
-    return FImpl->HeardSourceFrame(state, heard) / state.Stream->Rate();
+    const Impl::TrackState& state = *FImpl->Members(Which).front();
+    // Heard first: the view read after it is at least as new, so a piece heard is in it.
+    const int64_t heard = FImpl->FDevice->HeardFrames();
+    return Impl::HeardSourceFrame(state, state.Ledger->View(), heard) / state.Stream->Rate();
 }
 
 double MusicPlayer::Length(Track Which) {
@@ -290,16 +304,14 @@ std::vector<LoopCue> MusicPlayer::Cues(Track Which) {
 bool MusicPlayer::IsPlaying(Track Which) {
     const std::vector<Impl::TrackState*> members = FImpl->Members(Which);
     const int64_t heard = FImpl->FDevice->HeardFrames();
-    MixerGuard guard(*FImpl->FMixer);
-    return std::any_of(members.begin(), members.end(), [&](const Impl::TrackState* state) {
+    // The frames mixed before the views: a start mixed since shows in its track's view.
+    const int64_t mixed = FImpl->NextOutFrame();
+    return std::any_of(members.begin(), members.end(), [&](Impl::TrackState* state) {
         // A start waiting for its frame counts: a call withdraws it, not the clock.
-        if (FImpl->FSchedule.Any([&](const music::ScheduledChange& change) {
-                return change.TrackId == state->Id &&
-                       change.What == music::ScheduledChange::Kind::Start;
-            }))
-            return true;
-        if (state->FadingTo != Impl::Ending::None) return !FImpl->FadeOver(*state, heard);
-        return state->Stream->GetState(true) >= 2 || FImpl->FSpans.MusicFrom(state->Id, heard);
+        if (Impl::StartWaiting(*state, mixed)) return true;
+        const music::shared::TrackView view = state->Ledger->View();
+        if (view.Ending != Impl::Ending::None) return !Impl::FadeOver(*state, view, heard);
+        return view.StreamState >= 2 || state->Ledger->MusicFrom(heard);
     });
 }
 
@@ -326,11 +338,10 @@ std::vector<MusicEvent> MusicPlayer::Poll() {
     const auto now = std::chrono::steady_clock::now();
     const int64_t heard = FImpl->FDevice->HeardFrames();
     const size_t deviceEvents = due.size();
-    {
-        MixerGuard guard(*FImpl->FMixer, &FImpl->FSpent);
-        FImpl->FSpans.TakeDueEvents(heard, due);
-        FImpl->Tidy();
-    }
+    FImpl->FInbox.TakeDue(heard, due, [&](uint32_t id) {
+        return FImpl->FTracks.contains(id) || FImpl->FGroups.contains(id);
+    });
+    FImpl->Tidy();
     for (size_t i = deviceEvents; i < due.size(); ++i) {
         const auto ahead = std::chrono::duration<double>(static_cast<double>(due[i].Frame - heard) /
                                                          kFramesPerSecond);

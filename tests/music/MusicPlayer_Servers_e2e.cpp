@@ -190,6 +190,34 @@ TEST_F(PlayerThroughPulseAudio, UnderLoadNothingIsMissed) {
     ExpectHeardAsRendered(Drained(*recorder), PlayedAlone(music, kPlaySec + 1.0), kPlaySec - 0.1);
 }
 
+// A game loop asking where 8 tracks are and whether they play, as fast as it can, beside
+// the device at 20 ms: the device never waits for it, so the server reports no gap, not even
+// at the start.
+TEST_F(PlayerThroughPulseAudio, AGameLoopReadingFlatOutCausesNoGap) {
+    constexpr int kTracks = 8;
+    constexpr auto kReadFor = std::chrono::seconds(30);
+    MusicPlayer player(BackendOptions("pulse", 20));
+    std::vector<Track> tracks;
+    for (int i = 0; i < kTracks; ++i)
+        tracks.push_back(LoadBytes(player, EncodeOgg(Music(kServerRate, 2, 4.0, 40 + i))));
+    for (const Track track : tracks) player.Play(track, {.Loop = true});
+    bool allPlaying = true;
+    double heardSec = 0.0;
+    const auto until = std::chrono::steady_clock::now() + kReadFor;
+    while (std::chrono::steady_clock::now() < until) {
+        for (const Track track : tracks) {
+            heardSec = std::max(heardSec, player.Position(track));
+            allPlaying = allPlaying && player.IsPlaying(track);
+        }
+    }
+    EXPECT_TRUE(allPlaying) << "a looping track was reported stopped";
+    EXPECT_GT(heardSec, 0.0) << "no track was heard";
+    const DeliveryStats delivery = player.Delivery();
+    EXPECT_EQ(delivery.LateBlocks, 0u);
+    std::printf("the device waited for the game for up to %lld us\n",
+                static_cast<long long>(delivery.LongestWaitUs));
+}
+
 // The default back end finds the server: with SDL's driver pointed nowhere, only pulse can
 // reach the monitor.
 TEST_F(PlayerThroughPulseAudio, TheCExampleIsHeardOnTheDefaultBackEnd) {

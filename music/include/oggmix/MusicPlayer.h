@@ -8,7 +8,10 @@
 //
 // Threads: every call for one player on one thread (the game's); the player mixes on the
 //          device's thread. Several players may live in one process, each with its own device
-//          stream; nothing is shared between them.
+//          stream; nothing is shared between them. The read-outs (Position, IsPlaying, Poll,
+//          HeardFrame, MixedFrame, Delivery) read what the device's thread published after its
+//          last pull and never make it wait; a call that changes what is heard holds the mixer
+//          for a moment.
 // Errors:  every failure throws MusicError with an English message; no call ends the process.
 // Latency: a change (pause, fade, cross-fade, seek) lands on the first frame the device has
 //          not taken yet and is heard after what the device holds (PlayerOptions::LatencyMs).
