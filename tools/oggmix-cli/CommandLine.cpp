@@ -51,6 +51,10 @@ constexpr Option kOptions[] = {
      "with --script: a line per event heard\n"
      "(FRAME KIND NAME DETAIL), by frame",
      kRender, SetText<&CommandLine::EventsPath>},
+    {"--set", "", "SET.json",
+     "with --script: the music set whose states, parameters\n"
+     "and stingers the plan's state, param and stinger lines name",
+     kRender, SetText<&CommandLine::SetPath>},
     {"--position-log", "", "FILE",
      "every 10 ms a line: monotonic clock (us), slot 0's play\n"
      "time (s), the mixer's heard offset (bytes)",

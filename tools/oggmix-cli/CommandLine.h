@@ -26,6 +26,7 @@ struct CommandLine {
     bool StreamOnly = false;      // render: --stream
     std::string ScriptPath;       // render: --script, the plan to render instead of FILEs
     std::string EventsPath;       // render: --events, with --script
+    std::string SetPath;          // render: --set, the music set a plan's states come from
     std::string PositionLog;      // play: --position-log
     std::optional<double> AtSec;  // spectrum: --at
 };

@@ -1,0 +1,89 @@
+#pragma once
+// oggmix/MusicSetPlayer.h: a music set played by a game player. The game names states and
+// moves parameters; the set's rules decide on which frame, with which fade and through which
+// bridge the music follows. Everything lands on the player's one timeline: each call returns
+// the output frame where it is heard, and the set's tracks are ordinary tracks of the player
+// (TrackOf), so the rest of its interface works on them.
+//
+// Threads: the player's game thread. Memory: allocates.
+// Errors:  an unknown name, a value out of range or a rule the player refuses throws
+//          MusicError (InvalidArgument); nothing has changed then.
+// Units:   output frames at 44100 Hz; seconds as double; volumes as linear gain 0 .. 2.
+// This header needs only the standard library.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "oggmix/MusicPlayer.h"
+#include "oggmix/MusicSet.h"
+
+namespace oggmix {
+
+// The state heard (empty before the first) and the change waiting for its frame, if any.
+struct SetStateNow {
+    std::string Current;
+    std::string Pending;        // empty: nothing waits
+    int64_t PendingFrame = -1;  // where Pending lands
+};
+
+enum class SetEventKind {
+    StateChanged,  // From -> To on Frame (From empty: the music started)
+};
+
+struct SetEvent {
+    SetEventKind Kind = SetEventKind::StateChanged;
+    std::string From;
+    std::string To;
+    int64_t Frame = 0;
+};
+
+class MusicSetPlayer {
+public:
+    // Loads the set's tracks into Player (which must outlive this) and gives them the set's
+    // tempos, volumes and pans; nothing plays until SetState.
+    MusicSetPlayer(MusicPlayer& Player, MusicSet Set);
+    ~MusicSetPlayer();  // unloads the set's tracks
+    MusicSetPlayer(const MusicSetPlayer&) = delete;
+    MusicSetPlayer& operator=(const MusicSetPlayer&) = delete;
+
+    // Moves to the state by the set's rule from the state heard, and returns the frame on
+    // which the change lands. With nothing of the set playing it starts at once from its
+    // start. A request while a change still waits replaces it: the latest wins (asking for
+    // the state heard withdraws the waiting change).
+    int64_t SetState(const std::string& Name);
+    [[nodiscard]] SetStateNow State() const;
+
+    // Moves a parameter (clamped to its range) over Seconds; every volume and pan following
+    // it ramps to the curve's value over the same time. Returns the frame it starts on.
+    int64_t SetParameter(const std::string& Name, double Value, double Seconds = 0.0);
+    [[nodiscard]] double Parameter(const std::string& Name) const;
+
+    // Plays the stinger on the grid of the state heard; -1 when refused within its cooldown.
+    int64_t TriggerStinger(const std::string& Name);
+
+    // What happened in the music since the last call, each change told once its frame is
+    // mixed; call it as the music plays (beside the player's Poll).
+    std::vector<SetEvent> Update();
+
+    // The player's handle of a track of the set, or of a state (a group of layers).
+    [[nodiscard]] Track TrackOf(const std::string& Name) const;
+    [[nodiscard]] Track StateTrack(const std::string& State) const;
+    [[nodiscard]] const MusicSet& Set() const noexcept { return FSet; }
+
+private:
+    void ApplyControls(const std::string& Parameter, double Seconds);
+    [[nodiscard]] TransitionOptions OptionsFor(const SetTransition* Rule, Track From) const;
+
+    MusicPlayer& FPlayer;
+    MusicSet FSet;
+    std::map<std::string, Track> FTracks;
+    std::map<std::string, Track> FStates;
+    std::map<std::string, double> FParameters;
+    std::map<std::string, std::vector<Track>> FLoopLayers;  // a state's layers with loop_bars
+    SetStateNow FNow;
+    std::vector<SetEvent> FTold;  // made by calls, handed out by the next Update
+};
+
+}  // namespace oggmix

@@ -1,0 +1,231 @@
+// MusicSetPlayer.cpp: a set's states, rules, parameters and stingers turned into the player's
+// calls: tracks and layer groups loaded once, each state change a Transition by its rule.
+#include "oggmix/MusicSetPlayer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace oggmix {
+namespace {
+
+constexpr double kFramesPerSecond = 44100.0;
+// A layer that loops on its own stops this fast when its state is left.
+constexpr double kLayerStopSec = 0.01;
+
+MusicError Refused(const std::string& what) {
+    return MusicError(MusicErrorCode::InvalidArgument, what);
+}
+
+template <class Map>
+auto Lookup(const Map& map, const std::string& name, const char* what) {
+    const auto found = map.find(name);
+    if (found == map.end()) throw Refused(std::string("the set has no ") + what + " \"" + name + "\"");
+    return found->second;
+}
+
+Quantize QuantizeOf(const SetWhen& when) {
+    switch (when.Point) {
+        case SetWhen::Kind::Now: return Quantize::Now;
+        case SetWhen::Kind::Beat: return Quantize::Beat;
+        case SetWhen::Kind::Bar: return Quantize::Bar;
+        case SetWhen::Kind::Bars: return Quantize::Bars;
+        case SetWhen::Kind::LoopEnd: return Quantize::LoopEnd;
+        case SetWhen::Kind::End: return Quantize::End;
+        case SetWhen::Kind::Marker:
+        case SetWhen::Kind::NamedMarker: break;
+    }
+    throw MusicError(MusicErrorCode::Unsupported, "a change on a marker is not played yet");
+}
+
+TransitionOptions::Entry EntryOf(const SetEntry& entry) {
+    using Entry = TransitionOptions::Entry;
+    switch (entry.At) {
+        case SetEntry::Kind::Start: return Entry::Start;
+        case SetEntry::Kind::Same: return Entry::Same;
+        case SetEntry::Kind::SameBeat: return Entry::SameBeat;
+        case SetEntry::Kind::Cue: return Entry::Cue;
+        case SetEntry::Kind::Marker: break;
+    }
+    throw MusicError(MusicErrorCode::Unsupported, "an entry at a marker is not played yet");
+}
+
+}  // namespace
+
+MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
+    : FPlayer(Player), FSet(std::move(Set)) {
+    try {
+        for (const SetTrack& track : FSet.Tracks) {
+            const Track loaded = FPlayer.Load(track.Path);
+            FTracks[track.Name] = loaded;
+            if (track.Grid.Bpm > 0.0) FPlayer.SetTempo(loaded, track.Grid);
+        }
+        for (const oggmix::SetParameter& parameter : FSet.Parameters)
+            FParameters[parameter.Name] = parameter.Default;
+        for (const oggmix::SetState& state : FSet.States) {
+            switch (state.Plays) {
+                case oggmix::SetState::Kind::Track: FStates[state.Name] = FTracks.at(state.Track); break;
+                case oggmix::SetState::Kind::Playlist:
+                    FStates[state.Name] = FTracks.at(state.Playlist.Items.front());
+                    break;
+                case oggmix::SetState::Kind::Layers: {
+                    std::vector<Track> group;
+                    for (const SetLayer& layer : state.Layers)
+                        (layer.LoopBars > 0 ? FLoopLayers[state.Name] : group)
+                            .push_back(FTracks.at(layer.Track));
+                    if (group.empty())
+                        throw Refused("state \"" + state.Name +
+                                      "\" needs a layer as long as the group");
+                    FStates[state.Name] =
+                        group.size() == 1 ? group.front() : FPlayer.MakeLayerGroup(group);
+                    break;
+                }
+            }
+        }
+        ApplyControls({}, 0.0);
+    } catch (...) {
+        for (const auto& [name, track] : FTracks) FPlayer.Unload(track);
+        throw;
+    }
+}
+
+MusicSetPlayer::~MusicSetPlayer() {
+    for (const auto& [name, track] : FTracks) {
+        try {
+            FPlayer.Unload(track);
+        } catch (const MusicError&) {
+            // The game unloaded it itself: nothing is left to free.
+        }
+    }
+}
+
+void MusicSetPlayer::ApplyControls(const std::string& Parameter, double Seconds) {
+    // Empty Parameter: every control, fixed or following a curve.
+    const auto follows = [&](const SetControl& control) {
+        return Parameter.empty() || (control.Curve && control.Curve->Parameter == Parameter);
+    };
+    const auto valueOf = [&](const SetControl& control) {
+        return control.Curve ? control.Curve->At(FParameters.at(control.Curve->Parameter))
+                             : control.Value;
+    };
+    for (const oggmix::SetState& state : FSet.States) {
+        for (const SetLayer& layer : state.Layers) {
+            const Track track = FTracks.at(layer.Track);
+            if (follows(layer.Volume))
+                FPlayer.SetVolume(track, std::clamp(valueOf(layer.Volume), 0.0, 2.0), Seconds);
+            if (follows(layer.Pan))
+                FPlayer.SetPan(track, std::clamp(valueOf(layer.Pan), -1.0, 1.0), Seconds);
+            if (Parameter.empty() && layer.Filter.Preset != ToneFilter::Off)
+                FPlayer.SetToneFilter(track, layer.Filter.Preset, 0.0);
+        }
+    }
+}
+
+TransitionOptions MusicSetPlayer::OptionsFor(const SetTransition* Rule, Track From) const {
+    TransitionOptions options;
+    if (Rule == nullptr) {
+        // No rule: a cut on the next bar, or at once where the source has no tempo.
+        options.When = FPlayer.TempoOf(From).Bpm > 0.0 ? Quantize::Bar : Quantize::Now;
+        return options;
+    }
+    if (!Rule->ViaState.empty())
+        throw MusicError(MusicErrorCode::Unsupported, "a change through a state is not played yet");
+    options.When = QuantizeOf(Rule->When);
+    options.Bars = Rule->When.Bars;
+    options.StartAt = EntryOf(Rule->Entry);
+    options.CueIndex = Rule->Entry.CueIndex;
+    options.FadeKind = Rule->FadeKind;
+    options.Length = Rule->Length;
+    options.Shape = Rule->Shape;
+    if (!Rule->ViaTrack.empty()) options.Bridge = FTracks.at(Rule->ViaTrack);
+    return options;
+}
+
+int64_t MusicSetPlayer::SetState(const std::string& Name) {
+    const Track to = Lookup(FStates, Name, "state");
+    const auto startLoops = [&](const std::string& state, int64_t frame) {
+        if (const auto loops = FLoopLayers.find(state); loops != FLoopLayers.end())
+            for (const Track layer : loops->second) FPlayer.PlayAt(layer, frame);
+    };
+    const auto withdrawLoops = [&](const std::string& state) {
+        if (const auto loops = FLoopLayers.find(state); loops != FLoopLayers.end())
+            for (const Track layer : loops->second) FPlayer.Stop(layer);
+    };
+    const bool heard = !FNow.Current.empty() && FPlayer.IsPlaying(StateTrack(FNow.Current));
+    if (!heard) {
+        const int64_t frame = FPlayer.Play(to);
+        startLoops(Name, frame);
+        FTold.push_back({SetEventKind::StateChanged, FNow.Current, Name, frame});
+        FNow = {Name, {}, -1};
+        return frame;
+    }
+    if (Name == FNow.Pending) return FNow.PendingFrame;
+    if (!FNow.Pending.empty()) withdrawLoops(FNow.Pending);
+    if (Name == FNow.Current) {
+        // Playing the source again withdraws the change waiting from it; it plays on.
+        const int64_t frame = FPlayer.Play(to);
+        FNow.Pending.clear();
+        FNow.PendingFrame = -1;
+        return frame;
+    }
+    const Track from = StateTrack(FNow.Current);
+    const int64_t frame =
+        FPlayer.Transition(from, to, OptionsFor(FSet.RuleFor(FNow.Current, Name), from));
+    startLoops(Name, frame);
+    FNow.Pending = Name;
+    FNow.PendingFrame = frame;
+    return frame;
+}
+
+SetStateNow MusicSetPlayer::State() const { return FNow; }
+
+int64_t MusicSetPlayer::SetParameter(const std::string& Name, double Value, double Seconds) {
+    const oggmix::SetParameter* parameter = FSet.FindParameter(Name);
+    if (parameter == nullptr) throw Refused("the set has no parameter \"" + Name + "\"");
+    if (!std::isfinite(Value) || !std::isfinite(Seconds) || Seconds < 0.0)
+        throw Refused("a parameter's value and time must be finite, the time not below 0");
+    FParameters[Name] = std::clamp(Value, parameter->Min, parameter->Max);
+    const int64_t frame = FPlayer.MixedFrame();
+    ApplyControls(Name, Seconds);
+    return frame;
+}
+
+double MusicSetPlayer::Parameter(const std::string& Name) const {
+    return Lookup(FParameters, Name, "parameter");
+}
+
+int64_t MusicSetPlayer::TriggerStinger(const std::string& Name) {
+    const SetStinger* stinger = FSet.FindStinger(Name);
+    if (stinger == nullptr) throw Refused("the set has no stinger \"" + Name + "\"");
+    const Track track = FTracks.at(stinger->Track);
+    const bool onGrid = stinger->When != Quantize::Now && !FNow.Current.empty() &&
+                        FPlayer.TempoOf(StateTrack(FNow.Current)).Bpm > 0.0;
+    if (!onGrid) return FPlayer.Play(track, {.Loop = false});
+    StingerOptions options;
+    options.Grid = StateTrack(FNow.Current);
+    options.When = stinger->When;
+    options.PickupFrames = std::llround(stinger->PickupSec * kFramesPerSecond);
+    options.CooldownSec = stinger->CooldownSec;
+    return FPlayer.PlayStinger(track, options);
+}
+
+std::vector<SetEvent> MusicSetPlayer::Update() {
+    if (!FNow.Pending.empty() && FNow.PendingFrame < FPlayer.MixedFrame()) {
+        if (const auto loops = FLoopLayers.find(FNow.Current); loops != FLoopLayers.end())
+            for (const Track layer : loops->second) FPlayer.Stop(layer, kLayerStopSec);
+        FTold.push_back(
+            {SetEventKind::StateChanged, FNow.Current, FNow.Pending, FNow.PendingFrame});
+        FNow = {FNow.Pending, {}, -1};
+    }
+    return std::exchange(FTold, {});
+}
+
+Track MusicSetPlayer::TrackOf(const std::string& Name) const {
+    return Lookup(FTracks, Name, "track");
+}
+
+Track MusicSetPlayer::StateTrack(const std::string& State) const {
+    return Lookup(FStates, State, "state");
+}
+
+}  // namespace oggmix
