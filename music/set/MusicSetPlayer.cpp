@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
+
+#include "music/set/LayerLoop.h"
 
 namespace oggmix {
 namespace {
@@ -12,6 +15,7 @@ namespace {
 constexpr double kFramesPerSecond = 44100.0;
 // A layer that loops on its own stops this fast when its state is left.
 constexpr double kLayerStopSec = 0.01;
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 
 MusicError Refused(const std::string& what) {
     return MusicError(MusicErrorCode::InvalidArgument, what);
@@ -70,12 +74,24 @@ MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
                     break;
                 case oggmix::SetState::Kind::Layers: {
                     std::vector<Track> group;
-                    for (const SetLayer& layer : state.Layers)
-                        (layer.LoopBars > 0 ? FLoopLayers[state.Name] : group)
-                            .push_back(FTracks.at(layer.Track));
-                    if (group.empty())
+                    const SetTrack* lead = nullptr;
+                    for (const SetLayer& layer : state.Layers) {
+                        if (layer.LoopBars > 0) continue;
+                        group.push_back(FTracks.at(layer.Track));
+                        if (lead == nullptr) lead = FSet.FindTrack(layer.Track);
+                    }
+                    if (lead == nullptr)
                         throw Refused("state \"" + state.Name +
                                       "\" needs a layer as long as the group");
+                    for (const SetLayer& layer : state.Layers) {
+                        if (layer.LoopBars == 0) continue;
+                        if (lead->Grid.Bpm <= 0.0)
+                            throw Refused("state \"" + state.Name +
+                                          "\" has no tempo for its layers' loop_bars");
+                        FLoops[state.Name][layer.Track] = std::make_unique<set::LayerLoop>(
+                            FPlayer, FTracks.at(layer.Track), *FSet.FindTrack(layer.Track),
+                            *lead, layer.LoopBars, layer.StartBar);
+                    }
                     FStates[state.Name] =
                         group.size() == 1 ? group.front() : FPlayer.MakeLayerGroup(group);
                     break;
@@ -84,12 +100,14 @@ MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
         }
         ApplyControls({}, 0.0);
     } catch (...) {
+        FLoops.clear();
         for (const auto& [name, track] : FTracks) FPlayer.Unload(track);
         throw;
     }
 }
 
 MusicSetPlayer::~MusicSetPlayer() {
+    FLoops.clear();
     for (const auto& [name, track] : FTracks) {
         try {
             FPlayer.Unload(track);
@@ -110,15 +128,30 @@ void MusicSetPlayer::ApplyControls(const std::string& Parameter, double Seconds)
     };
     for (const oggmix::SetState& state : FSet.States) {
         for (const SetLayer& layer : state.Layers) {
-            const Track track = FTracks.at(layer.Track);
-            if (follows(layer.Volume))
-                FPlayer.SetVolume(track, std::clamp(valueOf(layer.Volume), 0.0, 2.0), Seconds);
-            if (follows(layer.Pan))
-                FPlayer.SetPan(track, std::clamp(valueOf(layer.Pan), -1.0, 1.0), Seconds);
-            if (Parameter.empty() && layer.Filter.Preset != ToneFilter::Off)
-                FPlayer.SetToneFilter(track, layer.Filter.Preset, 0.0);
+            for (const Track track : HandlesOf(state.Name, layer.Track)) {
+                if (follows(layer.Volume))
+                    FPlayer.SetVolume(track, std::clamp(valueOf(layer.Volume), 0.0, 2.0),
+                                      Seconds);
+                if (follows(layer.Pan))
+                    FPlayer.SetPan(track, std::clamp(valueOf(layer.Pan), -1.0, 1.0), Seconds);
+                if (Parameter.empty() && layer.Filter.Preset != ToneFilter::Off)
+                    FPlayer.SetToneFilter(track, layer.Filter.Preset, 0.0);
+            }
         }
     }
+}
+
+std::vector<Track> MusicSetPlayer::HandlesOf(const std::string& State,
+                                             const std::string& Layer) const {
+    if (const auto loops = FLoops.find(State); loops != FLoops.end())
+        if (const auto loop = loops->second.find(Layer); loop != loops->second.end())
+            return {loop->second->Handles().begin(), loop->second->Handles().end()};
+    return {FTracks.at(Layer)};
+}
+
+void MusicSetPlayer::ForLoops(const std::string& State, const auto& Call) {
+    if (const auto loops = FLoops.find(State); loops != FLoops.end())
+        for (const auto& [layer, loop] : loops->second) Call(*loop);
 }
 
 TransitionOptions MusicSetPlayer::OptionsFor(const SetTransition* Rule, Track From) const {
@@ -144,12 +177,7 @@ TransitionOptions MusicSetPlayer::OptionsFor(const SetTransition* Rule, Track Fr
 int64_t MusicSetPlayer::SetState(const std::string& Name) {
     const Track to = Lookup(FStates, Name, "state");
     const auto startLoops = [&](const std::string& state, int64_t frame) {
-        if (const auto loops = FLoopLayers.find(state); loops != FLoopLayers.end())
-            for (const Track layer : loops->second) FPlayer.PlayAt(layer, frame);
-    };
-    const auto withdrawLoops = [&](const std::string& state) {
-        if (const auto loops = FLoopLayers.find(state); loops != FLoopLayers.end())
-            for (const Track layer : loops->second) FPlayer.Stop(layer);
+        ForLoops(state, [frame](set::LayerLoop& loop) { loop.Begin(frame); });
     };
     const bool heard = !FNow.Current.empty() && FPlayer.IsPlaying(StateTrack(FNow.Current));
     if (!heard) {
@@ -160,18 +188,27 @@ int64_t MusicSetPlayer::SetState(const std::string& Name) {
         return frame;
     }
     if (Name == FNow.Pending) return FNow.PendingFrame;
-    if (!FNow.Pending.empty()) withdrawLoops(FNow.Pending);
+    if (!FNow.Pending.empty())
+        ForLoops(FNow.Pending, [](set::LayerLoop& loop) { loop.End(0.0); });
     if (Name == FNow.Current) {
         // Playing the source again withdraws the change waiting from it; it plays on.
         const int64_t frame = FPlayer.Play(to);
+        ForLoops(Name, [](set::LayerLoop& loop) { loop.Limit(kNever); });
         FNow.Pending.clear();
         FNow.PendingFrame = -1;
         return frame;
     }
     const Track from = StateTrack(FNow.Current);
-    const int64_t frame =
-        FPlayer.Transition(from, to, OptionsFor(FSet.RuleFor(FNow.Current, Name), from));
-    startLoops(Name, frame);
+    const SetTransition* rule = FSet.RuleFor(FNow.Current, Name);
+    const int64_t frame = FPlayer.Transition(from, to, OptionsFor(rule, from));
+    ForLoops(FNow.Current, [frame](set::LayerLoop& loop) { loop.Limit(frame); });
+    // Through a bridge the destination starts where the bridge ends.
+    const SetTrack* bridge =
+        rule != nullptr && !rule->ViaTrack.empty() ? FSet.FindTrack(rule->ViaTrack) : nullptr;
+    startLoops(Name, bridge == nullptr ? frame
+                                       : frame + std::llround(static_cast<double>(
+                                                                  bridge->LengthFrames) *
+                                                              kFramesPerSecond / bridge->RateHz));
     FNow.Pending = Name;
     FNow.PendingFrame = frame;
     return frame;
@@ -211,12 +248,15 @@ int64_t MusicSetPlayer::TriggerStinger(const std::string& Name) {
 
 std::vector<SetEvent> MusicSetPlayer::Update() {
     if (!FNow.Pending.empty() && FNow.PendingFrame < FPlayer.MixedFrame()) {
-        if (const auto loops = FLoopLayers.find(FNow.Current); loops != FLoopLayers.end())
-            for (const Track layer : loops->second) FPlayer.Stop(layer, kLayerStopSec);
+        ForLoops(FNow.Current, [](set::LayerLoop& loop) { loop.End(kLayerStopSec); });
         FTold.push_back(
             {SetEventKind::StateChanged, FNow.Current, FNow.Pending, FNow.PendingFrame});
         FNow = {FNow.Pending, {}, -1};
     }
+    if (!FNow.Current.empty())
+        ForLoops(FNow.Current, [](set::LayerLoop& loop) { loop.Schedule(); });
+    if (!FNow.Pending.empty())
+        ForLoops(FNow.Pending, [](set::LayerLoop& loop) { loop.Schedule(); });
     return std::exchange(FTold, {});
 }
 

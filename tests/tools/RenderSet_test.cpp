@@ -106,5 +106,36 @@ TEST_F(RenderSet, AParameterCurveSetsTheLayerGainWithinOneLsb) {
     EXPECT_LE(worst, 1.0);
 }
 
+// At 123 beats a minute a bar is 86048.78 frames: a 2-bar layer that simply looped would
+// drift from the grid by half a frame a round, 22 frames over 100 bars.
+TEST_F(RenderSet, ATwoBarLayerRestartsOnEverySecondBarLineOfItsGroupToTheFrame) {
+    const auto barFrame = [](int64_t bar) {
+        return static_cast<int64_t>(std::floor(bar * 4 * 60.0 * 44100 / 123 + 0.5));
+    };
+    const int64_t groupFrames = barFrame(4), layerFrames = barFrame(2) - 1;
+    Track("pad.ogg", Silence(44100, 2, static_cast<double>(groupFrames) / kRateHz));
+    const std::vector<int16_t> drums =
+        Track("drums.ogg", Noise(44100, 2, static_cast<double>(layerFrames) / kRateHz, kSeed, 0.3));
+    ASSERT_EQ(drums.size(), 2u * layerFrames);
+    const std::string json = R"({
+      "tracks": { "pad": {"file": "pad.ogg", "tempo": {"bpm": 123}},
+                  "drums": {"file": "drums.ogg"} },
+      "states": { "play": { "layers": [ { "track": "pad" },
+                                        { "track": "drums", "loop_bars": 2 } ] } } })";
+    constexpr int64_t kPasses = 25;  // 100 bars
+    const std::vector<int16_t> out =
+        RenderWithSet(json, "0 state play\n" + PlanTime(kPasses * groupFrames) + " end\n");
+    std::vector<int16_t> expected(2 * kPasses * groupFrames);
+    for (int64_t pass = 0; pass < kPasses; ++pass) {
+        for (const int64_t bar : {0, 2}) {
+            const int64_t at = pass * groupFrames + barFrame(bar);
+            std::copy(drums.begin(), drums.end(), expected.begin() + 2 * at);
+        }
+    }
+    ASSERT_EQ(out.size(), expected.size());
+    const auto [at, _] = std::mismatch(out.begin(), out.end(), expected.begin());
+    EXPECT_EQ(at, out.end()) << "differs at output frame " << (at - out.begin()) / 2;
+}
+
 }  // namespace
 }  // namespace oggmix::test

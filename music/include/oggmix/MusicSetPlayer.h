@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@
 #include "oggmix/MusicSet.h"
 
 namespace oggmix {
+namespace set {
+class LayerLoop;
+}
 
 // The state heard (empty before the first) and the change waiting for its frame, if any.
 struct SetStateNow {
@@ -74,6 +78,11 @@ public:
 
 private:
     void ApplyControls(const std::string& Parameter, double Seconds);
+    // The handles a layer plays on: the set's track, and a looping layer's second handle.
+    [[nodiscard]] std::vector<Track> HandlesOf(const std::string& State,
+                                               const std::string& Layer) const;
+    // Every loop of a state's layers; none for most.
+    void ForLoops(const std::string& State, const auto& Call);
     [[nodiscard]] TransitionOptions OptionsFor(const SetTransition* Rule, Track From) const;
 
     MusicPlayer& FPlayer;
@@ -81,7 +90,8 @@ private:
     std::map<std::string, Track> FTracks;
     std::map<std::string, Track> FStates;
     std::map<std::string, double> FParameters;
-    std::map<std::string, std::vector<Track>> FLoopLayers;  // a state's layers with loop_bars
+    // A state's layers with loop_bars, by the layer's track.
+    std::map<std::string, std::map<std::string, std::unique_ptr<set::LayerLoop>>> FLoops;
     SetStateNow FNow;
     std::vector<SetEvent> FTold;  // made by calls, handed out by the next Update
 };
