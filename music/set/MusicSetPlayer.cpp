@@ -17,6 +17,14 @@ constexpr double kFramesPerSecond = 44100.0;
 constexpr double kLayerStopSec = 0.01;
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 
+SetEvent Changed(const std::string& from, const std::string& to, int64_t frame) {
+    SetEvent event;
+    event.From = from;
+    event.To = to;
+    event.Frame = frame;
+    return event;
+}
+
 MusicError Refused(const std::string& what) {
     return MusicError(MusicErrorCode::InvalidArgument, what);
 }
@@ -98,6 +106,11 @@ MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
                 }
             }
         }
+        for (const auto& [name, track] : FTracks) FDucked.push_back(track);
+        for (const auto& [state, loops] : FLoops)
+            for (const auto& [layer, loop] : loops) FDucked.push_back(loop->Handles()[1]);
+        for (const oggmix::SetStinger& stinger : FSet.Stingers)
+            std::erase(FDucked, FTracks.at(stinger.Track));
         ApplyControls({}, 0.0);
     } catch (...) {
         FLoops.clear();
@@ -129,9 +142,11 @@ void MusicSetPlayer::ApplyControls(const std::string& Parameter, double Seconds)
     for (const oggmix::SetState& state : FSet.States) {
         for (const SetLayer& layer : state.Layers) {
             for (const Track track : HandlesOf(state.Name, layer.Track)) {
-                if (follows(layer.Volume))
-                    FPlayer.SetVolume(track, std::clamp(valueOf(layer.Volume), 0.0, 2.0),
-                                      Seconds);
+                if (follows(layer.Volume)) {
+                    const double volume = std::clamp(valueOf(layer.Volume), 0.0, 2.0);
+                    FVolumes[track.Id] = volume;
+                    FPlayer.SetVolume(track, volume * FDuckGain, Seconds);
+                }
                 if (follows(layer.Pan))
                     FPlayer.SetPan(track, std::clamp(valueOf(layer.Pan), -1.0, 1.0), Seconds);
                 if (Parameter.empty() && layer.Filter.Preset != ToneFilter::Off)
@@ -183,7 +198,7 @@ int64_t MusicSetPlayer::SetState(const std::string& Name) {
     if (!heard) {
         const int64_t frame = FPlayer.Play(to);
         startLoops(Name, frame);
-        FTold.push_back({SetEventKind::StateChanged, FNow.Current, Name, frame});
+        FTold.push_back(Changed(FNow.Current, Name, frame));
         FNow = {Name, {}, -1};
         return frame;
     }
@@ -237,22 +252,70 @@ int64_t MusicSetPlayer::TriggerStinger(const std::string& Name) {
     const Track track = FTracks.at(stinger->Track);
     const bool onGrid = stinger->When != Quantize::Now && !FNow.Current.empty() &&
                         FPlayer.TempoOf(StateTrack(FNow.Current)).Bpm > 0.0;
-    if (!onGrid) return FPlayer.Play(track, {.Loop = false});
+    if (!onGrid) {
+        const int64_t start = FPlayer.Play(track, {.Loop = false});
+        Duck(*stinger, start);
+        return start;
+    }
     StingerOptions options;
     options.Grid = StateTrack(FNow.Current);
     options.When = stinger->When;
     options.PickupFrames = std::llround(stinger->PickupSec * kFramesPerSecond);
     options.CooldownSec = stinger->CooldownSec;
-    return FPlayer.PlayStinger(track, options);
+    const int64_t downbeat = FPlayer.PlayStinger(track, options);
+    if (downbeat >= 0) Duck(*stinger, downbeat - options.PickupFrames);
+    return downbeat;
+}
+
+void MusicSetPlayer::Duck(const oggmix::SetStinger& Stinger, int64_t Start) {
+    if (Stinger.DuckDb >= 0.0) return;
+    const SetTrack& track = *FSet.FindTrack(Stinger.Track);
+    const int64_t frames = std::llround(static_cast<double>(track.LengthFrames) *
+                                        kFramesPerSecond / track.RateHz);
+    // Triggered again while it sounds, the stinger starts anew: its earlier sound ends there.
+    for (StingerSound& sound : FSounding)
+        if (sound.Stinger == &Stinger) sound.End = std::min(sound.End, Start);
+    FSounding.push_back({&Stinger, Start, Start + frames});
+}
+
+void MusicSetPlayer::FollowDucking() {
+    const int64_t now = FPlayer.MixedFrame();
+    std::erase_if(FSounding, [now](const StingerSound& sound) { return sound.End <= now; });
+    // Overlapping stingers duck once, as deep as the deepest of them.
+    const StingerSound* deepest = nullptr;
+    for (const StingerSound& sound : FSounding)
+        if (sound.Start <= now && (deepest == nullptr || sound.Stinger->DuckDb < deepest->Stinger->DuckDb))
+            deepest = &sound;
+    const double db = deepest == nullptr ? 0.0 : deepest->Stinger->DuckDb;
+    if (db == FDuckDb) return;
+    const double seconds = db < FDuckDb ? deepest->Stinger->DuckAttackSec
+                                        : FDuckRelease;
+    if (deepest != nullptr) {
+        FDuckRelease = deepest->Stinger->DuckReleaseSec;
+        FDuckName = deepest->Stinger->Name;
+    }
+    FDuckDb = db;
+    FDuckGain = std::pow(10.0, db / 20.0);
+    for (const Track track : FDucked) {
+        const auto volume = FVolumes.find(track.Id);
+        FPlayer.SetVolume(track, (volume == FVolumes.end() ? 1.0 : volume->second) * FDuckGain,
+                          seconds);
+    }
+    SetEvent event;
+    event.Kind = SetEventKind::Ducked;
+    event.Frame = now;
+    event.Name = FDuckName;
+    event.Db = db;
+    FTold.push_back(std::move(event));
 }
 
 std::vector<SetEvent> MusicSetPlayer::Update() {
     if (!FNow.Pending.empty() && FNow.PendingFrame < FPlayer.MixedFrame()) {
         ForLoops(FNow.Current, [](set::LayerLoop& loop) { loop.End(kLayerStopSec); });
-        FTold.push_back(
-            {SetEventKind::StateChanged, FNow.Current, FNow.Pending, FNow.PendingFrame});
+        FTold.push_back(Changed(FNow.Current, FNow.Pending, FNow.PendingFrame));
         FNow = {FNow.Pending, {}, -1};
     }
+    FollowDucking();
     if (!FNow.Current.empty())
         ForLoops(FNow.Current, [](set::LayerLoop& loop) { loop.Schedule(); });
     if (!FNow.Pending.empty())

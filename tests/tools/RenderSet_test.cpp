@@ -137,5 +137,31 @@ TEST_F(RenderSet, ATwoBarLayerRestartsOnEverySecondBarLineOfItsGroupToTheFrame) 
     EXPECT_EQ(at, out.end()) << "differs at output frame " << (at - out.begin()) / 2;
 }
 
+// A silent stinger, so that what is heard under it is the ducked music alone.
+TEST_F(RenderSet, AStingerDucksTheRestOfTheSetAndReleasesItBackToFullVolume) {
+    const std::vector<int16_t> music = Track("music.ogg", Noise(44100, 2, 6.0, kSeed, 0.3));
+    Track("hit.ogg", Silence(44100, 2, 1.0));
+    const std::string json = R"({
+      "tracks": { "music": {"file": "music.ogg", "tempo": {"bpm": 120}},
+                  "hit": {"file": "hit.ogg"} },
+      "states": { "m": {"track": "music"} },
+      "stingers": { "hit": { "track": "hit", "when": "beat", "duck_db": -6,
+                             "duck_attack_seconds": 0.02, "duck_release_seconds": 0.3 } } })";
+    // The stinger sounds from the beat at 1.5 s for a second.
+    const std::vector<int16_t> out =
+        RenderWithSet(json, "0 state m\n1.1 stinger hit\n4 end\n");
+    ASSERT_EQ(out.size(), 2u * 4 * kRateHz);
+    const auto levelDb = [&](double from, double to) {
+        double heard = 0.0, played = 0.0;
+        for (auto i = static_cast<size_t>(2 * from * kRateHz); i < 2 * to * kRateHz; ++i) {
+            heard += static_cast<double>(out[i]) * out[i];
+            played += static_cast<double>(music[i]) * music[i];
+        }
+        return 10.0 * std::log10(heard / played);
+    };
+    EXPECT_NEAR(levelDb(1.8, 2.2), -6.0, 0.1);
+    EXPECT_NEAR(levelDb(3.2, 4.0), 0.0, 0.001);
+}
+
 }  // namespace
 }  // namespace oggmix::test

@@ -121,8 +121,18 @@ private:
     }
 
     void Keep(const SetEvent& event) {
-        const std::string from = event.From.empty() ? "-" : event.From;
-        FEvents.push_back({event.Frame, "state " + from + ' ' + event.To});
+        switch (event.Kind) {
+            case SetEventKind::StateChanged:
+                FEvents.push_back({event.Frame, "state " + (event.From.empty() ? "-" : event.From) +
+                                                    ' ' + event.To});
+                break;
+            case SetEventKind::Ducked: {
+                char db[32];
+                std::snprintf(db, sizeof db, "%g", event.Db);
+                FEvents.push_back({event.Frame, "duck " + event.Name + ' ' + db});
+                break;
+            }
+        }
     }
 
     Track Named(const std::string& name) const { return FTracks.at(name); }

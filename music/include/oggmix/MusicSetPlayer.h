@@ -34,6 +34,7 @@ struct SetStateNow {
 
 enum class SetEventKind {
     StateChanged,  // From -> To on Frame (From empty: the music started)
+    Ducked,        // the rest of the set goes to Db under the stinger Name (0: back up)
 };
 
 struct SetEvent {
@@ -41,6 +42,8 @@ struct SetEvent {
     std::string From;
     std::string To;
     int64_t Frame = 0;
+    std::string Name;
+    double Db = 0.0;
 };
 
 class MusicSetPlayer {
@@ -83,6 +86,10 @@ private:
                                                const std::string& Layer) const;
     // Every loop of a state's layers; none for most.
     void ForLoops(const std::string& State, const auto& Call);
+    // A stinger sounding from Start lowers the rest of the set; FollowDucking, as the music
+    // plays, ramps it down as a stinger starts and back up after the last one ends.
+    void Duck(const SetStinger& Stinger, int64_t Start);
+    void FollowDucking();
     [[nodiscard]] TransitionOptions OptionsFor(const SetTransition* Rule, Track From) const;
 
     MusicPlayer& FPlayer;
@@ -92,6 +99,18 @@ private:
     std::map<std::string, double> FParameters;
     // A state's layers with loop_bars, by the layer's track.
     std::map<std::string, std::map<std::string, std::unique_ptr<set::LayerLoop>>> FLoops;
+    std::map<uint32_t, double> FVolumes;  // a track's volume by the set, before ducking
+    std::vector<Track> FDucked;           // every track but the stingers'
+    struct StingerSound {
+        const SetStinger* Stinger;
+        int64_t Start;
+        int64_t End;
+    };
+    std::vector<StingerSound> FSounding;
+    double FDuckDb = 0.0;
+    double FDuckGain = 1.0;
+    double FDuckRelease = 0.0;
+    std::string FDuckName;
     SetStateNow FNow;
     std::vector<SetEvent> FTold;  // made by calls, handed out by the next Update
 };
