@@ -3,11 +3,13 @@
 #include "oggmix/MusicSetPlayer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <utility>
 
 #include "music/set/LayerLoop.h"
+#include "music/set/PlaylistRun.h"
 
 namespace oggmix {
 namespace {
@@ -65,7 +67,9 @@ TransitionOptions::Entry EntryOf(const SetEntry& entry) {
 }  // namespace
 
 MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
-    : FPlayer(Player), FSet(std::move(Set)) {
+    : FPlayer(Player),
+      FSet(std::move(Set)),
+      FRandom(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) {
     try {
         for (const SetTrack& track : FSet.Tracks) {
             const Track loaded = FPlayer.Load(track.Path);
@@ -77,9 +81,15 @@ MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
         for (const oggmix::SetState& state : FSet.States) {
             switch (state.Plays) {
                 case oggmix::SetState::Kind::Track: FStates[state.Name] = FTracks.at(state.Track); break;
-                case oggmix::SetState::Kind::Playlist:
-                    FStates[state.Name] = FTracks.at(state.Playlist.Items.front());
+                case oggmix::SetState::Kind::Playlist: {
+                    std::vector<set::PlaylistRun::Item> items;
+                    for (const std::string& item : state.Playlist.Items)
+                        items.push_back({FTracks.at(item), FSet.FindTrack(item)});
+                    FStates[state.Name] = items.front().Handle;
+                    FPlaylists[state.Name] = std::make_unique<set::PlaylistRun>(
+                        state.Name, state.Playlist, std::move(items));
                     break;
+                }
                 case oggmix::SetState::Kind::Layers: {
                     std::vector<Track> group;
                     const SetTrack* lead = nullptr;
@@ -189,45 +199,79 @@ TransitionOptions MusicSetPlayer::OptionsFor(const SetTransition* Rule, Track Fr
     return options;
 }
 
+Track MusicSetPlayer::Entering(const std::string& State) {
+    if (const auto playlist = FPlaylists.find(State); playlist != FPlaylists.end())
+        return playlist->second->First(FRandom);
+    return Lookup(FStates, State, "state");
+}
+
+bool MusicSetPlayer::Loops(const std::string& State) const {
+    const auto playlist = FPlaylists.find(State);
+    return playlist == FPlaylists.end() || playlist->second->Loops();
+}
+
+void MusicSetPlayer::Began(const std::string& State, int64_t Frame) {
+    ForLoops(State, [Frame](set::LayerLoop& loop) { loop.Begin(Frame); });
+    if (const auto playlist = FPlaylists.find(State); playlist != FPlaylists.end())
+        playlist->second->Begin(Frame);
+}
+
+void MusicSetPlayer::Leaving(const std::string& State, int64_t Frame) {
+    ForLoops(State, [Frame](set::LayerLoop& loop) {
+        if (Frame < 0)
+            loop.End(0.0);
+        else
+            loop.Limit(Frame);
+    });
+    if (const auto playlist = FPlaylists.find(State); playlist != FPlaylists.end())
+        playlist->second->Hold(FPlayer);
+}
+
+void MusicSetPlayer::Staying(const std::string& State) {
+    ForLoops(State, [](set::LayerLoop& loop) { loop.Limit(kNever); });
+    if (const auto playlist = FPlaylists.find(State); playlist != FPlaylists.end())
+        playlist->second->Resume();
+}
+
 int64_t MusicSetPlayer::SetState(const std::string& Name) {
-    const Track to = Lookup(FStates, Name, "state");
-    const auto startLoops = [&](const std::string& state, int64_t frame) {
-        ForLoops(state, [frame](set::LayerLoop& loop) { loop.Begin(frame); });
-    };
+    (void)Lookup(FStates, Name, "state");
     const bool heard = !FNow.Current.empty() && FPlayer.IsPlaying(StateTrack(FNow.Current));
     if (!heard) {
-        const int64_t frame = FPlayer.Play(to);
-        startLoops(Name, frame);
+        if (!FNow.Current.empty()) Leaving(FNow.Current, -1);
+        const int64_t frame = FPlayer.Play(Entering(Name), {.Loop = Loops(Name)});
+        Began(Name, frame);
         FTold.push_back(Changed(FNow.Current, Name, frame));
         FNow = {Name, {}, -1};
         return frame;
     }
     if (Name == FNow.Pending) return FNow.PendingFrame;
-    if (!FNow.Pending.empty())
-        ForLoops(FNow.Pending, [](set::LayerLoop& loop) { loop.End(0.0); });
+    if (!FNow.Pending.empty()) Leaving(FNow.Pending, -1);
     if (Name == FNow.Current) {
         // Playing the source again withdraws the change waiting from it; it plays on.
-        const int64_t frame = FPlayer.Play(to);
-        ForLoops(Name, [](set::LayerLoop& loop) { loop.Limit(kNever); });
+        const int64_t frame = FPlayer.Play(StateTrack(Name), {.Loop = Loops(Name)});
+        Staying(Name);
         FNow.Pending.clear();
         FNow.PendingFrame = -1;
         return frame;
     }
     const Track from = StateTrack(FNow.Current);
     const SetTransition* rule = FSet.RuleFor(FNow.Current, Name);
-    const int64_t frame = FPlayer.Transition(from, to, OptionsFor(rule, from));
-    ForLoops(FNow.Current, [frame](set::LayerLoop& loop) { loop.Limit(frame); });
+    TransitionOptions options = OptionsFor(rule, from);
+    options.Loop = Loops(Name);
+    const int64_t frame = FPlayer.Transition(from, Entering(Name), options);
+    Leaving(FNow.Current, frame);
     // Through a bridge the destination starts where the bridge ends.
     const SetTrack* bridge =
         rule != nullptr && !rule->ViaTrack.empty() ? FSet.FindTrack(rule->ViaTrack) : nullptr;
-    startLoops(Name, bridge == nullptr ? frame
-                                       : frame + std::llround(static_cast<double>(
-                                                                  bridge->LengthFrames) *
-                                                              kFramesPerSecond / bridge->RateHz));
+    Began(Name, bridge == nullptr ? frame
+                                  : frame + std::llround(static_cast<double>(bridge->LengthFrames) *
+                                                         kFramesPerSecond / bridge->RateHz));
     FNow.Pending = Name;
     FNow.PendingFrame = frame;
     return frame;
 }
+
+void MusicSetPlayer::SetPlaylistSeed(uint64_t Seed) { FRandom.seed(Seed); }
 
 SetStateNow MusicSetPlayer::State() const { return FNow; }
 
@@ -316,6 +360,9 @@ std::vector<SetEvent> MusicSetPlayer::Update() {
         FNow = {FNow.Pending, {}, -1};
     }
     FollowDucking();
+    for (const std::string* state : {&FNow.Current, &FNow.Pending})
+        if (const auto playlist = FPlaylists.find(*state); playlist != FPlaylists.end())
+            playlist->second->Follow(FPlayer, FRandom, FTold);
     if (!FNow.Current.empty())
         ForLoops(FNow.Current, [](set::LayerLoop& loop) { loop.Schedule(); });
     if (!FNow.Pending.empty())
@@ -328,6 +375,8 @@ Track MusicSetPlayer::TrackOf(const std::string& Name) const {
 }
 
 Track MusicSetPlayer::StateTrack(const std::string& State) const {
+    if (const auto playlist = FPlaylists.find(State); playlist != FPlaylists.end())
+        return playlist->second->Current();
     return Lookup(FStates, State, "state");
 }
 

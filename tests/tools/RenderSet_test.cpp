@@ -24,26 +24,28 @@ constexpr int64_t kBeat = kBar / 4;
 class RenderSet : public ScriptTest {
 protected:
     // Writes the set and the plan and renders them, with the events.
-    std::vector<int16_t> RenderWithSet(const std::string& json, const std::string& plan) {
+    std::vector<int16_t> RenderWithSet(const std::string& json, const std::string& plan,
+                                       const std::vector<std::string>& more = {}) {
         const std::string set =
             dir.Write("set.json", std::vector<uint8_t>(json.begin(), json.end()));
         const std::string planPath =
             dir.Write("plan.txt", std::vector<uint8_t>(plan.begin(), plan.end()));
-        const ProgramResult result = RunProgram(
-            ExecutableDir() + "/oggmix-cli",
-            {"render", "--set", set, "--script", planPath, "-o", dir.Path() + "/out.wav",
-             "--events", dir.Path() + "/events.txt"});
+        std::vector<std::string> args = {"render", "--set",  set, "--script", planPath, "-o",
+                                         dir.Path() + "/out.wav", "--events",
+                                         dir.Path() + "/events.txt"};
+        args.insert(args.end(), more.begin(), more.end());
+        const ProgramResult result = RunProgram(ExecutableDir() + "/oggmix-cli", args);
         EXPECT_EQ(result.ExitCode, 0) << result.Err;
         if (result.ExitCode != 0) return {};
         return ReadPcm(dir.Path() + "/out.wav", 44);
     }
 
-    // The events file's state lines, as written.
-    std::vector<std::string> StateEvents() {
+    // The events file's lines of one kind, as written.
+    std::vector<std::string> Events(const std::string& kind) {
         std::ifstream in(dir.Path() + "/events.txt");
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);)
-            if (line.find(" state ") != std::string::npos) lines.push_back(line);
+            if (line.find(" " + kind + " ") != std::string::npos) lines.push_back(line);
         return lines;
     }
 };
@@ -85,7 +87,7 @@ TEST_F(RenderSet, EachChangeFollowsItsMostSpecificRuleAndTheLatestRequestWins) {
     const std::vector<std::string> expected = {
         "0 state - a", std::to_string(toC) + " state a c", std::to_string(toB) + " state c b",
         std::to_string(toA) + " state b a", std::to_string(toB2) + " state a b"};
-    EXPECT_EQ(StateEvents(), expected);
+    EXPECT_EQ(Events("state"), expected);
 }
 
 // At 0.6875 the curve is on its second segment: 0.6 + 0.8 x 0.1875 = 0.75, a gain the
@@ -161,6 +163,41 @@ TEST_F(RenderSet, AStingerDucksTheRestOfTheSetAndReleasesItBackToFullVolume) {
     };
     EXPECT_NEAR(levelDb(1.8, 2.2), -6.0, 0.1);
     EXPECT_NEAR(levelDb(3.2, 4.0), 0.0, 0.001);
+}
+
+TEST_F(RenderSet, PlaylistItemsJoinGaplesslyAndAShuffleNeverRepeatsAcrossRounds) {
+    constexpr int64_t kItemFrames = 4410, kRounds = 1000, kItems = 3;
+    std::vector<std::vector<int16_t>> items;
+    for (uint32_t i = 0; i < kItems; ++i)
+        items.push_back(Track("p" + std::to_string(i) + ".ogg",
+                              Noise(44100, 2, 0.1, kSeed + i, 0.3)));
+    const std::string json = R"({
+      "tracks": { "p0": {"file": "p0.ogg"}, "p1": {"file": "p1.ogg"}, "p2": {"file": "p2.ogg"} },
+      "states": { "calm": { "playlist": ["p0", "p1", "p2"], "order": "shuffle" } } })";
+    const int64_t frames = kRounds * kItems * kItemFrames;
+    const std::vector<int16_t> out =
+        RenderWithSet(json, "0 state calm\n" + PlanTime(frames) + " end\n", {"--seed", "7"});
+    std::vector<int16_t> expected;
+    std::vector<int> order;
+    int64_t frame = 0;
+    for (const std::string& line : Events("playlist")) {
+        ASSERT_EQ(line.substr(0, line.find(' ')), std::to_string(frame)) << "a gap before " << line;
+        order.push_back(line.back() - '0');
+        expected.insert(expected.end(), items[order.back()].begin(), items[order.back()].end());
+        frame += kItemFrames;
+    }
+    ASSERT_EQ(order.size(), static_cast<size_t>(kRounds * kItems));
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i > 0) {
+            ASSERT_NE(order[i], order[i - 1]) << "item " << i;
+        }
+        if (i % kItems == 0) {
+            ASSERT_TRUE(std::is_permutation(order.begin() + i, order.begin() + i + kItems,
+                                            std::vector<int>{0, 1, 2}.begin()))
+                << "round " << i / kItems;
+        }
+    }
+    EXPECT_TRUE(out == expected);
 }
 
 }  // namespace

@@ -55,6 +55,12 @@ constexpr Option kOptions[] = {
      "with --script: the music set whose states, parameters\n"
      "and stingers the plan's state, param and stinger lines name",
      kRender, SetText<&CommandLine::SetPath>},
+    {"--seed", "", "N", "with --set: the seed of the playlists' order (default: the clock)",
+     kRender,
+     [](std::string_view value, CommandLine& out) {
+         const std::optional<int64_t> seed = ParseInteger(value);
+         return Take(seed && *seed >= 0 ? seed : std::nullopt, out.Seed, "an integer, 0 or more");
+     }},
     {"--position-log", "", "FILE",
      "every 10 ms a line: monotonic clock (us), slot 0's play\n"
      "time (s), the mixer's heard offset (bytes)",

@@ -65,7 +65,8 @@ PlayerOptions Offline() {
 
 class PlanRun {
 public:
-    PlanRun(const std::string& wavPath, int64_t lengthFrames, const std::optional<MusicSet>& set)
+    PlanRun(const std::string& wavPath, int64_t lengthFrames, const std::optional<MusicSet>& set,
+            std::optional<uint64_t> seed)
         : FPlayer(Offline()),
           FWav(wavPath, lengthFrames),
           FLength(lengthFrames),
@@ -73,6 +74,7 @@ public:
           FChunk(2 * kChunkFrames) {
         if (!set) return;
         FSet.emplace(FPlayer, *set);
+        if (seed) FSet->SetPlaylistSeed(*seed);
         for (const SetTrack& track : set->Tracks) Name(track.Name, FSet->TrackOf(track.Name));
     }
 
@@ -125,6 +127,9 @@ private:
             case SetEventKind::StateChanged:
                 FEvents.push_back({event.Frame, "state " + (event.From.empty() ? "-" : event.From) +
                                                     ' ' + event.To});
+                break;
+            case SetEventKind::PlaylistAdvanced:
+                FEvents.push_back({event.Frame, "playlist " + event.Name + ' ' + event.Item});
                 break;
             case SetEventKind::Ducked: {
                 char db[32];
@@ -202,7 +207,7 @@ int RenderPlanToFiles(const RenderPlan& plan, const PlanOutput& output) {
         OutputFile wav(output.WavPath);
         std::optional<OutputFile> events;
         if (!output.EventsPath.empty()) events.emplace(output.EventsPath);
-        PlanRun run(wav.Path(), output.LengthFrames, plan.Set);
+        PlanRun run(wav.Path(), output.LengthFrames, plan.Set, output.Seed);
         bool written = true;
         for (const PlanStep& step : plan.Steps) {
             if (step.Frame >= output.LengthFrames) break;

@@ -54,6 +54,7 @@ std::string CheckLength(const CommandLine& line) {
 std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
     if (std::string error = ParseCommandLine(kRender, args, out); !error.empty()) return error;
     if (out.OutPath.empty()) return "no output file given (-o OUT.wav)";
+    if (out.Seed && out.SetPath.empty()) return "--seed needs --set";
     if (!out.ScriptPath.empty()) {
         if (MixesFiles(out)) return "--script takes no FILE and none of the mix options";
         if (out.EventsPath == out.OutPath) return "--events and -o name the same file";
@@ -95,7 +96,9 @@ int RunScript(const CommandLine& args) {
     const int64_t length = plan.LengthFrames(args.Mix.Seconds);
     if (length > WavWriter::kMaxFrames)
         return UsageError("render", args.ScriptPath + ": the plan is too long for a WAV file");
-    return RenderPlanToFiles(plan, {args.OutPath, args.EventsPath, length});
+    std::optional<uint64_t> seed;
+    if (args.Seed) seed = static_cast<uint64_t>(*args.Seed);
+    return RenderPlanToFiles(plan, {args.OutPath, args.EventsPath, length, seed});
 }
 
 RenderLength LengthOf(const MixOptions& mix,
@@ -180,7 +183,8 @@ const bool kRegistered = RegisterCommand(
     {"render", kRender,
      "oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav\n"
      "  oggmix-cli render --script PLAN [--events EVENTS.txt] [--seconds S] -o OUT.wav\n"
-     "  oggmix-cli render --set SET.json --script PLAN [--events EVENTS.txt] -o OUT.wav",
+     "  oggmix-cli render --set SET.json --script PLAN [--events EVENTS.txt] [--seed N]\n"
+     "      -o OUT.wav",
      "mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
      "44100 Hz WAV file, as fast as they decode; with --script, renders the plan's\n"
      "calls through the game player instead",

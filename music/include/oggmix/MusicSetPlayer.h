@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@
 namespace oggmix {
 namespace set {
 class LayerLoop;
-}
+class PlaylistRun;
+}  // namespace set
 
 // The state heard (empty before the first) and the change waiting for its frame, if any.
 struct SetStateNow {
@@ -35,6 +37,7 @@ struct SetStateNow {
 enum class SetEventKind {
     StateChanged,  // From -> To on Frame (From empty: the music started)
     Ducked,        // the rest of the set goes to Db under the stinger Name (0: back up)
+    PlaylistAdvanced,  // the playlist state Name begins its Item on Frame
 };
 
 struct SetEvent {
@@ -43,6 +46,7 @@ struct SetEvent {
     std::string To;
     int64_t Frame = 0;
     std::string Name;
+    std::string Item;
     double Db = 0.0;
 };
 
@@ -70,6 +74,10 @@ public:
     // Plays the stinger on the grid of the state heard; -1 when refused within its cooldown.
     int64_t TriggerStinger(const std::string& Name);
 
+    // The seed of the playlists' shuffled and random orders, for an order that repeats; by
+    // default the clock's.
+    void SetPlaylistSeed(uint64_t Seed);
+
     // What happened in the music since the last call, each change told once its frame is
     // mixed; call it as the music plays (beside the player's Poll).
     std::vector<SetEvent> Update();
@@ -80,6 +88,14 @@ public:
     [[nodiscard]] const MusicSet& Set() const noexcept { return FSet; }
 
 private:
+    // A state's track to begin with (a playlist picks its first item), whether it loops, and
+    // the work of its loops and playlist as it begins, is left (on Frame; -1: withdrawn) or
+    // is asked for again while being left.
+    [[nodiscard]] Track Entering(const std::string& State);
+    [[nodiscard]] bool Loops(const std::string& State) const;
+    void Began(const std::string& State, int64_t Frame);
+    void Leaving(const std::string& State, int64_t Frame);
+    void Staying(const std::string& State);
     void ApplyControls(const std::string& Parameter, double Seconds);
     // The handles a layer plays on: the set's track, and a looping layer's second handle.
     [[nodiscard]] std::vector<Track> HandlesOf(const std::string& State,
@@ -99,6 +115,8 @@ private:
     std::map<std::string, double> FParameters;
     // A state's layers with loop_bars, by the layer's track.
     std::map<std::string, std::map<std::string, std::unique_ptr<set::LayerLoop>>> FLoops;
+    std::map<std::string, std::unique_ptr<set::PlaylistRun>> FPlaylists;
+    std::mt19937_64 FRandom;
     std::map<uint32_t, double> FVolumes;  // a track's volume by the set, before ducking
     std::vector<Track> FDucked;           // every track but the stingers'
     struct StingerSound {
