@@ -46,10 +46,16 @@ Quantize QuantizeOf(const SetWhen& when) {
         case SetWhen::Kind::Bars: return Quantize::Bars;
         case SetWhen::Kind::LoopEnd: return Quantize::LoopEnd;
         case SetWhen::Kind::End: return Quantize::End;
+        // A change on a marker waits until the marker is the source's next beat.
         case SetWhen::Kind::Marker:
         case SetWhen::Kind::NamedMarker: break;
     }
-    throw MusicError(MusicErrorCode::Unsupported, "a change on a marker is not played yet");
+    return Quantize::Beat;
+}
+
+bool OnMarker(const SetTransition* rule) {
+    return rule != nullptr && (rule->When.Point == SetWhen::Kind::Marker ||
+                               rule->When.Point == SetWhen::Kind::NamedMarker);
 }
 
 TransitionOptions::Entry EntryOf(const SetEntry& entry) {
@@ -96,7 +102,10 @@ MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
                     for (const SetLayer& layer : state.Layers) {
                         if (layer.LoopBars > 0) continue;
                         group.push_back(FTracks.at(layer.Track));
-                        if (lead == nullptr) lead = FSet.FindTrack(layer.Track);
+                        if (lead == nullptr) {
+                            lead = FSet.FindTrack(layer.Track);
+                            FLeadOf[state.Name] = layer.Track;
+                        }
                     }
                     if (lead == nullptr)
                         throw Refused("state \"" + state.Name +
@@ -210,7 +219,11 @@ bool MusicSetPlayer::Loops(const std::string& State) const {
     return playlist == FPlaylists.end() || playlist->second->Loops();
 }
 
-void MusicSetPlayer::Began(const std::string& State, int64_t Frame) {
+void MusicSetPlayer::Began(const std::string& State, int64_t Frame, bool FromStart) {
+    if (FromStart)
+        FStartedAt[State] = Frame;
+    else
+        FStartedAt.erase(State);
     ForLoops(State, [Frame](set::LayerLoop& loop) { loop.Begin(Frame); });
     if (const auto playlist = FPlaylists.find(State); playlist != FPlaylists.end())
         playlist->second->Begin(Frame);
@@ -236,39 +249,84 @@ void MusicSetPlayer::Staying(const std::string& State) {
 int64_t MusicSetPlayer::SetState(const std::string& Name) {
     (void)Lookup(FStates, Name, "state");
     const bool heard = !FNow.Current.empty() && FPlayer.IsPlaying(StateTrack(FNow.Current));
+    const bool deferred = std::exchange(FDeferred, false);
     if (!heard) {
         if (!FNow.Current.empty()) Leaving(FNow.Current, -1);
         const int64_t frame = FPlayer.Play(Entering(Name), {.Loop = Loops(Name)});
-        Began(Name, frame);
+        Began(Name, frame, true);
         FTold.push_back(Changed(FNow.Current, Name, frame));
         FNow = {Name, {}, -1};
         return frame;
     }
-    if (Name == FNow.Pending) return FNow.PendingFrame;
+    if (Name == FNow.Pending && !deferred) return FNow.PendingFrame;
     if (!FNow.Pending.empty()) Leaving(FNow.Pending, -1);
-    if (Name == FNow.Current) {
+    const SetTransition* rule = FSet.RuleFor(FNow.Current, Name);
+    if (Name == FNow.Current || OnMarker(rule)) {
         // Playing the source again withdraws the change waiting from it; it plays on.
-        const int64_t frame = FPlayer.Play(StateTrack(Name), {.Loop = Loops(Name)});
-        Staying(Name);
+        const int64_t frame =
+            FPlayer.Play(StateTrack(FNow.Current), {.Loop = Loops(FNow.Current)});
         FNow.Pending.clear();
         FNow.PendingFrame = -1;
-        return frame;
+        if (Name == FNow.Current) {
+            Staying(Name);
+            return frame;
+        }
+        // On a marker the change is asked of the player once the marker is near (Update).
+        FNow.Pending = Name;
+        FNow.PendingFrame = NextMarker(FNow.Current, rule->When);
+        FDeferred = true;
+        Leaving(FNow.Current, FNow.PendingFrame);
+        return FNow.PendingFrame;
     }
+    return Change(Name, rule);
+}
+
+int64_t MusicSetPlayer::Change(const std::string& Name, const SetTransition* Rule) {
     const Track from = StateTrack(FNow.Current);
-    const SetTransition* rule = FSet.RuleFor(FNow.Current, Name);
-    TransitionOptions options = OptionsFor(rule, from);
+    TransitionOptions options = OptionsFor(Rule, from);
     options.Loop = Loops(Name);
     const int64_t frame = FPlayer.Transition(from, Entering(Name), options);
     Leaving(FNow.Current, frame);
     // Through a bridge the destination starts where the bridge ends.
     const SetTrack* bridge =
-        rule != nullptr && !rule->ViaTrack.empty() ? FSet.FindTrack(rule->ViaTrack) : nullptr;
-    Began(Name, bridge == nullptr ? frame
-                                  : frame + std::llround(static_cast<double>(bridge->LengthFrames) *
-                                                         kFramesPerSecond / bridge->RateHz));
+        Rule != nullptr && !Rule->ViaTrack.empty() ? FSet.FindTrack(Rule->ViaTrack) : nullptr;
+    Began(Name, bridge == nullptr ? frame : frame + OutputFrames(*bridge),
+          Rule == nullptr || Rule->Entry.At == SetEntry::Kind::Start);
     FNow.Pending = Name;
     FNow.PendingFrame = frame;
     return frame;
+}
+
+int64_t MusicSetPlayer::NextMarker(const std::string& State, const SetWhen& When) const {
+    const oggmix::SetState& state = *FSet.FindState(State);
+    const auto started = FStartedAt.find(State);
+    if (state.Plays == oggmix::SetState::Kind::Playlist || started == FStartedAt.end())
+        throw MusicError(MusicErrorCode::Unsupported,
+                         "a change on a marker from state \"" + State +
+                             "\" is not played yet: it did not begin at its start");
+    const SetTrack& source = *FSet.FindTrack(
+        state.Plays == oggmix::SetState::Kind::Track ? state.Track : FLeadOf.at(State));
+    std::vector<int64_t> markers;
+    for (const SetMarker& marker : source.Markers)
+        if (When.Point == SetWhen::Kind::Marker || marker.Name == When.Marker)
+            markers.push_back(std::llround(static_cast<double>(marker.Frame) * kFramesPerSecond /
+                                           source.RateHz));
+    const int64_t length = OutputFrames(source);
+    const int64_t mixed = FPlayer.MixedFrame();
+    if (!markers.empty() && length > 0) {
+        for (int64_t pass = std::max<int64_t>(0, (mixed - started->second) / length);; ++pass) {
+            for (const int64_t marker : markers)
+                if (started->second + pass * length + marker >= mixed)
+                    return started->second + pass * length + marker;
+            if (!Loops(State)) break;
+        }
+    }
+    throw Refused("state \"" + State + "\" has no marker ahead to change on");
+}
+
+int64_t MusicSetPlayer::OutputFrames(const SetTrack& Source) {
+    return std::llround(static_cast<double>(Source.LengthFrames) * kFramesPerSecond /
+                        Source.RateHz);
 }
 
 void MusicSetPlayer::SetPlaylistSeed(uint64_t Seed) { FRandom.seed(Seed); }
@@ -314,8 +372,7 @@ int64_t MusicSetPlayer::TriggerStinger(const std::string& Name) {
 void MusicSetPlayer::Duck(const oggmix::SetStinger& Stinger, int64_t Start) {
     if (Stinger.DuckDb >= 0.0) return;
     const SetTrack& track = *FSet.FindTrack(Stinger.Track);
-    const int64_t frames = std::llround(static_cast<double>(track.LengthFrames) *
-                                        kFramesPerSecond / track.RateHz);
+    const int64_t frames = OutputFrames(track);
     // Triggered again while it sounds, the stinger starts anew: its earlier sound ends there.
     for (StingerSound& sound : FSounding)
         if (sound.Stinger == &Stinger) sound.End = std::min(sound.End, Start);
@@ -354,6 +411,18 @@ void MusicSetPlayer::FollowDucking() {
 }
 
 std::vector<SetEvent> MusicSetPlayer::Update() {
+    if (FDeferred) {
+        // On the beat that is the marker, or (a marker between beats) as soon as it is mixed.
+        const Track from = StateTrack(FNow.Current);
+        const bool onBeat = FPlayer.NextBeat(from) == FNow.PendingFrame;
+        if (onBeat || FNow.PendingFrame <= FPlayer.MixedFrame()) {
+            FDeferred = false;
+            const SetTransition* rule = FSet.RuleFor(FNow.Current, FNow.Pending);
+            SetTransition now = *rule;
+            if (!onBeat) now.When.Point = SetWhen::Kind::Now;
+            Change(std::string(FNow.Pending), &now);
+        }
+    }
     if (!FNow.Pending.empty() && FNow.PendingFrame < FPlayer.MixedFrame()) {
         ForLoops(FNow.Current, [](set::LayerLoop& loop) { loop.End(kLayerStopSec); });
         FTold.push_back(Changed(FNow.Current, FNow.Pending, FNow.PendingFrame));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ExampleSet.h"
 #include "tests/support/OggFixture.h"
 #include "tests/support/Signals.h"
 #include "tests/tools/ScriptSupport.h"
@@ -26,8 +27,12 @@ protected:
     // Writes the set and the plan and renders them, with the events.
     std::vector<int16_t> RenderWithSet(const std::string& json, const std::string& plan,
                                        const std::vector<std::string>& more = {}) {
-        const std::string set =
-            dir.Write("set.json", std::vector<uint8_t>(json.begin(), json.end()));
+        return RenderSetFile(dir.Write("set.json", std::vector<uint8_t>(json.begin(), json.end())),
+                             plan, more);
+    }
+
+    std::vector<int16_t> RenderSetFile(const std::string& set, const std::string& plan,
+                                       const std::vector<std::string>& more = {}) {
         const std::string planPath =
             dir.Write("plan.txt", std::vector<uint8_t>(plan.begin(), plan.end()));
         std::vector<std::string> args = {"render", "--set",  set, "--script", planPath, "-o",
@@ -87,6 +92,15 @@ TEST_F(RenderSet, EachChangeFollowsItsMostSpecificRuleAndTheLatestRequestWins) {
     const std::vector<std::string> expected = {
         "0 state - a", std::to_string(toC) + " state a c", std::to_string(toB) + " state c b",
         std::to_string(toA) + " state b a", std::to_string(toB2) + " state a b"};
+    EXPECT_EQ(Events("state"), expected);
+}
+
+// The README's set starts in explore; to combat the rule waits for explore's next marker, 8 s
+// in, and goes through the bridge.
+TEST_F(RenderSet, TheReadmeSetChangesOnTheSourcesNextMarker) {
+    ASSERT_FALSE(RenderSetFile(WriteExampleSet(dir), "1 state combat\n12 end\n").empty());
+    const std::vector<std::string> expected = {"0 state - explore",
+                                               "352800 state explore combat"};
     EXPECT_EQ(Events("state"), expected);
 }
 

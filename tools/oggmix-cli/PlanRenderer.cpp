@@ -75,6 +75,7 @@ public:
         if (!set) return;
         FSet.emplace(FPlayer, *set);
         if (seed) FSet->SetPlaylistSeed(*seed);
+        if (!set->InitialState.empty()) FSet->SetState(set->InitialState);
         for (const SetTrack& track : set->Tracks) Name(track.Name, FSet->TrackOf(track.Name));
     }
 

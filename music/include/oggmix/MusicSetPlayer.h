@@ -7,7 +7,7 @@
 //
 // Threads: the player's game thread. Memory: allocates.
 // Errors:  an unknown name, a value out of range or a rule the player refuses throws
-//          MusicError (InvalidArgument); nothing has changed then.
+//          MusicError (InvalidArgument); a rule on a marker or through a state, Unsupported.
 // Units:   output frames at 44100 Hz; seconds as double; volumes as linear gain 0 .. 2.
 // This header needs only the standard library.
 
@@ -53,7 +53,7 @@ struct SetEvent {
 class MusicSetPlayer {
 public:
     // Loads the set's tracks into Player (which must outlive this) and gives them the set's
-    // tempos, volumes and pans; nothing plays until SetState.
+    // tempos, volumes and pans; nothing plays until SetState (Set().InitialState, if any).
     MusicSetPlayer(MusicPlayer& Player, MusicSet Set);
     ~MusicSetPlayer();  // unloads the set's tracks
     MusicSetPlayer(const MusicSetPlayer&) = delete;
@@ -93,7 +93,7 @@ private:
     // is asked for again while being left.
     [[nodiscard]] Track Entering(const std::string& State);
     [[nodiscard]] bool Loops(const std::string& State) const;
-    void Began(const std::string& State, int64_t Frame);
+    void Began(const std::string& State, int64_t Frame, bool FromStart);
     void Leaving(const std::string& State, int64_t Frame);
     void Staying(const std::string& State);
     void ApplyControls(const std::string& Parameter, double Seconds);
@@ -106,6 +106,11 @@ private:
     // plays, ramps it down as a stinger starts and back up after the last one ends.
     void Duck(const SetStinger& Stinger, int64_t Start);
     void FollowDucking();
+    // The change to a state by Rule, asked of the player now.
+    int64_t Change(const std::string& Name, const SetTransition* Rule);
+    // The output frame of the next marker When names in the state heard.
+    [[nodiscard]] int64_t NextMarker(const std::string& State, const SetWhen& When) const;
+    [[nodiscard]] static int64_t OutputFrames(const SetTrack& Source);
     [[nodiscard]] TransitionOptions OptionsFor(const SetTransition* Rule, Track From) const;
 
     MusicPlayer& FPlayer;
@@ -129,6 +134,9 @@ private:
     double FDuckGain = 1.0;
     double FDuckRelease = 0.0;
     std::string FDuckName;
+    std::map<std::string, int64_t> FStartedAt;  // a state begun at its start, on this frame
+    std::map<std::string, std::string> FLeadOf;  // a layered state's lead track
+    bool FDeferred = false;                      // FNow.Pending waits for its marker
     SetStateNow FNow;
     std::vector<SetEvent> FTold;  // made by calls, handed out by the next Update
 };
