@@ -15,8 +15,8 @@ int64_t OutputFrames(int64_t sourceFrames, int32_t rateHz) {
 
 }  // namespace
 
-LayerLoop::LayerLoop(MusicPlayer& Player, Track First, const SetTrack& Layer,
-                     const SetTrack& Lead, int32_t EveryBars, int32_t StartBar)
+LayerLoop::LayerLoop(MusicPlayer& Player, Track First, const SetTrack& Layer, const SetTrack& Lead,
+                     int32_t EveryBars, int32_t StartBar)
     : FPlayer(Player),
       FHandles{First, Player.Load(Layer.Path)},
       FGrid(Lead.Grid),

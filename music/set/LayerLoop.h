@@ -49,8 +49,8 @@ private:
     int32_t FStartBar;
     int64_t FAheadFrames;  // how near a restart must be before it is scheduled
     int64_t FPassStart = 0;
-    int64_t FBar = 0;    // the bar of FNext within its pass
-    int64_t FNext = -1;  // the next restart not yet scheduled; -1: not begun
+    int64_t FBar = 0;       // the bar of FNext within its pass
+    int64_t FNext = -1;     // the next restart not yet scheduled; -1: not begun
     int64_t FWaiting = -1;  // the last restart scheduled, and where it was reckoned from
     int64_t FWaitingPass = 0;
     int64_t FWaitingBar = 0;

@@ -34,7 +34,8 @@ MusicError Refused(const std::string& what) {
 template <class Map>
 auto Lookup(const Map& map, const std::string& name, const char* what) {
     const auto found = map.find(name);
-    if (found == map.end()) throw Refused(std::string("the set has no ") + what + " \"" + name + "\"");
+    if (found == map.end())
+        throw Refused(std::string("the set has no ") + what + " \"" + name + "\"");
     return found->second;
 }
 
@@ -86,7 +87,9 @@ MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
             FParameters[parameter.Name] = parameter.Default;
         for (const oggmix::SetState& state : FSet.States) {
             switch (state.Plays) {
-                case oggmix::SetState::Kind::Track: FStates[state.Name] = FTracks.at(state.Track); break;
+                case oggmix::SetState::Kind::Track:
+                    FStates[state.Name] = FTracks.at(state.Track);
+                    break;
                 case oggmix::SetState::Kind::Playlist: {
                     std::vector<set::PlaylistRun::Item> items;
                     for (const std::string& item : state.Playlist.Items)
@@ -116,8 +119,8 @@ MusicSetPlayer::MusicSetPlayer(MusicPlayer& Player, MusicSet Set)
                             throw Refused("state \"" + state.Name +
                                           "\" has no tempo for its layers' loop_bars");
                         FLoops[state.Name][layer.Track] = std::make_unique<set::LayerLoop>(
-                            FPlayer, FTracks.at(layer.Track), *FSet.FindTrack(layer.Track),
-                            *lead, layer.LoopBars, layer.StartBar);
+                            FPlayer, FTracks.at(layer.Track), *FSet.FindTrack(layer.Track), *lead,
+                            layer.LoopBars, layer.StartBar);
                     }
                     FStates[state.Name] =
                         group.size() == 1 ? group.front() : FPlayer.MakeLayerGroup(group);
@@ -263,8 +266,7 @@ int64_t MusicSetPlayer::SetState(const std::string& Name) {
     const SetTransition* rule = FSet.RuleFor(FNow.Current, Name);
     if (Name == FNow.Current || OnMarker(rule)) {
         // Playing the source again withdraws the change waiting from it; it plays on.
-        const int64_t frame =
-            FPlayer.Play(StateTrack(FNow.Current), {.Loop = Loops(FNow.Current)});
+        const int64_t frame = FPlayer.Play(StateTrack(FNow.Current), {.Loop = Loops(FNow.Current)});
         FNow.Pending.clear();
         FNow.PendingFrame = -1;
         if (Name == FNow.Current) {
@@ -309,8 +311,8 @@ int64_t MusicSetPlayer::NextMarker(const std::string& State, const SetWhen& When
     std::vector<int64_t> markers;
     for (const SetMarker& marker : source.Markers)
         if (When.Point == SetWhen::Kind::Marker || marker.Name == When.Marker)
-            markers.push_back(std::llround(static_cast<double>(marker.Frame) * kFramesPerSecond /
-                                           source.RateHz));
+            markers.push_back(
+                std::llround(static_cast<double>(marker.Frame) * kFramesPerSecond / source.RateHz));
     const int64_t length = OutputFrames(source);
     const int64_t mixed = FPlayer.MixedFrame();
     if (!markers.empty() && length > 0) {
@@ -385,12 +387,12 @@ void MusicSetPlayer::FollowDucking() {
     // Overlapping stingers duck once, as deep as the deepest of them.
     const StingerSound* deepest = nullptr;
     for (const StingerSound& sound : FSounding)
-        if (sound.Start <= now && (deepest == nullptr || sound.Stinger->DuckDb < deepest->Stinger->DuckDb))
+        if (sound.Start <= now &&
+            (deepest == nullptr || sound.Stinger->DuckDb < deepest->Stinger->DuckDb))
             deepest = &sound;
     const double db = deepest == nullptr ? 0.0 : deepest->Stinger->DuckDb;
     if (db == FDuckDb) return;
-    const double seconds = db < FDuckDb ? deepest->Stinger->DuckAttackSec
-                                        : FDuckRelease;
+    const double seconds = db < FDuckDb ? deepest->Stinger->DuckAttackSec : FDuckRelease;
     if (deepest != nullptr) {
         FDuckRelease = deepest->Stinger->DuckReleaseSec;
         FDuckName = deepest->Stinger->Name;

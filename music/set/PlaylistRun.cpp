@@ -65,15 +65,15 @@ void PlaylistRun::Begin(int64_t Frame) {
 
 int64_t PlaylistRun::NextStart() const {
     const SetTrack& source = *FItems[FCurrent].Source;
-    const int64_t end = FStart + OutputFrames(static_cast<double>(source.LengthFrames),
-                                              source.RateHz);
+    const int64_t end =
+        FStart + OutputFrames(static_cast<double>(source.LengthFrames), source.RateHz);
     if (!FList.JoinOnBar || source.Grid.Bpm <= 0.0) return end;
     // The first bar line of the item's grid at or after its end.
     const double barFrames = source.Grid.BeatsPerBar * 60.0 * source.RateHz / source.Grid.Bpm;
     const double bars = std::ceil(
         static_cast<double>(source.LengthFrames - source.Grid.FirstBeatFrame) / barFrames);
-    const double line = static_cast<double>(source.Grid.FirstBeatFrame) +
-                        std::floor(bars * barFrames + 0.5);
+    const double line =
+        static_cast<double>(source.Grid.FirstBeatFrame) + std::floor(bars * barFrames + 0.5);
     return std::max(end, FStart + OutputFrames(line, source.RateHz));
 }
 

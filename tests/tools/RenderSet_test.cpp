@@ -35,8 +35,14 @@ protected:
                                        const std::vector<std::string>& more = {}) {
         const std::string planPath =
             dir.Write("plan.txt", std::vector<uint8_t>(plan.begin(), plan.end()));
-        std::vector<std::string> args = {"render", "--set",  set, "--script", planPath, "-o",
-                                         dir.Path() + "/out.wav", "--events",
+        std::vector<std::string> args = {"render",
+                                         "--set",
+                                         set,
+                                         "--script",
+                                         planPath,
+                                         "-o",
+                                         dir.Path() + "/out.wav",
+                                         "--events",
                                          dir.Path() + "/events.txt"};
         args.insert(args.end(), more.begin(), more.end());
         const ProgramResult result = RunProgram(ExecutableDir() + "/oggmix-cli", args);
@@ -76,10 +82,10 @@ TEST_F(RenderSet, EachChangeFollowsItsMostSpecificRuleAndTheLatestRequestWins) {
         { "from": "*", "to": "b", "when": "beat" },
         { "from": "*", "to": "*", "when": "bar" } ] })";
     // Each state starts from its start, so its grid begins where it lands.
-    const int64_t toC = 2 * kBar;                   // a -> * : a's second bar line
-    const int64_t toB = toC + kBeat;                // * -> b : c's next beat after 0.1 s in
-    const int64_t toA = toB + kBar;                 // * -> * : b's next bar
-    const int64_t toB2 = toA + 4 * kBar;            // a -> b, asked after a -> d (bars:2)
+    const int64_t toC = 2 * kBar;         // a -> * : a's second bar line
+    const int64_t toB = toC + kBeat;      // * -> b : c's next beat after 0.1 s in
+    const int64_t toA = toB + kBar;       // * -> * : b's next bar
+    const int64_t toB2 = toA + 4 * kBar;  // a -> b, asked after a -> d (bars:2)
     const std::vector<int16_t> out = RenderWithSet(
         json, "0 state a\n0.1 state c\n" + PlanTime(toC + 4410) + " state b\n" +
                   PlanTime(toB + 4410) + " state a\n" + PlanTime(toA + 4410) + " state d\n" +
@@ -99,8 +105,7 @@ TEST_F(RenderSet, EachChangeFollowsItsMostSpecificRuleAndTheLatestRequestWins) {
 // in, and goes through the bridge.
 TEST_F(RenderSet, TheReadmeSetChangesOnTheSourcesNextMarker) {
     ASSERT_FALSE(RenderSetFile(WriteExampleSet(dir), "1 state combat\n12 end\n").empty());
-    const std::vector<std::string> expected = {"0 state - explore",
-                                               "352800 state explore combat"};
+    const std::vector<std::string> expected = {"0 state - explore", "352800 state explore combat"};
     EXPECT_EQ(Events("state"), expected);
 }
 
@@ -164,8 +169,7 @@ TEST_F(RenderSet, AStingerDucksTheRestOfTheSetAndReleasesItBackToFullVolume) {
       "stingers": { "hit": { "track": "hit", "when": "beat", "duck_db": -6,
                              "duck_attack_seconds": 0.02, "duck_release_seconds": 0.3 } } })";
     // The stinger sounds from the beat at 1.5 s for a second.
-    const std::vector<int16_t> out =
-        RenderWithSet(json, "0 state m\n1.1 stinger hit\n4 end\n");
+    const std::vector<int16_t> out = RenderWithSet(json, "0 state m\n1.1 stinger hit\n4 end\n");
     ASSERT_EQ(out.size(), 2u * 4 * kRateHz);
     const auto levelDb = [&](double from, double to) {
         double heard = 0.0, played = 0.0;
@@ -183,8 +187,8 @@ TEST_F(RenderSet, PlaylistItemsJoinGaplesslyAndAShuffleNeverRepeatsAcrossRounds)
     constexpr int64_t kItemFrames = 4410, kRounds = 1000, kItems = 3;
     std::vector<std::vector<int16_t>> items;
     for (uint32_t i = 0; i < kItems; ++i)
-        items.push_back(Track("p" + std::to_string(i) + ".ogg",
-                              Noise(44100, 2, 0.1, kSeed + i, 0.3)));
+        items.push_back(
+            Track("p" + std::to_string(i) + ".ogg", Noise(44100, 2, 0.1, kSeed + i, 0.3)));
     const std::string json = R"({
       "tracks": { "p0": {"file": "p0.ogg"}, "p1": {"file": "p1.ogg"}, "p2": {"file": "p2.ogg"} },
       "states": { "calm": { "playlist": ["p0", "p1", "p2"], "order": "shuffle" } } })";

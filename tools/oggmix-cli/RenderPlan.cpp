@@ -447,8 +447,7 @@ int64_t RenderPlan::LengthFrames(std::optional<double> seconds) const {
     return last + std::llround(kTailSec * kFramesPerSecond);
 }
 
-PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out,
-                           std::optional<MusicSet> set) {
+PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out, std::optional<MusicSet> set) {
     std::ifstream file(path);
     if (!file) return {Printable(path) + ": cannot read the plan", false};
     out = RenderPlan{path, {}, std::nullopt, std::move(set)};

@@ -79,9 +79,8 @@ struct SetStingerStep {
 };
 
 using PlanAction =
-    std::variant<LoadStep, TempoStep, LayerStep, PlayStep, TransitionStep, VolumeStep,
-                 StingerStep, StopStep, PauseStep, SeekStep, SetStateStep, SetParamStep,
-                 SetStingerStep>;
+    std::variant<LoadStep, TempoStep, LayerStep, PlayStep, TransitionStep, VolumeStep, StingerStep,
+                 StopStep, PauseStep, SeekStep, SetStateStep, SetParamStep, SetStingerStep>;
 
 struct PlanStep {
     int32_t Line = 0;  // from 1, for messages

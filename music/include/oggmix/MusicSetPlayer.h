@@ -35,8 +35,8 @@ struct SetStateNow {
 };
 
 enum class SetEventKind {
-    StateChanged,  // From -> To on Frame (From empty: the music started)
-    Ducked,        // the rest of the set goes to Db under the stinger Name (0: back up)
+    StateChanged,      // From -> To on Frame (From empty: the music started)
+    Ducked,            // the rest of the set goes to Db under the stinger Name (0: back up)
     PlaylistAdvanced,  // the playlist state Name begins its Item on Frame
 };
 
@@ -134,7 +134,7 @@ private:
     double FDuckGain = 1.0;
     double FDuckRelease = 0.0;
     std::string FDuckName;
-    std::map<std::string, int64_t> FStartedAt;  // a state begun at its start, on this frame
+    std::map<std::string, int64_t> FStartedAt;   // a state begun at its start, on this frame
     std::map<std::string, std::string> FLeadOf;  // a layered state's lead track
     bool FDeferred = false;                      // FNow.Pending waits for its marker
     SetStateNow FNow;
