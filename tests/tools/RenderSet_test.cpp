@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -107,6 +108,19 @@ TEST_F(RenderSet, TheReadmeSetChangesOnTheSourcesNextMarker) {
     ASSERT_FALSE(RenderSetFile(WriteExampleSet(dir), "1 state combat\n12 end\n").empty());
     const std::vector<std::string> expected = {"0 state - explore", "352800 state explore combat"};
     EXPECT_EQ(Events("state"), expected);
+}
+
+// Without keys, play --set plays the set's initial state through the device until --seconds.
+TEST_F(RenderSet, PlayingASetStartsItsInitialStateThroughTheDevice) {
+    const std::string set = WriteExampleSet(dir);
+    setenv("OGGMIX_AUDIO", ("wav:" + dir.Path() + "/heard.wav").c_str(), 1);
+    const ProgramResult result =
+        RunProgram(ExecutableDir() + "/oggmix-cli", {"play", "--set", set, "--seconds", "1"});
+    unsetenv("OGGMIX_AUDIO");
+    ASSERT_EQ(result.ExitCode, 0) << result.Err;
+    EXPECT_TRUE(result.Out.ends_with(" state - explore\n")) << result.Out;
+    const std::vector<int16_t> heard = ReadPcm(dir.Path() + "/heard.wav", 44);
+    EXPECT_TRUE(std::any_of(heard.begin(), heard.end(), [](int16_t s) { return s != 0; }));
 }
 
 // At 0.6875 the curve is on its second segment: 0.6 + 0.8 x 0.1875 = 0.75, a gain the

@@ -52,9 +52,10 @@ constexpr Option kOptions[] = {
      "(FRAME KIND NAME DETAIL), by frame",
      kRender, SetText<&CommandLine::EventsPath>},
     {"--set", "", "SET.json",
-     "with --script: the music set whose states, parameters\n"
-     "and stingers the plan's state, param and stinger lines name",
-     kRender, SetText<&CommandLine::SetPath>},
+     "render, with --script: the music set whose states, parameters\n"
+     "and stingers the plan's state, param and stinger lines name;\n"
+     "play: the music set to play from the keys (no FILE)",
+     kRender | kPlay, SetText<&CommandLine::SetPath>},
     {"--seed", "", "N", "with --set: the seed of the playlists' order (default: the clock)",
      kRender,
      [](std::string_view value, CommandLine& out) {
