@@ -7,7 +7,8 @@
 //
 // Threads: the player's game thread. Memory: allocates.
 // Errors:  an unknown name, a value out of range or a rule the player refuses throws
-//          MusicError (InvalidArgument); a rule on a marker or through a state, Unsupported.
+//          MusicError (InvalidArgument); a rule through a state, an entry at a marker, or a
+//          change on a marker of a state not begun at its start, Unsupported.
 // Units:   output frames at 44100 Hz; seconds as double; volumes as linear gain 0 .. 2.
 // This header needs only the standard library.
 
@@ -42,12 +43,12 @@ enum class SetEventKind {
 
 struct SetEvent {
     SetEventKind Kind = SetEventKind::StateChanged;
-    std::string From;
-    std::string To;
+    std::string From;  // StateChanged
+    std::string To;    // StateChanged
     int64_t Frame = 0;
-    std::string Name;
-    std::string Item;
-    double Db = 0.0;
+    std::string Name;  // Ducked: the stinger; PlaylistAdvanced: the state
+    std::string Item;  // PlaylistAdvanced: the track begun
+    double Db = 0.0;   // Ducked
 };
 
 class MusicSetPlayer {
