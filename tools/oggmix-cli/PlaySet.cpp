@@ -117,16 +117,18 @@ int PlaySet(const CommandLine& args, const std::atomic<bool>& stopRequested) {
                 }
                 if ((*key == '+' || *key == '-') && !set.Parameters.empty()) {
                     const std::string& name = set.Parameters.front().Name;
-                    music.SetParameter(name, music.Parameter(name) +
-                                                 (*key == '+' ? kParameterStep : -kParameterStep),
-                                       0.1);
+                    music.SetParameter(
+                        name,
+                        music.Parameter(name) + (*key == '+' ? kParameterStep : -kParameterStep),
+                        0.1);
                 }
                 if (*key == ' ' && !set.Stingers.empty())
                     (void)music.TriggerStinger(set.Stingers.front().Name);
             }
             for (const MusicEvent& event : player.Poll())
                 if (event.Kind == MusicEventKind::Beat)
-                    beat = std::to_string(event.Bar + 1) + "." + std::to_string(event.BeatInBar + 1);
+                    beat =
+                        std::to_string(event.Bar + 1) + "." + std::to_string(event.BeatInBar + 1);
             for (const SetEvent& event : music.Update())
                 if (event.Kind == SetEventKind::StateChanged && !shown)
                     std::printf("%lld state %s %s\n", static_cast<long long>(event.Frame),
