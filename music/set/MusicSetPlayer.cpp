@@ -357,7 +357,14 @@ int64_t MusicSetPlayer::TriggerStinger(const std::string& Name) {
     const bool onGrid = stinger->When != Quantize::Now && !FNow.Current.empty() &&
                         FPlayer.TempoOf(StateTrack(FNow.Current)).Bpm > 0.0;
     if (!onGrid) {
+        // Off the grid the player keeps no cooldown: it is kept here, from the last start.
+        const auto last = FStingerStarts.find(Name);
+        if (last != FStingerStarts.end() &&
+            FPlayer.MixedFrame() - last->second <
+                std::llround(stinger->CooldownSec * kFramesPerSecond))
+            return -1;
         const int64_t start = FPlayer.Play(track, {.Loop = false});
+        FStingerStarts[Name] = start;
         Duck(*stinger, start);
         return start;
     }

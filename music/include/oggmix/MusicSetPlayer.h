@@ -131,6 +131,7 @@ private:
         int64_t End;
     };
     std::vector<StingerSound> FSounding;
+    std::map<std::string, int64_t> FStingerStarts;  // stingers played off the grid
     double FDuckDb = 0.0;
     double FDuckGain = 1.0;
     double FDuckRelease = 0.0;
