@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,23 @@ void UseBinaryStdout() noexcept;
 void UnguardTemporaryFile(int handle) noexcept;
 // Removes a file by its UTF-8 path; false when it cannot.
 bool RemoveFile(const std::string& path) noexcept;
+
+// Keys typed at the terminal, one at a time, without line buffering or echo while it lives
+// (the terminal as it was after). Input that is no terminal (a pipe) is read as it comes.
+class RawKeys {
+public:
+    RawKeys();
+    ~RawKeys();
+    RawKeys(const RawKeys&) = delete;
+    RawKeys& operator=(const RawKeys&) = delete;
+    // The next key typed, if one waits; none after the end of the input.
+    [[nodiscard]] std::optional<char> Next();
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> FSaved;
+    bool FEnded = false;
+};
 
 // UTF-8 to Shift-JIS (code page 932); a character it cannot hold becomes '?'.
 [[nodiscard]] std::string ToCodePage932(const std::string& utf8);

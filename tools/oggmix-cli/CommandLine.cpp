@@ -51,6 +51,17 @@ constexpr Option kOptions[] = {
      "with --script: a line per event heard\n"
      "(FRAME KIND NAME DETAIL), by frame",
      kRender, SetText<&CommandLine::EventsPath>},
+    {"--set", "", "SET.json",
+     "render, with --script: the music set whose states, parameters\n"
+     "and stingers the plan's state, param and stinger lines name;\n"
+     "play: the music set to play from the keys (no FILE)",
+     kRender | kPlay, SetText<&CommandLine::SetPath>},
+    {"--seed", "", "N", "with --set: the seed of the playlists' order (default: the clock)",
+     kRender,
+     [](std::string_view value, CommandLine& out) {
+         const std::optional<int64_t> seed = ParseInteger(value);
+         return Take(seed && *seed >= 0 ? seed : std::nullopt, out.Seed, "an integer, 0 or more");
+     }},
     {"--position-log", "", "FILE",
      "every 10 ms a line: monotonic clock (us), slot 0's play\n"
      "time (s), the mixer's heard offset (bytes)",

@@ -2,6 +2,7 @@
 #include "tools/oggmix-cli/PlanRenderer.h"
 
 #include <oggmix/MusicPlayer.h>
+#include <oggmix/MusicSetPlayer.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -66,12 +67,19 @@ PlayerOptions Offline() {
 
 class PlanRun {
 public:
-    PlanRun(const std::string& wavPath, int64_t lengthFrames)
+    PlanRun(const std::string& wavPath, int64_t lengthFrames, const std::optional<MusicSet>& set,
+            std::optional<uint64_t> seed)
         : FPlayer(Offline()),
           FWav(wavPath, lengthFrames),
           FLength(lengthFrames),
           FProgress(lengthFrames),
-          FChunk(2 * kChunkFrames) {}
+          FChunk(2 * kChunkFrames) {
+        if (!set) return;
+        FSet.emplace(FPlayer, *set);
+        if (seed) FSet->SetPlaylistSeed(*seed);
+        if (!set->InitialState.empty()) FSet->SetState(set->InitialState);
+        for (const SetTrack& track : set->Tracks) Name(track.Name, FSet->TrackOf(track.Name));
+    }
 
     // Mixes the output up to frame (or the end), collecting the events of what was mixed.
     // False when the WAV cannot be written.
@@ -84,6 +92,8 @@ public:
             FPlayer.RenderOffline(chunk);
             if (!FWav.Write(chunk)) return false;
             for (const MusicEvent& event : FPlayer.Poll()) Keep(event);
+            if (FSet)
+                for (const SetEvent& event : FSet->Update()) Keep(event);
             FProgress.Update(FWav.FramesWritten());
         }
         return true;
@@ -113,6 +123,24 @@ private:
         const auto named = FNames.find(event.Which.Id);
         const std::string name = named == FNames.end() ? "-" : named->second;
         FEvents.push_back({event.Frame, std::string(kind) + ' ' + name + ' ' + DetailOf(event)});
+    }
+
+    void Keep(const SetEvent& event) {
+        switch (event.Kind) {
+            case SetEventKind::StateChanged:
+                FEvents.push_back({event.Frame, "state " + (event.From.empty() ? "-" : event.From) +
+                                                    ' ' + event.To});
+                break;
+            case SetEventKind::PlaylistAdvanced:
+                FEvents.push_back({event.Frame, "playlist " + event.Name + ' ' + event.Item});
+                break;
+            case SetEventKind::Ducked: {
+                char db[32];
+                std::snprintf(db, sizeof db, "%g", event.Db);
+                FEvents.push_back({event.Frame, "duck " + event.Name + ' ' + db});
+                break;
+            }
+        }
     }
 
     Track Named(const std::string& name) const { return FTracks.at(name); }
@@ -155,8 +183,12 @@ private:
             FPlayer.Pause(Named(step.Name));
     }
     void Call(const SeekStep& step) { FPlayer.Seek(Named(step.Name), step.Seconds); }
+    void Call(const SetStateStep& step) { FSet->SetState(step.State); }
+    void Call(const SetParamStep& step) { FSet->SetParameter(step.Name, step.Value, step.FadeSec); }
+    void Call(const SetStingerStep& step) { FSet->TriggerStinger(step.Name); }
 
     MusicPlayer FPlayer;
+    std::optional<MusicSetPlayer> FSet;  // after the player: unloads its tracks first
     WavWriter FWav;
     int64_t FLength;
     Progress FProgress;
@@ -178,7 +210,7 @@ int RenderPlanToFiles(const RenderPlan& plan, const PlanOutput& output) {
         OutputFile wav(output.WavPath);
         std::optional<OutputFile> events;
         if (!output.EventsPath.empty()) events.emplace(output.EventsPath);
-        PlanRun run(wav.Path(), output.LengthFrames);
+        PlanRun run(wav.Path(), output.LengthFrames, plan.Set, output.Seed);
         bool written = true;
         for (const PlanStep& step : plan.Steps) {
             if (step.Frame >= output.LengthFrames) break;

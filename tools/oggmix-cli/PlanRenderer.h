@@ -7,6 +7,7 @@
 // Threads: the main thread. Memory: allocates. Units: output frames at 44100 Hz.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tools/oggmix-cli/RenderPlan.h"
@@ -17,6 +18,7 @@ struct PlanOutput {
     std::string WavPath;
     std::string EventsPath;  // empty: no event list
     int64_t LengthFrames = 0;
+    std::optional<uint64_t> Seed;  // the set's playlists' order; none: the clock's
 };
 
 // Renders plan into output. Returns kExitOk, or kExitFailure after saying on stderr what

@@ -26,6 +26,7 @@
 #include "tools/oggmix-cli/Command.h"
 #include "tools/oggmix-cli/CommandLine.h"
 #include "tools/oggmix-cli/MixOptions.h"
+#include "tools/oggmix-cli/PlaySet.h"
 #include "tools/oggmix-cli/StreamFiles.h"
 
 namespace oggmix::cli {
@@ -81,7 +82,13 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 // Parses args into out; returns an empty string or what is wrong.
 std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
     if (std::string error = ParseCommandLine(kPlay, args, out); !error.empty()) return error;
-    if (std::string error = CheckMixFiles(out); !error.empty()) return error;
+    if (!out.SetPath.empty()) {
+        const MixOptions& mix = out.Mix;
+        if (!out.Files.empty() || mix.HighestSlot() >= 0 || mix.NoLoop || !out.PositionLog.empty())
+            return "--set takes no FILE and none of the mix options but --seconds";
+    } else if (std::string error = CheckMixFiles(out); !error.empty()) {
+        return error;
+    }
     if (out.Mix.Seconds && *out.Mix.Seconds > kMaxSeconds)
         return "--seconds is too long (at most 1e9)";
     return {};
@@ -289,6 +296,11 @@ int Run(std::span<const std::string> argv) {
     if (const std::string error = ParseArgs(argv, args); !error.empty())
         return UsageError("play", error);
     try {
+        if (!args.SetPath.empty()) {
+            // Ctrl-C ends it, and the terminal is given back.
+            const platform::StopRequestWatch stopRequests(gStopRequested);
+            return PlaySet(args, gStopRequested);
+        }
         return Play(args);
     } catch (const Exception& e) {
         std::fprintf(stderr, "oggmix-cli: %s\n", e.what());
@@ -297,12 +309,16 @@ int Run(std::span<const std::string> argv) {
 }
 
 const bool kRegistered = RegisterCommand(
-    {"play", kPlay, "oggmix-cli play [OPTIONS] FILE [FILE...]",
+    {"play", kPlay,
+     "oggmix-cli play [OPTIONS] FILE [FILE...]\n"
+     "  oggmix-cli play --set SET.json [--seconds S]",
      "plays the files (slots 0, 1, ... in order, at most 8) through the sound device\n"
      "that OGGMIX_AUDIO names (sdl, pulse, null, wav:PATH), looping unless --no-loop,\n"
      "until --seconds have passed, every file has ended (--no-loop), or Ctrl-C (without\n"
      "either it loops until Ctrl-C); a sound device that goes away is reopened every\n"
-     "second, and the exit status is 1 if it is still gone at the end",
+     "second, and the exit status is 1 if it is still gone at the end; with --set,\n"
+     "plays a music set from the keys: 1-9 the states in the order of the file, + and -\n"
+     "the first parameter by 0.1, space the first stinger, q quits",
      Run, nullptr});
 
 }  // namespace

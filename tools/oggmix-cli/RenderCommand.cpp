@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,12 +54,14 @@ std::string CheckLength(const CommandLine& line) {
 std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
     if (std::string error = ParseCommandLine(kRender, args, out); !error.empty()) return error;
     if (out.OutPath.empty()) return "no output file given (-o OUT.wav)";
+    if (out.Seed && out.SetPath.empty()) return "--seed needs --set";
     if (!out.ScriptPath.empty()) {
         if (MixesFiles(out)) return "--script takes no FILE and none of the mix options";
         if (out.EventsPath == out.OutPath) return "--events and -o name the same file";
         return CheckLength(out);
     }
     if (!out.EventsPath.empty()) return "--events needs --script";
+    if (!out.SetPath.empty()) return "--set needs --script";
     if (std::string error = CheckMixFiles(out); !error.empty()) return error;
     if (out.StreamOnly && out.Files.size() != 1) return "--stream takes exactly one FILE";
     if (out.StreamOnly && out.Mix.Limiter) return "--limiter needs the mixer, not --stream";
@@ -67,8 +70,21 @@ std::string ParseArgs(std::span<const std::string> args, CommandLine& out) {
 
 // --script: the plan is read and checked whole before anything renders.
 int RunScript(const CommandLine& args) {
+    std::optional<MusicSet> set;
+    if (!args.SetPath.empty()) {
+        try {
+            set = LoadSet(args.SetPath);
+        } catch (const MusicSetError& error) {
+            for (const std::string& problem : error.Problems())
+                std::fprintf(stderr, "oggmix-cli: %s\n", Printable(problem).c_str());
+            return kExitUsage;
+        } catch (const MusicError& error) {
+            std::fprintf(stderr, "oggmix-cli: %s\n", Printable(error.what()).c_str());
+            return kExitFailure;
+        }
+    }
     RenderPlan plan;
-    if (const PlanProblem problem = ReadRenderPlan(args.ScriptPath, plan);
+    if (const PlanProblem problem = ReadRenderPlan(args.ScriptPath, plan, std::move(set));
         !problem.Message.empty()) {
         std::fprintf(stderr, "oggmix-cli: %s\n", problem.Message.c_str());
         if (!problem.BadLine) return kExitFailure;
@@ -80,7 +96,9 @@ int RunScript(const CommandLine& args) {
     const int64_t length = plan.LengthFrames(args.Mix.Seconds);
     if (length > WavWriter::kMaxFrames)
         return UsageError("render", args.ScriptPath + ": the plan is too long for a WAV file");
-    return RenderPlanToFiles(plan, {args.OutPath, args.EventsPath, length});
+    std::optional<uint64_t> seed;
+    if (args.Seed) seed = static_cast<uint64_t>(*args.Seed);
+    return RenderPlanToFiles(plan, {args.OutPath, args.EventsPath, length, seed});
 }
 
 RenderLength LengthOf(const MixOptions& mix,
@@ -164,7 +182,9 @@ int Run(std::span<const std::string> argv) {
 const bool kRegistered = RegisterCommand(
     {"render", kRender,
      "oggmix-cli render [OPTIONS] FILE [FILE...] -o OUT.wav\n"
-     "  oggmix-cli render --script PLAN [--events EVENTS.txt] [--seconds S] -o OUT.wav",
+     "  oggmix-cli render --script PLAN [--events EVENTS.txt] [--seconds S] -o OUT.wav\n"
+     "  oggmix-cli render --set SET.json --script PLAN [--events EVENTS.txt] [--seed N]\n"
+     "      -o OUT.wav",
      "mixes the files (slots 0, 1, ... in order, at most 8) into a 16-bit stereo\n"
      "44100 Hz WAV file, as fast as they decode; with --script, renders the plan's\n"
      "calls through the game player instead",
@@ -179,6 +199,8 @@ const bool kRegistered = RegisterCommand(
      "  volume NAME V [fade=S|Nbeats] [when=now|beat|bar]\n"
      "  stinger NAME grid=NAME when=beat|bar [pickup=FRAMES] [cooldown=S]\n"
      "  stop NAME [fade=S]    pause NAME    resume NAME    seek NAME S    end\n"
+     "With --set, the set's tracks are names too, and:\n"
+     "  state STATE    param NAME VALUE [fade=S]    stinger NAME (the set's)\n"
      "A word may be quoted: \"dir with space/take#2.ogg\" (\\\" and \\\\ inside). A '#'\n"
      "that starts a word, outside quotes, starts a comment; inside a word it is text.\n"
      "The player's ranges: V 0 to 2; fades and cooldowns 0 to 3600 s, or up to\n"

@@ -213,7 +213,11 @@ void TransitionEntry(std::string_view text, TransitionOptions& options) {
 // and which group a track is a layer of.
 class StepReader {
 public:
-    explicit StepReader(const std::filesystem::path& planFolder) : FFolder(planFolder) {}
+    StepReader(const std::filesystem::path& planFolder, const MusicSet* set)
+        : FFolder(planFolder), FSet(set) {
+        if (set != nullptr)
+            for (const SetTrack& track : set->Tracks) FGroupOf[track.Name] = {};
+    }
 
     PlanAction Read(std::string_view command, const std::vector<Token>& tokens) {
         if (command == "load") return Load(LineArgs(command, tokens, 2, false, {}));
@@ -227,7 +231,10 @@ public:
         }
         if (command == "volume")
             return Volume(LineArgs(command, tokens, 2, false, {"fade", "when"}));
+        if (command == "state" || command == "param") return SetCall(command, tokens);
         if (command == "stinger") {
+            if (FSet != nullptr && tokens.size() == 1 && FSet->FindStinger(tokens[0].Text))
+                return SetStingerStep{tokens[0].Text};
             return Stinger(
                 LineArgs(command, tokens, 1, false, {"grid", "when", "pickup", "cooldown"}));
         }
@@ -378,7 +385,26 @@ private:
         return step;
     }
 
+    PlanAction SetCall(std::string_view command, const std::vector<Token>& tokens) {
+        if (FSet == nullptr) Refuse(LineArgs::Text(command) + " needs a music set (--set)");
+        if (command == "state") {
+            const LineArgs args(command, tokens, 1, false, {});
+            if (FSet->FindState(std::string(args.Word(0))) == nullptr)
+                Refuse("the set has no state " + Shown(args.Word(0)));
+            return SetStateStep{std::string(args.Word(0))};
+        }
+        const LineArgs args(command, tokens, 2, false, {"fade"});
+        const SetParameter* parameter = FSet->FindParameter(std::string(args.Word(0)));
+        if (parameter == nullptr) Refuse("the set has no parameter " + Shown(args.Word(0)));
+        SetParamStep step{parameter->Name, 0.0, 0.0};
+        step.Value = NumberOf(args.Word(1), "param", parameter->Min, parameter->Max,
+                              "a value within the parameter's range");
+        if (const auto fade = args.Option("fade")) step.FadeSec = DurationOf(*fade, "fade=");
+        return step;
+    }
+
     std::filesystem::path FFolder;
+    const MusicSet* FSet;
     std::map<std::string, std::vector<std::string>> FGroups;  // a group's layers
     std::map<std::string, std::string> FGroupOf;              // a track's group, empty for none
 };
@@ -424,11 +450,11 @@ int64_t RenderPlan::LengthFrames(std::optional<double> seconds) const {
     return last + std::llround(kTailSec * kFramesPerSecond);
 }
 
-PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out) {
+PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out, std::optional<MusicSet> set) {
     std::ifstream file(PathFromUtf8(path));
     if (!file) return {Printable(path) + ": cannot read the plan", false};
-    out = RenderPlan{path, {}, std::nullopt};
-    StepReader reader(PathFromUtf8(path).parent_path());
+    out = RenderPlan{path, {}, std::nullopt, std::move(set)};
+    StepReader reader(PathFromUtf8(path).parent_path(), out.Set ? &*out.Set : nullptr);
     int64_t lastFrame = 0;
     std::string line;
     for (int32_t number = 1; std::getline(file, line); ++number) {

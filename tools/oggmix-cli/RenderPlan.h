@@ -9,6 +9,7 @@
 // Threads: the main thread. Memory: allocates. Units: output frames at 44100 Hz.
 
 #include <oggmix/MusicPlayer.h>
+#include <oggmix/MusicSet.h>
 
 #include <cstdint>
 #include <optional>
@@ -64,8 +65,22 @@ struct SeekStep {
     double Seconds = 0.0;
 };
 
-using PlanAction = std::variant<LoadStep, TempoStep, LayerStep, PlayStep, TransitionStep,
-                                VolumeStep, StingerStep, StopStep, PauseStep, SeekStep>;
+// A music set's calls: a state asked for, a parameter moved, a stinger of the set.
+struct SetStateStep {
+    std::string State;
+};
+struct SetParamStep {
+    std::string Name;
+    double Value = 0.0;
+    double FadeSec = 0.0;
+};
+struct SetStingerStep {
+    std::string Name;
+};
+
+using PlanAction =
+    std::variant<LoadStep, TempoStep, LayerStep, PlayStep, TransitionStep, VolumeStep, StingerStep,
+                 StopStep, PauseStep, SeekStep, SetStateStep, SetParamStep, SetStingerStep>;
 
 struct PlanStep {
     int32_t Line = 0;  // from 1, for messages
@@ -77,6 +92,7 @@ struct RenderPlan {
     std::string Path;
     std::vector<PlanStep> Steps;      // in the plan's order, frames never decreasing
     std::optional<int64_t> EndFrame;  // an `end` line
+    std::optional<MusicSet> Set;      // the set the plan plays; its tracks are names too
 
     // The output's length: the end line, else seconds, else 5 s after the last call.
     [[nodiscard]] int64_t LengthFrames(std::optional<double> seconds) const;
@@ -89,7 +105,8 @@ struct PlanProblem {
     bool BadLine = false;
 };
 
-// Reads and checks the plan at path into out.
-[[nodiscard]] PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out);
+// Reads and checks the plan at path into out, with the names of set if one is given.
+[[nodiscard]] PlanProblem ReadRenderPlan(const std::string& path, RenderPlan& out,
+                                         std::optional<MusicSet> set = std::nullopt);
 
 }  // namespace oggmix::cli
