@@ -18,8 +18,7 @@ RawKeys::RawKeys() {
     raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0)
-        FSaved = std::make_unique<Saved>(Saved{saved});
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) FSaved = std::make_unique<Saved>(Saved{saved});
 }
 
 RawKeys::~RawKeys() {
