@@ -8,6 +8,7 @@
 #include <oggmix/MusicPlayer.h>
 #include <oggmix/MusicSet.h>
 #include <oggmix/MusicSetPlayer.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
