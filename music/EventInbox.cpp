@@ -5,7 +5,7 @@
 
 namespace oggmix::music {
 
-void EventInbox::TakeDue(int64_t Heard, std::vector<MusicEvent>& Out,
+void EventInbox::TakeDue(int64_t Heard, int64_t Mixed, std::vector<MusicEvent>& Out,
                          const std::function<bool(uint32_t)>& Loaded) {
     const auto known = [&](const MusicEvent& event) {
         return event.Which.Id == 0 || Loaded(event.Which.Id);
@@ -24,10 +24,14 @@ void EventInbox::TakeDue(int64_t Heard, std::vector<MusicEvent>& Out,
         if (known(FWaiting.front().Event)) Out.push_back(FWaiting.front().Event);
         FWaiting.pop_front();
     }
+    // Events of a pull still under way wait for its end: once its frames are published as
+    // mixed, all of its events are in, and they go out together, in order.
     const auto ahead = static_cast<std::ptrdiff_t>(Out.size());
-    for (const MusicEvent& event : FAhead)
-        if (known(event)) Out.push_back(event);
-    FAhead.clear();
+    const auto later = std::stable_partition(FAhead.begin(), FAhead.end(),
+                                             [&](const MusicEvent& e) { return e.Frame < Mixed; });
+    for (auto event = FAhead.begin(); event != later; ++event)
+        if (known(*event)) Out.push_back(*event);
+    FAhead.erase(FAhead.begin(), later);
     // Each mixed piece tells its tracks' events one track after another: in frame order for
     // the game, those of one frame in the order told.
     std::stable_sort(Out.begin() + ahead, Out.end(),

@@ -337,8 +337,9 @@ std::vector<MusicEvent> MusicPlayer::Poll() {
     FImpl->CheckDevice(due);
     const auto now = std::chrono::steady_clock::now();
     const int64_t heard = FImpl->FDevice->HeardFrames();
+    const int64_t mixed = FImpl->NextOutFrame();
     const size_t deviceEvents = due.size();
-    FImpl->FInbox.TakeDue(heard, due, [&](uint32_t id) {
+    FImpl->FInbox.TakeDue(heard, mixed, due, [&](uint32_t id) {
         return FImpl->FTracks.contains(id) || FImpl->FGroups.contains(id);
     });
     FImpl->Tidy();
